@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, run and test the program.
+# Idempotent: does nothing when all packages are present. Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libsndfile1-dev libpulse-dev
+  libxcb1-dev libxcb-keysyms1-dev
+  ffmpeg lame yt-dlp
+  pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,31 @@
+// vespertone: the desktop program.
+
+#include "platform/FreedesktopTrash.h"
+#include "platform/SystemClock.h"
+#include "store/RecordingLibraryStore.h"
+#include "ui/LibraryWindow.h"
+#include "ui/WidgetDialogs.h"
+
+#include <QApplication>
+#include <QSettings>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Vespertone"));
+    QApplication::setApplicationName(QStringLiteral("Vespertone"));
+    QApplication::setDesktopFileName(QStringLiteral("vespertone"));
+
+    QSettings settings;
+    SystemClock clock;
+    FreedesktopTrash trash;
+    WidgetDialogs dialogs;
+    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt});
+
+    LibraryWindow window(store);
+    dialogs.setParentWindow(&window);
+    window.show();
+    window.raise();
+    window.activateWindow();
+    return app.exec();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "library/RecordingMetadata.h"
+
+#include <QString>
+#include <optional>
+
+class Trash;
+
+/// Reads, writes, moves and discards the metadata sidecars of audio files.
+/// Stateless and callable from any thread; paths are absolute.
+namespace MetadataStore {
+
+/// F/.vespertone/metadata/NAME.EXT.vtmeta.json for the audio file F/NAME.EXT.
+[[nodiscard]] QString metadataURL(const QString &audioURL);
+/// F/NAME.vtmeta.json, the legacy sidecar beside the audio file.
+[[nodiscard]] QString legacyMetadataURL(const QString &audioURL);
+/// F/.vespertone/metadata.
+[[nodiscard]] QString metadataFolder(const QString &audioURL);
+
+/// The sidecar's content, else the legacy sidecar's (migrated on the way), else none.
+[[nodiscard]] std::optional<RecordingMetadata> load(const QString &audioURL);
+/// Writes the sidecar atomically and removes a legacy one; throws AppError on failure.
+void save(const RecordingMetadata &metadata, const QString &audioURL);
+/// Moves the sidecar, then the legacy sidecar, to the Trash; errors are ignored.
+void trashMetadata(const QString &audioURL, Trash &trash);
+/// Gives the sidecar of \a from (or its legacy sidecar) to \a to, replacing \a to's.
+void moveMetadata(const QString &from, const QString &to);
+
+/// Moves a legacy sidecar into the metadata folder unless a sidecar is already there.
+void migrateLegacyMetadata(const QString &audioURL);
+/// Deletes the legacy sidecar if present.
+void removeLegacyMetadata(const QString &audioURL);
+
+/// Sidecars larger than this are treated as unreadable.
+inline constexpr qint64 maximumSidecarSize = 1 << 20;
+
+} // namespace MetadataStore

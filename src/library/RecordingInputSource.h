@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <optional>
+
+/// Which input a recording captures.
+enum class RecordingInputSource {
+    macAudio,   ///< the computer's own audio output
+    microphone, ///< the default audio input
+};
+
+namespace RecordingInputSources {
+inline constexpr std::array all{RecordingInputSource::macAudio, RecordingInputSource::microphone};
+
+/// "macAudio" or "microphone".
+[[nodiscard]] QString rawValue(RecordingInputSource source);
+/// The case whose raw value is exactly \a raw.
+[[nodiscard]] std::optional<RecordingInputSource> fromRawValue(const QString &raw);
+} // namespace RecordingInputSources

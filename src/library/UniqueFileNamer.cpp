@@ -1,0 +1,66 @@
+#include "library/UniqueFileNamer.h"
+
+#include "library/Formatters.h"
+
+#include <QFileInfo>
+
+namespace UniqueFileNamer {
+namespace {
+QString join(const QString &folder, const QString &name, const QString &extension)
+{
+    return folder + u'/' + name + (extension.isEmpty() ? QString() : u'.' + extension);
+}
+
+bool isCut(QChar c)
+{
+    return c == u'/' || c == u':' || c == u'\n' || c == u'\r' || c == QChar(0x0B) || c == QChar(0x0C)
+        || c == QChar(0x85) || c == QChar(0x2028) || c == QChar(0x2029) || c.category() == QChar::Other_Control;
+}
+} // namespace
+
+QString uniqueURL(const QString &folder, const QString &base, const QString &ext)
+{
+    auto candidate = join(folder, base, ext);
+    for (int counter = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++counter)
+        candidate = join(folder, base + u' ' + QString::number(counter), ext);
+    return candidate;
+}
+
+QString trimmedURL(const QString &sourceURL)
+{
+    return uniqueURL(QFileInfo(sourceURL).absolutePath(), baseName(sourceURL) + QStringLiteral(" Trim"),
+                     QStringLiteral("m4a"));
+}
+
+QString temporaryImportURL(const QString &folder, const QDateTime &date, const QString &pathExtension)
+{
+    return uniqueURL(workFolder(folder), QStringLiteral("Import ") + AppDateFormatters::fileStamp(date), pathExtension);
+}
+
+QString sanitizedBaseName(const QString &text)
+{
+    QString out = text;
+    for (auto &c : out) {
+        if (isCut(c))
+            c = u' ';
+    }
+    return out.trimmed();
+}
+
+QString workFolder(const QString &folder) { return folder + QStringLiteral("/.vespertone/tmp"); }
+
+QString baseName(const QString &url)
+{
+    auto name = QFileInfo(url).fileName();
+    const auto dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
+}
+
+QString extension(const QString &url)
+{
+    const auto name = QFileInfo(url).fileName();
+    const auto dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.mid(dot + 1) : QString();
+}
+
+} // namespace UniqueFileNamer

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+/// Builds names for new files that never replace an existing one.
+namespace UniqueFileNamer {
+
+/// F/B.E, else F/B 2.E, F/B 3.E, ... whichever is free first (\a extension may be empty).
+[[nodiscard]] QString uniqueURL(const QString &folder, const QString &baseName, const QString &extension);
+/// "NAME Trim.m4a" beside the source.
+[[nodiscard]] QString trimmedURL(const QString &sourceURL);
+/// "Import STAMP.EXT" in FOLDER/.vespertone/tmp (not created here).
+[[nodiscard]] QString temporaryImportURL(const QString &folder, const QDateTime &date, const QString &pathExtension);
+/// Every "/", ":", newline and control character becomes a space; then trimmed.
+[[nodiscard]] QString sanitizedBaseName(const QString &text);
+/// FOLDER/.vespertone/tmp.
+[[nodiscard]] QString workFolder(const QString &folder);
+
+/// The file name without its last extension.
+[[nodiscard]] QString baseName(const QString &url);
+/// The last extension without the dot, or empty.
+[[nodiscard]] QString extension(const QString &url);
+
+} // namespace UniqueFileNamer

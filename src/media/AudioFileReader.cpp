@@ -1,0 +1,279 @@
+#include "media/AudioFileReader.h"
+
+#include "media/AudioFileError.h"
+#include "media/FFmpegHandles.h"
+#include "media/Mp3GaplessInfo.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+class AudioFileReader::Impl {
+public:
+    explicit Impl(const QString &path) : m_path(path)
+    {
+        av_log_set_level(AV_LOG_QUIET);
+        openInput();
+        openDecoder();
+        m_length = statedLength();
+    }
+
+    /// Frames decoded before a seek target, so that the decoder's overlap and bit reservoir
+    /// are filled when the target frame comes out.
+    qint64 seekPreroll() const
+    {
+        const auto *descriptor = avcodec_descriptor_get(m_codec->codec_id);
+        const bool lossy = descriptor && !(descriptor->props & AV_CODEC_PROP_LOSSLESS);
+        return lossy ? 8192 : 0;
+    }
+
+    double sampleRate() const { return m_codec->sample_rate; }
+    int channelCount() const { return m_codec->ch_layout.nb_channels; }
+    qint64 length() const { return m_length; }
+    qint64 position() const { return m_position; }
+
+    void seek(qint64 frame)
+    {
+        frame = std::clamp<qint64>(frame, 0, m_length);
+        clearPending();
+        m_draining = false;
+        m_position = frame;
+        if (frame - seekPreroll() <= 0) {
+            // Near the start a fresh demuxer replays priming and gapless skips exactly.
+            m_format.reset();
+            m_codec.reset();
+            m_resampler.reset();
+            openInput();
+            openDecoder();
+            m_discard = frame;
+            m_alignTo.reset();
+            return;
+        }
+        const auto timestamp =
+            av_rescale_q(frame - seekPreroll(), {1, m_codec->sample_rate}, m_stream->time_base) + startTime();
+        av_seek_frame(m_format.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD);
+        avcodec_flush_buffers(m_codec.get());
+        m_discard = 0;
+        m_alignTo = frame;
+    }
+
+    qint64 read(AudioBuffer &buffer, qint64 maxFrames)
+    {
+        const int channels = std::max(1, channelCount());
+        buffer.channels.resize(channels);
+        if (m_length > 0)
+            maxFrames = std::min(maxFrames, m_length - m_position);
+        qint64 filled = 0;
+        while (filled < maxFrames) {
+            if (m_pendingOffset >= m_pendingLength && !decodeNextFrame())
+                break;
+            const auto take = std::min<qint64>(maxFrames - filled, m_pendingLength - m_pendingOffset);
+            for (int c = 0; c < channels; ++c) {
+                auto &out = buffer.channels[c];
+                if (out.size() < std::size_t(maxFrames))
+                    out.resize(maxFrames);
+                std::copy_n(m_pending[c].begin() + m_pendingOffset, take, out.begin() + filled);
+            }
+            m_pendingOffset += take;
+            filled += take;
+        }
+        for (auto &channel : buffer.channels)
+            channel.resize(filled);
+        buffer.frameLength = std::size_t(filled);
+        m_position += filled;
+        return filled;
+    }
+
+private:
+    void openInput()
+    {
+        AVFormatContext *raw = nullptr;
+        if (avformat_open_input(&raw, QFile::encodeName(m_path).constData(), nullptr, nullptr) < 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        m_format.reset(raw);
+    }
+
+    void openDecoder()
+    {
+        auto needsProbe = [this] {
+            const int index = av_find_best_stream(m_format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+            if (index < 0)
+                return true;
+            const auto *parameters = m_format->streams[index]->codecpar;
+            return parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0;
+        };
+        if (needsProbe() && avformat_find_stream_info(m_format.get(), nullptr) < 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        const AVCodec *decoder = nullptr;
+        const int index = av_find_best_stream(m_format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        if (index < 0 || !decoder)
+            throw AudioFileError(AudioFileError::Code::noAudioStream, m_path);
+        m_stream = m_format->streams[index];
+        for (unsigned i = 0; i < m_format->nb_streams; ++i) {
+            if (int(i) != index)
+                m_format->streams[i]->discard = AVDISCARD_ALL;
+        }
+        m_codec.reset(avcodec_alloc_context3(decoder));
+        if (!m_codec || avcodec_parameters_to_context(m_codec.get(), m_stream->codecpar) < 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        m_codec->pkt_timebase = m_stream->time_base;
+        if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0 || m_codec->sample_rate <= 0
+            || m_codec->ch_layout.nb_channels <= 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+    }
+
+    qint64 startTime() const { return m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time; }
+
+    qint64 statedLength() const
+    {
+        const AVRational perFrame{1, m_codec->sample_rate};
+        if (m_stream->duration != AV_NOPTS_VALUE && m_stream->duration > 0) {
+            const auto stated = av_rescale_q(m_stream->duration, m_stream->time_base, perFrame);
+            if (m_codec->codec_id == AV_CODEC_ID_MP3)
+                return mp3Length(stated);
+            return stated;
+        }
+        if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+            return av_rescale_q(m_format->duration, AV_TIME_BASE_Q, perFrame);
+        return 0;
+    }
+
+    /// MP3 durations count whole frames: take away the encoder delay and padding that a
+    /// LAME tag declares, else the decoder delay FFmpeg skips at the start.
+    qint64 mp3Length(qint64 allFrames) const
+    {
+        if (auto gapless = Mp3GaplessInfo::read(m_path))
+            return std::max<qint64>(0, allFrames - gapless->delay - gapless->padding);
+        const auto skipped = av_rescale_q(startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+        return std::max<qint64>(0, allFrames - skipped);
+    }
+
+    void clearPending()
+    {
+        m_pendingOffset = 0;
+        m_pendingLength = 0;
+    }
+
+    /// Decodes until one frame's samples are pending; false at the end of the stream.
+    bool decodeNextFrame()
+    {
+        while (true) {
+            const int received = avcodec_receive_frame(m_codec.get(), m_frame.get());
+            if (received == 0) {
+                if (takeFrame())
+                    return true;
+                continue;
+            }
+            if (received == AVERROR_EOF)
+                return false;
+            if (received != AVERROR(EAGAIN))
+                throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+            if (m_draining)
+                return false;
+            sendNextPacket();
+        }
+    }
+
+    void sendNextPacket()
+    {
+        while (true) {
+            const int status = av_read_frame(m_format.get(), m_packet.get());
+            if (status < 0) {
+                m_draining = true;
+                avcodec_send_packet(m_codec.get(), nullptr);
+                return;
+            }
+            const bool ours = m_packet->stream_index == m_stream->index;
+            const int sent = ours ? avcodec_send_packet(m_codec.get(), m_packet.get()) : 0;
+            av_packet_unref(m_packet.get());
+            // A damaged packet is skipped, as players do; the next one may decode.
+            if (ours && (sent == 0 || sent == AVERROR_INVALIDDATA))
+                return;
+            if (ours && sent < 0)
+                throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+        }
+    }
+
+    /// Converts the received frame into pending float samples, dropping what lies before a
+    /// seek target; false when nothing of it remains.
+    bool takeFrame()
+    {
+        const int samples = m_frame->nb_samples;
+        const int channels = channelCount();
+        ensureResampler();
+        m_pending.resize(channels);
+        std::vector<uint8_t *> planes(channels);
+        for (int c = 0; c < channels; ++c) {
+            if (int(m_pending[c].size()) < samples + 32)
+                m_pending[c].resize(samples + 32);
+            planes[c] = reinterpret_cast<uint8_t *>(m_pending[c].data());
+        }
+        const int converted = swr_convert(m_resampler.get(), planes.data(), samples + 32,
+                                          const_cast<const uint8_t **>(m_frame->extended_data), samples);
+        const auto timestamp = m_frame->best_effort_timestamp;
+        av_frame_unref(m_frame.get());
+        if (converted < 0)
+            throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+        m_pendingOffset = 0;
+        m_pendingLength = converted;
+        if (m_discard > 0) {
+            const auto dropped = std::min<qint64>(m_discard, converted);
+            m_discard -= dropped;
+            m_pendingOffset = dropped;
+        } else if (m_alignTo && timestamp != AV_NOPTS_VALUE) {
+            const auto first = av_rescale_q(timestamp - startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+            const auto skip = *m_alignTo - first;
+            if (skip >= converted)
+                return false;
+            m_pendingOffset = std::max<qint64>(0, skip);
+        }
+        m_alignTo.reset();
+        return m_pendingOffset < m_pendingLength;
+    }
+
+    void ensureResampler()
+    {
+        if (m_resampler && m_frame->format == m_resamplerFormat)
+            return;
+        SwrContext *raw = nullptr;
+        if (swr_alloc_set_opts2(&raw, &m_codec->ch_layout, AV_SAMPLE_FMT_FLTP, m_codec->sample_rate,
+                                &m_codec->ch_layout, AVSampleFormat(m_frame->format), m_codec->sample_rate, 0,
+                                nullptr)
+                < 0
+            || swr_init(raw) < 0) {
+            swr_free(&raw);
+            throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+        }
+        m_resampler.reset(raw);
+        m_resamplerFormat = m_frame->format;
+    }
+
+    QString m_path;
+    FFmpeg::InputFormat m_format;
+    FFmpeg::CodecContext m_codec;
+    FFmpeg::Packet m_packet = FFmpeg::makePacket();
+    FFmpeg::Frame m_frame = FFmpeg::makeFrame();
+    FFmpeg::Resampler m_resampler;
+    int m_resamplerFormat = -1;
+    AVStream *m_stream = nullptr;
+    qint64 m_length = 0;
+    qint64 m_position = 0;
+    std::optional<qint64> m_alignTo; ///< the frame a seek asked for, found by timestamps
+    qint64 m_discard = 0;            ///< frames still to drop after reopening
+    bool m_draining = false;
+    std::vector<std::vector<float>> m_pending;
+    qint64 m_pendingOffset = 0;
+    qint64 m_pendingLength = 0;
+};
+
+AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>(path)) {}
+AudioFileReader::~AudioFileReader() = default;
+AudioFileReader::AudioFileReader(AudioFileReader &&) noexcept = default;
+AudioFileReader &AudioFileReader::operator=(AudioFileReader &&) noexcept = default;
+
+double AudioFileReader::sampleRate() const { return d->sampleRate(); }
+int AudioFileReader::channelCount() const { return d->channelCount(); }
+qint64 AudioFileReader::length() const { return d->length(); }
+qint64 AudioFileReader::position() const { return d->position(); }
+void AudioFileReader::seek(qint64 frame) { d->seek(frame); }
+qint64 AudioFileReader::read(AudioBuffer &buffer, qint64 maxFrames) { return d->read(buffer, maxFrames); }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "media/AudioBuffer.h"
+
+#include <QString>
+#include <memory>
+
+/// Decodes any supported audio file (WAV, AIFF, M4A/AAC, MP3, ...) into de-interleaved float
+/// frames at its own sample rate and channel count, sequentially or from a seeked frame.
+class AudioFileReader {
+public:
+    /// Opens \a path; throws AudioFileError when it cannot be opened or holds no audio stream.
+    explicit AudioFileReader(const QString &path);
+    ~AudioFileReader();
+    AudioFileReader(AudioFileReader &&) noexcept;
+    AudioFileReader &operator=(AudioFileReader &&) noexcept;
+
+    [[nodiscard]] double sampleRate() const;
+    [[nodiscard]] int channelCount() const;
+    /// Length in frames as the container states it (without encoder delay and padding).
+    [[nodiscard]] qint64 length() const;
+    /// The frame the next read starts at.
+    [[nodiscard]] qint64 position() const;
+
+    /// Moves to \a frame (clamped to 0...length) without decoding from the start.
+    void seek(qint64 frame);
+    /// Reads up to \a maxFrames frames into \a buffer (resized to fit); returns the frames
+    /// read, 0 at the end. Throws AudioFileError when decoding fails.
+    qint64 read(AudioBuffer &buffer, qint64 maxFrames);
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QtConcurrent/QtConcurrentRun>
+#include <QThreadPool>
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace BackgroundTask {
+namespace detail {
+template <typename T>
+struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+};
+template <>
+struct Outcome<void> {
+    std::exception_ptr error;
+};
+} // namespace detail
+
+/// Runs \a work on the thread pool and resumes the awaiting coroutine on its own thread with
+/// the value, or rethrows the exception \a work threw.
+template <typename Work, typename T = std::invoke_result_t<Work>>
+QCoro::Task<T> run(Work work)
+{
+    auto future = QtConcurrent::run(QThreadPool::globalInstance(), [work = std::move(work)]() mutable {
+        detail::Outcome<T> outcome;
+        try {
+            if constexpr (std::is_void_v<T>)
+                work();
+            else
+                outcome.value.emplace(work());
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        return outcome;
+    });
+    auto outcome = co_await future;
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<T>)
+        co_return std::move(*outcome.value);
+}
+} // namespace BackgroundTask

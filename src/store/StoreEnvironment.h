@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class Clock;
+class Dialogs;
+class QSettings;
+class Trash;
+
+/// The platform facilities a RecordingLibraryStore works through; all outlive the store.
+struct StoreEnvironment {
+    QSettings *settings = nullptr;
+    Clock *clock = nullptr;
+    Trash *trash = nullptr;
+    Dialogs *dialogs = nullptr;
+    /// Use this folder for the session without storing it.
+    std::optional<QString> folderOverride;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QLabel;
+class QListWidget;
+class RecordingLibraryStore;
+
+/// The library window: the recordings of the save folder and the status line.
+class LibraryWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit LibraryWindow(RecordingLibraryStore &store, QWidget *parent = nullptr);
+
+private:
+    void showRecordings();
+    void showSelection();
+    void showStatus();
+
+    RecordingLibraryStore &m_store;
+    QListWidget *m_list = nullptr;
+    QLabel *m_status = nullptr;
+};

@@ -1,0 +1,33 @@
+#include "ui/WidgetDialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+std::optional<QString> WidgetDialogs::chooseFolder(const QString &title, const QString &initialFolder)
+{
+    const auto folder = QFileDialog::getExistingDirectory(m_parent, title, initialFolder, QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+std::optional<QString> WidgetDialogs::askText(const QString &title, const QString &message, const QString &initialText)
+{
+    bool accepted = false;
+    auto text = QInputDialog::getText(m_parent, title, message, QLineEdit::Normal, initialText, &accepted);
+    if (!accepted)
+        return std::nullopt;
+    return text;
+}
+
+bool WidgetDialogs::confirm(const QString &title, const QString &message, const QString &confirmLabel,
+                            const QString &cancelLabel)
+{
+    QMessageBox box(QMessageBox::Question, title, message, QMessageBox::NoButton, m_parent);
+    auto *confirmButton = box.addButton(confirmLabel, QMessageBox::AcceptRole);
+    box.addButton(cancelLabel, QMessageBox::RejectRole);
+    box.exec();
+    return box.clickedButton() == confirmButton;
+}

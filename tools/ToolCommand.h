@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <vector>
+
+class RecordingLibraryStore;
+
+/// What a subcommand runs with: its arguments, the output streams and the library store.
+class ToolContext {
+public:
+    explicit ToolContext(QStringList arguments, std::optional<QString> folder);
+    ~ToolContext();
+
+    /// The subcommand's arguments, without the subcommand and without --folder DIR.
+    [[nodiscard]] const QStringList &arguments() const { return m_arguments; }
+    QTextStream &out() { return m_out; }
+    QTextStream &err() { return m_err; }
+
+    /// The store on the --folder, stored or default folder, after its first scan.
+    QCoro::Task<RecordingLibraryStore *> store();
+
+    /// The value following \a option in the arguments, removing both; none when absent.
+    std::optional<QString> takeOption(const QString &option);
+    /// Prints \a message as the failure and returns the exit status 1.
+    int fail(const QString &message);
+
+private:
+    class Platform;
+    QStringList m_arguments;
+    std::optional<QString> m_folder;
+    QTextStream m_out;
+    QTextStream m_err;
+    std::unique_ptr<Platform> m_platform;
+    std::unique_ptr<RecordingLibraryStore> m_store;
+};
+
+/// One subcommand of vespertone-tool.
+struct ToolCommand {
+    QString name;
+    QString synopsis;    ///< e.g. "scan [--folder DIR]"
+    QString description; ///< one line for --help
+    std::function<QCoro::Task<int>(ToolContext &)> run;
+};
+
+/// The subcommands, grouped by the file that implements them.
+std::vector<ToolCommand> libraryCommands();

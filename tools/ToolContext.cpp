@@ -1,0 +1,64 @@
+#include "ToolCommand.h"
+
+#include "platform/Dialogs.h"
+#include "platform/FreedesktopTrash.h"
+#include "platform/SystemClock.h"
+#include "store/RecordingLibraryStore.h"
+
+#include <QSettings>
+#include <qcoro/qcorosignal.h>
+
+#include <cstdio>
+
+namespace {
+/// A terminal has nobody to answer a dialog: every question is declined.
+class DecliningDialogs final : public Dialogs {
+public:
+    std::optional<QString> chooseFolder(const QString &, const QString &) override { return std::nullopt; }
+    std::optional<QString> askText(const QString &, const QString &, const QString &) override { return std::nullopt; }
+    bool confirm(const QString &, const QString &, const QString &, const QString &) override { return false; }
+};
+} // namespace
+
+class ToolContext::Platform {
+public:
+    QSettings settings;
+    SystemClock clock;
+    FreedesktopTrash trash;
+    DecliningDialogs dialogs;
+};
+
+ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
+    : m_arguments(std::move(arguments)), m_folder(std::move(folder)), m_out(stdout), m_err(stderr),
+      m_platform(std::make_unique<Platform>())
+{
+}
+
+ToolContext::~ToolContext() = default;
+
+QCoro::Task<RecordingLibraryStore *> ToolContext::store()
+{
+    if (!m_store) {
+        StoreEnvironment environment{&m_platform->settings, &m_platform->clock, &m_platform->trash,
+                                     &m_platform->dialogs, m_folder};
+        m_store = std::make_unique<RecordingLibraryStore>(environment);
+        co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
+    }
+    co_return m_store.get();
+}
+
+std::optional<QString> ToolContext::takeOption(const QString &option)
+{
+    const auto index = m_arguments.indexOf(option);
+    if (index < 0 || index + 1 >= m_arguments.size())
+        return std::nullopt;
+    auto value = m_arguments.at(index + 1);
+    m_arguments.remove(index, 2);
+    return value;
+}
+
+int ToolContext::fail(const QString &message)
+{
+    m_err << message << Qt::endl;
+    return 1;
+}
