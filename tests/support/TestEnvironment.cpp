@@ -1,0 +1,65 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+template <typename T>
+T next(std::deque<T> &answers, T fallback)
+{
+    if (answers.empty())
+        return fallback;
+    T answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+} // namespace
+
+std::optional<QString> ScriptedDialogs::chooseFolder(const QString &title, const QString &)
+{
+    asked << title;
+    return next(folderAnswers, std::optional<QString>());
+}
+
+std::optional<QString> ScriptedDialogs::askText(const QString &title, const QString &, const QString &)
+{
+    asked << title;
+    return next(textAnswers, std::optional<QString>());
+}
+
+bool ScriptedDialogs::confirm(const QString &title, const QString &, const QString &, const QString &)
+{
+    asked << title;
+    return next(confirmAnswers, false);
+}
+
+bool FolderTrash::moveToTrash(const QString &path, QString *error)
+{
+    if (failingPaths.contains(path)) {
+        if (error)
+            *error = QStringLiteral("refused");
+        return false;
+    }
+    QDir().mkpath(m_folder);
+    auto target = m_folder + u'/' + QString::number(trashed.size()) + u'-' + QFileInfo(path).fileName();
+    if (!QFile::rename(path, target))
+        return false;
+    trashed << path;
+    return true;
+}
+
+TestEnvironment::TestEnvironment()
+    : settings(std::make_unique<QSettings>(m_root.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)),
+      trash(m_root.filePath(QStringLiteral("Trash")))
+{
+    QDir().mkpath(libraryFolder());
+}
+
+StoreEnvironment TestEnvironment::storeEnvironment(bool overrideFolder)
+{
+    StoreEnvironment environment{settings.get(), &clock, &trash, &dialogs, std::nullopt};
+    if (overrideFolder)
+        environment.folderOverride = libraryFolder();
+    return environment;
+}
