@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstring>
 
 class AudioFileReader::Impl {
 public:
@@ -16,6 +17,7 @@ public:
         openInput();
         openDecoder();
         m_length = statedLength();
+        m_discard = leadIn();
     }
 
     /// Frames decoded before a seek target, so that the decoder's overlap and bit reservoir
@@ -45,12 +47,12 @@ public:
             m_resampler.reset();
             openInput();
             openDecoder();
-            m_discard = frame;
+            m_discard = frame + leadIn();
             m_alignTo.reset();
             return;
         }
         const auto timestamp =
-            av_rescale_q(frame - seekPreroll(), {1, m_codec->sample_rate}, m_stream->time_base) + startTime();
+            av_rescale_q(frame - seekPreroll(), {1, m_codec->sample_rate}, m_stream->time_base) + origin();
         av_seek_frame(m_format.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(m_codec.get());
         m_discard = 0;
@@ -88,7 +90,13 @@ private:
     void openInput()
     {
         AVFormatContext *raw = nullptr;
-        if (avformat_open_input(&raw, QFile::encodeName(m_path).constData(), nullptr, nullptr) < 0)
+        // A WAV stream's codec probe runs over its first 32 packets; a seek would restart it
+        // with the default 2500 (5 MB buffered and re-probed), so keep it at 32 throughout.
+        AVDictionary *options = nullptr;
+        av_dict_set(&options, "max_probe_packets", "32", 0);
+        const int opened = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), nullptr, &options);
+        av_dict_free(&options);
+        if (opened < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         m_format.reset(raw);
     }
@@ -100,7 +108,10 @@ private:
             if (index < 0)
                 return true;
             const auto *parameters = m_format->streams[index]->codecpar;
-            return parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0;
+            // A fragmented MP4 states its start (and so its encoder delay) only in its packets.
+            const bool unknownStart = m_format->streams[index]->start_time == AV_NOPTS_VALUE
+                                   && std::strncmp(m_format->iformat->name, "mov,", 4) == 0;
+            return parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0 || unknownStart;
         };
         if (needsProbe() && avformat_find_stream_info(m_format.get(), nullptr) < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
@@ -124,6 +135,18 @@ private:
 
     qint64 startTime() const { return m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time; }
 
+    /// Frames before time zero that the demuxer leaves in: a fragmented MP4 keeps its edit
+    /// list's encoder delay as negative timestamps instead of trimming it.
+    qint64 leadIn() const
+    {
+        if (std::strncmp(m_format->iformat->name, "mov,", 4) != 0 || startTime() >= 0)
+            return 0;
+        return av_rescale_q(-startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+    }
+
+    /// The timestamp of frame 0.
+    qint64 origin() const { return leadIn() > 0 ? 0 : startTime(); }
+
     qint64 statedLength() const
     {
         const AVRational perFrame{1, m_codec->sample_rate};
@@ -131,10 +154,10 @@ private:
             const auto stated = av_rescale_q(m_stream->duration, m_stream->time_base, perFrame);
             if (m_codec->codec_id == AV_CODEC_ID_MP3)
                 return mp3Length(stated);
-            return stated;
+            return std::max<qint64>(0, stated - leadIn());
         }
         if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
-            return av_rescale_q(m_format->duration, AV_TIME_BASE_Q, perFrame);
+            return std::max<qint64>(0, av_rescale_q(m_format->duration, AV_TIME_BASE_Q, perFrame) - leadIn());
         return 0;
     }
 
@@ -221,7 +244,7 @@ private:
             m_discard -= dropped;
             m_pendingOffset = dropped;
         } else if (m_alignTo && timestamp != AV_NOPTS_VALUE) {
-            const auto first = av_rescale_q(timestamp - startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+            const auto first = av_rescale_q(timestamp - origin(), m_stream->time_base, {1, m_codec->sample_rate});
             const auto skip = *m_alignTo - first;
             if (skip >= converted)
                 return false;

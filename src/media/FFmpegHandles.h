@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
 }
 
@@ -36,12 +37,17 @@ struct ResamplerDeleter {
     void operator()(SwrContext *context) const { swr_free(&context); }
 };
 
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo *fifo) const { av_audio_fifo_free(fifo); }
+};
+
 using InputFormat = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using OutputFormat = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
+using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 [[nodiscard]] inline Packet makePacket() { return Packet(av_packet_alloc()); }
 [[nodiscard]] inline Frame makeFrame() { return Frame(av_frame_alloc()); }

@@ -1,0 +1,135 @@
+#include "ToolCommand.h"
+
+#include "analysis/AudioAnalyzer.h"
+#include "analysis/LoopFinderService.h"
+#include "library/MetadataStore.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <charconv>
+
+namespace {
+
+constexpr int editorEnvelopeSize = 1100;
+constexpr int editorLoopLimit = 6;
+
+/// The float's shortest decimal form as a double, so JSON shows 0.1 rather than 0.100000001.
+double shortestDouble(float value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    double converted = value;
+    std::from_chars(text, result.ptr, converted);
+    return converted;
+}
+
+/// The single FILE argument, made absolute; none (after reporting) when missing or extra.
+std::optional<QString> fileArgument(ToolContext &context, const QString &command)
+{
+    if (context.arguments().size() != 1 || context.arguments().first().startsWith(QLatin1String("--"))) {
+        context.fail(QStringLiteral("%1 takes one audio file.").arg(command));
+        return std::nullopt;
+    }
+    return QFileInfo(context.arguments().first()).absoluteFilePath();
+}
+
+/// The value of \a option as a number; false (after reporting) when present but not a number.
+template <typename T>
+bool numberOption(ToolContext &context, const QString &option, std::optional<T> &value)
+{
+    const auto text = context.takeOption(option);
+    if (!text)
+        return true;
+    bool ok = false;
+    if constexpr (std::is_same_v<T, int>)
+        value = text->toInt(&ok);
+    else
+        value = text->toDouble(&ok);
+    if (!ok)
+        context.fail(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
+    return ok;
+}
+
+void printJson(ToolContext &context, const QJsonDocument &document)
+{
+    context.out() << document.toJson(QJsonDocument::Indented);
+}
+
+QCoro::Task<int> probe(ToolContext &context)
+{
+    const auto file = fileArgument(context, QStringLiteral("probe"));
+    if (!file)
+        co_return 1;
+    AudioAnalyzer analyzer;
+    const auto result = co_await analyzer.analyze(*file);
+    QJsonObject object{{QStringLiteral("duration"), result.duration}};
+    if (result.bpm)
+        object.insert(QStringLiteral("bpm"), *result.bpm);
+    if (result.musicalKey)
+        object.insert(QStringLiteral("musicalKey"), *result.musicalKey);
+    printJson(context, QJsonDocument(object));
+    co_return 0;
+}
+
+QCoro::Task<int> peaks(ToolContext &context)
+{
+    std::optional<int> target;
+    if (!numberOption(context, QStringLiteral("--target"), target))
+        co_return 1;
+    const auto file = fileArgument(context, QStringLiteral("peaks"));
+    if (!file)
+        co_return 1;
+    AudioAnalyzer analyzer;
+    const auto envelope = co_await analyzer.waveformPeaks(*file, target.value_or(editorEnvelopeSize));
+    QJsonArray values;
+    for (const float value : envelope)
+        values.append(shortestDouble(value));
+    printJson(context, QJsonDocument(values));
+    co_return 0;
+}
+
+QCoro::Task<int> loops(ToolContext &context)
+{
+    std::optional<int> limit;
+    std::optional<double> bpm;
+    if (!numberOption(context, QStringLiteral("--limit"), limit) || !numberOption(context, QStringLiteral("--bpm"), bpm))
+        co_return 1;
+    const auto file = fileArgument(context, QStringLiteral("loops"));
+    if (!file)
+        co_return 1;
+    if (!bpm) {
+        if (const auto metadata = MetadataStore::load(*file))
+            bpm = metadata->bpm;
+    }
+    AudioAnalyzer analyzer;
+    const auto envelope = co_await analyzer.waveformPeaks(*file, editorEnvelopeSize);
+    const double duration = AudioAnalyzer::duration(*file);
+    LoopFinderService finder;
+    const auto suggestions = co_await finder.findLoops(envelope, duration, bpm, limit.value_or(editorLoopLimit));
+    QJsonArray array;
+    for (const auto &suggestion : suggestions)
+        array.append(QJsonObject{{QStringLiteral("start"), suggestion.start},
+                                 {QStringLiteral("end"), suggestion.end},
+                                 {QStringLiteral("confidence"), suggestion.confidence}});
+    printJson(context, QJsonDocument(array));
+    co_return 0;
+}
+
+} // namespace
+
+std::vector<ToolCommand> analysisCommands()
+{
+    return {
+        {QStringLiteral("probe"), QStringLiteral("probe FILE"),
+         QStringLiteral("Prints the duration, tempo and key of FILE as JSON; writes nothing."), probe},
+        {QStringLiteral("peaks"), QStringLiteral("peaks FILE [--target N]"),
+         QStringLiteral("Prints the normalised peak envelope of FILE (default 1100 values) as a JSON array."), peaks},
+        {QStringLiteral("loops"), QStringLiteral("loops FILE [--limit N] [--bpm X]"),
+         QStringLiteral("Prints loop suggestions for FILE, best first, as a JSON array (tempo from --bpm or the "
+                        "sidecar)."),
+         loops},
+    };
+}
