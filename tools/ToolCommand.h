@@ -49,3 +49,5 @@ struct ToolCommand {
 
 /// The subcommands, grouped by the file that implements them.
 std::vector<ToolCommand> libraryCommands();
+std::vector<ToolCommand> analysisCommands();
+std::vector<ToolCommand> editingCommands();

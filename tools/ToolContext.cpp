@@ -40,7 +40,7 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {
     if (!m_store) {
         StoreEnvironment environment{&m_platform->settings, &m_platform->clock, &m_platform->trash,
-                                     &m_platform->dialogs, m_folder};
+                                     &m_platform->dialogs, m_folder, {}};
         m_store = std::make_unique<RecordingLibraryStore>(environment);
         co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
     }

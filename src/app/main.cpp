@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
     SystemClock clock;
     FreedesktopTrash trash;
     WidgetDialogs dialogs;
-    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt});
+    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt, {}});
 
     LibraryWindow window(store);
     dialogs.setParentWindow(&window);

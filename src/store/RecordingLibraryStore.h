@@ -11,11 +11,15 @@
 #include <QDateTime>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 #include <QVector>
 #include <chrono>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
+class AudioAnalyzer;
+class AudioTrimmer;
+class MP3EncoderService;
 class Timer;
 
 /// The one owner of library state: folder, recordings, selection, status and settings.
@@ -71,6 +75,42 @@ public:
     /// Creation (birth) time, else modification time, else now.
     [[nodiscard]] static QDateTime fileCreationDate(const QString &url);
 
+    [[nodiscard]] AudioAnalyzer *analyzer() const { return m_analyzer; }
+    [[nodiscard]] MP3EncoderService *mp3Encoder() const { return m_mp3Encoder; }
+    [[nodiscard]] AudioTrimmer *trimmer() const { return m_trimmer; }
+
+    /// Stores tempo and key of \a url in its sidecar and gives it a tempo name; returns the
+    /// file's path afterwards, or none when the analysis failed (the status says why).
+    QCoro::Task<std::optional<QString>> analyze(QString url);
+    /// Renames \a url to end in "_bpm_" and the rounded tempo, replacing an older suffix; the
+    /// sidecar follows. Returns the path afterwards; throws AppError when the move fails.
+    static QString renameForBPMIfNeeded(const QString &url, double bpm);
+    /// Cuts start...end seconds of \a item into a new file, analyses it and offers its undo;
+    /// returns the new file's final path, or none on failure.
+    QCoro::Task<std::optional<QString>> trim(RecordingItem item, double start, double end);
+    /// True when \a item is the existing result of the last saved trim.
+    [[nodiscard]] bool canUndoSavedTrim(const RecordingItem &item) const;
+    /// Moves the trimmed file and its sidecar to the Trash and selects the original again.
+    QCoro::Task<> undoSavedTrim(RecordingItem item);
+    /// Forgets the undo when either of its files is among \a urls.
+    void clearSavedTrimUndoIfNeeded(const QStringList &urls);
+    /// Follows a rename of either file of the undo.
+    void updateSavedTrimUndoAfterRename(const QString &from, const QString &to);
+    /// Asks for a new base name and renames \a item to it.
+    QCoro::Task<> promptRename(RecordingItem item);
+    /// Renames \a item to the sanitised \a name, keeping its extension and never replacing a
+    /// file; returns the path afterwards, or none when nothing could be renamed.
+    QCoro::Task<std::optional<QString>> rename(RecordingItem item, QString name);
+    /// Moves each item's sidecar, then its audio file to the Trash, stopping at the first
+    /// audio file that cannot be moved; true when all went. Asks no question.
+    QCoro::Task<bool> deleteRecordings(QVector<RecordingItem> items);
+
+    /// Every "/", ":", newline and control character becomes a space; then trimmed.
+    [[nodiscard]] static QString sanitizeFilename(const QString &name);
+    /// \a proposedName with \a url's folder and extension; \a url itself when that is the same
+    /// path, else the first free name with a counter.
+    [[nodiscard]] static QString uniqueRenameURL(const QString &url, const QString &proposedName);
+
 signals:
     void folderURLChanged();
     void recordingsChanged();
@@ -92,6 +132,11 @@ private:
     void scheduleStatusAutoDismiss(const std::optional<QString> &message);
     void dismissStatusIfUnchanged();
     void setFolderURL(const QString &folder);
+    void setIsAnalyzing(bool analyzing);
+    void setIsTrimming(bool trimming);
+    void setLastSavedTrimUndo(const std::optional<SavedTrimUndo> &undo);
+    /// Trashes the sidecar, then the audio file; the error text when the audio stays.
+    std::optional<QString> trashRecording(const QString &url);
 
     StoreEnvironment m_env;
     QString m_folderURL;
@@ -108,6 +153,9 @@ private:
     RecordingOutputFormat m_recordingFormat = RecordingOutputFormat::aacM4A;
     AudioBitRate m_aacBitRate = AudioBitRate::kbps192;
 
+    AudioAnalyzer *m_analyzer = nullptr;
+    MP3EncoderService *m_mp3Encoder = nullptr;
+    AudioTrimmer *m_trimmer = nullptr;
     Timer *m_statusDismissTimer = nullptr;
     QString m_statusDismissTarget;
 };

@@ -16,4 +16,6 @@ struct StoreEnvironment {
     Dialogs *dialogs = nullptr;
     /// Use this folder for the session without storing it.
     std::optional<QString> folderOverride;
+    /// The folder holding the "lame" encoder; empty means the installed one.
+    QString encodersFolder;
 };

@@ -58,7 +58,7 @@ TestEnvironment::TestEnvironment()
 
 StoreEnvironment TestEnvironment::storeEnvironment(bool overrideFolder)
 {
-    StoreEnvironment environment{settings.get(), &clock, &trash, &dialogs, std::nullopt};
+    StoreEnvironment environment{settings.get(), &clock, &trash, &dialogs, std::nullopt, {}};
     if (overrideFolder)
         environment.folderOverride = libraryFolder();
     return environment;

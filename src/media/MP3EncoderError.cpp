@@ -1,0 +1,19 @@
+#include "media/MP3EncoderError.h"
+
+namespace {
+QString describe(MP3EncoderError::Code code, const QString &diagnostics)
+{
+    switch (code) {
+    case MP3EncoderError::Code::missingEncoder:
+        return QStringLiteral("The bundled LAME MP3 encoder is missing.");
+    case MP3EncoderError::Code::encodingFailed:
+        break;
+    }
+    return diagnostics.isEmpty() ? QStringLiteral("MP3 encoding failed.") : diagnostics;
+}
+} // namespace
+
+MP3EncoderError::MP3EncoderError(Code code, const QString &diagnostics)
+    : AppError(describe(code, diagnostics)), m_code(code)
+{
+}

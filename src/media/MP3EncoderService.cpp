@@ -1,0 +1,90 @@
+#include "media/MP3EncoderService.h"
+
+#include "media/MP3EncoderError.h"
+#include "platform/BackgroundTask.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringDecoder>
+
+namespace {
+
+/// The encoder's standard error as one trimmed text; undecodable bytes give an empty text.
+QString diagnostics(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return {};
+    return text.trimmed();
+}
+
+/// Runs the encoder to completion on the calling thread; throws on any failure.
+void runEncoder(const QString &program, const QStringList &arguments, const QString &destinationURL)
+{
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1)) {
+        throw AppError(QStringLiteral("The encoder “%1” could not be started: %2")
+                           .arg(QFileInfo(program).fileName(), process.errorString()));
+    }
+    process.waitForFinished(-1);
+    const bool succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!succeeded)
+        throw MP3EncoderError(MP3EncoderError::Code::encodingFailed, diagnostics(process.readAllStandardError()));
+    // A clean exit without the file would otherwise be reported as a saved recording.
+    if (!QFileInfo(destinationURL).isFile())
+        throw MP3EncoderError(MP3EncoderError::Code::encodingFailed);
+}
+
+} // namespace
+
+MP3EncoderService::MP3EncoderService(QString encodersFolder, QObject *parent)
+    : QObject(parent), m_encodersFolder(std::move(encodersFolder))
+{
+}
+
+QString MP3EncoderService::defaultEncodersFolder()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vespertone/Encoders"));
+}
+
+std::optional<QString> MP3EncoderService::encoderLocation() const
+{
+    const auto folder = m_encodersFolder.isEmpty() ? defaultEncodersFolder() : m_encodersFolder;
+    const auto path = QDir(folder).filePath(QStringLiteral("lame"));
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    return path;
+}
+
+bool MP3EncoderService::isAvailable() const
+{
+    const auto path = encoderLocation();
+    if (!path)
+        return false;
+    const QFileInfo info(*path);
+    return info.isFile() && info.isExecutable();
+}
+
+QStringList MP3EncoderService::arguments(const QString &wavURL, const QString &destinationURL, AudioBitRate bitRate)
+{
+    return {QStringLiteral("--silent"), QStringLiteral("--cbr"), QStringLiteral("-b"),
+            QString::number(AudioBitRates::rawValue(bitRate) / 1000), wavURL, destinationURL};
+}
+
+QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinationURL, AudioBitRate bitRate)
+{
+    const auto encoder = encoderLocation();
+    if (!encoder)
+        throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
+    auto work = [program = *encoder, arguments = arguments(wavURL, destinationURL, bitRate), destinationURL] {
+        runEncoder(program, arguments, destinationURL);
+    };
+    co_await BackgroundTask::run(std::move(work));
+    co_return destinationURL;
+}

@@ -1,0 +1,195 @@
+#include "ToolCommand.h"
+
+#include "library/MetadataStore.h"
+#include "library/SidecarCodec.h"
+#include "media/MP3EncoderError.h"
+#include "media/MP3EncoderService.h"
+#include "store/RecordingLibraryStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace {
+
+/// \a argument as an absolute path in the store's folder; none (after reporting) elsewhere.
+std::optional<QString> libraryPath(ToolContext &context, const RecordingLibraryStore &store, const QString &argument)
+{
+    const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(argument)));
+    const auto folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty() || folder != QFileInfo(store.folderURL()).canonicalFilePath() || info.fileName().isEmpty()) {
+        context.fail(QStringLiteral("“%1” is not in the library folder “%2”.").arg(argument, store.folderURL()));
+        return std::nullopt;
+    }
+    return store.folderURL() + u'/' + info.fileName();
+}
+
+/// The listed recording \a argument names; none (after reporting) when it is not one.
+std::optional<RecordingItem> libraryItem(ToolContext &context, const RecordingLibraryStore &store,
+                                         const QString &argument)
+{
+    const auto path = libraryPath(context, store, argument);
+    if (!path)
+        return std::nullopt;
+    for (const auto &item : store.recordings()) {
+        if (item.id() == *path)
+            return item;
+    }
+    context.fail(QStringLiteral("“%1” is not a recording in the library.").arg(argument));
+    return std::nullopt;
+}
+
+void printStatus(ToolContext &context, const RecordingLibraryStore &store)
+{
+    if (const auto &status = store.statusMessage(); status && !status->isEmpty())
+        context.err() << *status << Qt::endl;
+}
+
+std::optional<double> seconds(ToolContext &context, const QString &text)
+{
+    bool ok = false;
+    const auto value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        context.fail(QStringLiteral("“%1” is not a number of seconds.").arg(text));
+        return std::nullopt;
+    }
+    return value;
+}
+
+QCoro::Task<int> analyzeCommand(ToolContext &context)
+{
+    if (context.arguments().size() != 1)
+        co_return context.fail(QStringLiteral("analyze takes one FILE."));
+    auto *store = co_await context.store();
+    const auto path = libraryPath(context, *store, context.arguments().first());
+    if (!path)
+        co_return 1;
+    const auto final = co_await store->analyze(*path);
+    printStatus(context, *store);
+    if (!final)
+        co_return 1;
+    QJsonObject object{{QStringLiteral("path"), *final}};
+    if (const auto metadata = MetadataStore::load(*final)) {
+        if (metadata->duration)
+            object.insert(QStringLiteral("duration"), *metadata->duration);
+        if (metadata->bpm)
+            object.insert(QStringLiteral("bpm"), *metadata->bpm);
+        if (metadata->musicalKey)
+            object.insert(QStringLiteral("musicalKey"), *metadata->musicalKey);
+        if (metadata->analyzedAt)
+            object.insert(QStringLiteral("analyzedAt"), SidecarCodec::formatDate(*metadata->analyzedAt));
+    }
+    context.out() << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    co_return 0;
+}
+
+QCoro::Task<int> trimCommand(ToolContext &context)
+{
+    const auto &arguments = context.arguments();
+    if (arguments.size() != 3)
+        co_return context.fail(QStringLiteral("trim takes FILE START END (seconds)."));
+    const auto start = seconds(context, arguments.at(1));
+    const auto end = seconds(context, arguments.at(2));
+    if (!start || !end)
+        co_return 1;
+    auto *store = co_await context.store();
+    const auto item = libraryItem(context, *store, arguments.first());
+    if (!item)
+        co_return 1;
+    const auto trimmed = co_await store->trim(*item, *start, *end);
+    printStatus(context, *store);
+    if (!trimmed)
+        co_return 1;
+    context.out() << *trimmed << Qt::endl;
+    co_return 0;
+}
+
+QCoro::Task<int> renameCommand(ToolContext &context)
+{
+    if (context.arguments().size() != 2)
+        co_return context.fail(QStringLiteral("rename takes FILE NEWNAME."));
+    auto *store = co_await context.store();
+    const auto item = libraryItem(context, *store, context.arguments().first());
+    if (!item)
+        co_return 1;
+    const auto renamed = co_await store->rename(*item, context.arguments().at(1));
+    printStatus(context, *store);
+    if (!renamed)
+        co_return 1;
+    context.out() << *renamed << Qt::endl;
+    co_return 0;
+}
+
+QCoro::Task<int> removeCommand(ToolContext &context)
+{
+    if (context.arguments().isEmpty())
+        co_return context.fail(QStringLiteral("delete takes one or more FILEs."));
+    auto *store = co_await context.store();
+    QVector<RecordingItem> items;
+    for (const auto &argument : context.arguments()) {
+        const auto item = libraryItem(context, *store, argument);
+        if (!item)
+            co_return 1;
+        if (!items.contains(*item))
+            items.push_back(*item);
+    }
+    const bool trashed = co_await store->deleteRecordings(items);
+    printStatus(context, *store);
+    co_return trashed ? 0 : 1;
+}
+
+QCoro::Task<int> encodeMP3Command(ToolContext &context)
+{
+    auto rate = AudioBitRate::kbps192;
+    if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
+        const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
+        if (!parsed)
+            co_return context.fail(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
+        rate = *parsed;
+    }
+    if (context.arguments().size() != 2)
+        co_return context.fail(QStringLiteral("encode-mp3 takes WAV MP3 [--bitrate 128|192|256|320]."));
+    const auto wav = QFileInfo(context.arguments().at(0)).absoluteFilePath();
+    const auto mp3 = QFileInfo(context.arguments().at(1)).absoluteFilePath();
+    if (!QFileInfo(wav).isFile())
+        co_return context.fail(QStringLiteral("“%1” does not exist.").arg(context.arguments().at(0)));
+    if (QFileInfo::exists(mp3) || QFileInfo(mp3).isSymLink())
+        co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
+
+    auto *store = co_await context.store();
+    auto *encoder = store->mp3Encoder();
+    if (!encoder->isAvailable())
+        co_return context.fail(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+    try {
+        co_await encoder->encode(wav, mp3, rate);
+    } catch (const std::exception &error) {
+        QFile::remove(mp3); // whatever the encoder left behind; the name was free before
+        co_return context.fail(errorText(error));
+    }
+    context.out() << mp3 << Qt::endl;
+    co_return 0;
+}
+
+} // namespace
+
+std::vector<ToolCommand> editingCommands()
+{
+    return {
+        {QStringLiteral("analyze"), QStringLiteral("analyze FILE [--folder DIR]"),
+         QStringLiteral("Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
+         analyzeCommand},
+        {QStringLiteral("trim"), QStringLiteral("trim FILE START END [--folder DIR]"),
+         QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."), trimCommand},
+        {QStringLiteral("rename"), QStringLiteral("rename FILE NEWNAME [--folder DIR]"),
+         QStringLiteral("Renames a recording (the extension stays) and prints its new path."), renameCommand},
+        {QStringLiteral("delete"), QStringLiteral("delete FILE... [--folder DIR]"),
+         QStringLiteral("Moves recordings and their sidecars to the Trash, without asking."), removeCommand},
+        {QStringLiteral("encode-mp3"), QStringLiteral("encode-mp3 WAV MP3 [--bitrate 128|192|256|320]"),
+         QStringLiteral("Encodes a WAV file to a new MP3 file with the bundled LAME encoder (default 192 kbps)."),
+         encodeMP3Command},
+    };
+}
