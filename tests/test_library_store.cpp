@@ -234,7 +234,7 @@ private slots:
         QSignalSpy refreshed(store.get(), &RecordingLibraryStore::refreshFinished);
         store->chooseFolder();
         QCOMPARE(env.dialogs.asked, QStringList{"Choose Save Folder"});
-        QVERIFY(refreshed.wait(10000));
+        QVERIFY(!refreshed.isEmpty() || refreshed.wait(10000));
         QCOMPARE(store->folderURL(), other);
         QVERIFY(QFileInfo(other).isDir());
         QCOMPARE(env.settings->value(FolderAccess::pathKey).toString(), other);

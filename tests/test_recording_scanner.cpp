@@ -95,6 +95,19 @@ private slots:
         QCOMPARE(items[0].metadata.duration, items[0].duration);
     }
 
+    void misnamedContainersAreStillMeasured()
+    {
+        QTemporaryDir dir;
+        QFile::copy(m_wav, dir.filePath("wave.m4a"));
+        QFile::copy(m_wav, dir.filePath("wave.mp3"));
+        QFile::copy(AudioFixtures::tone(m_fixtures.filePath("real.m4a"), 1.5), dir.filePath("aac.wav"));
+        QFile::copy(AudioFixtures::tone(m_fixtures.filePath("real.mp3"), 1.5), dir.filePath("mpeg.aiff"));
+        const auto items = RecordingScanner::scan(dir.path());
+        QCOMPARE(items.size(), 4);
+        for (const auto &item : items)
+            QVERIFY2(qAbs(item.duration - 1.5) < 0.03, qPrintable(item.url));
+    }
+
     void sidecarDatesOverrideFileDatesAndSortNewestFirst()
     {
         QTemporaryDir dir;

@@ -73,10 +73,10 @@ void advance(AudioFileReader &reader, qint64 frame, AudioBuffer &scratch)
 
 double AudioAnalyzer::duration(const QString &url)
 {
-    AudioFileReader reader(url);
-    if (!(reader.sampleRate() > 0))
+    const auto info = AudioFileReader::measure(url);
+    if (!(info.sampleRate > 0))
         throw AudioAnalyzerError();
-    return double(reader.length()) / reader.sampleRate();
+    return double(info.length) / info.sampleRate;
 }
 
 QCoro::Task<AudioAnalysisResult> AudioAnalyzer::analyze(QString url)

@@ -11,11 +11,14 @@
 
 class AudioFileReader::Impl {
 public:
-    explicit Impl(const QString &path) : m_path(path)
+    /// Without \a decode only the container is read: enough for rate, channels and length.
+    Impl(const QString &path, bool decode) : m_path(path)
     {
         av_log_set_level(AV_LOG_QUIET);
         openInput();
-        openDecoder();
+        openStream();
+        if (decode)
+            openDecoder();
         m_length = statedLength();
         m_discard = leadIn();
     }
@@ -29,8 +32,11 @@ public:
         return lossy ? 8192 : 0;
     }
 
-    double sampleRate() const { return m_codec->sample_rate; }
-    int channelCount() const { return m_codec->ch_layout.nb_channels; }
+    double sampleRate() const { return rate(); }
+    int channelCount() const
+    {
+        return m_codec ? m_codec->ch_layout.nb_channels : m_stream->codecpar->ch_layout.nb_channels;
+    }
     qint64 length() const { return m_length; }
     qint64 position() const { return m_position; }
 
@@ -46,6 +52,7 @@ public:
             m_codec.reset();
             m_resampler.reset();
             openInput();
+            openStream();
             openDecoder();
             m_discard = frame + leadIn();
             m_alignTo.reset();
@@ -94,14 +101,38 @@ private:
         // with the default 2500 (5 MB buffered and re-probed), so keep it at 32 throughout.
         AVDictionary *options = nullptr;
         av_dict_set(&options, "max_probe_packets", "32", 0);
-        const int opened = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), nullptr, &options);
+        const auto path = QFile::encodeName(m_path);
+        int opened = -1;
+        // Containers with strict headers are tried by their extension first, which skips
+        // probing every demuxer; a file under another extension falls back to the probe.
+        if (const auto *hinted = formatForExtension()) {
+            AVDictionary *retry = nullptr;
+            av_dict_copy(&retry, options, 0);
+            opened = avformat_open_input(&raw, path.constData(), hinted, &retry);
+            av_dict_free(&retry);
+        }
+        if (opened < 0)
+            opened = avformat_open_input(&raw, path.constData(), nullptr, &options);
         av_dict_free(&options);
         if (opened < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         m_format.reset(raw);
     }
 
-    void openDecoder()
+    const AVInputFormat *formatForExtension() const
+    {
+        const auto dot = m_path.lastIndexOf(u'.');
+        const auto extension = dot < 0 ? QString() : m_path.mid(dot + 1).toLower();
+        if (extension == QLatin1String("wav"))
+            return av_find_input_format("wav");
+        if (extension == QLatin1String("aif") || extension == QLatin1String("aiff"))
+            return av_find_input_format("aiff");
+        if (extension == QLatin1String("m4a"))
+            return av_find_input_format("mov");
+        return nullptr;
+    }
+
+    void openStream()
     {
         auto needsProbe = [this] {
             const int index = av_find_best_stream(m_format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -124,6 +155,15 @@ private:
             if (int(i) != index)
                 m_format->streams[i]->discard = AVDISCARD_ALL;
         }
+        if (m_stream->codecpar->sample_rate <= 0 || m_stream->codecpar->ch_layout.nb_channels <= 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+    }
+
+    void openDecoder()
+    {
+        const auto *decoder = avcodec_find_decoder(m_stream->codecpar->codec_id);
+        if (!decoder)
+            throw AudioFileError(AudioFileError::Code::noAudioStream, m_path);
         m_codec.reset(avcodec_alloc_context3(decoder));
         if (!m_codec || avcodec_parameters_to_context(m_codec.get(), m_stream->codecpar) < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
@@ -133,6 +173,9 @@ private:
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
     }
 
+    /// The decoder's sample rate, else the container's.
+    int rate() const { return m_codec ? m_codec->sample_rate : m_stream->codecpar->sample_rate; }
+
     qint64 startTime() const { return m_stream->start_time == AV_NOPTS_VALUE ? 0 : m_stream->start_time; }
 
     /// Frames before time zero that the demuxer leaves in: a fragmented MP4 keeps its edit
@@ -141,7 +184,7 @@ private:
     {
         if (std::strncmp(m_format->iformat->name, "mov,", 4) != 0 || startTime() >= 0)
             return 0;
-        return av_rescale_q(-startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+        return av_rescale_q(-startTime(), m_stream->time_base, {1, rate()});
     }
 
     /// The timestamp of frame 0.
@@ -149,10 +192,10 @@ private:
 
     qint64 statedLength() const
     {
-        const AVRational perFrame{1, m_codec->sample_rate};
+        const AVRational perFrame{1, rate()};
         if (m_stream->duration != AV_NOPTS_VALUE && m_stream->duration > 0) {
             const auto stated = av_rescale_q(m_stream->duration, m_stream->time_base, perFrame);
-            if (m_codec->codec_id == AV_CODEC_ID_MP3)
+            if (m_stream->codecpar->codec_id == AV_CODEC_ID_MP3)
                 return mp3Length(stated);
             return std::max<qint64>(0, stated - leadIn());
         }
@@ -167,7 +210,7 @@ private:
     {
         if (auto gapless = Mp3GaplessInfo::read(m_path))
             return std::max<qint64>(0, allFrames - gapless->delay - gapless->padding);
-        const auto skipped = av_rescale_q(startTime(), m_stream->time_base, {1, m_codec->sample_rate});
+        const auto skipped = av_rescale_q(startTime(), m_stream->time_base, {1, rate()});
         return std::max<qint64>(0, allFrames - skipped);
     }
 
@@ -289,7 +332,13 @@ private:
     qint64 m_pendingLength = 0;
 };
 
-AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>(path)) {}
+AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>(path, true)) {}
+
+AudioFileInfo AudioFileReader::measure(const QString &path)
+{
+    const Impl container(path, false);
+    return {container.sampleRate(), container.channelCount(), container.length()};
+}
 AudioFileReader::~AudioFileReader() = default;
 AudioFileReader::AudioFileReader(AudioFileReader &&) noexcept = default;
 AudioFileReader &AudioFileReader::operator=(AudioFileReader &&) noexcept = default;

@@ -5,6 +5,13 @@
 #include <QString>
 #include <memory>
 
+/// What a container states about its audio.
+struct AudioFileInfo {
+    double sampleRate = 0;
+    int channelCount = 0;
+    qint64 length = 0; ///< frames, as AudioFileReader::length()
+};
+
 /// Decodes any supported audio file (WAV, AIFF, M4A/AAC, MP3, ...) into de-interleaved float
 /// frames at its own sample rate and channel count, sequentially or from a seeked frame.
 class AudioFileReader {
@@ -12,6 +19,9 @@ public:
     /// Opens \a path; throws AudioFileError when it cannot be opened or holds no audio stream.
     explicit AudioFileReader(const QString &path);
     ~AudioFileReader();
+    /// Rate, channels and length from the container alone, without opening a decoder;
+    /// throws AudioFileError like the constructor.
+    [[nodiscard]] static AudioFileInfo measure(const QString &path);
     AudioFileReader(AudioFileReader &&) noexcept;
     AudioFileReader &operator=(AudioFileReader &&) noexcept;
 
