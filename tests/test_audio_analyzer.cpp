@@ -4,6 +4,7 @@
 #include "media/AudioFileError.h"
 #include "support/AudioFixtures.h"
 #include "support/ToolRunner.h"
+#include "support/TaskRunner.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -17,31 +18,6 @@
 #include <numbers>
 
 namespace {
-
-/// Runs \a task to its end in a local event loop; rethrows what it threw.
-template <typename T>
-T finish(QCoro::Task<T> task)
-{
-    QEventLoop loop;
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-    auto run = [&]() -> QCoro::Task<> {
-        try {
-            value.emplace(co_await std::move(task));
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
-        loop.quit();
-    };
-    auto running = run();
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
 
 double noteFrequency(int midiNote) { return 440 * std::pow(2.0, (midiNote - 69) / 12.0); }
 

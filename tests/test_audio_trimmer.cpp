@@ -4,6 +4,7 @@
 #include "media/AudioTrimmerError.h"
 #include "media/FFmpegHandles.h"
 #include "support/AudioFixtures.h"
+#include "support/TaskRunner.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,31 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-/// Runs \a task to its end in a local event loop; rethrows what it threw.
-template <typename T>
-T finish(QCoro::Task<T> task)
-{
-    QEventLoop loop;
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-    auto run = [&]() -> QCoro::Task<> {
-        try {
-            value.emplace(co_await std::move(task));
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
-        loop.quit();
-    };
-    auto running = run();
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
 
 QByteArray digest(const QString &path)
 {

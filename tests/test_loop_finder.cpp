@@ -3,6 +3,7 @@
 #include "library/MetadataStore.h"
 #include "support/AudioFixtures.h"
 #include "support/ToolRunner.h"
+#include "support/TaskRunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,22 +17,6 @@
 using Series = LoopFinderService::Series;
 
 namespace {
-
-/// Runs \a task to its end in a local event loop.
-template <typename T>
-T finish(QCoro::Task<T> task)
-{
-    QEventLoop loop;
-    std::optional<T> value;
-    auto run = [&]() -> QCoro::Task<> {
-        value.emplace(co_await std::move(task));
-        loop.quit();
-    };
-    auto running = run();
-    if (!value)
-        loop.exec();
-    return std::move(*value);
-}
 
 /// A beat envelope: \a count values over \a duration seconds, a decaying hit every
 /// \a beat seconds and a stronger one on each bar's first beat.

@@ -4,6 +4,7 @@
 #include "media/MP3EncoderError.h"
 #include "media/MP3EncoderService.h"
 #include "support/AudioFixtures.h"
+#include "support/TaskRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,25 +30,6 @@ QString writeEncoder(const QString &folder, const QByteArray &body, bool executa
         permissions |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
     file.setPermissions(permissions);
     return path;
-}
-
-/// Waits for \a task in a nested event loop and rethrows its exception (QCoro::waitFor would
-/// wait forever for a task that throws).
-QString finish(QCoro::Task<QString> task)
-{
-    std::exception_ptr error;
-    auto guarded = [](QCoro::Task<QString> inner, std::exception_ptr &caught) -> QCoro::Task<QString> {
-        try {
-            co_return co_await inner;
-        } catch (...) {
-            caught = std::current_exception();
-        }
-        co_return QString();
-    };
-    auto result = QCoro::waitFor(guarded(std::move(task), error));
-    if (error)
-        std::rethrow_exception(error);
-    return result;
 }
 
 /// The message of the exception \a encode throws, or a null text when it succeeds.

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QEventLoop>
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+/// Runs \a task to its end in a local event loop and returns its value, rethrowing what it
+/// threw (QCoro::waitFor never returns from a task that throws).
+template <typename T>
+T finish(QCoro::Task<T> task)
+{
+    QEventLoop loop;
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool done = false;
+    auto run = [&]() -> QCoro::Task<> {
+        try {
+            value.emplace(co_await std::move(task));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+        loop.quit();
+    };
+    auto running = run();
+    if (!done)
+        loop.exec();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
