@@ -1,0 +1,35 @@
+#pragma once
+
+#include "library/AppError.h"
+
+/// Failures of the capture service; writerFailed carries its own sentence.
+class AudioCaptureError : public AppError {
+public:
+    enum class Code {
+        writerFailed,
+        alreadyRecording,
+        noActiveRecording,
+        missingScreenCapturePermission,
+        missingMicrophonePermission,
+        noDisplayAvailable,
+        noMicrophoneAvailable,
+        writerSetupFailed,
+        soundServerUnavailable, ///< no sound server answered
+        noAudioOutputAvailable, ///< the server has no default output to record
+        captureInterrupted,     ///< the source ended during a take
+    };
+
+    explicit AudioCaptureError(Code code);
+    /// writerFailed with \a message.
+    [[nodiscard]] static AudioCaptureError writerFailed(const QString &message);
+
+    [[nodiscard]] Code code() const { return m_code; }
+
+    /// The only writerFailed sentence the service produces itself.
+    [[nodiscard]] static QString notSavedMessage() { return QStringLiteral("The recording could not be saved."); }
+
+private:
+    AudioCaptureError(Code code, const QString &message);
+
+    Code m_code;
+};

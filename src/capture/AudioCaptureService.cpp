@@ -1,0 +1,267 @@
+#include "capture/AudioCaptureService.h"
+
+#include "capture/AudioCaptureError.h"
+#include "capture/CaptureFileWriter.h"
+#include "capture/CaptureWriterQueue.h"
+#include "library/Formatters.h"
+#include "library/UniqueFileNamer.h"
+#include "platform/BackgroundTask.h"
+#include "platform/Clock.h"
+#include "platform/SoundServer.h"
+#include "platform/SoundServerError.h"
+
+#include <QDir>
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+using Kind = CaptureState::Kind;
+
+AudioCaptureError translated(const SoundServerError &error, SoundServer::CaptureDevice device)
+{
+    using Code = AudioCaptureError::Code;
+    const bool output = device == SoundServer::CaptureDevice::defaultSinkMonitor;
+    switch (error.code()) {
+    case SoundServerError::Code::unreachable: return AudioCaptureError(Code::soundServerUnavailable);
+    case SoundServerError::Code::noDefaultSink: return AudioCaptureError(Code::noAudioOutputAvailable);
+    case SoundServerError::Code::noDefaultSource: return AudioCaptureError(Code::noMicrophoneAvailable);
+    case SoundServerError::Code::streamFailed: break;
+    }
+    return AudioCaptureError(output ? Code::noAudioOutputAvailable : Code::noMicrophoneAvailable);
+}
+
+/// Opens the record stream that feeds \a writer; blocks until it runs.
+std::unique_ptr<CaptureSource> openSource(SoundServer &server, SoundServer::CaptureDevice device, int sampleRate,
+                                          int channelCount, const std::shared_ptr<CaptureWriterQueue> &writer)
+{
+    CaptureSource::Handlers handlers;
+    handlers.audio = [writer](CaptureBuffer &&buffer) { writer->push(std::move(buffer)); };
+    handlers.failed = [writer] { writer->markSourceFailed(); };
+    try {
+        return server.openCapture(device, sampleRate, channelCount, std::move(handlers));
+    } catch (const SoundServerError &error) {
+        throw translated(error, device);
+    }
+}
+} // namespace
+
+AudioCaptureService::AudioCaptureService(SoundServer &server, Clock &clock, QObject *parent)
+    : QObject(parent), m_server(server), m_clock(clock)
+{
+}
+
+AudioCaptureService::~AudioCaptureService()
+{
+    m_source.reset();
+    if (!m_writer)
+        return;
+    if (m_state.is(Kind::preparing)) {
+        m_writer->cancel();
+        return;
+    }
+    try {
+        m_writer->finish();
+    } catch (const std::exception &) {
+        // Whatever reached the file stays there; nobody is left to tell.
+    }
+}
+
+qint64 AudioCaptureService::droppedBufferCount() const
+{
+    return m_writer ? m_writer->droppedBuffers() : m_lastDropped;
+}
+
+QCoro::Task<QString> AudioCaptureService::startRecording(QString folder, RecordingEncodingSettings settings,
+                                                         RecordingInputSource source)
+{
+    if (m_state.is(Kind::recording) || m_state.is(Kind::preparing) || m_state.is(Kind::finishing))
+        throw AudioCaptureError(AudioCaptureError::Code::alreadyRecording);
+    // Capture needs no permission here; an unreachable sound server fails when the source opens.
+    setState(CaptureState::preparing());
+    m_livePeaks.clear();
+    emit livePeaksChanged();
+
+    QPointer self(this);
+    std::exception_ptr error;
+    try {
+        const auto url = openTake(folder, settings);
+        const auto device = source == RecordingInputSource::macAudio ? SoundServer::CaptureDevice::defaultSinkMonitor
+                                                                     : SoundServer::CaptureDevice::defaultSource;
+        // The source comes back through a slot, not as the task's value, which the finished
+        // future would keep a copy of. The lambda is named: GCC 12 destroys a temporary inside
+        // co_await twice.
+        auto slot = std::make_shared<std::unique_ptr<CaptureSource>>();
+        auto open = [slot, server = &m_server, writer = m_writer, device, rate = int(settings.sampleRate),
+                     channels = settings.channelCount] { *slot = openSource(*server, device, rate, channels, writer); };
+        co_await BackgroundTask::run(std::move(open));
+        if (!self)
+            co_return url;
+        m_source = std::move(*slot);
+        if (m_writer->sourceFailed())
+            throw AudioCaptureError(AudioCaptureError::Code::captureInterrupted);
+        setState(CaptureState::recording(m_clock.now()));
+        co_return url;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (self) {
+        cleanupAfterFailedStart();
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception &e) {
+            setState(CaptureState::failed(errorText(e)));
+        }
+    }
+    std::rethrow_exception(error);
+}
+
+QString AudioCaptureService::openTake(const QString &folder, const RecordingEncodingSettings &settings)
+{
+    const auto directory =
+        settings.format == RecordingOutputFormat::mp3LAME ? UniqueFileNamer::workFolder(folder) : folder;
+    if (!QDir().mkpath(folder) || !QDir().mkpath(directory))
+        throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
+    const auto url = UniqueFileNamer::uniqueURL(
+        directory, QStringLiteral("Vespertone ") + AppDateFormatters::fileStamp(m_clock.now()), settings.pathExtension());
+    auto file = CaptureFileWriter::create(url, settings.fileType(), settings.outputSettings());
+
+    const auto take = ++m_take;
+    CaptureWriterQueue::Observer observer;
+    observer.peak = [this, take](float level) {
+        QMetaObject::invokeMethod(this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
+    };
+    observer.sourceFailed = [this, take] {
+        QMetaObject::invokeMethod(this, [this, take] { finishInterruptedTake(take); }, Qt::QueuedConnection);
+    };
+    m_writer = std::make_shared<CaptureWriterQueue>(
+        std::move(file), std::int64_t(settings.sampleRate) * writerBacklogSeconds, std::move(observer));
+    m_outputURL = url;
+    setActiveURL(url);
+    return url;
+}
+
+void AudioCaptureService::cleanupAfterFailedStart()
+{
+    ++m_take;
+    m_source.reset();
+    setActiveURL(std::nullopt);
+    if (m_writer) {
+        m_writer->cancel();
+        m_lastDropped = m_writer->droppedBuffers();
+        m_writer.reset();
+    }
+    m_outputURL.reset();
+}
+
+QCoro::Task<QString> AudioCaptureService::stopRecording()
+{
+    if (!m_state.is(Kind::recording) || !m_outputURL)
+        throw AudioCaptureError(AudioCaptureError::Code::noActiveRecording);
+    setState(CaptureState::finishing());
+    QPointer self(this);
+    std::exception_ptr error;
+    try {
+        const auto url = co_await finishTake();
+        if (self) {
+            setActiveURL(std::nullopt);
+            setState(CaptureState::idle());
+        }
+        co_return url;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // A failed finish leaves the service ready for the next take.
+    if (self) {
+        setActiveURL(std::nullopt);
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception &e) {
+            setState(CaptureState::failed(errorText(e)));
+        }
+    }
+    std::rethrow_exception(error);
+}
+
+QCoro::Task<QString> AudioCaptureService::finishTake()
+{
+    ++m_take;
+    m_source.reset();
+    const auto url = *m_outputURL;
+    const auto writer = m_writer;
+    QPointer self(this);
+    std::exception_ptr error;
+    try {
+        auto finish = [writer] { writer->finish(); };
+        co_await BackgroundTask::run(std::move(finish));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (self) {
+        m_lastDropped = writer->droppedBuffers();
+        m_writer.reset();
+        m_outputURL.reset();
+    }
+    if (error)
+        std::rethrow_exception(error);
+    co_return url;
+}
+
+QCoro::Task<> AudioCaptureService::finishInterruptedTake(quint64 take)
+{
+    if (take != m_take || !m_state.is(Kind::recording))
+        co_return;
+    setState(CaptureState::finishing());
+    QPointer self(this);
+    std::optional<QString> url;
+    try {
+        url = co_await finishTake();
+    } catch (const std::exception &) {
+        // The source's end is what the state reports; the file keeps what reached it.
+    }
+    if (!self)
+        co_return;
+    setActiveURL(std::nullopt);
+    setState(CaptureState::failed(AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()));
+    if (url)
+        emit recordingInterrupted(*url);
+}
+
+void AudioCaptureService::appendLivePeak(quint64 take, float level)
+{
+    if (take != m_take)
+        return;
+    m_livePeaks.push_back(level);
+    if (m_livePeaks.size() > std::size_t(maxLivePeaks))
+        m_livePeaks.erase(m_livePeaks.begin(), m_livePeaks.end() - maxLivePeaks);
+    emit livePeaksChanged();
+}
+
+std::optional<float> AudioCaptureService::peakLevel(std::span<const float> samples)
+{
+    const auto count = samples.size();
+    if (count < 1)
+        return std::nullopt;
+    const std::size_t stride = count < 2048 ? 1 : count / 2048;
+    float peak = 0;
+    for (std::size_t i = 0; i < count; i += stride)
+        peak = std::max(peak, std::abs(samples[i]));
+    return std::min(peak, 1.0f);
+}
+
+void AudioCaptureService::setState(const CaptureState &state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged();
+}
+
+void AudioCaptureService::setActiveURL(const std::optional<QString> &url)
+{
+    if (m_activeURL == url)
+        return;
+    m_activeURL = url;
+    emit activeURLChanged();
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "capture/CaptureState.h"
+#include "capture/RecordingEncodingSettings.h"
+#include "library/RecordingInputSource.h"
+
+#include <QObject>
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+class CaptureSource;
+class CaptureWriterQueue;
+class Clock;
+class SoundServer;
+
+/// Records the computer's output or the default input into one audio file per take and
+/// publishes the state and a short history of peak levels. Lives on the GUI thread.
+class AudioCaptureService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int maxLivePeaks = 900;
+    /// How far the writer may fall behind before buffers are dropped.
+    static constexpr int writerBacklogSeconds = 5;
+
+    /// \a server and \a clock outlive the service.
+    AudioCaptureService(SoundServer &server, Clock &clock, QObject *parent = nullptr);
+    /// A take still open is finished, so its audio is kept.
+    ~AudioCaptureService() override;
+
+    [[nodiscard]] const CaptureState &state() const { return m_state; }
+    /// The file being written; empty when no take is open.
+    [[nodiscard]] const std::optional<QString> &activeURL() const { return m_activeURL; }
+    /// Peak levels 0...1 of the latest buffers, oldest first.
+    [[nodiscard]] const std::vector<float> &livePeaks() const { return m_livePeaks; }
+    /// Buffers the current (else the last) take lost because the writer fell behind.
+    [[nodiscard]] qint64 droppedBufferCount() const;
+
+    /// Opens a take in \a folder (MP3 takes in its work folder) and returns the file being
+    /// written. Throws AudioCaptureError.
+    QCoro::Task<QString> startRecording(QString folder, RecordingEncodingSettings settings, RecordingInputSource source);
+    /// Closes the open take and returns its file. Throws AudioCaptureError.
+    QCoro::Task<QString> stopRecording();
+
+    /// The largest magnitude among at most about 2048 evenly spaced samples, clamped to 1;
+    /// empty for an empty buffer.
+    [[nodiscard]] static std::optional<float> peakLevel(std::span<const float> samples);
+
+signals:
+    void stateChanged();
+    void activeURLChanged();
+    void livePeaksChanged();
+    /// The source ended during a take; \a url is the finished file holding what was captured.
+    void recordingInterrupted(const QString &url);
+
+private:
+    QString openTake(const QString &folder, const RecordingEncodingSettings &settings);
+    QCoro::Task<QString> finishTake();
+    void cleanupAfterFailedStart();
+    QCoro::Task<> finishInterruptedTake(quint64 take);
+    void appendLivePeak(quint64 take, float level);
+    void setState(const CaptureState &state);
+    void setActiveURL(const std::optional<QString> &url);
+
+    SoundServer &m_server;
+    Clock &m_clock;
+    CaptureState m_state;
+    std::optional<QString> m_activeURL;
+    std::vector<float> m_livePeaks;
+
+    quint64 m_take = 0; ///< counts takes, so late peaks and failures of an old one are ignored
+    std::optional<QString> m_outputURL;
+    std::shared_ptr<CaptureWriterQueue> m_writer;
+    std::unique_ptr<CaptureSource> m_source;
+    qint64 m_lastDropped = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "capture/RecordingEncodingSettings.h"
+
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <memory>
+
+/// Writes the interleaved float frames of one take into its file. Used by one thread at a
+/// time; every failure throws AudioCaptureError.
+class CaptureFileWriter {
+public:
+    virtual ~CaptureFileWriter() = default;
+
+    /// Creates \a path as \a fileType with the writer settings of RecordingEncodingSettings;
+    /// settings this program cannot write throw writerSetupFailed.
+    [[nodiscard]] static std::unique_ptr<CaptureFileWriter> create(const QString &path, CaptureFileType fileType,
+                                                                   const QVariantMap &outputSettings);
+
+    virtual void write(const float *interleaved, std::int64_t frames) = 0;
+    /// Makes everything written so far readable even if the process dies next.
+    virtual void checkpoint() = 0;
+    /// Completes the file.
+    virtual void finish() = 0;
+    /// Closes and deletes the file.
+    virtual void cancel() = 0;
+};

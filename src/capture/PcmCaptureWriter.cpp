@@ -1,0 +1,39 @@
+#include "capture/PcmCaptureWriter.h"
+
+#include "capture/AudioCaptureError.h"
+
+#include <QFile>
+
+PcmCaptureWriter::PcmCaptureWriter(const QString &path, int sampleRate, int channelCount, Container container)
+    : m_path(path)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channelCount;
+    info.format = (container == Container::aiff ? SF_FORMAT_AIFF | SF_ENDIAN_BIG : SF_FORMAT_WAV | SF_ENDIAN_LITTLE)
+                | SF_FORMAT_PCM_16;
+    m_file.reset(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
+    if (!m_file)
+        throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
+    sf_command(m_file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+void PcmCaptureWriter::write(const float *interleaved, std::int64_t frames)
+{
+    if (sf_writef_float(m_file.get(), interleaved, frames) != frames)
+        throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
+}
+
+void PcmCaptureWriter::checkpoint() { sf_command(m_file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0); }
+
+void PcmCaptureWriter::finish()
+{
+    if (sf_close(m_file.release()) != 0)
+        throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
+}
+
+void PcmCaptureWriter::cancel()
+{
+    m_file.reset();
+    QFile::remove(m_path);
+}

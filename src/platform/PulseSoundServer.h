@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/SoundServer.h"
+
+#include <QByteArray>
+
+/// The PulseAudio (or PipeWire-pulse) server; each call opens its own connection.
+class PulseSoundServer final : public SoundServer {
+public:
+    /// \a server as libpulse takes it ("unix:/path/native"); empty: the desktop's server.
+    explicit PulseSoundServer(QByteArray server = {}) : m_server(std::move(server)) {}
+
+    [[nodiscard]] std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int sampleRate, int channelCount,
+                                                             CaptureSource::Handlers handlers) override;
+    [[nodiscard]] std::vector<PlaybackStream> playbackStreams() override;
+
+private:
+    QByteArray m_server;
+};

@@ -1,0 +1,388 @@
+// Capture against a real PulseAudio daemon (started by scripts/with-test-services.sh): tones
+// played into the default sink and into "mic_feed" (the default source's feed) are recorded in
+// every format; killed recorders and vanishing daemons leave playable files.
+
+#include "capture/AudioCaptureService.h"
+#include "library/AppError.h"
+#include "library/Formatters.h"
+#include "media/AudioFileReader.h"
+#include "platform/PulseSoundServer.h"
+#include "platform/SystemClock.h"
+#include "support/AudioFixtures.h"
+#include "support/FakeClock.h"
+#include "support/TaskRunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <qcoro/qcorotask.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+
+namespace {
+
+constexpr double speakerTone = 440;
+constexpr double microphoneTone = 1000;
+constexpr float toneLevel = 0.5f;
+
+struct FileSignal {
+    double sampleRate = 0;
+    int channels = 0;
+    qint64 length = 0;
+    qint64 decoded = 0;
+    float peak = 0;      ///< over the inspected part
+    double frequency = 0; ///< from the rising zero crossings of the first channel, same part
+};
+
+/// Decodes \a path; level and frequency come from the frames between the fractions \a from
+/// and \a to of its length.
+FileSignal analyse(const QString &path, double from = 0.2, double to = 0.9)
+{
+    AudioFileReader reader(path);
+    FileSignal signal{reader.sampleRate(), reader.channelCount(), reader.length()};
+    const auto first = qint64(from * double(signal.length)), last = qint64(to * double(signal.length));
+    AudioBuffer buffer;
+    float previous = 0;
+    qint64 crossings = 0, firstCrossing = -1, lastCrossing = -1;
+    while (const auto frames = reader.read(buffer, 8192)) {
+        for (qint64 i = 0; i < frames; ++i) {
+            const auto frame = signal.decoded + i;
+            if (frame < first || frame >= last)
+                continue;
+            const float value = buffer.channels[0][i];
+            signal.peak = std::max(signal.peak, std::abs(value));
+            if (previous < 0 && value >= 0) {
+                firstCrossing = firstCrossing < 0 ? frame : firstCrossing;
+                lastCrossing = frame;
+                ++crossings;
+            }
+            previous = value;
+        }
+        signal.decoded += frames;
+    }
+    if (crossings > 1)
+        signal.frequency = double(crossings - 1) * signal.sampleRate / double(lastCrossing - firstCrossing);
+    return signal;
+}
+
+QString failureOf(QCoro::Task<QString> task)
+{
+    try {
+        finish(std::move(task));
+    } catch (const std::exception &error) {
+        return errorText(error);
+    }
+    return {};
+}
+
+bool serverAnswers(const QByteArray &server = {})
+{
+    try {
+        (void)PulseSoundServer(server).playbackStreams();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+/// Waits until \a service has delivered \a buffers more peak levels (about 20 ms each).
+bool captureBuffers(AudioCaptureService &service, int buffers)
+{
+    QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
+    while (peaks.count() < buffers) {
+        if (!peaks.wait(5000))
+            return false;
+    }
+    return true;
+}
+
+/// A PulseAudio daemon of a test's own, on its own socket, that the test may kill.
+class PrivateDaemon {
+public:
+    /// Starts the daemon with the given default.pa lines (the socket module is added).
+    bool start(const QStringList &lines)
+    {
+        const auto runtime = m_dir.filePath(QStringLiteral("runtime"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile config(m_dir.filePath(QStringLiteral("default.pa")));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(("load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket() + "\n").toUtf8());
+        config.write(lines.join(u'\n').toUtf8() + "\n");
+        config.close();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        environment.insert(QStringLiteral("HOME"), m_dir.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral("pulseaudio"),
+                        {"--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "-n",
+                         "--realtime=no", "--high-priority=no", "--log-target=stderr", "--log-level=error", "-F",
+                         config.fileName()});
+        return m_process.waitForStarted();
+    }
+    [[nodiscard]] QString socket() const { return m_dir.filePath(QStringLiteral("native")); }
+    [[nodiscard]] QByteArray server() const { return "unix:" + socket().toUtf8(); }
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    ~PrivateDaemon() { kill(); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(RecordingOutputFormat)
+Q_DECLARE_METATYPE(RecordingInputSource)
+
+class TestCapturePulse : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_players;
+
+    [[nodiscard]] QString folder() const { return m_dir.filePath(QStringLiteral("Library")); }
+
+    /// Plays a tone file into \a sink for the rest of the suite.
+    bool play(const QString &sink, double frequency)
+    {
+        const auto tone = AudioFixtures::tone(m_dir.filePath(sink + QStringLiteral(".wav")), 90, frequency, toneLevel);
+        auto player = std::make_unique<QProcess>();
+        player->start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, tone});
+        const bool started = player->waitForStarted();
+        m_players.push_back(std::move(player));
+        return started;
+    }
+    [[nodiscard]] int playingTones() const
+    {
+        const auto streams = PulseSoundServer().playbackStreams();
+        return int(std::count_if(streams.begin(), streams.end(), [](const auto &stream) {
+            return !stream.corked && stream.appName == QStringLiteral("paplay");
+        }));
+    }
+    /// Waits for the first buffer of \a device: once one flowed, the server's null sinks run
+    /// in small blocks and later takes start at once.
+    static bool warmUp(SoundServer::CaptureDevice device)
+    {
+        std::atomic<bool> delivered = false;
+        PulseSoundServer server;
+        const auto source = server.openCapture(device, 48000, 2, {[&](CaptureBuffer &&) { delivered = true; }, [] {}});
+        QElapsedTimer waited;
+        waited.start();
+        while (!delivered && waited.elapsed() < 5000)
+            QThread::msleep(10);
+        return delivered;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!serverAnswers())
+            QSKIP("No PulseAudio server answers (PULSE_SERVER, pactl info): run under scripts/with-test-services.sh");
+        if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
+            QSKIP("paplay (pulseaudio-utils) is not installed");
+        QVERIFY(play(QStringLiteral("@DEFAULT_SINK@"), speakerTone));
+        QVERIFY(play(QStringLiteral("mic_feed"), microphoneTone));
+        QTRY_COMPARE_WITH_TIMEOUT(playingTones(), 2, 10000);
+        QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSinkMonitor));
+        QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSource));
+    }
+
+    void cleanupTestCase()
+    {
+        for (auto &player : m_players) {
+            player->kill();
+            player->waitForFinished();
+        }
+    }
+
+    void recordsEachFormatFromEachInput_data()
+    {
+        QTest::addColumn<RecordingOutputFormat>("format");
+        QTest::addColumn<RecordingInputSource>("source");
+        for (const auto source : RecordingInputSources::all) {
+            for (const auto format : RecordingOutputFormats::all) {
+                const auto name = RecordingOutputFormats::rawValue(format) + u' ' + RecordingInputSources::rawValue(source);
+                QTest::newRow(qPrintable(name)) << format << source;
+            }
+        }
+    }
+    void recordsEachFormatFromEachInput()
+    {
+        QFETCH(RecordingOutputFormat, format);
+        QFETCH(RecordingInputSource, source);
+        PulseSoundServer server;
+        SystemClock clock;
+        AudioCaptureService service(server, clock);
+
+        const auto url = finish(service.startRecording(folder(), {format, AudioBitRate::kbps192, 48000, 2}, source));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(service.state().is(CaptureState::Kind::recording));
+        QVERIFY(captureBuffers(service, 50));
+        QVERIFY(std::abs(service.livePeaks().back() - toneLevel) < 0.05f);
+        QCOMPARE(finish(service.stopRecording()), url);
+        const double seconds = double(elapsed.elapsed()) / 1000;
+
+        QCOMPARE(QFileInfo(url).absolutePath(),
+                 format == RecordingOutputFormat::mp3LAME ? folder() + QStringLiteral("/.vespertone/tmp") : folder());
+        const auto signal = analyse(url);
+        QCOMPARE(signal.sampleRate, 48000.0);
+        QCOMPARE(signal.channels, 2);
+        QCOMPARE(signal.decoded, signal.length);
+        const double length = double(signal.length) / 48000;
+        QVERIFY2(length > seconds - 0.25 && length < seconds + 0.1,
+                 qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(length).arg(seconds)));
+        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.05f, qPrintable(QString::number(signal.peak)));
+        const double tone = source == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
+        QVERIFY2(std::abs(signal.frequency - tone) < tone * 0.01, qPrintable(QString::number(signal.frequency)));
+        QCOMPARE(service.droppedBufferCount(), 0);
+    }
+
+    void takesInTheSameSecondAreNumberedAndBusyCallsAreRefused()
+    {
+        PulseSoundServer server;
+        FakeClock clock;
+        AudioCaptureService service(server, clock);
+        const RecordingEncodingSettings settings{RecordingOutputFormat::wavPCM, AudioBitRate::kbps192, 48000, 2};
+        const auto same = folder() + QStringLiteral("/Same");
+        QCOMPARE(failureOf(service.stopRecording()), QStringLiteral("No recording is active."));
+
+        const auto first = finish(service.startRecording(same, settings, RecordingInputSource::macAudio));
+        QCOMPARE(failureOf(service.startRecording(same, settings, RecordingInputSource::microphone)),
+                 QStringLiteral("A recording is already running."));
+        QVERIFY(service.state().is(CaptureState::Kind::recording));
+        finish(service.stopRecording());
+        const auto second = finish(service.startRecording(same, settings, RecordingInputSource::macAudio));
+        finish(service.stopRecording());
+        const auto stamp = AppDateFormatters::fileStamp(clock.now());
+        QCOMPARE(first, same + QStringLiteral("/Vespertone ") + stamp + QStringLiteral(".wav"));
+        QCOMPARE(second, same + QStringLiteral("/Vespertone ") + stamp + QStringLiteral(" 2.wav"));
+    }
+
+    void killedRecorderLeavesAPlayableFile_data()
+    {
+        QTest::addColumn<RecordingOutputFormat>("format");
+        QTest::newRow("m4a") << RecordingOutputFormat::aacM4A;
+        QTest::newRow("wav") << RecordingOutputFormat::wavPCM;
+        QTest::newRow("aiff") << RecordingOutputFormat::aiffPCM;
+    }
+    void killedRecorderLeavesAPlayableFile()
+    {
+        QFETCH(RecordingOutputFormat, format);
+        const auto child = QCoreApplication::applicationDirPath() + QStringLiteral("/capture_child");
+        QVERIFY2(QFileInfo(child).isExecutable(), qPrintable(child));
+        const auto killed = folder() + QStringLiteral("/Killed");
+        QProcess recorder;
+        recorder.start(child, {killed, RecordingOutputFormats::rawValue(format), QStringLiteral("macAudio")});
+        auto nextLine = [&recorder] {
+            while (!recorder.canReadLine() && recorder.waitForReadyRead(10000)) {
+            }
+            return QString::fromUtf8(recorder.readLine()).trimmed();
+        };
+        const auto first = nextLine();
+        QVERIFY2(first.startsWith(QStringLiteral("recording ")), qPrintable(first));
+        const auto url = first.mid(10);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!nextLine().startsWith(QStringLiteral("buffers 125"))) // about 2.5 s
+            QVERIFY(recorder.state() == QProcess::Running);
+        ::kill(pid_t(recorder.processId()), SIGKILL);
+        const double seconds = double(elapsed.elapsed()) / 1000;
+        recorder.waitForFinished();
+
+        const auto signal = analyse(url, 0.1, 0.95);
+        QCOMPARE(signal.decoded, signal.length);
+        const double length = double(signal.length) / 48000;
+        QVERIFY2(length > seconds - 1.3 && length < seconds + 0.1,
+                 qPrintable(QStringLiteral("%1 s kept of %2 s").arg(length).arg(seconds)));
+        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.05f, qPrintable(QString::number(signal.peak)));
+        QVERIFY2(std::abs(signal.frequency - speakerTone) < 4, qPrintable(QString::number(signal.frequency)));
+    }
+
+    void vanishingServerKeepsThePartialTake_data()
+    {
+        QTest::addColumn<RecordingOutputFormat>("format");
+        QTest::newRow("m4a") << RecordingOutputFormat::aacM4A;
+        QTest::newRow("wav") << RecordingOutputFormat::wavPCM;
+    }
+    void vanishingServerKeepsThePartialTake()
+    {
+        QFETCH(RecordingOutputFormat, format);
+        PrivateDaemon daemon;
+        QVERIFY(daemon.start({QStringLiteral("load-module module-null-sink sink_name=out rate=48000"),
+                              QStringLiteral("set-default-sink out")}));
+        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(daemon.server()), 10000);
+        PulseSoundServer server(daemon.server());
+        SystemClock clock;
+        AudioCaptureService service(server, clock);
+        QSignalSpy interrupted(&service, &AudioCaptureService::recordingInterrupted);
+        const auto url = finish(service.startRecording(folder() + QStringLiteral("/Vanishing"),
+                                                         {format, AudioBitRate::kbps192, 48000, 2},
+                                                         RecordingInputSource::macAudio));
+        QVERIFY(captureBuffers(service, 50));
+        daemon.kill();
+        QVERIFY(interrupted.wait(10000));
+        QCOMPARE(interrupted.first().first().toString(), url);
+        QCOMPARE(service.state(), CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
+        QVERIFY(!service.activeURL());
+        const auto signal = analyse(url);
+        QCOMPARE(signal.decoded, signal.length);
+        QVERIFY2(signal.length > 48000 * 0.8, qPrintable(QString::number(signal.length)));
+
+        // With the server gone, the next start fails cleanly.
+        QCOMPARE(failureOf(service.startRecording(folder(), {format, AudioBitRate::kbps192, 48000, 2},
+                                                  RecordingInputSource::macAudio)),
+                 QStringLiteral("The sound server could not be reached."));
+        QVERIFY(service.state().is(CaptureState::Kind::failed));
+    }
+
+    void serverWithoutDevicesFailsTheStart()
+    {
+        PrivateDaemon daemon;
+        QVERIFY(daemon.start({}));
+        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(daemon.server()), 10000);
+        PulseSoundServer server(daemon.server());
+        SystemClock clock;
+        AudioCaptureService service(server, clock);
+        const RecordingEncodingSettings settings{RecordingOutputFormat::wavPCM, AudioBitRate::kbps192, 48000, 2};
+        const auto empty = folder() + QStringLiteral("/Empty");
+        QCOMPARE(failureOf(service.startRecording(empty, settings, RecordingInputSource::macAudio)),
+                 QStringLiteral("No audio output was available for system audio capture."));
+        QCOMPARE(failureOf(service.startRecording(empty, settings, RecordingInputSource::microphone)),
+                 QStringLiteral("No microphone input was available."));
+        QCOMPARE(QDir(empty).entryList(QDir::Files), QStringList());
+    }
+
+    void unreachableServerFailsTheStart()
+    {
+        PulseSoundServer server("unix:" + m_dir.filePath(QStringLiteral("no-such-socket")).toUtf8());
+        SystemClock clock;
+        AudioCaptureService service(server, clock);
+        const auto message = QStringLiteral("The sound server could not be reached.");
+        QCOMPARE(failureOf(service.startRecording(folder(), {RecordingOutputFormat::aacM4A, AudioBitRate::kbps192, 48000, 2},
+                                                  RecordingInputSource::macAudio)),
+                 message);
+        QCOMPARE(service.state(), CaptureState::failed(message));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCapturePulse)
+#include "test_capture_pulse.moc"
