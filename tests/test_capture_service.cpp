@@ -10,6 +10,7 @@
 #include "platform/SoundServer.h"
 #include "platform/SoundServerError.h"
 #include "support/FakeClock.h"
+#include "support/FakeSoundServer.h"
 #include "support/TaskRunner.h"
 
 #include <QDir>
@@ -30,67 +31,6 @@
 namespace {
 
 constexpr int rate = 48000;
-
-/// A sound server whose one capture source the test feeds by hand.
-class FakeSoundServer final : public SoundServer {
-public:
-    class Source final : public CaptureSource {
-    public:
-        explicit Source(FakeSoundServer *server) : m_server(server) {}
-        ~Source() override
-        {
-            const std::lock_guard lock(m_server->m_mutex);
-            m_server->m_handlers.reset();
-        }
-
-    private:
-        FakeSoundServer *m_server;
-    };
-
-    std::optional<SoundServerError::Code> openFailure;
-    std::atomic<bool> holdOpen = false; ///< openCapture waits for openGate
-    QSemaphore openGate;
-    std::atomic<int> opened = 0;
-    CaptureDevice lastDevice = CaptureDevice::defaultSource;
-    std::vector<PlaybackStream> streams;
-
-    std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int, int, CaptureSource::Handlers handlers) override
-    {
-        if (holdOpen)
-            openGate.acquire();
-        lastDevice = device;
-        if (openFailure)
-            throw SoundServerError(*openFailure);
-        const std::lock_guard lock(m_mutex);
-        m_handlers = std::move(handlers);
-        ++opened;
-        return std::make_unique<Source>(this);
-    }
-    std::vector<PlaybackStream> playbackStreams() override { return streams; }
-
-    [[nodiscard]] bool running()
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_handlers.has_value();
-    }
-    /// Delivers \a buffer as the server's thread would.
-    void deliver(CaptureBuffer buffer)
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_handlers)
-            m_handlers->audio(std::move(buffer));
-    }
-    void failSource()
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_handlers)
-            m_handlers->failed();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::optional<CaptureSource::Handlers> m_handlers;
-};
 
 /// Stereo sine frames starting at frame \a offset.
 CaptureBuffer sineBuffer(qint64 offset, qint64 frames, double frequency = 440, double amplitude = 0.5)
@@ -264,7 +204,7 @@ private slots:
         QCOMPARE(m_service->activeURL(), std::optional(url));
         QCOMPARE(m_service->state(), CaptureState::recording(m_clock.now()));
         QCOMPARE(states.count(), 2); // preparing, recording
-        QCOMPARE(m_server.lastDevice, SoundServer::CaptureDevice::defaultSinkMonitor);
+        QCOMPARE(m_server.lastDevice(), SoundServer::CaptureDevice::defaultSinkMonitor);
 
         const auto frames = feedSine(m_server, 1.5);
         QCOMPARE(stop(), url);
@@ -296,7 +236,7 @@ private slots:
     void microphoneRecordsTheDefaultSource()
     {
         start(RecordingOutputFormat::wavPCM, RecordingInputSource::microphone);
-        QCOMPARE(m_server.lastDevice, SoundServer::CaptureDevice::defaultSource);
+        QCOMPARE(m_server.lastDevice(), SoundServer::CaptureDevice::defaultSource);
         stop();
     }
 

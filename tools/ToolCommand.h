@@ -51,3 +51,4 @@ struct ToolCommand {
 std::vector<ToolCommand> libraryCommands();
 std::vector<ToolCommand> analysisCommands();
 std::vector<ToolCommand> editingCommands();
+std::vector<ToolCommand> captureCommands();

@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/FreedesktopTrash.h"
+#include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 
@@ -26,6 +27,7 @@ public:
     SystemClock clock;
     FreedesktopTrash trash;
     DecliningDialogs dialogs;
+    PulseSoundServer soundServer;
 };
 
 ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
@@ -40,7 +42,7 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {
     if (!m_store) {
         StoreEnvironment environment{&m_platform->settings, &m_platform->clock, &m_platform->trash,
-                                     &m_platform->dialogs, m_folder, {}};
+                                     &m_platform->dialogs, m_folder, {}, &m_platform->soundServer};
         m_store = std::make_unique<RecordingLibraryStore>(environment);
         co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
     }

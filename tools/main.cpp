@@ -10,7 +10,7 @@ namespace {
 std::vector<ToolCommand> allCommands()
 {
     std::vector<ToolCommand> commands;
-    for (auto group : {libraryCommands, analysisCommands, editingCommands}) {
+    for (auto group : {libraryCommands, analysisCommands, editingCommands, captureCommands}) {
         for (auto &command : group())
             commands.push_back(std::move(command));
     }

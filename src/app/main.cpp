@@ -1,7 +1,9 @@
 // vespertone: the desktop program.
 
 #include "platform/FreedesktopTrash.h"
+#include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
+#include "platform/XcbForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
 #include "ui/LibraryWindow.h"
 #include "ui/WidgetDialogs.h"
@@ -20,7 +22,9 @@ int main(int argc, char *argv[])
     SystemClock clock;
     FreedesktopTrash trash;
     WidgetDialogs dialogs;
-    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt, {}});
+    PulseSoundServer soundServer;
+    XcbForegroundApplicationMonitor foregroundMonitor;
+    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
 
     LibraryWindow window(store);
     dialogs.setParentWindow(&window);

@@ -1,26 +1,38 @@
 #include "store/RecordingLibraryStore.h"
 
 #include "analysis/AudioAnalyzer.h"
+#include "capture/AudioCaptureError.h"
+#include "capture/AudioCaptureService.h"
+#include "import/SourceContextService.h"
 #include "library/AppError.h"
 #include "library/FolderAccess.h"
+#include "library/Formatters.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "library/UniqueFileNamer.h"
 #include "media/AudioTrimmer.h"
+#include "media/MP3EncoderError.h"
 #include "media/MP3EncoderService.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/ForegroundApplicationMonitor.h"
+#include "platform/SoundServer.h"
+#include "platform/SoundServerError.h"
 #include "platform/Trash.h"
 
 #include <QDir>
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
 
 #include <cmath>
+
+using namespace std::chrono_literals;
 
 namespace {
 constexpr auto formatKey = "Vespertone.RecordingFormat";
@@ -52,6 +64,43 @@ bool carriesTempoName(const QString &base, const QString &tempoBase)
     static const QRegularExpression counter(QStringLiteral("^ [0-9]+$"));
     return base.startsWith(tempoBase) && counter.match(base.mid(tempoBase.size())).hasMatch();
 }
+
+/// Stands in when no sound server was given: every take fails with a clear message.
+class UnreachableSoundServer final : public SoundServer {
+public:
+    std::unique_ptr<CaptureSource> openCapture(CaptureDevice, int, int, CaptureSource::Handlers) override
+    {
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    }
+    std::vector<PlaybackStream> playbackStreams() override
+    {
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    }
+};
+
+bool isBusy(const CaptureState &state)
+{
+    using Kind = CaptureState::Kind;
+    return state.is(Kind::recording) || state.is(Kind::preparing) || state.is(Kind::finishing);
+}
+
+/// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
+void saveSource(const QString &url, const RecordingSourceContext &source)
+{
+    auto metadata = MetadataStore::load(url).value_or(
+        RecordingMetadata::fresh(RecordingLibraryStore::fileCreationDate(url)));
+    metadata.source = source;
+    MetadataStore::save(metadata, url);
+}
+
+/// The lock a recording process holds on its work file while it writes and encodes it.
+std::unique_ptr<QLockFile> takeLock(const QString &url)
+{
+    auto lock = std::make_unique<QLockFile>(url + QStringLiteral(".lock"));
+    // Only a dead owner makes a lock stale; a long take must keep its lock.
+    lock->setStaleLockTime(0);
+    return lock;
+}
 } // namespace
 
 RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObject *parent)
@@ -61,6 +110,10 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     m_analyzer = new AudioAnalyzer(this);
     m_mp3Encoder = new MP3EncoderService(m_env.encodersFolder, this);
     m_trimmer = new AudioTrimmer(this);
+    if (!m_env.soundServer)
+        m_fallbackSoundServer = std::make_unique<UnreachableSoundServer>();
+    m_captureService = new AudioCaptureService(m_env.soundServer ? *m_env.soundServer : *m_fallbackSoundServer,
+                                               *m_env.clock, this);
     m_statusDismissTimer = m_env.clock->createTimer(this);
     connect(m_statusDismissTimer, &Timer::timeout, this, &RecordingLibraryStore::dismissStatusIfUnchanged);
 
@@ -72,11 +125,34 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     m_aacBitRate = AudioBitRates::fromRawValue(settings.value(QLatin1String(bitRateKey)).toLongLong())
                        .value_or(AudioBitRate::kbps192);
 
+    connect(m_captureService, &AudioCaptureService::stateChanged, this, &RecordingLibraryStore::mirrorCaptureState);
+    connect(m_captureService, &AudioCaptureService::activeURLChanged, this,
+            [this] { lockTakeFile(m_captureService->activeURL()); });
+    connect(m_captureService, &AudioCaptureService::recordingInterrupted, this,
+            [this](const QString &url) { keepInterruptedTake(url); });
+    m_elapsedTimer = m_env.clock->createTimer(this);
+    connect(m_elapsedTimer, &Timer::timeout, this, &RecordingLibraryStore::tickElapsedTimer);
+    if (m_env.foregroundMonitor)
+        connect(m_env.foregroundMonitor, &ForegroundApplicationMonitor::applicationActivated, this,
+                &RecordingLibraryStore::noteForegroundApplication);
+
     // Started from the event loop, so observers connected after construction see it finish.
-    QMetaObject::invokeMethod(this, &RecordingLibraryStore::ensureFolderAndRefresh, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &RecordingLibraryStore::startUp, Qt::QueuedConnection);
 }
 
-RecordingLibraryStore::~RecordingLibraryStore() = default;
+RecordingLibraryStore::~RecordingLibraryStore()
+{
+    // The service finishes an open take on its way out, while the sound server still exists.
+    delete m_captureService;
+}
+
+QCoro::Task<> RecordingLibraryStore::startUp()
+{
+    QPointer self(this);
+    co_await ensureFolderAndRefresh();
+    if (self)
+        co_await recoverLeftoverTakes();
+}
 
 void RecordingLibraryStore::setSelectedIDs(const QSet<QString> &ids)
 {
@@ -474,4 +550,383 @@ QString RecordingLibraryStore::uniqueRenameURL(const QString &url, const QString
     if (candidate == url)
         return candidate;
     return UniqueFileNamer::uniqueURL(folder, proposedName, extension);
+}
+
+// Recording workflow.
+
+QString RecordingLibraryStore::formatLabel(RecordingOutputFormat format)
+{
+    switch (format) {
+    case RecordingOutputFormat::aacM4A: return QStringLiteral("M4A");
+    case RecordingOutputFormat::mp3LAME: return QStringLiteral("MP3");
+    case RecordingOutputFormat::wavPCM: return QStringLiteral("WAV");
+    case RecordingOutputFormat::aiffPCM: break;
+    }
+    return QStringLiteral("AIFF");
+}
+
+QString RecordingLibraryStore::inputLabel(RecordingInputSource source)
+{
+    return source == RecordingInputSource::macAudio ? QStringLiteral("Mac") : QStringLiteral("Mic");
+}
+
+bool RecordingLibraryStore::isRecording(RecordingInputSource source) const
+{
+    return m_captureState.is(CaptureState::Kind::recording) && m_activeRecordingInputSource == source;
+}
+
+bool RecordingLibraryStore::canToggleRecording(RecordingInputSource source) const
+{
+    using Kind = CaptureState::Kind;
+    if (m_captureState.is(Kind::preparing) || m_captureState.is(Kind::finishing))
+        return false;
+    if (m_captureState.is(Kind::recording))
+        return m_activeRecordingInputSource == source;
+    return true;
+}
+
+void RecordingLibraryStore::toggleRecording(RecordingInputSource source)
+{
+    using Kind = CaptureState::Kind;
+    if (m_captureState.is(Kind::recording)) {
+        if (m_activeRecordingInputSource == source)
+            stopRecording();
+        return;
+    }
+    if (m_captureState.is(Kind::preparing) || m_captureState.is(Kind::finishing))
+        return;
+    startRecording(source);
+}
+
+QCoro::Task<> RecordingLibraryStore::startRecording(RecordingInputSource source,
+                                                    std::optional<RecordingOutputFormat> format,
+                                                    std::optional<AudioBitRate> bitRate)
+{
+    // A refused start must not clear the fields of the take that is running.
+    if (isBusy(m_captureService->state())) {
+        setStatusMessage(AudioCaptureError(AudioCaptureError::Code::alreadyRecording).text());
+        co_return;
+    }
+    setStatusMessage(QStringLiteral("Preparing recording"));
+    const auto takeFormat = format.value_or(m_recordingFormat);
+    const auto takeBitRate = bitRate.value_or(m_aacBitRate);
+    if (takeFormat == RecordingOutputFormat::mp3LAME && !m_mp3Encoder->isAvailable()) {
+        setStatusMessage(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        co_return;
+    }
+    prepareActiveSourceContext(source);
+    const RecordingEncodingSettings settings{takeFormat, takeBitRate, 48000, 2};
+    m_activeRecordingSettings = settings;
+    setActiveRecordingInputSource(source);
+
+    QPointer self(this);
+    try {
+        auto start = m_captureService->startRecording(m_folderURL, settings, source);
+        co_await std::move(start);
+    } catch (const std::exception &error) {
+        if (!self)
+            co_return;
+        clearActiveRecording();
+        releaseTakeLock();
+        const auto *captureError = dynamic_cast<const AudioCaptureError *>(&error);
+        using Code = AudioCaptureError::Code;
+        if (captureError && captureError->code() == Code::missingScreenCapturePermission)
+            setStatusMessage(QStringLiteral("Enable Screen & System Audio Recording, then quit and reopen."));
+        else if (captureError && captureError->code() == Code::missingMicrophonePermission)
+            setStatusMessage(QStringLiteral("Enable Microphone permission, then try recording again."));
+        else
+            setStatusMessage(errorText(error));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    m_takeRunning = true;
+    setStatusMessage(QStringLiteral("Recording ") + inputLabel(source) + u' ' + formatLabel(takeFormat));
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::stopRecording()
+{
+    // A refused stop must not clear the fields of a take that is starting.
+    if (!m_captureService->state().is(CaptureState::Kind::recording)) {
+        setStatusMessage(AudioCaptureError(AudioCaptureError::Code::noActiveRecording).text());
+        co_return std::nullopt;
+    }
+    QPointer self(this);
+    setStatusMessage(QStringLiteral("Saving recording"));
+    m_takeRunning = false;
+    QString captureURL;
+    try {
+        auto stop = m_captureService->stopRecording();
+        captureURL = co_await std::move(stop);
+    } catch (const std::exception &error) {
+        if (self) {
+            clearActiveRecording();
+            releaseTakeLock();
+            setStatusMessage(errorText(error));
+        }
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    // From here a new take may start: this one keeps its settings, source and lock to itself.
+    const auto settings = m_activeRecordingSettings.value_or(
+        RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2});
+    const auto source = m_activeRecordingSource;
+    const auto lock = std::move(m_takeLock);
+    clearActiveRecording();
+
+    std::pair<QString, QString> saved;
+    try {
+        auto finalize = finalizedRecordingURL(captureURL, settings);
+        saved = co_await std::move(finalize);
+        if (source)
+            saveSource(saved.first, *source);
+    } catch (const std::exception &error) {
+        if (self)
+            setStatusMessage(errorText(error));
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    setStatusMessage(saved.second);
+    co_await refresh(saved.first);
+    if (!self)
+        co_return std::nullopt;
+    const auto analyzed = co_await analyze(saved.first);
+    co_return analyzed.value_or(saved.first);
+}
+
+QCoro::Task<std::pair<QString, QString>> RecordingLibraryStore::finalizedRecordingURL(QString captureURL,
+                                                                                      RecordingEncodingSettings settings)
+{
+    if (settings.format != RecordingOutputFormat::mp3LAME)
+        co_return std::pair{captureURL, QStringLiteral("Saved ") + fileName(captureURL)};
+    setStatusMessage(QStringLiteral("Encoding MP3"));
+    const auto folder = m_folderURL;
+    const auto base = UniqueFileNamer::baseName(captureURL);
+    const auto destination = UniqueFileNamer::uniqueURL(folder, base, QStringLiteral("mp3"));
+    bool encoded = false;
+    try {
+        auto encode = m_mp3Encoder->encode(captureURL, destination, settings.aacBitRate);
+        co_await std::move(encode);
+        encoded = true;
+    } catch (const std::exception &) {
+        // The audio is kept as WAV below.
+    }
+    if (encoded) {
+        QFile::remove(captureURL);
+        co_return std::pair{destination, QStringLiteral("Saved ") + fileName(destination)};
+    }
+    const auto fallback = UniqueFileNamer::uniqueURL(folder, base, QStringLiteral("wav"));
+    QFile::remove(destination);
+    if (!QFile::rename(captureURL, fallback))
+        throw AppError(QStringLiteral("“%1” couldn’t be moved to “%2”.").arg(fileName(captureURL), fileName(fallback)));
+    co_return std::pair{fallback, QStringLiteral("MP3 encoding failed; saved ") + fileName(fallback)};
+}
+
+void RecordingLibraryStore::saveActiveSourceIfNeeded(const QString &url)
+{
+    if (m_activeRecordingSource)
+        saveSource(url, *m_activeRecordingSource);
+}
+
+void RecordingLibraryStore::prepareActiveSourceContext(RecordingInputSource source)
+{
+    if (source == RecordingInputSource::microphone)
+        setActiveRecordingSource(RecordingSourceContext::microphone(m_env.clock->now()));
+    else if (!m_activeRecordingSource)
+        capturePendingSourceContext();
+}
+
+void RecordingLibraryStore::capturePendingSourceContext()
+{
+    auto &server = m_env.soundServer ? *m_env.soundServer : *m_fallbackSoundServer;
+    const SourceContextService service(server, *m_env.clock);
+    setActiveRecordingSource(
+        service.bestCandidate(m_latestForegroundSourceApp, QString::fromLatin1(ownBundleIdentifier)));
+}
+
+void RecordingLibraryStore::setActiveRecordingSource(const std::optional<RecordingSourceContext> &source)
+{
+    m_activeRecordingSource = source;
+}
+
+void RecordingLibraryStore::setActiveRecordingInputSource(const std::optional<RecordingInputSource> &source)
+{
+    if (source == m_activeRecordingInputSource)
+        return;
+    m_activeRecordingInputSource = source;
+    emit activeRecordingInputSourceChanged();
+}
+
+void RecordingLibraryStore::clearActiveRecording()
+{
+    m_activeRecordingSettings.reset();
+    setActiveRecordingInputSource(std::nullopt);
+    m_activeRecordingSource.reset();
+}
+
+void RecordingLibraryStore::requestScreenCapturePermission()
+{
+    // The desktop grants every program its sound; nothing needs asking.
+    constexpr bool granted = true;
+    setStatusMessage(granted ? QStringLiteral("Permission enabled. Quit and reopen before recording.")
+                             : QStringLiteral("Grant access in System Settings, then quit and reopen."));
+}
+
+void RecordingLibraryStore::requestMicrophonePermission()
+{
+    constexpr bool granted = true;
+    setStatusMessage(granted ? QStringLiteral("Microphone permission enabled.")
+                             : QStringLiteral("Grant Microphone access in System Settings."));
+}
+
+void RecordingLibraryStore::noteForegroundApplication(const RunningApplication &application)
+{
+    if (application.processIdentifier == QCoreApplication::applicationPid())
+        return;
+    if (application.bundleIdentifier == QString::fromLatin1(ownBundleIdentifier))
+        return;
+    m_latestForegroundSourceApp = application;
+}
+
+void RecordingLibraryStore::mirrorCaptureState()
+{
+    const auto state = m_captureService->state();
+    const bool interrupted = m_takeRunning && state.is(CaptureState::Kind::failed);
+    m_captureState = state;
+    emit captureStateChanged();
+    updateElapsedTimer(state);
+    if (!interrupted)
+        return;
+    m_takeRunning = false;
+    m_interrupted = std::pair{m_activeRecordingSettings.value_or(
+                                  RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2}),
+                              m_activeRecordingSource};
+    clearActiveRecording();
+    setStatusMessage(state.message());
+}
+
+void RecordingLibraryStore::updateElapsedTimer(const CaptureState &state)
+{
+    m_elapsedTimer->stop();
+    QString text = QStringLiteral("00:00");
+    if (state.is(CaptureState::Kind::recording)) {
+        text = TimeText::clock(double(state.startedAt().msecsTo(m_env.clock->now())) / 1000.0);
+        m_elapsedTimer->start(500ms, true);
+    }
+    if (text != m_elapsedText) {
+        m_elapsedText = text;
+        emit elapsedTextChanged();
+    }
+}
+
+void RecordingLibraryStore::tickElapsedTimer()
+{
+    if (!m_captureState.is(CaptureState::Kind::recording))
+        return;
+    const auto text = TimeText::clock(double(m_captureState.startedAt().msecsTo(m_env.clock->now())) / 1000.0);
+    if (text != m_elapsedText) {
+        m_elapsedText = text;
+        emit elapsedTextChanged();
+    }
+}
+
+void RecordingLibraryStore::lockTakeFile(const std::optional<QString> &url)
+{
+    // Only MP3 takes leave their file in the work folder until it is encoded.
+    if (!url || QFileInfo(*url).absolutePath() != UniqueFileNamer::workFolder(m_folderURL))
+        return;
+    auto lock = takeLock(*url);
+    if (lock->tryLock(0))
+        m_takeLock = std::move(lock);
+}
+
+void RecordingLibraryStore::releaseTakeLock()
+{
+    m_takeLock.reset();
+}
+
+QCoro::Task<> RecordingLibraryStore::keepInterruptedTake(QString url)
+{
+    QPointer self(this);
+    const auto lock = std::move(m_takeLock);
+    const auto taken = std::exchange(m_interrupted, std::nullopt);
+    auto settings = taken ? taken->first : RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2};
+    // The file's place tells how it was captured: the work folder holds MP3 takes.
+    const bool inWorkFolder = QFileInfo(url).absolutePath() == UniqueFileNamer::workFolder(m_folderURL);
+    if (inWorkFolder)
+        settings.format = RecordingOutputFormat::mp3LAME;
+    else if (settings.format == RecordingOutputFormat::mp3LAME)
+        settings.format = RecordingOutputFormat::wavPCM;
+    const auto failure = m_captureState.message();
+
+    QString kept = url;
+    try {
+        auto finalize = finalizedRecordingURL(url, settings);
+        kept = (co_await std::move(finalize)).first;
+        if (taken && taken->second)
+            saveSource(kept, *taken->second);
+    } catch (const std::exception &) {
+        // A take left in the work folder is recovered at the next start.
+    }
+    if (!self)
+        co_return;
+    setStatusMessage(failure.isEmpty() ? AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()
+                                       : failure);
+    co_await refresh(kept);
+    if (self)
+        emit interruptedTakeSaved(kept);
+}
+
+QCoro::Task<QStringList> RecordingLibraryStore::recoverLeftoverTakes()
+{
+    QPointer self(this);
+    const QDir work(UniqueFileNamer::workFolder(m_folderURL));
+    const auto names = work.entryList({QStringLiteral("Vespertone *.wav")}, QDir::Files, QDir::Name);
+    QStringList recovered;
+    for (const auto &name : names) {
+        auto recover = recoverTake(work.filePath(name));
+        const auto url = co_await std::move(recover);
+        if (!self)
+            co_return recovered;
+        if (url) {
+            recovered << *url;
+            setStatusMessage(QStringLiteral("Recovered ") + fileName(*url));
+        }
+    }
+    if (!recovered.isEmpty())
+        co_await refresh(recovered.last());
+    if (self)
+        emit recoveryFinished();
+    co_return recovered;
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::recoverTake(QString wav)
+{
+    // A take that a live process is still writing or encoding is not ours to touch.
+    const auto lock = takeLock(wav);
+    if (!lock->tryLock(0) || !QFileInfo::exists(wav))
+        co_return std::nullopt;
+    const auto folder = m_folderURL;
+    const auto base = UniqueFileNamer::baseName(wav);
+    if (m_mp3Encoder->isAvailable()) {
+        const auto destination = UniqueFileNamer::uniqueURL(folder, base, QStringLiteral("mp3"));
+        bool encoded = false;
+        try {
+            auto encode = m_mp3Encoder->encode(wav, destination, m_aacBitRate);
+            co_await std::move(encode);
+            encoded = true;
+        } catch (const std::exception &) {
+            QFile::remove(destination);
+        }
+        if (encoded) {
+            QFile::remove(wav);
+            co_return destination;
+        }
+    }
+    const auto fallback = UniqueFileNamer::uniqueURL(folder, base, QStringLiteral("wav"));
+    if (!QFile::rename(wav, fallback))
+        co_return std::nullopt;
+    co_return fallback;
 }

@@ -2,9 +2,12 @@
 
 #include "capture/AudioBitRate.h"
 #include "capture/CaptureState.h"
+#include "capture/RecordingEncodingSettings.h"
 #include "capture/RecordingOutputFormat.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingItem.h"
+#include "library/RecordingSourceContext.h"
+#include "platform/RunningApplication.h"
 #include "store/SavedTrimUndo.h"
 #include "store/StoreEnvironment.h"
 
@@ -14,12 +17,17 @@
 #include <QStringList>
 #include <QVector>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
+#include <utility>
 
 class AudioAnalyzer;
+class AudioCaptureService;
 class AudioTrimmer;
 class MP3EncoderService;
+class QLockFile;
+class SoundServer;
 class Timer;
 
 /// The one owner of library state: folder, recordings, selection, status and settings.
@@ -78,6 +86,60 @@ public:
     [[nodiscard]] AudioAnalyzer *analyzer() const { return m_analyzer; }
     [[nodiscard]] MP3EncoderService *mp3Encoder() const { return m_mp3Encoder; }
     [[nodiscard]] AudioTrimmer *trimmer() const { return m_trimmer; }
+    [[nodiscard]] AudioCaptureService *captureService() const { return m_captureService; }
+
+    /// The identifier this program's own windows and streams carry.
+    static constexpr auto ownBundleIdentifier = "vespertone";
+
+    /// Starts a take of \a source when idle or failed, stops the running take of \a source;
+    /// ignored otherwise. Returns at once.
+    void toggleRecording(RecordingInputSource source);
+    /// Whether the toggle of \a source is enabled now.
+    [[nodiscard]] bool canToggleRecording(RecordingInputSource source) const;
+    /// Whether a take of \a source is running.
+    [[nodiscard]] bool isRecording(RecordingInputSource source) const;
+    /// Starts a take of \a source with the stored format and bit rate, or with \a format and
+    /// \a bitRate for this take only (nothing is stored). The status reports the outcome.
+    QCoro::Task<> startRecording(RecordingInputSource source, std::optional<RecordingOutputFormat> format = {},
+                                 std::optional<AudioBitRate> bitRate = {});
+    /// Finishes the take, encodes an MP3 take, stores its source, selects and analyses it.
+    /// Returns the recording's final path (after the analysis renamed it), or none on failure.
+    QCoro::Task<std::optional<QString>> stopRecording();
+    void requestScreenCapturePermission();
+    void requestMicrophonePermission();
+    /// Fixes the source of the next take of \a source (a prepared Mac-audio source stays).
+    void prepareActiveSourceContext(RecordingInputSource source);
+    /// Takes the best guess of where the computer's sound comes from as the active source.
+    void capturePendingSourceContext();
+    /// The capture file as a library file: MP3 takes are encoded into the save folder (kept as
+    /// WAV when that fails). Returns the final path and the status text; throws when the file
+    /// cannot be kept.
+    QCoro::Task<std::pair<QString, QString>> finalizedRecordingURL(QString captureURL, RecordingEncodingSettings settings);
+    /// Writes the active source into \a url's sidecar; throws AppError on failure.
+    void saveActiveSourceIfNeeded(const QString &url);
+    /// Runs the elapsed clock while \a state is recording, else shows "00:00".
+    void updateElapsedTimer(const CaptureState &state);
+    /// Moves capture files that a killed MP3 take left in the work folder into the library.
+    /// Files whose lock a live process holds are left alone. Returns the recovered paths.
+    QCoro::Task<QStringList> recoverLeftoverTakes();
+
+    [[nodiscard]] const std::optional<RecordingEncodingSettings> &activeRecordingSettings() const
+    {
+        return m_activeRecordingSettings;
+    }
+    [[nodiscard]] const std::optional<RecordingSourceContext> &activeRecordingSource() const
+    {
+        return m_activeRecordingSource;
+    }
+    void setActiveRecordingSource(const std::optional<RecordingSourceContext> &source);
+    [[nodiscard]] const std::optional<RunningApplication> &latestForegroundSourceApp() const
+    {
+        return m_latestForegroundSourceApp;
+    }
+    /// The status label of \a format: "M4A", "MP3", "WAV" or "AIFF".
+    [[nodiscard]] static QString formatLabel(RecordingOutputFormat format);
+    /// The status label of \a source: "Mac" or "Mic".
+    [[nodiscard]] static QString inputLabel(RecordingInputSource source);
 
     /// Stores tempo and key of \a url in its sidecar and gives it a tempo name; returns the
     /// file's path afterwards, or none when the analysis failed (the status says why).
@@ -127,8 +189,22 @@ signals:
     void aacBitRateChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
+    /// Emitted when the start-up recovery of left-over takes is done.
+    void recoveryFinished();
+    /// Emitted when an interrupted take has been kept and listed; \a url is its path.
+    void interruptedTakeSaved(const QString &url);
 
 private:
+    QCoro::Task<> startUp();
+    void mirrorCaptureState();
+    void tickElapsedTimer();
+    void noteForegroundApplication(const RunningApplication &application);
+    void setActiveRecordingInputSource(const std::optional<RecordingInputSource> &source);
+    void clearActiveRecording();
+    void lockTakeFile(const std::optional<QString> &url);
+    void releaseTakeLock();
+    QCoro::Task<> keepInterruptedTake(QString url);
+    QCoro::Task<std::optional<QString>> recoverTake(QString wav);
     void scheduleStatusAutoDismiss(const std::optional<QString> &message);
     void dismissStatusIfUnchanged();
     void setFolderURL(const QString &folder);
@@ -158,4 +234,17 @@ private:
     AudioTrimmer *m_trimmer = nullptr;
     Timer *m_statusDismissTimer = nullptr;
     QString m_statusDismissTarget;
+
+    std::unique_ptr<SoundServer> m_fallbackSoundServer;
+    AudioCaptureService *m_captureService = nullptr;
+    Timer *m_elapsedTimer = nullptr;
+    std::optional<RecordingEncodingSettings> m_activeRecordingSettings;
+    std::optional<RecordingSourceContext> m_activeRecordingSource;
+    std::optional<RunningApplication> m_latestForegroundSourceApp;
+    /// True from a successful start until the stop begins: a failure then is an interruption.
+    bool m_takeRunning = false;
+    /// What an interrupted take needs to be kept: its settings and source.
+    std::optional<std::pair<RecordingEncodingSettings, std::optional<RecordingSourceContext>>> m_interrupted;
+    /// Held on the work file of the running MP3 take, so no recovery takes it.
+    std::unique_ptr<QLockFile> m_takeLock;
 };

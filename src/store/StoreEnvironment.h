@@ -5,7 +5,9 @@
 
 class Clock;
 class Dialogs;
+class ForegroundApplicationMonitor;
 class QSettings;
+class SoundServer;
 class Trash;
 
 /// The platform facilities a RecordingLibraryStore works through; all outlive the store.
@@ -18,4 +20,8 @@ struct StoreEnvironment {
     std::optional<QString> folderOverride;
     /// The folder holding the "lame" encoder; empty means the installed one.
     QString encodersFolder;
+    /// What takes are recorded from; none means no sound server can be reached.
+    SoundServer *soundServer = nullptr;
+    /// Reports the applications that come to the front; none means no reports.
+    ForegroundApplicationMonitor *foregroundMonitor = nullptr;
 };

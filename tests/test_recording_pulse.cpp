@@ -1,0 +1,255 @@
+// The recording workflow against the real PulseAudio daemon of scripts/with-test-services.sh:
+// tones played into the default sink and into "mic_feed" are recorded through the store in
+// every format, and by "vespertone-tool record", stopped on time or by SIGINT.
+
+#include "capture/AudioCaptureService.h"
+#include "library/Formatters.h"
+#include "library/UniqueFileNamer.h"
+#include "media/AudioFileReader.h"
+#include "platform/PulseSoundServer.h"
+#include "store/RecordingLibraryStore.h"
+#include "support/AudioFixtures.h"
+#include "support/TestEnvironment.h"
+#include "support/ToolRunner.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+#include <cmath>
+#include <csignal>
+
+namespace {
+
+constexpr double speakerTone = 440;
+constexpr double microphoneTone = 1000;
+constexpr float toneLevel = 0.5f;
+
+struct FileSignal {
+    double seconds = 0;
+    float peak = 0;
+    double frequency = 0;
+};
+
+/// Length, and level and frequency (from rising zero crossings) of the middle of \a path.
+FileSignal analyse(const QString &path)
+{
+    AudioFileReader reader(path);
+    const auto length = reader.length();
+    const auto first = length / 5, last = length * 9 / 10;
+    FileSignal signal{double(length) / reader.sampleRate()};
+    AudioBuffer buffer;
+    float previous = 0;
+    qint64 decoded = 0, crossings = 0, firstCrossing = -1, lastCrossing = -1;
+    while (const auto frames = reader.read(buffer, 8192)) {
+        for (qint64 i = 0; i < frames; ++i) {
+            const auto frame = decoded + i;
+            if (frame < first || frame >= last)
+                continue;
+            const float value = buffer.channels[0][i];
+            signal.peak = std::max(signal.peak, std::abs(value));
+            if (previous < 0 && value >= 0) {
+                firstCrossing = firstCrossing < 0 ? frame : firstCrossing;
+                lastCrossing = frame;
+                ++crossings;
+            }
+            previous = value;
+        }
+        decoded += frames;
+    }
+    if (crossings > 1)
+        signal.frequency = double(crossings - 1) * reader.sampleRate() / double(lastCrossing - firstCrossing);
+    return signal;
+}
+
+bool serverAnswers()
+{
+    try {
+        (void)PulseSoundServer().playbackStreams();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+/// Waits until the take has delivered \a buffers peak levels (about 20 ms each).
+bool captureBuffers(AudioCaptureService &service, int buffers)
+{
+    QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
+    while (peaks.count() < buffers) {
+        if (!peaks.wait(5000))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class RecordingPulseTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_players;
+    PulseSoundServer m_server;
+
+    bool play(const QString &sink, double frequency)
+    {
+        const auto tone = AudioFixtures::tone(m_dir.filePath(sink + ".wav"), 120, frequency, toneLevel);
+        auto player = std::make_unique<QProcess>();
+        player->start("paplay", {"--device=" + sink, tone});
+        const bool started = player->waitForStarted();
+        m_players.push_back(std::move(player));
+        return started;
+    }
+    [[nodiscard]] int playingTones()
+    {
+        const auto streams = m_server.playbackStreams();
+        return int(std::count_if(streams.begin(), streams.end(),
+                                 [](const auto &stream) { return !stream.corked && stream.appName == "paplay"; }));
+    }
+    std::unique_ptr<RecordingLibraryStore> openStore(TestEnvironment &env)
+    {
+        auto environment = env.storeEnvironment();
+        environment.soundServer = &m_server;
+        auto store = std::make_unique<RecordingLibraryStore>(environment);
+        QSignalSpy started(store.get(), &RecordingLibraryStore::recoveryFinished);
+        if (!started.wait(20000))
+            qFatal("the store did not start");
+        return store;
+    }
+    /// A take of about a second; the final path, or none.
+    std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)
+    {
+        QCoro::waitFor(store.startRecording(input));
+        if (!store.isRecording(input) || !captureBuffers(*store.captureService(), 50))
+            return std::nullopt;
+        return QCoro::waitFor(store.stopRecording());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!serverAnswers())
+            QSKIP("No PulseAudio server answers: run under scripts/with-test-services.sh");
+        if (QStandardPaths::findExecutable("paplay").isEmpty())
+            QSKIP("paplay (pulseaudio-utils) is not installed");
+        QVERIFY(play("@DEFAULT_SINK@", speakerTone));
+        QVERIFY(play("mic_feed", microphoneTone));
+        QTRY_COMPARE_WITH_TIMEOUT(playingTones(), 2, 10000);
+    }
+
+    void cleanupTestCase()
+    {
+        for (auto &player : m_players) {
+            player->kill();
+            player->waitForFinished();
+        }
+    }
+
+    void eachFormatFromEachInput_data()
+    {
+        QTest::addColumn<RecordingOutputFormat>("format");
+        QTest::addColumn<RecordingInputSource>("input");
+        for (const auto format : {RecordingOutputFormat::aacM4A, RecordingOutputFormat::mp3LAME,
+                                  RecordingOutputFormat::wavPCM, RecordingOutputFormat::aiffPCM}) {
+            for (const auto input : RecordingInputSources::all) {
+                const auto name = RecordingOutputFormats::rawValue(format) + ' ' + RecordingInputSources::rawValue(input);
+                QTest::newRow(qPrintable(name)) << format << input;
+            }
+        }
+    }
+    void eachFormatFromEachInput()
+    {
+        QFETCH(RecordingOutputFormat, format);
+        QFETCH(RecordingInputSource, input);
+        TestEnvironment env;
+        auto store = openStore(env);
+        store->setRecordingFormat(format);
+        const auto final = take(*store, input);
+        QVERIFY2(final, qPrintable(store->statusMessage().value_or("no status")));
+        QCOMPARE(QFileInfo(*final).absolutePath(), env.libraryFolder());
+        QVERIFY(QFileInfo(*final).fileName().startsWith("Vespertone " + AppDateFormatters::fileStamp(env.clock.now())));
+        const auto signal = analyse(*final);
+        QVERIFY2(signal.seconds > 0.7 && signal.seconds < 3, qPrintable(QString::number(signal.seconds)));
+        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.1, qPrintable(QString::number(signal.peak)));
+        const auto expected = input == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
+        QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02, qPrintable(QString::number(signal.frequency)));
+        QVERIFY(QDir(UniqueFileNamer::workFolder(env.libraryFolder())).entryList(QDir::Files).isEmpty());
+    }
+
+    void takesInTheSameSecondAndRefusedCommands()
+    {
+        TestEnvironment env;
+        auto store = openStore(env);
+        store->setRecordingFormat(RecordingOutputFormat::wavPCM);
+        QCoro::waitFor(store->stopRecording());
+        QCOMPARE(store->statusMessage(), QStringLiteral("No recording is active."));
+
+        QStringList saved;
+        connect(store.get(), &RecordingLibraryStore::statusMessageChanged, this, [&] {
+            if (store->statusMessage() && store->statusMessage()->startsWith("Saved "))
+                saved << *store->statusMessage();
+        });
+        QCoro::waitFor(store->startRecording(RecordingInputSource::macAudio));
+        QCoro::waitFor(store->startRecording(RecordingInputSource::microphone));
+        QCOMPARE(store->statusMessage(), QStringLiteral("A recording is already running."));
+        QVERIFY(store->isRecording(RecordingInputSource::macAudio));
+        QVERIFY(captureBuffers(*store->captureService(), 10));
+        QVERIFY(QCoro::waitFor(store->stopRecording()));
+        // The fake clock stands still: the second take falls in the same second.
+        QVERIFY(take(*store, RecordingInputSource::microphone));
+        const auto name = "Vespertone " + AppDateFormatters::fileStamp(env.clock.now());
+        QCOMPARE(saved, (QStringList{"Saved " + name + ".wav", "Saved " + name + " 2.wav"}));
+    }
+
+    void theToolRecordsForSomeSeconds()
+    {
+        const auto folder = m_dir.filePath("tool-timed");
+        const auto run = runTool({"record", "--seconds", "1", "--format", "mp3LAME", "--bitrate", "128", "--folder", folder});
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        const auto path = QString::fromUtf8(run.out).trimmed();
+        QCOMPARE(QFileInfo(path).absolutePath(), folder);
+        QCOMPARE(QFileInfo(path).suffix(), QStringLiteral("mp3"));
+        const auto signal = analyse(path);
+        QVERIFY2(signal.seconds > 0.7 && signal.seconds < 2, qPrintable(QString::number(signal.seconds)));
+        QVERIFY(std::abs(signal.frequency - speakerTone) < speakerTone * 0.02);
+        QVERIFY(run.err.contains("Recording Mac MP3\n"));
+        QVERIFY(run.err.contains("00:01\n"));
+        // The one-take format is not stored.
+        QVERIFY(!QSettings("Vespertone", "Vespertone").contains("Vespertone.RecordingFormat"));
+        QVERIFY(QDir(UniqueFileNamer::workFolder(folder)).entryList(QDir::Files).isEmpty());
+    }
+
+    void theToolKeepsATakeStoppedBySigint()
+    {
+        const auto folder = m_dir.filePath("tool-interrupted");
+        QProcess tool;
+        tool.start(qEnvironmentVariable("VESPERTONE_TOOL"), {"record", "--input", "mic", "--format", "wavPCM", "--folder", folder});
+        QVERIFY(tool.waitForStarted());
+        tool.setReadChannel(QProcess::StandardError);
+        QByteArray err;
+        while (!err.contains("00:01\n")) {
+            QVERIFY2(tool.waitForReadyRead(10000), err.constData());
+            err += tool.readAllStandardError();
+            QVERIFY2(tool.state() == QProcess::Running, err.constData());
+        }
+        ::kill(pid_t(tool.processId()), SIGINT);
+        QVERIFY(tool.waitForFinished(30000));
+        err += tool.readAllStandardError();
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(tool.exitCode() == 0, err.constData());
+        const auto path = QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+        QCOMPARE(QFileInfo(path).absolutePath(), folder);
+        const auto signal = analyse(path);
+        QVERIFY2(signal.seconds > 0.3, qPrintable(QString::number(signal.seconds)));
+        QVERIFY(std::abs(signal.frequency - microphoneTone) < microphoneTone * 0.02);
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordingPulseTest)
+#include "test_recording_pulse.moc"

@@ -1,0 +1,200 @@
+#include "ToolCommand.h"
+
+#include "capture/AudioBitRate.h"
+#include "capture/RecordingOutputFormat.h"
+#include "store/RecordingLibraryStore.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <qcoro/qcorosignal.h>
+
+#include <csignal>
+#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void writeSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+/// Turns SIGINT and SIGTERM into a readable byte on a pipe while it lives.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action {};
+        action.sa_handler = writeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_previousInt);
+        ::sigaction(SIGTERM, &action, &m_previousTerm);
+        m_notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    }
+    ~StopSignals()
+    {
+        if (!m_notifier)
+            return;
+        m_notifier.reset();
+        ::sigaction(SIGINT, &m_previousInt, nullptr);
+        ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    /// Calls \a stop for each signal that arrives.
+    template <typename Stop>
+    void onSignal(Stop stop)
+    {
+        if (!m_notifier)
+            return;
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [stop] {
+            char bytes[16];
+            while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            stop();
+        });
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_previousInt {};
+    struct sigaction m_previousTerm {};
+};
+
+struct RecordOptions {
+    RecordingInputSource input = RecordingInputSource::macAudio;
+    std::optional<RecordingOutputFormat> format;
+    std::optional<AudioBitRate> bitRate;
+    std::optional<double> seconds;
+};
+
+std::nullopt_t rejected(ToolContext &context, const QString &message)
+{
+    context.fail(message);
+    return std::nullopt;
+}
+
+/// The options of "record"; none (after reporting) when one is wrong.
+std::optional<RecordOptions> recordOptions(ToolContext &context)
+{
+    RecordOptions options;
+    if (const auto input = context.takeOption(QStringLiteral("--input"))) {
+        if (*input == QStringLiteral("mic"))
+            options.input = RecordingInputSource::microphone;
+        else if (*input != QStringLiteral("mac"))
+            return rejected(context, QStringLiteral("--input takes mac or mic."));
+    }
+    if (const auto format = context.takeOption(QStringLiteral("--format"))) {
+        options.format = RecordingOutputFormats::fromRawValue(*format);
+        if (!options.format)
+            return rejected(context, QStringLiteral("--format takes aacM4A, mp3LAME, wavPCM or aiffPCM."));
+    }
+    if (const auto rate = context.takeOption(QStringLiteral("--bitrate"))) {
+        bool ok = false;
+        const auto kbps = rate->toLongLong(&ok);
+        options.bitRate = ok ? AudioBitRates::fromRawValue(kbps * 1000) : std::nullopt;
+        if (!options.bitRate)
+            return rejected(context, QStringLiteral("--bitrate takes 128, 192, 256 or 320."));
+    }
+    if (const auto seconds = context.takeOption(QStringLiteral("--seconds"))) {
+        bool ok = false;
+        options.seconds = seconds->toDouble(&ok);
+        if (!ok || !std::isfinite(*options.seconds) || *options.seconds <= 0)
+            return rejected(context, QStringLiteral("--seconds takes a positive number."));
+    }
+    if (!context.arguments().isEmpty())
+        return rejected(context, QStringLiteral("record does not take “%1”.").arg(context.arguments().first()));
+    return options;
+}
+
+/// Shows the store's status texts and elapsed time on standard error.
+void showProgress(ToolContext &context, RecordingLibraryStore &store, QObject &guard)
+{
+    const bool terminal = ::isatty(STDERR_FILENO);
+    QObject::connect(&store, &RecordingLibraryStore::elapsedTextChanged, &guard, [&context, &store, terminal] {
+        if (!store.captureState().is(CaptureState::Kind::recording))
+            return;
+        context.err() << (terminal ? QStringLiteral("\r") : QString()) << store.elapsedText()
+                      << (terminal ? QString() : QStringLiteral("\n"));
+        context.err().flush();
+    });
+    QObject::connect(&store, &RecordingLibraryStore::statusMessageChanged, &guard, [&context, &store, terminal] {
+        if (const auto &status = store.statusMessage(); status && !status->isEmpty()) {
+            context.err() << (terminal ? QStringLiteral("\r\033[K") : QString()) << *status << Qt::endl;
+        }
+    });
+}
+
+QCoro::Task<int> recordCommand(ToolContext &context)
+{
+    const auto options = recordOptions(context);
+    if (!options)
+        co_return 2;
+    StopSignals stopSignals;
+    QTimer stopTimer;
+    stopTimer.setSingleShot(true);
+    bool stopRequested = false;
+    stopSignals.onSignal([&] {
+        stopRequested = true;
+        stopTimer.start(0);
+    });
+
+    auto *store = co_await context.store();
+    QObject guard;
+    showProgress(context, *store, guard);
+    std::optional<QString> interruptedTake;
+    QObject::connect(store, &RecordingLibraryStore::interruptedTakeSaved, &guard,
+                     [&](const QString &url) { interruptedTake = url; });
+    QObject::connect(store, &RecordingLibraryStore::captureStateChanged, &guard, [&] {
+        if (store->captureState().is(CaptureState::Kind::failed))
+            stopTimer.start(0);
+    });
+
+    auto start = store->startRecording(options->input, options->format, options->bitRate);
+    co_await std::move(start);
+    if (!store->captureState().is(CaptureState::Kind::recording))
+        co_return 1;
+    if (options->seconds && !stopRequested)
+        stopTimer.start(std::chrono::milliseconds(qint64(std::llround(*options->seconds * 1000))));
+    if (!stopRequested)
+        co_await qCoro(&stopTimer, &QTimer::timeout);
+
+    if (store->captureState().is(CaptureState::Kind::failed)) {
+        // The source ended: the store keeps what was captured.
+        if (!interruptedTake)
+            interruptedTake = co_await qCoro(store, &RecordingLibraryStore::interruptedTakeSaved);
+        context.out() << *interruptedTake << Qt::endl;
+        co_return 1;
+    }
+    auto stop = store->stopRecording();
+    const auto final = co_await std::move(stop);
+    if (!final)
+        co_return 1;
+    context.out() << *final << Qt::endl;
+    co_return 0;
+}
+
+} // namespace
+
+std::vector<ToolCommand> captureCommands()
+{
+    return {
+        {QStringLiteral("record"),
+         QStringLiteral("record [--input mac|mic] [--format aacM4A|mp3LAME|wavPCM|aiffPCM] "
+                        "[--bitrate 128|192|256|320] [--seconds S] [--folder DIR]"),
+         QStringLiteral("Records the computer's sound or the microphone until S seconds pass or Ctrl-C; the format "
+                        "and bit rate apply to this take only. Prints the saved file's path."),
+         recordCommand},
+    };
+}
