@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QThreadPool>
-#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
 
 #include <exception>
@@ -24,7 +25,8 @@ struct Outcome<void> {
 } // namespace detail
 
 /// Runs \a work on the thread pool and resumes the awaiting coroutine on its own thread with
-/// the value, or rethrows the exception \a work threw.
+/// the value, or rethrows the exception \a work threw. It always resumes from the event loop,
+/// even when the work is done before the caller awaits it, so callers never finish early.
 template <typename Work, typename T = std::invoke_result_t<Work>>
 QCoro::Task<T> run(Work work)
 {
@@ -40,7 +42,10 @@ QCoro::Task<T> run(Work work)
         }
         return outcome;
     });
-    auto outcome = co_await future;
+    QFutureWatcher<detail::Outcome<T>> watcher;
+    watcher.setFuture(future);
+    co_await qCoro(&watcher, &QFutureWatcher<detail::Outcome<T>>::finished);
+    auto outcome = future.takeResult();
     if (outcome.error)
         std::rethrow_exception(outcome.error);
     if constexpr (!std::is_void_v<T>)
