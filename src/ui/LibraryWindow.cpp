@@ -10,7 +10,8 @@
 #include <QToolBar>
 
 LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
-    : QMainWindow(parent), m_store(store), m_list(new QListWidget(this)), m_status(new QLabel(this))
+    : QMainWindow(parent), m_store(store), m_list(new QListWidget(this)), m_status(new QLabel(this)),
+      m_elapsed(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
     setMinimumSize(1120, 640);
@@ -18,12 +19,22 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     setCentralWidget(m_list);
     statusBar()->addWidget(m_status, 1);
+    statusBar()->addPermanentWidget(m_elapsed);
     auto *toolbar = addToolBar(QStringLiteral("Library"));
+    m_recordMac = toolbar->addAction(QStringLiteral("Record Mac Audio"), &m_store,
+                                     [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
+    m_recordMic = toolbar->addAction(QStringLiteral("Record Microphone"), &m_store,
+                                     [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
+    toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Choose Save Folder…"), &m_store, &RecordingLibraryStore::chooseFolder);
 
     connect(&m_store, &RecordingLibraryStore::recordingsChanged, this, &LibraryWindow::showRecordings);
     connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);
     connect(&m_store, &RecordingLibraryStore::statusMessageChanged, this, &LibraryWindow::showStatus);
+    connect(&m_store, &RecordingLibraryStore::captureStateChanged, this, &LibraryWindow::showRecordingState);
+    connect(&m_store, &RecordingLibraryStore::activeRecordingInputSourceChanged, this,
+            &LibraryWindow::showRecordingState);
+    connect(&m_store, &RecordingLibraryStore::elapsedTextChanged, this, &LibraryWindow::showRecordingState);
     connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
         QSet<QString> ids;
         for (auto *item : m_list->selectedItems())
@@ -31,6 +42,7 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
         m_store.setSelectedIDs(ids);
     });
     showRecordings();
+    showRecordingState();
 }
 
 void LibraryWindow::showRecordings()
@@ -61,3 +73,15 @@ void LibraryWindow::showSelection()
 }
 
 void LibraryWindow::showStatus() { m_status->setText(m_store.statusMessage().value_or(QString())); }
+
+void LibraryWindow::showRecordingState()
+{
+    const auto show = [this](QAction *action, RecordingInputSource source, const QString &idle) {
+        action->setEnabled(m_store.canToggleRecording(source));
+        action->setText(m_store.isRecording(source) ? QStringLiteral("Stop Recording") : idle);
+    };
+    show(m_recordMac, RecordingInputSource::macAudio, QStringLiteral("Record Mac Audio"));
+    show(m_recordMic, RecordingInputSource::microphone, QStringLiteral("Record Microphone"));
+    const bool recording = m_store.captureState().is(CaptureState::Kind::recording);
+    m_elapsed->setText(recording ? m_store.elapsedText() : QString());
+}
