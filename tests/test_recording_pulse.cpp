@@ -13,6 +13,7 @@
 #include "support/ToolRunner.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
@@ -180,6 +181,25 @@ private slots:
         const auto expected = input == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
         QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02, qPrintable(QString::number(signal.frequency)));
         QVERIFY(QDir(UniqueFileNamer::workFolder(env.libraryFolder())).entryList(QDir::Files).isEmpty());
+    }
+
+    // A stop keeps what the server captured up to the moment it was asked for.
+    void aTakeHoldsTheAudioUpToTheStop()
+    {
+        TestEnvironment env;
+        auto store = openStore(env);
+        store->setRecordingFormat(RecordingOutputFormat::wavPCM);
+        // A fresh null sink starts rendering late; the measured take is the second.
+        QVERIFY(take(*store, RecordingInputSource::macAudio));
+        QCoro::waitFor(store->startRecording(RecordingInputSource::macAudio));
+        QElapsedTimer running;
+        running.start();
+        QVERIFY(captureBuffers(*store->captureService(), 40));
+        const double elapsed = running.nsecsElapsed() / 1e9;
+        const auto final = QCoro::waitFor(store->stopRecording());
+        QVERIFY(final);
+        const auto seconds = analyse(*final).seconds;
+        QVERIFY2(seconds >= elapsed - 0.03, qPrintable(QStringLiteral("%1 s of %2 s").arg(seconds).arg(elapsed)));
     }
 
     void takesInTheSameSecondAndRefusedCommands()

@@ -187,13 +187,16 @@ QCoro::Task<QString> AudioCaptureService::stopRecording()
 QCoro::Task<QString> AudioCaptureService::finishTake()
 {
     ++m_take;
-    m_source.reset();
     const auto url = *m_outputURL;
     const auto writer = m_writer;
     QPointer self(this);
     std::exception_ptr error;
     try {
-        auto finish = [writer] { writer->finish(); };
+        // Closing the source waits for the audio still in transit: off the GUI thread.
+        auto finish = [writer, source = std::shared_ptr<CaptureSource>(std::move(m_source))]() mutable {
+            source.reset();
+            writer->finish();
+        };
         co_await BackgroundTask::run(std::move(finish));
     } catch (...) {
         error = std::current_exception();

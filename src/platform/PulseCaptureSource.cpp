@@ -2,9 +2,15 @@
 
 #include "platform/SoundServerError.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace {
 /// Buffers are handed on in pieces of about 20 ms, however the server cuts them.
 constexpr pa_usec_t fragmentTime = 20000;
+/// The longest a stop waits for audio still in transit from the server.
+constexpr pa_usec_t maximumTailTime = 500000;
 } // namespace
 
 PulseCaptureSource::PulseCaptureSource(const QByteArray &server, SoundServer::CaptureDevice device, int sampleRate,
@@ -30,6 +36,8 @@ PulseCaptureSource::~PulseCaptureSource() { close(); }
 
 void PulseCaptureSource::close()
 {
+    // What the server captured before this moment is still on its way: let it arrive.
+    std::this_thread::sleep_for(std::chrono::microseconds(tailTime()));
     {
         Pulse::MainloopLock lock(m_connection.loop());
         deliverPending();
@@ -37,6 +45,18 @@ void PulseCaptureSource::close()
         m_stream.reset();
     }
     m_connection.stop();
+}
+
+pa_usec_t PulseCaptureSource::tailTime()
+{
+    Pulse::MainloopLock lock(m_connection.loop());
+    if (!m_running || !m_stream)
+        return 0;
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(m_stream.get(), &latency, &negative) != 0 || negative)
+        latency = 0;
+    return std::min<pa_usec_t>(latency, maximumTailTime) + 2 * fragmentTime;
 }
 
 void PulseCaptureSource::checkDefaultDevice(SoundServer::CaptureDevice device)
@@ -63,7 +83,9 @@ void PulseCaptureSource::connectStream(SoundServer::CaptureDevice device)
     attributes.fragsize = uint32_t(pa_usec_to_bytes(fragmentTime, &m_spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
     const char *name = device == SoundServer::CaptureDevice::defaultSinkMonitor ? "@DEFAULT_MONITOR@" : "@DEFAULT_SOURCE@";
-    if (pa_stream_connect_record(m_stream.get(), name, &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
+    if (pa_stream_connect_record(m_stream.get(), name, &attributes,
+                                 pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
+                                                   | PA_STREAM_INTERPOLATE_TIMING)) < 0)
         throw SoundServerError(SoundServerError::Code::streamFailed);
 
     pa_stream_state_t state;

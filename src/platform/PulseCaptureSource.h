@@ -18,8 +18,10 @@ private:
     static void onStateChange(pa_stream *stream, void *self);
     void checkDefaultDevice(SoundServer::CaptureDevice device);
     void connectStream(SoundServer::CaptureDevice device);
-    /// Ends the stream and stops the loop.
+    /// Ends the stream and stops the loop, after the audio still in transit has arrived.
     void close();
+    /// How long audio captured now takes to arrive: the stream's latency plus two fragments.
+    pa_usec_t tailTime();
     /// Hands the frames gathered so far to the audio handler.
     void deliverPending();
 
