@@ -202,43 +202,16 @@ private slots:
         QCOMPARE(rig.server.opened.load(), 1);
     }
 
-    void refusedStartAndStopLeaveTheTakeAlone()
+    void startAndStopRulesAndTheElapsedClock()
     {
         Rig rig;
         QCoro::waitFor(rig.store->stopRecording());
         QCOMPARE(rig.store->statusMessage(), QStringLiteral("No recording is active."));
         rig.store->setRecordingFormat(RecordingOutputFormat::wavPCM);
-        rig.start(RecordingInputSource::microphone);
-        QCoro::waitFor(rig.store->startRecording(RecordingInputSource::macAudio));
-        QCOMPARE(rig.store->statusMessage(), QStringLiteral("A recording is already running."));
-        QVERIFY(rig.store->isRecording(RecordingInputSource::microphone));
-        QVERIFY(rig.store->activeRecordingSource() == RecordingSourceContext::microphone(rig.env.clock.now()));
-        QVERIFY(rig.record());
-    }
-
-    void aStartThatFailsClearsTheTake()
-    {
-        Rig rig;
-        rig.server.openFailure = SoundServerError::Code::unreachable;
-        rig.start();
-        QCOMPARE(rig.store->statusMessage(), QStringLiteral("The sound server could not be reached."));
-        QCOMPARE(rig.store->captureState().kind(), Kind::failed);
-        QVERIFY(!rig.store->activeRecordingInputSource() && !rig.store->activeRecordingSettings());
-        QVERIFY(rig.store->canToggleRecording(RecordingInputSource::macAudio));
-        // failed allows the next take.
-        rig.server.openFailure.reset();
-        rig.start();
-        QVERIFY(rig.store->isRecording(RecordingInputSource::macAudio));
-        QVERIFY(rig.record());
-    }
-
-    void theElapsedClockTicksAndTheStatusStaysWhileBusy()
-    {
-        Rig rig;
-        rig.store->setRecordingFormat(RecordingOutputFormat::wavPCM);
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("00:00"));
         rig.env.clock.advance(2s);
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("00:00"));
+        const auto started = rig.env.clock.now();
         rig.start(RecordingInputSource::microphone);
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("00:00"));
         rig.env.clock.advance(2s);
@@ -247,10 +220,28 @@ private slots:
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("01:05"));
         // Far past the dismissal delay, the recording status is still shown.
         QCOMPARE(rig.store->statusMessage(), QStringLiteral("Recording Mic WAV"));
+        // A second start leaves the take alone.
+        QCoro::waitFor(rig.store->startRecording(RecordingInputSource::macAudio));
+        QCOMPARE(rig.store->statusMessage(), QStringLiteral("A recording is already running."));
+        QVERIFY(rig.store->isRecording(RecordingInputSource::microphone));
+        QVERIFY(rig.store->activeRecordingSource() == RecordingSourceContext::microphone(started));
         QVERIFY(rig.record());
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("00:00"));
         rig.env.clock.advance(5s);
         QCOMPARE(rig.store->elapsedText(), QStringLiteral("00:00"));
+
+        // A start that fails clears the take, and failed allows the next one.
+        rig.server.openFailure = SoundServerError::Code::unreachable;
+        rig.start();
+        QCOMPARE(rig.store->statusMessage(), QStringLiteral("The sound server could not be reached."));
+        QCOMPARE(rig.store->captureState().kind(), Kind::failed);
+        QVERIFY(!rig.store->activeRecordingInputSource() && !rig.store->activeRecordingSettings());
+        QVERIFY(rig.store->canToggleRecording(RecordingInputSource::macAudio));
+        rig.server.openFailure.reset();
+        rig.env.clock.advance(2s);
+        rig.start();
+        QVERIFY(rig.store->isRecording(RecordingInputSource::macAudio));
+        QVERIFY(rig.record());
     }
 
     void mp3TakesGetTheBitRateAndLoseTheirWorkFile()
@@ -277,30 +268,29 @@ private slots:
         QVERIFY(rig.workFiles().isEmpty());
     }
 
-    void aFailedMp3EncodingKeepsTheAudioAsWav()
+    void aFailedOrMissingEncoder()
     {
-        Rig rig(fakeEncoders(m_dir.filePath("failing"), "echo broken >&2\nexit 1"));
-        rig.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
-        rig.start();
-        const auto final = rig.record(0.5);
+        Rig failing(fakeEncoders(m_dir.filePath("failing"), "echo broken >&2\nexit 1"));
+        failing.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
+        failing.start();
+        const auto final = failing.record(0.5);
         QVERIFY(final);
-        const auto name = rig.takeName() + ".wav";
-        QVERIFY2(rig.statuses.contains("MP3 encoding failed; saved " + name), qPrintable(rig.statuses.join(" | ")));
+        // The audio is kept as WAV in the library.
+        const auto name = failing.takeName() + ".wav";
+        QVERIFY2(failing.statuses.contains("MP3 encoding failed; saved " + name), qPrintable(failing.statuses.join(" | ")));
         QVERIFY(QFileInfo::exists(*final));
-        QCOMPARE(QFileInfo(*final).absolutePath(), rig.env.libraryFolder());
-        QVERIFY(!QFileInfo::exists(rig.env.path(rig.takeName() + ".mp3")));
-        QVERIFY(rig.workFiles().isEmpty());
-    }
+        QCOMPARE(QFileInfo(*final).absolutePath(), failing.env.libraryFolder());
+        QVERIFY(!QFileInfo::exists(failing.env.path(failing.takeName() + ".mp3")));
+        QVERIFY(failing.workFiles().isEmpty());
 
-    void aMissingEncoderRefusesTheStart()
-    {
-        Rig rig(m_dir.filePath("empty-encoders"));
-        rig.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
-        rig.start();
-        QCOMPARE(rig.statuses, (QStringList{"Preparing recording", "The bundled LAME MP3 encoder is missing."}));
-        QCOMPARE(rig.store->captureState().kind(), Kind::idle);
-        QCOMPARE(rig.server.opened.load(), 0);
-        QVERIFY(!rig.store->activeRecordingInputSource());
+        // No encoder: the start is refused before the server is asked.
+        Rig missing(m_dir.filePath("empty-encoders"));
+        missing.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
+        missing.start();
+        QCOMPARE(missing.statuses, (QStringList{"Preparing recording", "The bundled LAME MP3 encoder is missing."}));
+        QCOMPARE(missing.store->captureState().kind(), Kind::idle);
+        QCOMPARE(missing.server.opened.load(), 0);
+        QVERIFY(!missing.store->activeRecordingInputSource());
     }
 
     void theSourceGoesIntoTheSidecar()
@@ -354,10 +344,6 @@ private slots:
         QCOMPARE(rig.store->selectedItem()->url, url);
         QVERIFY(MetadataStore::load(url)->source == RecordingSourceContext::microphone(rig.env.clock.now()));
         QVERIFY(rig.workFiles().isEmpty());
-        // The next take starts from failed.
-        rig.env.clock.advance(2s);
-        rig.start(RecordingInputSource::microphone);
-        QVERIFY(rig.record());
     }
 
     void leftOverTakesAreRecoveredUnlessLockedByALiveProcess()
