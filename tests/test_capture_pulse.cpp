@@ -8,6 +8,7 @@
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "support/AudioFixtures.h"
+#include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 
 #include <QCoreApplication>
@@ -31,45 +32,6 @@ constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
 
-struct FileSignal {
-    double sampleRate = 0;
-    int channels = 0;
-    qint64 length = 0, decoded = 0;
-    float peak = 0;      ///< over the inspected part
-    double frequency = 0; ///< from the rising zero crossings of the first channel, same part
-};
-
-/// Decodes \a path; level and frequency come from the frames between the fractions \a from
-/// and \a to of its length.
-FileSignal analyse(const QString &path, double from = 0.2, double to = 0.9)
-{
-    AudioFileReader reader(path);
-    FileSignal signal{reader.sampleRate(), reader.channelCount(), reader.length()};
-    const auto first = qint64(from * double(signal.length)), last = qint64(to * double(signal.length));
-    AudioBuffer buffer;
-    float previous = 0;
-    qint64 crossings = 0, firstCrossing = -1, lastCrossing = -1;
-    while (const auto frames = reader.read(buffer, 8192)) {
-        for (qint64 i = 0; i < frames; ++i) {
-            const auto frame = signal.decoded + i;
-            if (frame < first || frame >= last)
-                continue;
-            const float value = buffer.channels[0][i];
-            signal.peak = std::max(signal.peak, std::abs(value));
-            if (previous < 0 && value >= 0) {
-                firstCrossing = firstCrossing < 0 ? frame : firstCrossing;
-                lastCrossing = frame;
-                ++crossings;
-            }
-            previous = value;
-        }
-        signal.decoded += frames;
-    }
-    if (crossings > 1)
-        signal.frequency = double(crossings - 1) * signal.sampleRate / double(lastCrossing - firstCrossing);
-    return signal;
-}
-
 RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
 
 QString failureOf(QCoro::Task<QString> task)
@@ -80,25 +42,6 @@ QString failureOf(QCoro::Task<QString> task)
         return errorText(error);
     }
     return {};
-}
-
-bool serverAnswers(const QByteArray &server = {})
-{
-    try {
-        (void)PulseSoundServer(server).playbackStreams();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
-}
-
-/// Waits until \a service has delivered \a buffers more peak levels (about 20 ms each).
-bool captureBuffers(AudioCaptureService &service, int buffers)
-{
-    QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
-    while (peaks.count() < buffers && peaks.wait(5000)) {
-    }
-    return peaks.count() >= buffers;
 }
 
 /// A PulseAudio daemon of a test's own, on its own socket, that the test may kill.

@@ -11,6 +11,7 @@
 #include "platform/SoundServerError.h"
 #include "support/FakeClock.h"
 #include "support/FakeSoundServer.h"
+#include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 
 #include <QDir>
@@ -47,33 +48,6 @@ qint64 feed(FakeSoundServer &server, double seconds)
 {
     server.feedSine(seconds);
     return qint64(seconds * rate);
-}
-
-struct FileSignal {
-    double sampleRate = 0;
-    int channels = 0;
-    qint64 length = 0, decoded = 0;
-    float peak = 0;
-    double frequency = 0; ///< rising zero crossings of the first channel per second
-};
-
-FileSignal analyse(const QString &path)
-{
-    AudioFileReader reader(path);
-    FileSignal signal{reader.sampleRate(), reader.channelCount(), reader.length()};
-    AudioBuffer buffer;
-    float previous = 0;
-    qint64 crossings = 0;
-    while (const auto frames = reader.read(buffer, 8192)) {
-        for (const float value : std::span(buffer.channels[0]).first(frames)) {
-            signal.peak = std::max(signal.peak, std::abs(value));
-            crossings += previous < 0 && value >= 0;
-            previous = value;
-        }
-        signal.decoded += frames;
-    }
-    signal.frequency = double(crossings) * signal.sampleRate / double(std::max<qint64>(signal.decoded, 1));
-    return signal;
 }
 
 RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
@@ -205,7 +179,7 @@ private slots:
         QVERIFY(!m_service->activeURL());
         QVERIFY(!m_server.running());
 
-        const auto signal = analyse(url);
+        const auto signal = analyse(url, 0, 1);
         QCOMPARE(signal.sampleRate, 48000.0);
         QCOMPARE(signal.channels, 2);
         QCOMPARE(signal.length, frames);
@@ -317,7 +291,7 @@ private slots:
         QCOMPARE(interrupted.first().first().toString(), url);
         QCOMPARE(m_service->state(), CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
         QVERIFY(!m_service->activeURL());
-        QCOMPARE(analyse(url).decoded, frames);
+        QCOMPARE(analyse(url, 0, 1).decoded, frames);
         QCOMPARE(failureOf(m_service->stopRecording()), inactive);
 
         // The next take records, and destroying the service mid-take keeps what it wrote.
@@ -326,7 +300,7 @@ private slots:
         const auto nextFrames = feed(m_server, 0.5);
         m_service.reset();
         QVERIFY(!m_server.running());
-        QCOMPARE(analyse(next).decoded, nextFrames);
+        QCOMPARE(analyse(next, 0, 1).decoded, nextFrames);
     }
 
     void failedFinishEndsInFailed()

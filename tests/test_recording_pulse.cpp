@@ -9,6 +9,7 @@
 #include "platform/PulseSoundServer.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
+#include "support/SignalAnalysis.h"
 #include "support/TestEnvironment.h"
 #include "support/ToolRunner.h"
 
@@ -29,64 +30,6 @@ namespace {
 constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
-
-struct FileSignal {
-    double seconds = 0;
-    float peak = 0;
-    double frequency = 0;
-};
-
-/// Length, and level and frequency (from rising zero crossings) of the middle of \a path.
-FileSignal analyse(const QString &path)
-{
-    AudioFileReader reader(path);
-    const auto length = reader.length();
-    const auto first = length / 5, last = length * 9 / 10;
-    FileSignal signal{double(length) / reader.sampleRate()};
-    AudioBuffer buffer;
-    float previous = 0;
-    qint64 decoded = 0, crossings = 0, firstCrossing = -1, lastCrossing = -1;
-    while (const auto frames = reader.read(buffer, 8192)) {
-        for (qint64 i = 0; i < frames; ++i) {
-            const auto frame = decoded + i;
-            if (frame < first || frame >= last)
-                continue;
-            const float value = buffer.channels[0][i];
-            signal.peak = std::max(signal.peak, std::abs(value));
-            if (previous < 0 && value >= 0) {
-                firstCrossing = firstCrossing < 0 ? frame : firstCrossing;
-                lastCrossing = frame;
-                ++crossings;
-            }
-            previous = value;
-        }
-        decoded += frames;
-    }
-    if (crossings > 1)
-        signal.frequency = double(crossings - 1) * reader.sampleRate() / double(lastCrossing - firstCrossing);
-    return signal;
-}
-
-bool serverAnswers()
-{
-    try {
-        (void)PulseSoundServer().playbackStreams();
-        return true;
-    } catch (const std::exception &) {
-        return false;
-    }
-}
-
-/// Waits until the take has delivered \a buffers peak levels (about 20 ms each).
-bool captureBuffers(AudioCaptureService &service, int buffers)
-{
-    QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
-    while (peaks.count() < buffers) {
-        if (!peaks.wait(5000))
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -176,7 +119,7 @@ private slots:
         QCOMPARE(QFileInfo(*final).absolutePath(), env.libraryFolder());
         QVERIFY(QFileInfo(*final).fileName().startsWith("Vespertone " + AppDateFormatters::fileStamp(env.clock.now())));
         const auto signal = analyse(*final);
-        QVERIFY2(signal.seconds > 0.7 && signal.seconds < 3, qPrintable(QString::number(signal.seconds)));
+        QVERIFY2(signal.seconds() > 0.7 && signal.seconds() < 3, qPrintable(QString::number(signal.seconds())));
         QVERIFY2(std::abs(signal.peak - toneLevel) < 0.1, qPrintable(QString::number(signal.peak)));
         const auto expected = input == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
         QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02, qPrintable(QString::number(signal.frequency)));
@@ -198,7 +141,7 @@ private slots:
         const double elapsed = running.nsecsElapsed() / 1e9;
         const auto final = QCoro::waitFor(store->stopRecording());
         QVERIFY(final);
-        const auto seconds = analyse(*final).seconds;
+        const auto seconds = analyse(*final).seconds();
         QVERIFY2(seconds >= elapsed - 0.03, qPrintable(QStringLiteral("%1 s of %2 s").arg(seconds).arg(elapsed)));
     }
 
@@ -236,7 +179,7 @@ private slots:
         QCOMPARE(QFileInfo(path).absolutePath(), folder);
         QCOMPARE(QFileInfo(path).suffix(), QStringLiteral("mp3"));
         const auto signal = analyse(path);
-        QVERIFY2(signal.seconds > 0.7 && signal.seconds < 2, qPrintable(QString::number(signal.seconds)));
+        QVERIFY2(signal.seconds() > 0.7 && signal.seconds() < 2, qPrintable(QString::number(signal.seconds())));
         QVERIFY(std::abs(signal.frequency - speakerTone) < speakerTone * 0.02);
         QVERIFY(run.err.contains("Recording Mac MP3\n"));
         QVERIFY(run.err.contains("00:01\n"));
@@ -266,7 +209,7 @@ private slots:
         const auto path = QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
         QCOMPARE(QFileInfo(path).absolutePath(), folder);
         const auto signal = analyse(path);
-        QVERIFY2(signal.seconds > 0.3, qPrintable(QString::number(signal.seconds)));
+        QVERIFY2(signal.seconds() > 0.3, qPrintable(QString::number(signal.seconds())));
         QVERIFY(std::abs(signal.frequency - microphoneTone) < microphoneTone * 0.02);
     }
 };
