@@ -34,16 +34,6 @@ constexpr float toneLevel = 0.5f;
 
 RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
 
-QString failureOf(QCoro::Task<QString> task)
-{
-    try {
-        finish(std::move(task));
-    } catch (const std::exception &error) {
-        return errorText(error);
-    }
-    return {};
-}
-
 /// A PulseAudio daemon of a test's own, on its own socket, that the test may kill.
 class PrivateDaemon {
 public:

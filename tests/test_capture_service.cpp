@@ -52,17 +52,6 @@ qint64 feed(FakeSoundServer &server, double seconds)
 
 RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
 
-/// The text of what \a task throws, or a null text.
-QString failureOf(QCoro::Task<QString> task)
-{
-    try {
-        finish(std::move(task));
-    } catch (const std::exception &error) {
-        return errorText(error);
-    }
-    return {};
-}
-
 /// A file writer that counts what it gets and can be held inside write().
 class CountingWriter final : public CaptureFileWriter {
 public:

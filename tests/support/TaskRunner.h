@@ -1,6 +1,9 @@
 #pragma once
 
+#include "library/AppError.h"
+
 #include <QEventLoop>
+#include <QString>
 #include <qcoro/qcorotask.h>
 
 #include <exception>
@@ -31,4 +34,16 @@ T finish(QCoro::Task<T> task)
     if (error)
         std::rethrow_exception(error);
     return std::move(*value);
+}
+
+/// The user-facing text of what \a task throws, or a null text when it succeeds.
+template <typename T>
+QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        finish(std::move(task));
+    } catch (const std::exception &error) {
+        return errorText(error);
+    }
+    return {};
 }
