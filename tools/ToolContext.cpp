@@ -17,7 +17,6 @@ class DecliningDialogs final : public Dialogs {
 public:
     std::optional<QString> chooseFolder(const QString &, const QString &) override { return std::nullopt; }
     std::optional<QString> askText(const QString &, const QString &, const QString &) override { return std::nullopt; }
-    bool confirm(const QString &, const QString &, const QString &, const QString &) override { return false; }
 };
 } // namespace
 

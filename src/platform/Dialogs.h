@@ -13,7 +13,4 @@ public:
     /// A text prompt; none when cancelled.
     [[nodiscard]] virtual std::optional<QString> askText(const QString &title, const QString &message,
                                                          const QString &initialText) = 0;
-    /// A confirmation with the given buttons; true when the user confirms.
-    [[nodiscard]] virtual bool confirm(const QString &title, const QString &message, const QString &confirmLabel,
-                                       const QString &cancelLabel) = 0;
 };

@@ -2,8 +2,6 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QMessageBox>
-#include <QPushButton>
 
 std::optional<QString> WidgetDialogs::chooseFolder(const QString &title, const QString &initialFolder)
 {
@@ -20,14 +18,4 @@ std::optional<QString> WidgetDialogs::askText(const QString &title, const QStrin
     if (!accepted)
         return std::nullopt;
     return text;
-}
-
-bool WidgetDialogs::confirm(const QString &title, const QString &message, const QString &confirmLabel,
-                            const QString &cancelLabel)
-{
-    QMessageBox box(QMessageBox::Question, title, message, QMessageBox::NoButton, m_parent);
-    auto *confirmButton = box.addButton(confirmLabel, QMessageBox::AcceptRole);
-    box.addButton(cancelLabel, QMessageBox::RejectRole);
-    box.exec();
-    return box.clickedButton() == confirmButton;
 }

@@ -12,8 +12,6 @@ public:
 
     std::optional<QString> chooseFolder(const QString &title, const QString &initialFolder) override;
     std::optional<QString> askText(const QString &title, const QString &message, const QString &initialText) override;
-    bool confirm(const QString &title, const QString &message, const QString &confirmLabel,
-                 const QString &cancelLabel) override;
 
 private:
     QPointer<QWidget> m_parent;

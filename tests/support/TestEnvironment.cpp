@@ -28,12 +28,6 @@ std::optional<QString> ScriptedDialogs::askText(const QString &title, const QStr
     return next(textAnswers, std::optional<QString>());
 }
 
-bool ScriptedDialogs::confirm(const QString &title, const QString &, const QString &, const QString &)
-{
-    asked << title;
-    return next(confirmAnswers, false);
-}
-
 bool FolderTrash::moveToTrash(const QString &path, QString *error)
 {
     if (failingPaths.contains(path)) {

@@ -16,13 +16,10 @@ class ScriptedDialogs final : public Dialogs {
 public:
     std::deque<std::optional<QString>> folderAnswers;
     std::deque<std::optional<QString>> textAnswers;
-    std::deque<bool> confirmAnswers;
     QStringList asked; ///< titles of the questions put, in order
 
     std::optional<QString> chooseFolder(const QString &title, const QString &initialFolder) override;
     std::optional<QString> askText(const QString &title, const QString &message, const QString &initialText) override;
-    bool confirm(const QString &title, const QString &message, const QString &confirmLabel,
-                 const QString &cancelLabel) override;
 };
 
 /// A Trash that moves files into its own folder and can be told to fail.
