@@ -38,7 +38,12 @@ std::unique_ptr<RecordingLibraryStore> openStore(const StoreEnvironment &environ
 }
 
 /// An item that only names its file, as a view holding a stale copy would.
-RecordingItem bare(const QString &path) { return RecordingItem{.url = path}; }
+RecordingItem bare(const QString &path)
+{
+    RecordingItem item;
+    item.url = path;
+    return item;
+}
 
 QByteArray sha(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1); }
 
@@ -57,7 +62,10 @@ void writeFile(const QString &path, const QByteArray &content)
 
 RecordingSourceContext browserSource()
 {
-    return {.appName = "Firefox", .windowTitle = "Drum loops", .urlString = "https://example.com/loops",
+    return {.appName = "Firefox",
+            .bundleIdentifier = std::nullopt,
+            .windowTitle = "Drum loops",
+            .urlString = "https://example.com/loops",
             .capturedAt = QDateTime(QDate(2024, 4, 2), QTime(8, 30), Qt::UTC)};
 }
 

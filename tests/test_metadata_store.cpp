@@ -234,7 +234,12 @@ private slots:
         for (const auto &[app, window, title] : {Titles{{}, {}, "Unknown source"}, Titles{"Music", QString(), "Music"},
                                                  Titles{QString(), QString(), QString()},
                                                  Titles{QString(), "Track", "Track"}})
-            QCOMPARE((RecordingSourceContext{.appName = app, .windowTitle = window}.displayTitle()), title);
+        {
+            RecordingSourceContext context;
+            context.appName = app;
+            context.windowTitle = window;
+            QCOMPARE(context.displayTitle(), title);
+        }
         const auto microphone = RecordingSourceContext::microphone(utc(2024, 1, 1, 0, 0, 0));
         QCOMPARE(microphone.displayTitle(), QStringLiteral("Default microphone"));
         QCOMPARE(microphone.appName, QStringLiteral("Microphone"));
