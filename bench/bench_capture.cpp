@@ -11,9 +11,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -88,7 +88,8 @@ QString threadTimes()
         const auto text = QString::fromLatin1(stat.readAll());
         const auto name = text.section(u'(', 1).section(u')', 0, 0);
         const auto fields = text.section(u')', -1).split(u' ', Qt::SkipEmptyParts);
-        parts << QStringLiteral("%1 %2 s").arg(name).arg((fields[11].toDouble() + fields[12].toDouble()) / ticks, 0, 'f', 2);
+        parts << QStringLiteral("%1 %2 s").arg(name).arg((fields[11].toDouble() + fields[12].toDouble()) / ticks, 0,
+                                                         'f', 2);
     }
     return parts.join(QStringLiteral(", "));
 }

@@ -98,17 +98,21 @@ bool generate(const QString &path, const QStringList &arguments)
         return true;
     std::printf("generating %s ...\n", qPrintable(QFileInfo(path).fileName()));
     std::fflush(stdout);
-    const int status = QProcess::execute(QStringLiteral("ffmpeg"),
-                                         QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")}
-                                             + arguments + QStringList{path});
+    const int status =
+        QProcess::execute(QStringLiteral("ffmpeg"),
+                          QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} + arguments
+                              + QStringList{path});
     return status == 0;
 }
 
 QStringList beeps(int seconds)
 {
-    return {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+    return {QStringLiteral("-f"),
+            QStringLiteral("lavfi"),
+            QStringLiteral("-i"),
             QStringLiteral("sine=frequency=220:beep_factor=4:sample_rate=48000:duration=%1").arg(seconds),
-            QStringLiteral("-ac"), QStringLiteral("2")};
+            QStringLiteral("-ac"),
+            QStringLiteral("2")};
 }
 
 void warm(const QString &file)
@@ -165,8 +169,9 @@ int main(int argc, char *argv[])
     const auto hourWav = at("hour.wav"), hourMp3 = at("hour.mp3");
     const auto shortWav = at("three-minutes.wav"), longWav = at("four-hours.wav");
     if (!generate(hourWav, beeps(3600) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})
-        || !generate(hourMp3, {QStringLiteral("-i"), hourWav, QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
-                               QStringLiteral("-b:a"), QStringLiteral("192k")})
+        || !generate(hourMp3,
+                     {QStringLiteral("-i"), hourWav, QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
+                      QStringLiteral("-b:a"), QStringLiteral("192k")})
         || !generate(shortWav, beeps(180) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})
         || !generate(longWav, beeps(4 * 3600) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})) {
         std::fprintf(stderr, "ffmpeg could not generate the files\n");
@@ -180,9 +185,8 @@ int main(int argc, char *argv[])
         warm(file);
         const auto name = QFileInfo(file).fileName().toUtf8();
         const auto floor = best(runs, [&] { return ffmpegDecode(file); });
-        const auto envelope = best(runs, [&] {
-            return inChild([&] { return AudioAnalyzer::waveformPeaksSync(file, 1100).size() >= 1100; });
-        });
+        const auto envelope = best(
+            runs, [&] { return inChild([&] { return AudioAnalyzer::waveformPeaksSync(file, 1100).size() >= 1100; }); });
         print(QByteArray("ffmpeg -f null, " + name).constData(), floor);
         print(QByteArray("waveformPeaksSync, " + name).constData(), envelope);
         std::printf("  ratio %.2f (target <= 1.20)\n", envelope.seconds / floor.seconds);
@@ -192,9 +196,8 @@ int main(int argc, char *argv[])
     for (const auto &file : {shortWav, longWav}) {
         warm(file);
         const auto name = QFileInfo(file).fileName().toUtf8();
-        const auto m = best(runs, [&] {
-            return inChild([&] { return AudioAnalyzer::analyzeSync(file).duration > 0; });
-        });
+        const auto m =
+            best(runs, [&] { return inChild([&] { return AudioAnalyzer::analyzeSync(file).duration > 0; }); });
         print(QByteArray("analyze, " + name).constData(), m);
     }
 

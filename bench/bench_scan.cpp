@@ -21,12 +21,23 @@ namespace {
 
 QString encode(const QString &path, double seconds)
 {
-    QStringList arguments{"-v", "error", "-y", "-f", "lavfi", "-i",
-                          QStringLiteral("sine=frequency=330:sample_rate=48000:duration=%1").arg(seconds), "-ac", "2"};
+    QStringList arguments{"-v",
+                          "error",
+                          "-y",
+                          "-f",
+                          "lavfi",
+                          "-i",
+                          QStringLiteral("sine=frequency=330:sample_rate=48000:duration=%1").arg(seconds),
+                          "-ac",
+                          "2"};
     if (path.endsWith(".aiff"))
-        arguments << "-f" << "aiff";
+        arguments << "-f"
+                  << "aiff";
     if (path.endsWith(".m4a"))
-        arguments << "-c:a" << "aac" << "-f" << "ipod";
+        arguments << "-c:a"
+                  << "aac"
+                  << "-f"
+                  << "ipod";
     arguments << path;
     if (QProcess::execute("ffmpeg", arguments) != 0)
         qFatal("ffmpeg failed for %s", qPrintable(path));
@@ -98,7 +109,8 @@ int main(int argc, char *argv[])
         timer.start();
         for (const auto &path : some)
             (void)AudioAnalyzer::duration(path);
-        std::printf("duration(for:) %-4s %.1f us/file\n", qPrintable(extension), timer.nsecsElapsed() / 1e3 / some.size());
+        std::printf("duration(for:) %-4s %.1f us/file\n", qPrintable(extension),
+                    timer.nsecsElapsed() / 1e3 / some.size());
     }
     std::printf("max RSS %ld KiB\n", maxRssKiB());
     return 0;

@@ -3,8 +3,8 @@
 #include "media/AudioBuffer.h"
 #include "media/AudioFileError.h"
 #include "support/AudioFixtures.h"
-#include "support/ToolRunner.h"
 #include "support/TaskRunner.h"
+#include "support/ToolRunner.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -19,7 +19,10 @@
 
 namespace {
 
-double noteFrequency(int midiNote) { return 440 * std::pow(2.0, (midiNote - 69) / 12.0); }
+double noteFrequency(int midiNote)
+{
+    return 440 * std::pow(2.0, (midiNote - 69) / 12.0);
+}
 
 /// Mono samples of sine notes (MIDI number, amplitude) that \a notesAt gives for each time.
 template <typename Notes>
@@ -66,7 +69,8 @@ private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString floatWav(const QString &name, const std::vector<float> &samples, int channels = 1)
     {
-        return AudioFixtures::encode(path(name), samples, 48000, channels, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
+        return AudioFixtures::encode(path(name), samples, 48000, channels,
+                                     {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
     }
 
 private slots:
@@ -135,7 +139,8 @@ private slots:
         QCOMPARE(channels.front(), 0.5f);
         QCOMPARE(channels.back(), 1.0f);
 
-        const auto silent = AudioAnalyzer::waveformPeaksSync(AudioFixtures::silence(path(QStringLiteral("silent.wav")), 48000), 1100);
+        const auto silent =
+            AudioAnalyzer::waveformPeaksSync(AudioFixtures::silence(path(QStringLiteral("silent.wav")), 48000), 1100);
         QCOMPARE(silent.size(), 1117);
         QVERIFY(std::all_of(silent.cbegin(), silent.cend(), [](float v) { return v == 0; }));
 
@@ -149,10 +154,11 @@ private slots:
 
         // 16-bit extremes stay within 0...1.
         std::vector<float> extremeSamples(2 * 1000, 0.0f);
-        extremeSamples[10] = -1.0f; // -32768
+        extremeSamples[10] = -1.0f;  // -32768
         extremeSamples[1001] = 1.0f; // clipped to 32767
         extremeSamples[1801] = 0.5f;
-        const auto extremes = AudioAnalyzer::waveformPeaksSync(AudioFixtures::encode(path(QStringLiteral("extremes.wav")), extremeSamples), 100);
+        const auto extremes = AudioAnalyzer::waveformPeaksSync(
+            AudioFixtures::encode(path(QStringLiteral("extremes.wav")), extremeSamples), 100);
         QCOMPARE(extremes.size(), 100);
         QVERIFY(std::all_of(extremes.cbegin(), extremes.cend(), [](float v) { return v >= 0 && v <= 1; }));
         QCOMPARE(extremes[0], 1.0f);
@@ -225,7 +231,8 @@ private slots:
         QFETCH(QString, extension);
         QFETCH(double, bpm);
         QFETCH(double, found);
-        const auto file = AudioFixtures::clickTrack(path(QStringLiteral("click-%1.%2").arg(bpm).arg(extension)), 12.0, bpm);
+        const auto file =
+            AudioFixtures::clickTrack(path(QStringLiteral("click-%1.%2").arg(bpm).arg(extension)), 12.0, bpm);
         const auto result = AudioAnalyzer::analyzeSync(file);
         QCOMPARE(result.duration, 12.0);
         QCOMPARE(result.bpm, std::optional<double>(found));
@@ -256,8 +263,10 @@ private slots:
         chroma[2] = chroma[8] = 1;
         chroma[9] = chroma[3] = 0.5;
         for (int root = 0; root < 6; ++root) {
-            QVERIFY(AudioAnalyzer::correlation(chroma, major, root) == AudioAnalyzer::correlation(chroma, major, root + 6));
-            QVERIFY(AudioAnalyzer::correlation(chroma, minor, root) == AudioAnalyzer::correlation(chroma, minor, root + 6));
+            QVERIFY(AudioAnalyzer::correlation(chroma, major, root)
+                    == AudioAnalyzer::correlation(chroma, major, root + 6));
+            QVERIFY(AudioAnalyzer::correlation(chroma, minor, root)
+                    == AudioAnalyzer::correlation(chroma, minor, root + 6));
         }
         const auto key = AudioAnalyzer::bestKeyName(chroma).value_or(QStringLiteral("none"));
         QVERIFY2(QStringList({"C", "C#", "D", "Eb", "E", "F"}).contains(key.section(u' ', 0, 0)), qPrintable(key));
@@ -293,12 +302,15 @@ private slots:
             });
         };
         const std::vector<int> major{0, 2, 4, 5, 7, 9, 11}, minor{0, 2, 3, 5, 7, 8, 10};
-        QTest::newRow("A minor chord") << QStringLiteral("wav") << chord({{57, 0.15}, {69, 0.15}, {72, 0.12}, {76, 0.12}, {81, 0.1}})
+        QTest::newRow("A minor chord") << QStringLiteral("wav")
+                                       << chord({{57, 0.15}, {69, 0.15}, {72, 0.12}, {76, 0.12}, {81, 0.1}})
                                        << QStringLiteral("A minor");
-        QTest::newRow("B major chord") << QStringLiteral("wav") << chord({{59, 0.15}, {71, 0.15}, {75, 0.12}, {78, 0.12}, {83, 0.1}})
+        QTest::newRow("B major chord") << QStringLiteral("wav")
+                                       << chord({{59, 0.15}, {71, 0.15}, {75, 0.12}, {78, 0.12}, {83, 0.1}})
                                        << QStringLiteral("B major");
         QTest::newRow("Bb major chord m4a")
-            << QStringLiteral("m4a") << chord({{58, 0.15}, {70, 0.15}, {74, 0.12}, {77, 0.12}, {82, 0.1}}) << QStringLiteral("Bb major");
+            << QStringLiteral("m4a") << chord({{58, 0.15}, {70, 0.15}, {74, 0.12}, {77, 0.12}, {82, 0.1}})
+            << QStringLiteral("Bb major");
         QTest::newRow("G major scale") << QStringLiteral("wav") << scale(79, major) << QStringLiteral("G major");
         QTest::newRow("F# minor scale mp3") << QStringLiteral("mp3") << scale(78, minor) << QStringLiteral("F# minor");
         QTest::newRow("E major scale") << QStringLiteral("aiff") << scale(76, major) << QStringLiteral("E major");
@@ -309,8 +321,9 @@ private slots:
         QFETCH(QString, extension);
         QFETCH(std::vector<float>, samples);
         QFETCH(QString, key);
-        const auto file = AudioFixtures::encode(path(QStringLiteral("key-%1.%2").arg(QLatin1String(QTest::currentDataTag()), extension)),
-                                                samples, 48000, 1);
+        const auto file = AudioFixtures::encode(
+            path(QStringLiteral("key-%1.%2").arg(QLatin1String(QTest::currentDataTag()), extension)), samples, 48000,
+            1);
         QCOMPARE(AudioAnalyzer::estimateKey(file, 45), std::optional<QString>(key));
         QCOMPARE(AudioAnalyzer::analyzeSync(file).musicalKey, std::optional<QString>(key));
     }
@@ -353,7 +366,8 @@ private slots:
         const auto m4a = AudioFixtures::tone(path(QStringLiteral("async.m4a")), 1.0);
         QCOMPARE(finish(analyzer.waveformPeaks(m4a, 500)), AudioAnalyzer::waveformPeaksSync(m4a, 500));
         QVERIFY_THROWS_EXCEPTION(AudioFileError, finish(analyzer.waveformPeaks(path(QStringLiteral("none.wav")), 500)));
-        const auto result = finish(analyzer.analyze(AudioFixtures::clickTrack(path(QStringLiteral("async-clicks.m4a")), 8.0, 100)));
+        const auto result =
+            finish(analyzer.analyze(AudioFixtures::clickTrack(path(QStringLiteral("async-clicks.m4a")), 8.0, 100)));
         QCOMPARE(result.duration, 8.0);
         QCOMPARE(result.bpm, std::optional<double>(100.0));
         QVERIFY_THROWS_EXCEPTION(AudioFileError, finish(analyzer.analyze(path(QStringLiteral("none.wav")))));
@@ -372,7 +386,8 @@ private slots:
         const auto result = QJsonDocument::fromJson(probe.out).object();
         QCOMPARE(result.value(QStringLiteral("duration")).toDouble(), 10.0);
         QCOMPARE(result.value(QStringLiteral("bpm")).toDouble(), 120.0);
-        QCOMPARE(result.contains(QStringLiteral("musicalKey")), AudioAnalyzer::analyzeSync(file).musicalKey.has_value());
+        QCOMPARE(result.contains(QStringLiteral("musicalKey")),
+                 AudioAnalyzer::analyzeSync(file).musicalKey.has_value());
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("Probe.wav")});
 
@@ -394,7 +409,8 @@ private slots:
         QVERIFY(missing.exitCode != 0);
         QVERIFY(missing.out.isEmpty());
         QVERIFY(missing.err.contains("None.wav"));
-        QVERIFY(runTool({QStringLiteral("peaks"), file, QStringLiteral("--target"), QStringLiteral("many")}).exitCode != 0);
+        QVERIFY(runTool({QStringLiteral("peaks"), file, QStringLiteral("--target"), QStringLiteral("many")}).exitCode
+                != 0);
         QVERIFY(runTool({QStringLiteral("probe")}).exitCode != 0);
     }
 };

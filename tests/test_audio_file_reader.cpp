@@ -70,9 +70,9 @@ private slots:
         QFETCH(int, frames);
         QFETCH(QStringList, extraArguments);
         QFETCH(int, tolerance);
-        AudioFileReader reader(AudioFixtures::encode(path(QStringLiteral("len-%1.%2").arg(QLatin1String(QTest::currentDataTag()), extension)),
-                                                     AudioFixtures::sine(frames, 440, 0.5, sampleRate, channels), sampleRate,
-                                                     channels, extraArguments));
+        AudioFileReader reader(AudioFixtures::encode(
+            path(QStringLiteral("len-%1.%2").arg(QLatin1String(QTest::currentDataTag()), extension)),
+            AudioFixtures::sine(frames, 440, 0.5, sampleRate, channels), sampleRate, channels, extraArguments));
         QCOMPARE(reader.sampleRate(), double(sampleRate));
         QCOMPARE(reader.channelCount(), channels);
         // Encoder delay and padding are removed.

@@ -83,7 +83,10 @@ std::vector<float> clickAt(long frames, long clickFrame, int channels)
 
 using Failure = std::optional<std::pair<AudioTrimmerError::Code, QString>>;
 
-Failure failure(AudioTrimmerError::Code code, const char *text) { return std::pair(code, QString::fromUtf8(text)); }
+Failure failure(AudioTrimmerError::Code code, const char *text)
+{
+    return std::pair(code, QString::fromUtf8(text));
+}
 
 } // namespace
 
@@ -97,10 +100,7 @@ private:
     AudioTrimmer m_trimmer;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    QString trim(const QString &source, double start, double end)
-    {
-        return finish(m_trimmer.trim(source, start, end));
-    }
+    QString trim(const QString &source, double start, double end) { return finish(m_trimmer.trim(source, start, end)); }
     /// The code and text of the AudioTrimmerError the trim throws.
     Failure trimError(const QString &source, double start, double end)
     {
@@ -116,10 +116,7 @@ private:
         QFile file(path(name));
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
     }
-    QStringList folderEntries() const
-    {
-        return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    }
+    QStringList folderEntries() const { return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
 private slots:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
@@ -142,8 +139,8 @@ private slots:
         QFETCH(int, sampleRate);
         QFETCH(int, channels);
         QFETCH(int, outputRate);
-        const auto source = AudioFixtures::tone(path(QStringLiteral("Take.") + extension), 4.0, 440, 0.5, sampleRate,
-                                                channels);
+        const auto source =
+            AudioFixtures::tone(path(QStringLiteral("Take.") + extension), 4.0, 440, 0.5, sampleRate, channels);
         const auto before = digest(source);
         const auto output = trim(source, 1.0, 3.5);
 
@@ -177,8 +174,8 @@ private slots:
     {
         QFETCH(QString, extension);
         QFETCH(int, tolerance);
-        const auto source = AudioFixtures::encode(path(QStringLiteral("Click.") + extension),
-                                                  clickAt(30 * 48000, 25 * 48000, 2));
+        const auto source =
+            AudioFixtures::encode(path(QStringLiteral("Click.") + extension), clickAt(30 * 48000, 25 * 48000, 2));
         // 24.0004 s is 14400.24 ticks of 1/600 s: the cut starts at 24.0 s, 48000 frames before the click.
         const auto output = trim(source, 24.0004, 27.0);
         const auto click = loudestFrame(output);
@@ -229,7 +226,8 @@ private slots:
         QTest::newRow("both infinite") << inf << inf << tooShort;
         // A range entirely after the media has nothing to export.
         QTest::newRow("after the media") << 5.0 << 6.0
-                                         << failure(AudioTrimmerError::Code::exportFailed, "The trim could not be saved.");
+                                         << failure(AudioTrimmerError::Code::exportFailed,
+                                                    "The trim could not be saved.");
     }
 
     void refusedRangesLeaveNoFile()
@@ -253,13 +251,17 @@ private slots:
 
         // A container holding no audio at all cannot become an M4A trim.
         const auto video = path(QStringLiteral("Picture.m4a"));
-        QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"), QStringLiteral("-v error -f lavfi -i color=c=black:s=16x16:d=1 "
-                                                                            "-c:v mpeg4 -f mp4").split(u' ') << video),
+        QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                                   QStringLiteral("-v error -f lavfi -i color=c=black:s=16x16:d=1 "
+                                                  "-c:v mpeg4 -f mp4")
+                                           .split(u' ')
+                                       << video),
                  0);
         QVERIFY(trimError(video, 0, 0.5)
                 == failure(AudioTrimmerError::Code::exportUnavailable, "This file cannot be exported as an M4A trim."));
-        QCOMPARE(folderEntries(), QStringList({QStringLiteral("Cut.aiff"), QStringLiteral("Notes.wav"),
-                                               QStringLiteral("Picture.m4a"), QStringLiteral("Whole.aiff")}));
+        QCOMPARE(folderEntries(),
+                 QStringList({QStringLiteral("Cut.aiff"), QStringLiteral("Notes.wav"), QStringLiteral("Picture.m4a"),
+                              QStringLiteral("Whole.aiff")}));
     }
 
     void unwritableFolderFails()

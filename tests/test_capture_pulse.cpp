@@ -32,7 +32,10 @@ constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
 
-RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
+RecordingEncodingSettings settingsFor(RecordingOutputFormat format)
+{
+    return {format, AudioBitRate::kbps192, 48000, 2};
+}
 
 /// A PulseAudio daemon of a test's own, on its own socket, that the test may kill.
 class PrivateDaemon {
@@ -156,7 +159,8 @@ private slots:
         QTest::addColumn<RecordingInputSource>("source");
         for (const auto source : RecordingInputSources::all) {
             for (const auto format : RecordingOutputFormats::all) {
-                const auto name = RecordingOutputFormats::rawValue(format) + u' ' + RecordingInputSources::rawValue(source);
+                const auto name =
+                    RecordingOutputFormats::rawValue(format) + u' ' + RecordingInputSources::rawValue(source);
                 QTest::newRow(qPrintable(name)) << format << source;
             }
         }
@@ -230,7 +234,10 @@ private slots:
         QVERIFY2(std::abs(signal.frequency - speakerTone) < 4, qPrintable(QString::number(signal.frequency)));
     }
 
-    void vanishingServerKeepsThePartialTake_data() { formats({RecordingOutputFormat::aacM4A, RecordingOutputFormat::wavPCM}); }
+    void vanishingServerKeepsThePartialTake_data()
+    {
+        formats({RecordingOutputFormat::aacM4A, RecordingOutputFormat::wavPCM});
+    }
     void vanishingServerKeepsThePartialTake()
     {
         QFETCH(RecordingOutputFormat, format);
@@ -243,12 +250,13 @@ private slots:
         AudioCaptureService service(server, clock);
         QSignalSpy interrupted(&service, &AudioCaptureService::recordingInterrupted);
         const auto url = finish(service.startRecording(folder() + QStringLiteral("/Vanishing"), settingsFor(format),
-                                                         RecordingInputSource::macAudio));
+                                                       RecordingInputSource::macAudio));
         QVERIFY(captureBuffers(service, 50));
         daemon.kill();
         QVERIFY(interrupted.wait(10000));
         QCOMPARE(interrupted.first().first().toString(), url);
-        QCOMPARE(service.state(), CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
+        QCOMPARE(service.state(),
+                 CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
         QVERIFY(!service.activeURL());
         const auto signal = analyse(url);
         QCOMPARE(signal.decoded, signal.length);
@@ -270,13 +278,16 @@ private slots:
             PulseSoundServer server(address);
             SystemClock clock;
             AudioCaptureService service(server, clock);
-            const auto message = failureOf(service.startRecording(empty, settingsFor(RecordingOutputFormat::aacM4A), source));
+            const auto message =
+                failureOf(service.startRecording(empty, settingsFor(RecordingOutputFormat::aacM4A), source));
             return service.state() == CaptureState::failed(message) ? message : QStringLiteral("state not failed");
         };
         QCOMPARE(failure(daemon.server(), RecordingInputSource::macAudio),
                  QStringLiteral("No audio output was available for system audio capture."));
-        QCOMPARE(failure(daemon.server(), RecordingInputSource::microphone), QStringLiteral("No microphone input was available."));
-        QCOMPARE(failure("unix:" + m_dir.filePath(QStringLiteral("no-such-socket")).toUtf8(), RecordingInputSource::macAudio),
+        QCOMPARE(failure(daemon.server(), RecordingInputSource::microphone),
+                 QStringLiteral("No microphone input was available."));
+        QCOMPARE(failure("unix:" + m_dir.filePath(QStringLiteral("no-such-socket")).toUtf8(),
+                         RecordingInputSource::macAudio),
                  QStringLiteral("The sound server could not be reached."));
         QCOMPARE(QDir(empty).entryList(QDir::Files), QStringList());
     }

@@ -39,7 +39,8 @@ CaptureBuffer sineBuffer(qint64 offset, qint64 frames)
     CaptureBuffer buffer;
     buffer.samples.resize(frames * 2);
     for (qint64 i = 0; i < frames; ++i)
-        buffer.samples[2 * i] = buffer.samples[2 * i + 1] = float(0.5 * std::sin(2 * M_PI * 440 * double(offset + i) / rate));
+        buffer.samples[2 * i] = buffer.samples[2 * i + 1] =
+            float(0.5 * std::sin(2 * M_PI * 440 * double(offset + i) / rate));
     return buffer;
 }
 
@@ -50,7 +51,10 @@ qint64 feed(FakeSoundServer &server, double seconds)
     return qint64(seconds * rate);
 }
 
-RecordingEncodingSettings settingsFor(RecordingOutputFormat format) { return {format, AudioBitRate::kbps192, 48000, 2}; }
+RecordingEncodingSettings settingsFor(RecordingOutputFormat format)
+{
+    return {format, AudioBitRate::kbps192, 48000, 2};
+}
 
 /// A file writer that counts what it gets and can be held inside write().
 class CountingWriter final : public CaptureFileWriter {
@@ -117,7 +121,7 @@ private:
     [[nodiscard]] QStringList audioFiles() const
     {
         return QDir(folder()).entryList({"*.m4a", "*.wav", "*.aiff"}, QDir::Files)
-             + QDir(folder() + QStringLiteral("/.vespertone/tmp")).entryList(QDir::Files);
+            + QDir(folder() + QStringLiteral("/.vespertone/tmp")).entryList(QDir::Files);
     }
     void verifyRecordingAgain(RecordingOutputFormat format = RecordingOutputFormat::wavPCM,
                               RecordingInputSource source = RecordingInputSource::macAudio)
@@ -243,9 +247,9 @@ private slots:
         // Once the source is back, the same input records from its own device.
         m_server.openFailure.reset();
         verifyRecordingAgain(RecordingOutputFormat::aacM4A, source);
-        QCOMPARE(m_server.lastDevice(), source == RecordingInputSource::microphone
-                                            ? SoundServer::CaptureDevice::defaultSource
-                                            : SoundServer::CaptureDevice::defaultSinkMonitor);
+        QCOMPARE(m_server.lastDevice(),
+                 source == RecordingInputSource::microphone ? SoundServer::CaptureDevice::defaultSource
+                                                            : SoundServer::CaptureDevice::defaultSinkMonitor);
     }
 
     void writerThatCannotBePreparedFailsTheStart()
@@ -278,7 +282,8 @@ private slots:
         m_server.failSource();
         QVERIFY(interrupted.wait());
         QCOMPARE(interrupted.first().first().toString(), url);
-        QCOMPARE(m_service->state(), CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
+        QCOMPARE(m_service->state(),
+                 CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
         QVERIFY(!m_service->activeURL());
         QCOMPARE(analyse(url, 0, 1).decoded, frames);
         QCOMPARE(failureOf(m_service->stopRecording()), inactive);
@@ -414,7 +419,9 @@ private slots:
 
         // A queue dropped without finish discards its file.
         auto dropped = std::make_shared<CountingWriter::Log>();
-        { CaptureWriterQueue unfinished(std::make_unique<CountingWriter>(dropped), 48000, {[](float) {}, [] {}}); }
+        {
+            CaptureWriterQueue unfinished(std::make_unique<CountingWriter>(dropped), 48000, {[](float) {}, [] {}});
+        }
         QVERIFY(dropped->cancelled && !dropped->finished);
     }
 };

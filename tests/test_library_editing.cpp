@@ -45,7 +45,10 @@ RecordingItem bare(const QString &path)
     return item;
 }
 
-QByteArray sha(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1); }
+QByteArray sha(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+}
 
 QByteArray digest(const QString &path)
 {
@@ -89,8 +92,8 @@ class LibraryEditingTest : public QObject {
 
 private:
     QTemporaryDir m_fixtures;
-    QString m_click;  ///< 8 s of clicks at 120 BPM, WAV
-    QString m_tone;   ///< 3 s of 440 Hz, WAV: no tempo
+    QString m_click;   ///< 8 s of clicks at 120 BPM, WAV
+    QString m_tone;    ///< 3 s of 440 Hz, WAV: no tempo
     QString m_toneM4A; ///< 8 s of 440 Hz, M4A
 
     std::unique_ptr<TestEnvironment> m_env;
@@ -189,7 +192,8 @@ private slots:
         QTest::newRow("fraction") << "Loop_bpm_120.5.wav" << 90.2 << none << "Loop_bpm_90.wav";
         QTest::newRow("underscore counter") << "Loop_bpm_120_2.wav" << 90.0 << none << "Loop_bpm_90.wav";
         QTest::newRow("dash counter") << "Loop_bpm_120-2.wav" << 90.0 << none << "Loop_bpm_90.wav";
-        QTest::newRow("suffix not at the end") << "Loop_bpm_120 live.wav" << 90.0 << none << "Loop_bpm_120 live_bpm_90.wav";
+        QTest::newRow("suffix not at the end")
+            << "Loop_bpm_120 live.wav" << 90.0 << none << "Loop_bpm_120 live_bpm_90.wav";
         QTest::newRow("half rounds up") << "Loop.m4a" << 127.5 << none << "Loop_bpm_128.m4a";
         QTest::newRow("rounds to zero") << "Loop.wav" << 0.4 << none << "Loop.wav";
         QTest::newRow("rounds to one") << "Loop.wav" << 0.5 << none << "Loop_bpm_1.wav";
@@ -369,8 +373,9 @@ private slots:
         QCOMPARE(metadata->bpm, std::nullopt);
         QVERIFY(metadata->analyzedAt);
 
-        QCOMPARE(log.texts, (QStringList{"Saving trim", "Trim saved", "Analyzing Take Trim.m4a", "Analysis saved",
-                                         "Trim saved. Undo available."}));
+        QCOMPARE(log.texts,
+                 (QStringList{"Saving trim", "Trim saved", "Analyzing Take Trim.m4a", "Analysis saved",
+                              "Trim saved. Undo available."}));
         QCOMPARE(busy.count(), 2);
         QCOMPARE(store().selectedIDs(), QSet<QString>{trimmed});
         QCOMPARE(store().lastSavedTrimUndo(), std::optional<SavedTrimUndo>({take, trimmed}));
@@ -478,11 +483,11 @@ private slots:
     {
         const auto trimmed = trimTake();
         auto renamedTrim = QCoro::waitFor(store().rename(item(trimmed), QStringLiteral("Chorus")));
-        auto renamedTake = QCoro::waitFor(store().rename(item(env().path(QStringLiteral("Take.m4a"))),
-                                                         QStringLiteral("Source")));
+        auto renamedTake =
+            QCoro::waitFor(store().rename(item(env().path(QStringLiteral("Take.m4a"))), QStringLiteral("Source")));
         QCOMPARE(store().lastSavedTrimUndo(),
-                 std::optional<SavedTrimUndo>({env().path(QStringLiteral("Source.m4a")),
-                                               env().path(QStringLiteral("Chorus.m4a"))}));
+                 std::optional<SavedTrimUndo>(
+                     {env().path(QStringLiteral("Source.m4a")), env().path(QStringLiteral("Chorus.m4a"))}));
         QCOMPARE(renamedTrim, std::optional<QString>(env().path(QStringLiteral("Chorus.m4a"))));
         QCOMPARE(renamedTake, std::optional<QString>(env().path(QStringLiteral("Source.m4a"))));
         QVERIFY(store().canUndoSavedTrim(item(*renamedTrim)));
@@ -498,14 +503,20 @@ private slots:
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("expected");
         const QStringList none;
-        QTest::newRow("sanitised") << "Take.wav" << "  a/b  " << none << "a b.wav";
-        QTest::newRow("colons and newlines") << "Take.wav" << "x:y\nz" << none << "x y z.wav";
-        QTest::newRow("extension kept") << "Take.m4a" << "Take.wav" << none << "Take.wav.m4a";
-        QTest::newRow("collision") << "Take.wav" << "Drums" << QStringList{"Drums.wav"} << "Drums 2.wav";
-        QTest::newRow("other extension is no collision") << "Take.wav" << "Drums" << QStringList{"Drums.m4a"}
-                                                         << "Drums.wav";
-        QTest::newRow("leading dot would hide it") << "Take.wav" << ".secret" << none << "secret.wav";
-        QTest::newRow("unicode") << "Take.wav" << "Überfall – 2" << none << "Überfall – 2.wav";
+        QTest::newRow("sanitised") << "Take.wav"
+                                   << "  a/b  " << none << "a b.wav";
+        QTest::newRow("colons and newlines") << "Take.wav"
+                                             << "x:y\nz" << none << "x y z.wav";
+        QTest::newRow("extension kept") << "Take.m4a"
+                                        << "Take.wav" << none << "Take.wav.m4a";
+        QTest::newRow("collision") << "Take.wav"
+                                   << "Drums" << QStringList{"Drums.wav"} << "Drums 2.wav";
+        QTest::newRow("other extension is no collision") << "Take.wav"
+                                                         << "Drums" << QStringList{"Drums.m4a"} << "Drums.wav";
+        QTest::newRow("leading dot would hide it") << "Take.wav"
+                                                   << ".secret" << none << "secret.wav";
+        QTest::newRow("unicode") << "Take.wav"
+                                 << "Überfall – 2" << none << "Überfall – 2.wav";
     }
 
     void rename()
@@ -593,8 +604,9 @@ private slots:
         const auto kept = add(m_tone, QStringLiteral("Kept.wav"), 2020);
         reopen();
         QVERIFY(QCoro::waitFor(store().deleteRecordings({item(c), item(a), item(b)})));
-        QCOMPARE(env().trash.trashed, (QStringList{MetadataStore::metadataURL(c), c, MetadataStore::metadataURL(a), a,
-                                                   MetadataStore::metadataURL(b), b}));
+        QCOMPARE(env().trash.trashed,
+                 (QStringList{MetadataStore::metadataURL(c), c, MetadataStore::metadataURL(a), a,
+                              MetadataStore::metadataURL(b), b}));
         QCOMPARE(status(), QStringLiteral("Moved 3 recordings to Trash"));
         QCOMPARE(store().recordings().size(), 1);
         QCOMPARE(store().selectedIDs(), QSet<QString>{kept});

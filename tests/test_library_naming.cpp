@@ -56,13 +56,20 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("slash and colon") << "a/b:c" << "a b c";
-        QTest::newRow("spaces and newline") << "  x\n" << "x";
-        QTest::newRow("only slashes") << "///" << "";
-        QTest::newRow("adjacent") << "a//b" << "a  b";
-        QTest::newRow("control") << QStringLiteral("a\x01\x7f" "b") << "a  b";
+        QTest::newRow("slash and colon") << "a/b:c"
+                                         << "a b c";
+        QTest::newRow("spaces and newline") << "  x\n"
+                                            << "x";
+        QTest::newRow("only slashes") << "///"
+                                      << "";
+        QTest::newRow("adjacent") << "a//b"
+                                  << "a  b";
+        QTest::newRow("control") << QStringLiteral("a\x01\x7f"
+                                                   "b")
+                                 << "a  b";
         QTest::newRow("line separator") << QStringLiteral("a\u2028b") << "a b";
-        QTest::newRow("unicode kept") << "Café — ♫" << "Café — ♫";
+        QTest::newRow("unicode kept") << "Café — ♫"
+                                      << "Café — ♫";
     }
 
     void sanitizes()

@@ -122,7 +122,8 @@ private slots:
         addRecording(env, "mid.wav", 2021);
         addRecording(env, "new.wav", 2022);
         auto store = openStore(env);
-        QCOMPARE(ids(store->recordings()), (QStringList{env.path("new.wav"), env.path("mid.wav"), env.path("old.wav")}));
+        QCOMPARE(ids(store->recordings()),
+                 (QStringList{env.path("new.wav"), env.path("mid.wav"), env.path("old.wav")}));
         QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("new.wav")});
         QCOMPARE(store->selectedItem()->id(), env.path("new.wav"));
 

@@ -56,8 +56,8 @@ private slots:
         auto *list = window.findChild<QListWidget *>();
         QCOMPARE(list->count(), m_store->recordings().size());
         QCOMPARE(list->selectedItems().size(), 1);
-        QVERIFY(list->selectedItems().front()->text().startsWith(
-            QFileInfo(m_store->recordings().front().url).fileName()));
+        QVERIFY(
+            list->selectedItems().front()->text().startsWith(QFileInfo(m_store->recordings().front().url).fileName()));
 
         list->clearSelection();
         list->item(list->count() - 1)->setSelected(true);

@@ -2,8 +2,8 @@
 #include "analysis/LoopFinderService.h"
 #include "library/MetadataStore.h"
 #include "support/AudioFixtures.h"
-#include "support/ToolRunner.h"
 #include "support/TaskRunner.h"
+#include "support/ToolRunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,7 +33,10 @@ QVector<float> beats(int count, double duration, double beat, double offset = 0)
     return envelope;
 }
 
-bool isMultipleOf(double value, double quantum) { return std::abs(value / quantum - std::round(value / quantum)) < 1e-9; }
+bool isMultipleOf(double value, double quantum)
+{
+    return std::abs(value / quantum - std::round(value / quantum)) < 1e-9;
+}
 
 } // namespace
 
@@ -73,7 +76,8 @@ private slots:
         QTest::newRow("120 BPM, 40 s") << 40.0 << std::optional<double>(120) << std::vector<double>{8, 16, 4, 32, 2};
         QTest::newRow("120 BPM, 10 s") << 10.0 << std::optional<double>(120) << std::vector<double>{8, 4, 2};
         QTest::newRow("240 BPM keeps one bar") << 2.0 << std::optional<double>(240) << std::vector<double>{2, 1};
-        QTest::newRow("250 BPM is no tempo") << 30.0 << std::optional<double>(250) << std::vector<double>{8, 4, 16, 2, 1};
+        QTest::newRow("250 BPM is no tempo")
+            << 30.0 << std::optional<double>(250) << std::vector<double>{8, 4, 16, 2, 1};
         QTest::newRow("40 BPM is no tempo") << 30.0 << std::optional<double>(40) << std::vector<double>{8, 4, 16, 2, 1};
         QTest::newRow("45 BPM, 3 s") << 3.0 << std::optional<double>(45) << std::vector<double>{};
     }
@@ -139,7 +143,8 @@ private slots:
                 if (i > 0)
                     QVERIFY(loops[i - 1].confidence >= loops[i].confidence);
                 for (qsizetype j = 0; j < i; ++j)
-                    QVERIFY(!(std::abs(loops[i].start - loops[j].start) < 0.12 && std::abs(loops[i].end - loops[j].end) < 0.12));
+                    QVERIFY(!(std::abs(loops[i].start - loops[j].start) < 0.12
+                              && std::abs(loops[i].end - loops[j].end) < 0.12));
             }
         }
         QCOMPARE(LF::findLoopsSync(envelope, 24, 100.0, 0).size(), 0);
@@ -150,7 +155,8 @@ private slots:
         QCOMPARE(LF::dedupeTimes({1.0, 0.5, 0.25, 0.0, 0.375}, 0.25), std::vector<double>({0.0, 0.25, 0.5, 1.0}));
         QCOMPARE(LF::dedupeTimes({}, 0.1), std::vector<double>());
         const QVector<S> sorted{{1.0, 5.0, 0.9}, {1.1, 5.1, 0.8}, {1.125, 5.0, 0.7}, {1.0, 5.125, 0.6}, {3, 7, 0.5}};
-        QCOMPARE(LF::dedupe(sorted, 6), QVector<S>({{1.0, 5.0, 0.9}, {1.125, 5.0, 0.7}, {1.0, 5.125, 0.6}, {3, 7, 0.5}}));
+        QCOMPARE(LF::dedupe(sorted, 6),
+                 QVector<S>({{1.0, 5.0, 0.9}, {1.125, 5.0, 0.7}, {1.0, 5.125, 0.6}, {3, 7, 0.5}}));
         QCOMPARE(LF::dedupe(sorted, 2), QVector<S>({{1.0, 5.0, 0.9}, {1.125, 5.0, 0.7}}));
     }
 
@@ -214,7 +220,8 @@ private slots:
         peaks[10] = 0.8;
         const auto near = [](const std::vector<double> &times, const std::vector<double> &expected) {
             return times.size() == expected.size()
-                && std::equal(times.begin(), times.end(), expected.begin(), [](double a, double b) { return std::abs(a - b) < 1e-9; });
+                && std::equal(times.begin(), times.end(), expected.begin(),
+                              [](double a, double b) { return std::abs(a - b) < 1e-9; });
         };
         QVERIFY(near(LF::strongestOnsetTimes(9.9, peaks, onsets, 28), {0.7, 0.9, 1.1, 1.3, 4.7, 4.9, 5.1, 5.3}));
         QVERIFY(near(LF::strongestOnsetTimes(9.9, peaks, onsets, 1), {4.7}));
@@ -254,15 +261,15 @@ private slots:
             return found;
         };
         QCOMPARE(loops({}), LF::findLoopsSync(envelope, 12.0, std::nullopt, 6));
-        QCOMPARE(loops({QStringLiteral("--bpm"), QStringLiteral("100"), QStringLiteral("--limit"), QStringLiteral("3")}),
-                 LF::findLoopsSync(envelope, 12.0, 100.0, 3));
+        QCOMPARE(
+            loops({QStringLiteral("--bpm"), QStringLiteral("100"), QStringLiteral("--limit"), QStringLiteral("3")}),
+            LF::findLoopsSync(envelope, 12.0, 100.0, 3));
 
         auto metadata = RecordingMetadata::fresh(QDateTime::currentDateTimeUtc());
         metadata.bpm = 100;
         MetadataStore::save(metadata, file);
         QCOMPARE(loops({}), LF::findLoopsSync(envelope, 12.0, 100.0, 6));
-        QCOMPARE(loops({QStringLiteral("--bpm"), QStringLiteral("150")}),
-                 LF::findLoopsSync(envelope, 12.0, 150.0, 6));
+        QCOMPARE(loops({QStringLiteral("--bpm"), QStringLiteral("150")}), LF::findLoopsSync(envelope, 12.0, 150.0, 6));
         QVERIFY(runTool({QStringLiteral("loops"), dir.filePath(QStringLiteral("None.wav"))}).exitCode != 0);
     }
 };

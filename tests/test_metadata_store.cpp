@@ -13,12 +13,15 @@
 #include <QTest>
 
 #include <limits>
-#include <tuple>
 #include <memory>
+#include <tuple>
 
 namespace {
 
-QDateTime utc(int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC); }
+QDateTime utc(int y, int mo, int d, int h, int mi, int s)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+}
 
 void writeAll(const QString &path, const QByteArray &bytes)
 {
@@ -30,12 +33,18 @@ void writeAll(const QString &path, const QByteArray &bytes)
 
 RecordingMetadata fullMetadata()
 {
-    const RecordingSourceContext source{.appName = "Firefox", .bundleIdentifier = "org.mozilla.firefox",
+    const RecordingSourceContext source{.appName = "Firefox",
+                                        .bundleIdentifier = "org.mozilla.firefox",
                                         .windowTitle = "Song \"live\" — AC/DC\tmix",
                                         .urlString = "https://example.org/watch?v=1",
                                         .capturedAt = utc(2024, 5, 1, 12, 29, 59)};
-    return {.createdAt = utc(2024, 5, 1, 12, 30, 5), .duration = 127.6, .bpm = 120, .musicalKey = "F# minor",
-            .analyzedAt = utc(2024, 5, 1, 12, 31, 0), .trimStart = 0.30000000000000004, .trimEnd = 4,
+    return {.createdAt = utc(2024, 5, 1, 12, 30, 5),
+            .duration = 127.6,
+            .bpm = 120,
+            .musicalKey = "F# minor",
+            .analyzedAt = utc(2024, 5, 1, 12, 31, 0),
+            .trimStart = 0.30000000000000004,
+            .trimEnd = 4,
             .source = source};
 }
 
@@ -84,17 +93,18 @@ private slots:
         QCOMPARE(SidecarCodec::encode(metadata),
                  QByteArray("{\n  \"bpm\" : 120,\n  \"createdAt\" : \"2024-05-01T12:30:05Z\"\n}"));
 
-        metadata = RecordingMetadata::fresh(
-            QDateTime(QDate(2024, 5, 1), QTime(14, 30, 5, 900), Qt::OffsetFromUTC, 2 * 3600));
+        metadata =
+            RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(14, 30, 5, 900), Qt::OffsetFromUTC, 2 * 3600));
         metadata.duration = 1e-7;
         metadata.bpm = 176.5;
         metadata.trimStart = 0;
         metadata.trimEnd = -0.25;
         metadata.musicalKey = QStringLiteral("a\\b\nc\x01/é🎵");
         const auto bytes = SidecarCodec::encode(metadata);
-        QCOMPARE(bytes, QByteArray("{\n  \"bpm\" : 176.5,\n  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n"
-                                   "  \"duration\" : 1e-07,\n  \"musicalKey\" : \"a\\\\b\\nc\\u0001\\/é🎵\",\n"
-                                   "  \"trimEnd\" : -0.25,\n  \"trimStart\" : 0\n}"));
+        QCOMPARE(bytes,
+                 QByteArray("{\n  \"bpm\" : 176.5,\n  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n"
+                            "  \"duration\" : 1e-07,\n  \"musicalKey\" : \"a\\\\b\\nc\\u0001\\/é🎵\",\n"
+                            "  \"trimEnd\" : -0.25,\n  \"trimStart\" : 0\n}"));
         const auto decoded = SidecarCodec::decode(bytes);
         QCOMPARE(decoded->duration, 1e-7);
         QCOMPARE(decoded->musicalKey, metadata.musicalKey);
@@ -148,7 +158,8 @@ private slots:
     {
         QCOMPARE(MetadataStore::metadataURL(QStringLiteral("/F/Take.m4a")),
                  QStringLiteral("/F/.vespertone/metadata/Take.m4a.vtmeta.json"));
-        QCOMPARE(MetadataStore::legacyMetadataURL(QStringLiteral("/F/Take.m4a")), QStringLiteral("/F/Take.vtmeta.json"));
+        QCOMPARE(MetadataStore::legacyMetadataURL(QStringLiteral("/F/Take.m4a")),
+                 QStringLiteral("/F/Take.vtmeta.json"));
         QCOMPARE(MetadataStore::legacyMetadataURL(QStringLiteral("/F/a.b.wav")), QStringLiteral("/F/a.b.vtmeta.json"));
 
         // Saving creates the metadata folder.
@@ -166,7 +177,8 @@ private slots:
         // A file where the metadata folder belongs.
         QTemporaryDir blocked;
         writeAll(blocked.filePath(QStringLiteral(".vespertone")), "a file where the folder should be");
-        QVERIFY_THROWS_EXCEPTION(AppError, MetadataStore::save(fullMetadata(), blocked.filePath(QStringLiteral("T.wav"))));
+        QVERIFY_THROWS_EXCEPTION(AppError,
+                                 MetadataStore::save(fullMetadata(), blocked.filePath(QStringLiteral("T.wav"))));
     }
 
     void legacySidecars()
@@ -231,10 +243,9 @@ private slots:
     void sourceTitlesAndItemIdentity()
     {
         using Titles = std::tuple<std::optional<QString>, std::optional<QString>, QString>;
-        for (const auto &[app, window, title] : {Titles{{}, {}, "Unknown source"}, Titles{"Music", QString(), "Music"},
-                                                 Titles{QString(), QString(), QString()},
-                                                 Titles{QString(), "Track", "Track"}})
-        {
+        for (const auto &[app, window, title] :
+             {Titles{{}, {}, "Unknown source"}, Titles{"Music", QString(), "Music"},
+              Titles{QString(), QString(), QString()}, Titles{QString(), "Track", "Track"}}) {
             RecordingSourceContext context;
             context.appName = app;
             context.windowTitle = window;

@@ -75,13 +75,14 @@ private slots:
     void passesExactArgumentList()
     {
         const auto log = m_dir.filePath(QStringLiteral("arguments.txt"));
-        writeEncoder(encoders(), "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + log.toUtf8()
-                                     + "'; done\nprintf x > \"$6\"\n");
+        writeEncoder(encoders(),
+                     "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + log.toUtf8() + "'; done\nprintf x > \"$6\"\n");
         const auto wav = m_dir.filePath(QStringLiteral("My Take.wav"));
         const auto mp3 = m_dir.filePath(QStringLiteral("My Take.mp3"));
         MP3EncoderService service(encoders());
-        for (const auto &[rate, kbps] : {std::pair{AudioBitRate::kbps128, "128"}, std::pair{AudioBitRate::kbps192, "192"},
-                                         std::pair{AudioBitRate::kbps256, "256"}, std::pair{AudioBitRate::kbps320, "320"}}) {
+        for (const auto &[rate, kbps] :
+             {std::pair{AudioBitRate::kbps128, "128"}, std::pair{AudioBitRate::kbps192, "192"},
+              std::pair{AudioBitRate::kbps256, "256"}, std::pair{AudioBitRate::kbps320, "320"}}) {
             QFile::remove(log);
             QCOMPARE(finish(service.encode(wav, mp3, rate)), mp3);
             QFile file(log);

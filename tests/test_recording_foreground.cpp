@@ -19,7 +19,8 @@ namespace {
 /// A client of the test's display that creates windows and activates them.
 class Desktop {
 public:
-    explicit Desktop(const QByteArray &display) : m_connection(xcb_connect(display.constData(), nullptr), &xcb_disconnect)
+    explicit Desktop(const QByteArray &display)
+        : m_connection(xcb_connect(display.constData(), nullptr), &xcb_disconnect)
     {
         m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection.get())).data->root;
     }

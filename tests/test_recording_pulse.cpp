@@ -102,7 +102,8 @@ private slots:
         for (const auto format : {RecordingOutputFormat::aacM4A, RecordingOutputFormat::mp3LAME,
                                   RecordingOutputFormat::wavPCM, RecordingOutputFormat::aiffPCM}) {
             for (const auto input : RecordingInputSources::all) {
-                const auto name = RecordingOutputFormats::rawValue(format) + ' ' + RecordingInputSources::rawValue(input);
+                const auto name =
+                    RecordingOutputFormats::rawValue(format) + ' ' + RecordingInputSources::rawValue(input);
                 QTest::newRow(qPrintable(name)) << format << input;
             }
         }
@@ -122,7 +123,8 @@ private slots:
         QVERIFY2(signal.seconds() > 0.7 && signal.seconds() < 3, qPrintable(QString::number(signal.seconds())));
         QVERIFY2(std::abs(signal.peak - toneLevel) < 0.1, qPrintable(QString::number(signal.peak)));
         const auto expected = input == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
-        QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02, qPrintable(QString::number(signal.frequency)));
+        QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02,
+                 qPrintable(QString::number(signal.frequency)));
         QVERIFY(QDir(UniqueFileNamer::workFolder(env.libraryFolder())).entryList(QDir::Files).isEmpty());
     }
 
@@ -173,7 +175,8 @@ private slots:
     void theToolRecordsForSomeSeconds()
     {
         const auto folder = m_dir.filePath("tool-timed");
-        const auto run = runTool({"record", "--seconds", "1", "--format", "mp3LAME", "--bitrate", "128", "--folder", folder});
+        const auto run =
+            runTool({"record", "--seconds", "1", "--format", "mp3LAME", "--bitrate", "128", "--folder", folder});
         QVERIFY2(run.exitCode == 0, run.err.constData());
         const auto path = QString::fromUtf8(run.out).trimmed();
         QCOMPARE(QFileInfo(path).absolutePath(), folder);
@@ -192,7 +195,8 @@ private slots:
     {
         const auto folder = m_dir.filePath("tool-interrupted");
         QProcess tool;
-        tool.start(qEnvironmentVariable("VESPERTONE_TOOL"), {"record", "--input", "mic", "--format", "wavPCM", "--folder", folder});
+        tool.start(qEnvironmentVariable("VESPERTONE_TOOL"),
+                   {"record", "--input", "mic", "--format", "wavPCM", "--folder", folder});
         QVERIFY(tool.waitForStarted());
         tool.setReadChannel(QProcess::StandardError);
         QByteArray err;

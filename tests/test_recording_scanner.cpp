@@ -63,8 +63,8 @@ private slots:
     void listsAudioExtensionsInAnyCase()
     {
         QTemporaryDir dir;
-        for (const auto &name : {"a.WAV", "b.Mp3", "x.aif", "y.aiff", "m.m4a", "notes.txt", "z.flac", "w.ogg",
-                                 ".hidden.wav", "noext"})
+        for (const auto &name :
+             {"a.WAV", "b.Mp3", "x.aif", "y.aiff", "m.m4a", "notes.txt", "z.flac", "w.ogg", ".hidden.wav", "noext"})
             QFile::copy(m_wav, dir.filePath(QString::fromLatin1(name)));
         QDir(dir.path()).mkdir(QStringLiteral("folder.wav"));
         auto listed = names(RecordingScanner::scan(dir.path()));
@@ -189,7 +189,8 @@ private slots:
             QFile::copy(m_wav, dir.filePath("locked/a.wav"));
             QFile::setPermissions(dir.filePath("locked"), QFileDevice::Permissions());
             QVERIFY(RecordingScanner::scan(dir.filePath("locked")).isEmpty());
-            QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(dir.filePath("locked"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         }
     }
 

@@ -117,13 +117,17 @@ private slots:
         QTest::addColumn<QString>("recordingText");
         QTest::addColumn<QString>("extension");
         QTest::newRow("mac m4a") << RecordingOutputFormat::aacM4A << RecordingInputSource::macAudio
-                                 << "Recording Mac M4A" << "m4a";
+                                 << "Recording Mac M4A"
+                                 << "m4a";
         QTest::newRow("mic wav") << RecordingOutputFormat::wavPCM << RecordingInputSource::microphone
-                                 << "Recording Mic WAV" << "wav";
+                                 << "Recording Mic WAV"
+                                 << "wav";
         QTest::newRow("mac aiff") << RecordingOutputFormat::aiffPCM << RecordingInputSource::macAudio
-                                  << "Recording Mac AIFF" << "aiff";
+                                  << "Recording Mac AIFF"
+                                  << "aiff";
         QTest::newRow("mic mp3") << RecordingOutputFormat::mp3LAME << RecordingInputSource::microphone
-                                 << "Recording Mic MP3" << "mp3";
+                                 << "Recording Mic MP3"
+                                 << "mp3";
     }
     void aTakeRunsThroughEveryStep()
     {
@@ -133,8 +137,8 @@ private slots:
         QFETCH(QString, extension);
         Rig rig;
         rig.store->setRecordingFormat(format);
-        const auto other = input == RecordingInputSource::macAudio ? RecordingInputSource::microphone
-                                                                    : RecordingInputSource::macAudio;
+        const auto other =
+            input == RecordingInputSource::macAudio ? RecordingInputSource::microphone : RecordingInputSource::macAudio;
         rig.start(input);
         QCOMPARE(rig.statuses, (QStringList{"Preparing recording", recordingText}));
         QVERIFY(rig.states == (QList<Kind>{Kind::preparing, Kind::recording}));
@@ -144,9 +148,9 @@ private slots:
         QVERIFY(!rig.store->canToggleRecording(other));
         QVERIFY(rig.store->activeRecordingSettings()
                 == (RecordingEncodingSettings{format, AudioBitRate::kbps192, 48000, 2}));
-        QCOMPARE(rig.server.lastDevice(), input == RecordingInputSource::macAudio
-                                              ? SoundServer::CaptureDevice::defaultSinkMonitor
-                                              : SoundServer::CaptureDevice::defaultSource);
+        QCOMPARE(rig.server.lastDevice(),
+                 input == RecordingInputSource::macAudio ? SoundServer::CaptureDevice::defaultSinkMonitor
+                                                         : SoundServer::CaptureDevice::defaultSource);
         // Toggling the other input while recording does nothing.
         rig.store->toggleRecording(other);
         QVERIFY(rig.store->isRecording(input));
@@ -247,9 +251,9 @@ private slots:
     void mp3TakesGetTheBitRateAndLoseTheirWorkFile()
     {
         const auto log = m_dir.filePath("lame-args.txt");
-        const auto encoders = fakeEncoders(m_dir.filePath("logging"),
-                                           "printf '%s\\n' \"$@\" > '" + QFile::encodeName(log) + "'\nexec '"
-                                               + realLame() + "' \"$@\"");
+        const auto encoders =
+            fakeEncoders(m_dir.filePath("logging"),
+                         "printf '%s\\n' \"$@\" > '" + QFile::encodeName(log) + "'\nexec '" + realLame() + "' \"$@\"");
         Rig rig(encoders);
         rig.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
         rig.store->setAacBitRate(AudioBitRate::kbps320);
@@ -277,7 +281,8 @@ private slots:
         QVERIFY(final);
         // The audio is kept as WAV in the library.
         const auto name = failing.takeName() + ".wav";
-        QVERIFY2(failing.statuses.contains("MP3 encoding failed; saved " + name), qPrintable(failing.statuses.join(" | ")));
+        QVERIFY2(failing.statuses.contains("MP3 encoding failed; saved " + name),
+                 qPrintable(failing.statuses.join(" | ")));
         QVERIFY(QFileInfo::exists(*final));
         QCOMPARE(QFileInfo(*final).absolutePath(), failing.env.libraryFolder());
         QVERIFY(!QFileInfo::exists(failing.env.path(failing.takeName() + ".mp3")));
@@ -336,8 +341,7 @@ private slots:
         QVERIFY(kept.wait(20000));
         const auto url = kept.first().first().toString();
         QCOMPARE(url, rig.env.path(rig.takeName() + ".mp3"));
-        QCOMPARE(rig.store->statusMessage(),
-                 AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text());
+        QCOMPARE(rig.store->statusMessage(), AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text());
         QCOMPARE(rig.store->captureState().kind(), Kind::failed);
         QVERIFY(!rig.store->activeRecordingInputSource() && !rig.store->activeRecordingSource());
         QCOMPARE(rig.store->selectedIDs(), QSet<QString>{url});
@@ -378,8 +382,8 @@ private slots:
 
         rig.store.reset();
         rig.open();
-        QCOMPARE(rig.workFiles(), (QStringList{"Vespertone 2024-01-01 11.00.00.wav",
-                                               "Vespertone 2024-01-01 11.00.00.wav.lock"}));
+        QCOMPARE(rig.workFiles(),
+                 (QStringList{"Vespertone 2024-01-01 11.00.00.wav", "Vespertone 2024-01-01 11.00.00.wav.lock"}));
         QVERIFY(QFileInfo(rig.env.path("Vespertone 2024-01-01 10.00.00.mp3")).size() > 0);
         QVERIFY(QFileInfo::exists(rig.env.path("Vespertone 2024-01-01 12.00.00.mp3")));
         QCOMPARE(rig.store->selectedIDs(), QSet<QString>{rig.env.path("Vespertone 2024-01-01 12.00.00.mp3")});

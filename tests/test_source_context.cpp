@@ -51,7 +51,10 @@ RunningApplication application(std::optional<qint64> pid, std::optional<QString>
     return {pid, std::move(name), std::move(bundle)};
 }
 
-std::optional<QString> text(const char *value) { return QString::fromUtf8(value); }
+std::optional<QString> text(const char *value)
+{
+    return QString::fromUtf8(value);
+}
 
 } // namespace
 
@@ -122,8 +125,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("by process") << application(100, std::nullopt) << QStringLiteral("Old");
         QTest::newRow("by name, any case") << application(std::nullopt, QStringLiteral("old")) << QStringLiteral("Old");
-        QTest::newRow("by identifier")
-            << application(std::nullopt, std::nullopt, QStringLiteral("org.example.Old")) << QStringLiteral("Old");
+        QTest::newRow("by identifier") << application(std::nullopt, std::nullopt, QStringLiteral("org.example.Old"))
+                                       << QStringLiteral("Old");
         QTest::newRow("not playing: newest") << application(300, QStringLiteral("Editor")) << QStringLiteral("New");
     }
     void frontApplicationWinsAmongSeveral()

@@ -21,7 +21,10 @@ QByteArray digest(const QString &path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1);
 }
 
-QString text(const QByteArray &bytes) { return QString::fromUtf8(bytes).trimmed(); }
+QString text(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes).trimmed();
+}
 } // namespace
 
 class ToolEditingTest : public QObject {

@@ -95,7 +95,8 @@ QCoro::Task<int> loops(ToolContext &context)
 {
     std::optional<int> limit;
     std::optional<double> bpm;
-    if (!numberOption(context, QStringLiteral("--limit"), limit) || !numberOption(context, QStringLiteral("--bpm"), bpm))
+    if (!numberOption(context, QStringLiteral("--limit"), limit)
+        || !numberOption(context, QStringLiteral("--bpm"), bpm))
         co_return 1;
     const auto file = fileArgument(context, QStringLiteral("loops"));
     if (!file)

@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <qcoro/qcorosignal.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 

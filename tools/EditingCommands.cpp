@@ -180,10 +180,12 @@ std::vector<ToolCommand> editingCommands()
 {
     return {
         {QStringLiteral("analyze"), QStringLiteral("analyze FILE [--folder DIR]"),
-         QStringLiteral("Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
+         QStringLiteral(
+             "Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
          analyzeCommand},
         {QStringLiteral("trim"), QStringLiteral("trim FILE START END [--folder DIR]"),
-         QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."), trimCommand},
+         QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."),
+         trimCommand},
         {QStringLiteral("rename"), QStringLiteral("rename FILE NEWNAME [--folder DIR]"),
          QStringLiteral("Renames a recording (the extension stays) and prints its new path."), renameCommand},
         {QStringLiteral("delete"), QStringLiteral("delete FILE... [--folder DIR]"),

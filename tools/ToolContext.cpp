@@ -32,16 +32,16 @@ public:
 ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
     : m_arguments(std::move(arguments)), m_folder(std::move(folder)), m_out(stdout), m_err(stderr),
       m_platform(std::make_unique<Platform>())
-{
-}
+{}
 
 ToolContext::~ToolContext() = default;
 
 QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {
     if (!m_store) {
-        StoreEnvironment environment{&m_platform->settings, &m_platform->clock, &m_platform->trash,
-                                     &m_platform->dialogs, m_folder, {}, &m_platform->soundServer};
+        StoreEnvironment environment{&m_platform->settings,   &m_platform->clock, &m_platform->trash,
+                                     &m_platform->dialogs,    m_folder,           {},
+                                     &m_platform->soundServer};
         m_store = std::make_unique<RecordingLibraryStore>(environment);
         co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
     }

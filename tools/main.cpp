@@ -51,7 +51,8 @@ int main(int argc, char *argv[])
     auto arguments = QCoreApplication::arguments().mid(1);
     const auto commands = allCommands();
     QTextStream out(stdout), err(stderr);
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help"))
+        || arguments.contains(QStringLiteral("-h"))) {
         (arguments.isEmpty() ? err : out) << usage(commands);
         return arguments.isEmpty() ? 2 : 0;
     }

@@ -109,7 +109,8 @@ AudioAnalysisResult AudioAnalyzer::analyzeSync(const QString &url)
     return result;
 }
 
-QVector<float> AudioAnalyzer::waveformPeaksSync(const QString &url, int targetSamples, std::optional<double> maxDuration)
+QVector<float> AudioAnalyzer::waveformPeaksSync(const QString &url, int targetSamples,
+                                                std::optional<double> maxDuration)
 {
     AudioFileReader reader(url);
     const double rate = reader.sampleRate();

@@ -2,5 +2,4 @@
 
 AudioAnalyzerError::AudioAnalyzerError(Code code)
     : AppError(QStringLiteral("The audio file could not be analyzed.")), m_code(code)
-{
-}
+{}

@@ -80,7 +80,7 @@ std::optional<double> scoreLoop(Seam loop, double duration, std::optional<double
 } // namespace
 
 QCoro::Task<QVector<LoopSuggestion>> LoopFinderService::findLoops(QVector<float> peaks, double duration,
-                                                                 std::optional<double> bpm, int limit)
+                                                                  std::optional<double> bpm, int limit)
 {
     // Built in its own statement: GCC 12 destroys the captures of a lambda created inside a
     // co_await expression twice.
@@ -270,11 +270,11 @@ double LoopFinderService::musicalLengthScore(double length, std::optional<double
     const double bars = length / (240 / *tempo);
     const double rounded = std::round(bars);
     const double closeness = 1 - std::min(std::abs(bars - rounded), 1.0);
-    const double weight = rounded == 4 ? 1.0
-        : rounded == 8                 ? 0.95
+    const double weight = rounded == 4  ? 1.0
+        : rounded == 8                  ? 0.95
         : rounded == 2 || rounded == 16 ? 0.78
-        : rounded == 1                 ? 0.55
-                                       : 0.35;
+        : rounded == 1                  ? 0.55
+                                        : 0.35;
     return closeness * weight;
 }
 

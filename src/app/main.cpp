@@ -24,7 +24,8 @@ int main(int argc, char *argv[])
     WidgetDialogs dialogs;
     PulseSoundServer soundServer;
     XcbForegroundApplicationMonitor foregroundMonitor;
-    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
+    RecordingLibraryStore store(
+        {&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
 
     LibraryWindow window(store);
     dialogs.setParentWindow(&window);

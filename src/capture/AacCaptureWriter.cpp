@@ -10,8 +10,14 @@
 #include <filesystem>
 
 namespace {
-[[noreturn]] void setupFailed() { throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed); }
-[[noreturn]] void notSaved() { throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage()); }
+[[noreturn]] void setupFailed()
+{
+    throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
+}
+[[noreturn]] void notSaved()
+{
+    throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
+}
 
 /// A fragment per checkpoint; the first one also writes the header, which then knows the
 /// encoder delay and so keeps an edit list.
@@ -212,7 +218,8 @@ bool AacCaptureWriter::defragment(const QString &path, const QString &workFolder
 {
     if (!QDir().mkpath(workFolder))
         return false;
-    const auto temporary = UniqueFileNamer::uniqueURL(workFolder, UniqueFileNamer::baseName(path), QStringLiteral("m4a"));
+    const auto temporary =
+        UniqueFileNamer::uniqueURL(workFolder, UniqueFileNamer::baseName(path), QStringLiteral("m4a"));
     std::error_code error;
     if (remux(path, temporary))
         std::filesystem::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData(), error);

@@ -11,6 +11,9 @@ std::optional<AudioBitRate> fromRawValue(long long raw)
     return std::nullopt;
 }
 
-QString title(AudioBitRate rate) { return QStringLiteral("%1 kbps").arg(rawValue(rate) / 1000); }
+QString title(AudioBitRate rate)
+{
+    return QStringLiteral("%1 kbps").arg(rawValue(rate) / 1000);
+}
 
 } // namespace AudioBitRates

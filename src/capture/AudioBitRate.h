@@ -12,7 +12,10 @@ inline constexpr std::array all{AudioBitRate::kbps128, AudioBitRate::kbps192, Au
                                 AudioBitRate::kbps320};
 
 /// Bits per second: 128000 + 64000 × case index.
-[[nodiscard]] constexpr int rawValue(AudioBitRate rate) { return static_cast<int>(rate); }
+[[nodiscard]] constexpr int rawValue(AudioBitRate rate)
+{
+    return static_cast<int>(rate);
+}
 /// Exactly the four raw values.
 [[nodiscard]] std::optional<AudioBitRate> fromRawValue(long long raw);
 /// "192 kbps".

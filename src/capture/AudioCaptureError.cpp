@@ -10,7 +10,8 @@ QString message(AudioCaptureError::Code code)
     case Code::noActiveRecording: return QStringLiteral("No recording is active.");
     case Code::missingScreenCapturePermission:
         return QStringLiteral("Screen Recording permission is required to capture Mac audio.");
-    case Code::missingMicrophonePermission: return QStringLiteral("Microphone permission is required to record the mic.");
+    case Code::missingMicrophonePermission:
+        return QStringLiteral("Microphone permission is required to record the mic.");
     case Code::noDisplayAvailable: return QStringLiteral("No display was available for system audio capture.");
     case Code::noMicrophoneAvailable: return QStringLiteral("No microphone input was available.");
     case Code::writerSetupFailed: return QStringLiteral("The audio writer could not be prepared.");

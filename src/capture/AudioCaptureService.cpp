@@ -49,8 +49,7 @@ std::unique_ptr<CaptureSource> openSource(SoundServer &server, SoundServer::Capt
 
 AudioCaptureService::AudioCaptureService(SoundServer &server, Clock &clock, QObject *parent)
     : QObject(parent), m_server(server), m_clock(clock)
-{
-}
+{}
 
 AudioCaptureService::~AudioCaptureService()
 {
@@ -124,16 +123,19 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
     if (!QDir().mkpath(folder) || !QDir().mkpath(directory))
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
     const auto url = UniqueFileNamer::uniqueURL(
-        directory, QStringLiteral("Vespertone ") + AppDateFormatters::fileStamp(m_clock.now()), settings.pathExtension());
+        directory, QStringLiteral("Vespertone ") + AppDateFormatters::fileStamp(m_clock.now()),
+        settings.pathExtension());
     auto file = CaptureFileWriter::create(url, settings.fileType(), settings.outputSettings());
 
     const auto take = ++m_take;
     CaptureWriterQueue::Observer observer;
     observer.peak = [this, take](float level) {
-        QMetaObject::invokeMethod(this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
     };
     observer.sourceFailed = [this, take] {
-        QMetaObject::invokeMethod(this, [this, take] { finishInterruptedTake(take); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, take] { finishInterruptedTake(take); }, Qt::QueuedConnection);
     };
     m_writer = std::make_shared<CaptureWriterQueue>(
         std::move(file), std::int64_t(settings.sampleRate) * writerBacklogSeconds, std::move(observer));

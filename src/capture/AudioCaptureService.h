@@ -42,7 +42,8 @@ public:
 
     /// Opens a take in \a folder (MP3 takes in its work folder) and returns the file being
     /// written. Throws AudioCaptureError.
-    QCoro::Task<QString> startRecording(QString folder, RecordingEncodingSettings settings, RecordingInputSource source);
+    QCoro::Task<QString> startRecording(QString folder, RecordingEncodingSettings settings,
+                                        RecordingInputSource source);
     /// Closes the open take and returns its file. Throws AudioCaptureError.
     QCoro::Task<QString> stopRecording();
 

@@ -11,7 +11,8 @@ constexpr quint32 lpcmFormat = 0x6C70636D; // "lpcm"
 bool isSupportedPcm(CaptureFileType fileType, const QVariantMap &settings)
 {
     const bool bigEndian = settings.value(QStringLiteral("AVLinearPCMIsBigEndianKey")).toBool();
-    return fileType != CaptureFileType::appleM4A && settings.value(QStringLiteral("AVLinearPCMBitDepthKey")).toInt() == 16
+    return fileType != CaptureFileType::appleM4A
+        && settings.value(QStringLiteral("AVLinearPCMBitDepthKey")).toInt() == 16
         && !settings.value(QStringLiteral("AVLinearPCMIsFloatKey")).toBool()
         && !settings.value(QStringLiteral("AVLinearPCMIsNonInterleaved")).toBool()
         && bigEndian == (fileType == CaptureFileType::aiff);

@@ -18,7 +18,10 @@ CaptureWriterQueue::CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer
     m_thread->start();
 }
 
-CaptureWriterQueue::~CaptureWriterQueue() { close(Ending::cancel); }
+CaptureWriterQueue::~CaptureWriterQueue()
+{
+    close(Ending::cancel);
+}
 
 bool CaptureWriterQueue::push(CaptureBuffer &&buffer)
 {
@@ -49,7 +52,10 @@ void CaptureWriterQueue::finish()
         std::rethrow_exception(m_error);
 }
 
-void CaptureWriterQueue::cancel() { close(Ending::cancel); }
+void CaptureWriterQueue::cancel()
+{
+    close(Ending::cancel);
+}
 
 void CaptureWriterQueue::close(Ending ending)
 {

@@ -11,7 +11,7 @@ PcmCaptureWriter::PcmCaptureWriter(const QString &path, int sampleRate, int chan
     info.samplerate = sampleRate;
     info.channels = channelCount;
     info.format = (container == Container::aiff ? SF_FORMAT_AIFF | SF_ENDIAN_BIG : SF_FORMAT_WAV | SF_ENDIAN_LITTLE)
-                | SF_FORMAT_PCM_16;
+        | SF_FORMAT_PCM_16;
     m_file.reset(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
     if (!m_file)
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
@@ -24,7 +24,10 @@ void PcmCaptureWriter::write(const float *interleaved, std::int64_t frames)
         throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
 }
 
-void PcmCaptureWriter::checkpoint() { sf_command(m_file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0); }
+void PcmCaptureWriter::checkpoint()
+{
+    sf_command(m_file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+}
 
 void PcmCaptureWriter::finish()
 {

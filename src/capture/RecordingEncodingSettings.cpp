@@ -4,7 +4,7 @@ namespace {
 constexpr quint32 fourCC(const char (&code)[5])
 {
     return quint32(quint8(code[0])) << 24 | quint32(quint8(code[1])) << 16 | quint32(quint8(code[2])) << 8
-         | quint32(quint8(code[3]));
+        | quint32(quint8(code[3]));
 }
 } // namespace
 

@@ -21,7 +21,10 @@ Names names(RecordingOutputFormat format)
 }
 } // namespace
 
-QString rawValue(RecordingOutputFormat format) { return QString::fromLatin1(names(format).raw); }
+QString rawValue(RecordingOutputFormat format)
+{
+    return QString::fromLatin1(names(format).raw);
+}
 
 std::optional<RecordingOutputFormat> fromRawValue(const QString &raw)
 {
@@ -32,9 +35,15 @@ std::optional<RecordingOutputFormat> fromRawValue(const QString &raw)
     return std::nullopt;
 }
 
-QString title(RecordingOutputFormat format) { return QString::fromLatin1(names(format).title); }
+QString title(RecordingOutputFormat format)
+{
+    return QString::fromLatin1(names(format).title);
+}
 
-QString shortLabel(RecordingOutputFormat format) { return QString::fromLatin1(names(format).shortLabel); }
+QString shortLabel(RecordingOutputFormat format)
+{
+    return QString::fromLatin1(names(format).shortLabel);
+}
 
 bool usesBitRate(RecordingOutputFormat format)
 {

@@ -10,8 +10,7 @@ bool isApplication(const PlaybackStream &stream, const RunningApplication &appli
 {
     if (application.processIdentifier && stream.processId == application.processIdentifier)
         return true;
-    if (application.bundleIdentifier
-        && SourceContextService::bundleIdentifier(stream) == application.bundleIdentifier)
+    if (application.bundleIdentifier && SourceContextService::bundleIdentifier(stream) == application.bundleIdentifier)
         return true;
     return application.localizedName && stream.appName
         && stream.appName->compare(*application.localizedName, Qt::CaseInsensitive) == 0;

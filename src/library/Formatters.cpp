@@ -15,7 +15,8 @@ QString listDate(const QDateTime &date)
 {
     const QLocale locale;
     const auto local = date.toLocalTime();
-    return locale.toString(local.date(), QLocale::ShortFormat) + u' ' + locale.toString(local.time(), QLocale::ShortFormat);
+    return locale.toString(local.date(), QLocale::ShortFormat) + u' '
+        + locale.toString(local.time(), QLocale::ShortFormat);
 }
 
 QString sidebarDate(const QDateTime &date)

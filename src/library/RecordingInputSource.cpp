@@ -4,8 +4,7 @@ namespace RecordingInputSources {
 
 QString rawValue(RecordingInputSource source)
 {
-    return source == RecordingInputSource::macAudio ? QStringLiteral("macAudio")
-                                                    : QStringLiteral("microphone");
+    return source == RecordingInputSource::macAudio ? QStringLiteral("macAudio") : QStringLiteral("microphone");
 }
 
 std::optional<RecordingInputSource> fromRawValue(const QString &raw)

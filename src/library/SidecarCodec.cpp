@@ -30,7 +30,8 @@ QByteArray quoted(const QString &text)
         case '\t': out += "\\t"; break;
         default:
             if (static_cast<unsigned char>(c) < 0x20)
-                out += QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+                out +=
+                    QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
             else
                 out += c;
         }
@@ -161,8 +162,8 @@ QString formatDate(const QDateTime &date)
 
 std::optional<QDateTime> parseDate(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:Z|([+-])(\d{2}):?(\d{2}))$)"));
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:Z|([+-])(\d{2}):?(\d{2}))$)"));
     auto match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;

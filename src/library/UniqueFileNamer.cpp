@@ -47,7 +47,10 @@ QString sanitizedBaseName(const QString &text)
     return out.trimmed();
 }
 
-QString workFolder(const QString &folder) { return folder + QStringLiteral("/.vespertone/tmp"); }
+QString workFolder(const QString &folder)
+{
+    return folder + QStringLiteral("/.vespertone/tmp");
+}
 
 QString baseName(const QString &url)
 {

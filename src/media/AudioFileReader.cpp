@@ -141,7 +141,7 @@ private:
             const auto *parameters = m_format->streams[index]->codecpar;
             // A fragmented MP4 states its start (and so its encoder delay) only in its packets.
             const bool unknownStart = m_format->streams[index]->start_time == AV_NOPTS_VALUE
-                                   && std::strncmp(m_format->iformat->name, "mov,", 4) == 0;
+                && std::strncmp(m_format->iformat->name, "mov,", 4) == 0;
             return parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0 || unknownStart;
         };
         if (needsProbe() && avformat_find_stream_info(m_format.get(), nullptr) < 0)
@@ -303,8 +303,7 @@ private:
             return;
         SwrContext *raw = nullptr;
         if (swr_alloc_set_opts2(&raw, &m_codec->ch_layout, AV_SAMPLE_FMT_FLTP, m_codec->sample_rate,
-                                &m_codec->ch_layout, AVSampleFormat(m_frame->format), m_codec->sample_rate, 0,
-                                nullptr)
+                                &m_codec->ch_layout, AVSampleFormat(m_frame->format), m_codec->sample_rate, 0, nullptr)
                 < 0
             || swr_init(raw) < 0) {
             swr_free(&raw);
@@ -343,9 +342,27 @@ AudioFileReader::~AudioFileReader() = default;
 AudioFileReader::AudioFileReader(AudioFileReader &&) noexcept = default;
 AudioFileReader &AudioFileReader::operator=(AudioFileReader &&) noexcept = default;
 
-double AudioFileReader::sampleRate() const { return d->sampleRate(); }
-int AudioFileReader::channelCount() const { return d->channelCount(); }
-qint64 AudioFileReader::length() const { return d->length(); }
-qint64 AudioFileReader::position() const { return d->position(); }
-void AudioFileReader::seek(qint64 frame) { d->seek(frame); }
-qint64 AudioFileReader::read(AudioBuffer &buffer, qint64 maxFrames) { return d->read(buffer, maxFrames); }
+double AudioFileReader::sampleRate() const
+{
+    return d->sampleRate();
+}
+int AudioFileReader::channelCount() const
+{
+    return d->channelCount();
+}
+qint64 AudioFileReader::length() const
+{
+    return d->length();
+}
+qint64 AudioFileReader::position() const
+{
+    return d->position();
+}
+void AudioFileReader::seek(qint64 frame)
+{
+    d->seek(frame);
+}
+qint64 AudioFileReader::read(AudioBuffer &buffer, qint64 maxFrames)
+{
+    return d->read(buffer, maxFrames);
+}

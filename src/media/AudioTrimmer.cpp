@@ -24,7 +24,10 @@ constexpr double shortestTrim = 0.02;
 constexpr qint64 readFrames = 8192;
 constexpr qint64 bitRate = 192000;
 
-[[noreturn]] void fail(AudioTrimmerError::Code code) { throw AudioTrimmerError(code); }
+[[noreturn]] void fail(AudioTrimmerError::Code code)
+{
+    throw AudioTrimmerError(code);
+}
 
 void check(int status, AudioTrimmerError::Code code = AudioTrimmerError::Code::exportFailed)
 {
@@ -192,7 +195,10 @@ AudioFileReader openSource(const QString &url)
 }
 
 /// \a seconds in 1/600 s, rounded as the platform rounds; absurd times stay countable.
-qint64 ticks(double seconds) { return std::llround(std::min(seconds, 1e12) * timescale); }
+qint64 ticks(double seconds)
+{
+    return std::llround(std::min(seconds, 1e12) * timescale);
+}
 
 /// Frame of \a reader at a time of \a ticks 1/600 s.
 qint64 frameAt(qint64 ticks, const AudioFileReader &reader)

@@ -4,12 +4,10 @@ namespace {
 QString describe(AudioTrimmerError::Code code)
 {
     switch (code) {
-    case AudioTrimmerError::Code::invalidRange:
-        return QStringLiteral("The trim range is too short.");
+    case AudioTrimmerError::Code::invalidRange: return QStringLiteral("The trim range is too short.");
     case AudioTrimmerError::Code::exportUnavailable:
         return QStringLiteral("This file cannot be exported as an M4A trim.");
-    case AudioTrimmerError::Code::exportFailed:
-        break;
+    case AudioTrimmerError::Code::exportFailed: break;
     }
     return QStringLiteral("The trim could not be saved.");
 }

@@ -49,7 +49,13 @@ using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
-[[nodiscard]] inline Packet makePacket() { return Packet(av_packet_alloc()); }
-[[nodiscard]] inline Frame makeFrame() { return Frame(av_frame_alloc()); }
+[[nodiscard]] inline Packet makePacket()
+{
+    return Packet(av_packet_alloc());
+}
+[[nodiscard]] inline Frame makeFrame()
+{
+    return Frame(av_frame_alloc());
+}
 
 } // namespace FFmpeg

@@ -4,10 +4,8 @@ namespace {
 QString describe(MP3EncoderError::Code code, const QString &diagnostics)
 {
     switch (code) {
-    case MP3EncoderError::Code::missingEncoder:
-        return QStringLiteral("The bundled LAME MP3 encoder is missing.");
-    case MP3EncoderError::Code::encodingFailed:
-        break;
+    case MP3EncoderError::Code::missingEncoder: return QStringLiteral("The bundled LAME MP3 encoder is missing.");
+    case MP3EncoderError::Code::encodingFailed: break;
     }
     return diagnostics.isEmpty() ? QStringLiteral("MP3 encoding failed.") : diagnostics;
 }
@@ -15,5 +13,4 @@ QString describe(MP3EncoderError::Code code, const QString &diagnostics)
 
 MP3EncoderError::MP3EncoderError(Code code, const QString &diagnostics)
     : AppError(describe(code, diagnostics)), m_code(code)
-{
-}
+{}

@@ -45,8 +45,7 @@ void runEncoder(const QString &program, const QStringList &arguments, const QStr
 
 MP3EncoderService::MP3EncoderService(QString encodersFolder, QObject *parent)
     : QObject(parent), m_encodersFolder(std::move(encodersFolder))
-{
-}
+{}
 
 QString MP3EncoderService::defaultEncodersFolder()
 {
@@ -73,8 +72,12 @@ bool MP3EncoderService::isAvailable() const
 
 QStringList MP3EncoderService::arguments(const QString &wavURL, const QString &destinationURL, AudioBitRate bitRate)
 {
-    return {QStringLiteral("--silent"), QStringLiteral("--cbr"), QStringLiteral("-b"),
-            QString::number(AudioBitRates::rawValue(bitRate) / 1000), wavURL, destinationURL};
+    return {QStringLiteral("--silent"),
+            QStringLiteral("--cbr"),
+            QStringLiteral("-b"),
+            QString::number(AudioBitRates::rawValue(bitRate) / 1000),
+            wavURL,
+            destinationURL};
 }
 
 QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinationURL, AudioBitRate bitRate)

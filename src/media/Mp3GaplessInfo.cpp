@@ -7,7 +7,7 @@ namespace {
 quint32 bigEndian32(const QByteArray &bytes, qsizetype at)
 {
     return quint32(quint8(bytes[at])) << 24 | quint32(quint8(bytes[at + 1])) << 16 | quint32(quint8(bytes[at + 2])) << 8
-         | quint32(quint8(bytes[at + 3]));
+        | quint32(quint8(bytes[at + 3]));
 }
 
 /// Skips an ID3v2 tag at the start: 10-byte header with a syncsafe size, plus a footer.

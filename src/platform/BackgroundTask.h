@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
 

@@ -5,9 +5,9 @@
 
 /// One playback stream of the sound server with the properties of the application behind it.
 struct PlaybackStream {
-    quint32 index = 0;          ///< the server's stream index; higher is newer
-    bool corked = false;        ///< paused by its application
-    bool onDefaultSink = false; ///< plays into the default output
+    quint32 index = 0;                    ///< the server's stream index; higher is newer
+    bool corked = false;                  ///< paused by its application
+    bool onDefaultSink = false;           ///< plays into the default output
     std::optional<QString> appName;       ///< application.name
     std::optional<QString> applicationId; ///< application.id
     std::optional<QString> processBinary; ///< application.process.binary

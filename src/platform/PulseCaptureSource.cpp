@@ -32,7 +32,10 @@ PulseCaptureSource::PulseCaptureSource(const QByteArray &server, SoundServer::Ca
     }
 }
 
-PulseCaptureSource::~PulseCaptureSource() { close(); }
+PulseCaptureSource::~PulseCaptureSource()
+{
+    close();
+}
 
 void PulseCaptureSource::close()
 {
@@ -82,10 +85,12 @@ void PulseCaptureSource::connectStream(SoundServer::CaptureDevice device)
     attributes.maxlength = uint32_t(-1);
     attributes.fragsize = uint32_t(pa_usec_to_bytes(fragmentTime, &m_spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
-    const char *name = device == SoundServer::CaptureDevice::defaultSinkMonitor ? "@DEFAULT_MONITOR@" : "@DEFAULT_SOURCE@";
-    if (pa_stream_connect_record(m_stream.get(), name, &attributes,
-                                 pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
-                                                   | PA_STREAM_INTERPOLATE_TIMING)) < 0)
+    const char *name =
+        device == SoundServer::CaptureDevice::defaultSinkMonitor ? "@DEFAULT_MONITOR@" : "@DEFAULT_SOURCE@";
+    if (pa_stream_connect_record(
+            m_stream.get(), name, &attributes,
+            pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING))
+        < 0)
         throw SoundServerError(SoundServerError::Code::streamFailed);
 
     pa_stream_state_t state;

@@ -30,7 +30,7 @@ private:
     pa_sample_spec m_spec{};
     std::int64_t m_fragmentFrames = 0;
     CaptureBuffer m_pending; ///< read but not yet handed on
-    bool m_running = false; ///< reached the ready state; a later end is a failure
+    bool m_running = false;  ///< reached the ready state; a later end is a failure
     bool m_closing = false;
     PulseConnection m_connection;
     Pulse::Stream m_stream;

@@ -7,11 +7,13 @@
 namespace {
 constexpr pa_usec_t connectTimeout = 5 * PA_USEC_PER_SEC;
 
-void signalLoop(pa_context *, void *connection) { static_cast<PulseConnection *>(connection)->signal(); }
+void signalLoop(pa_context *, void *connection)
+{
+    static_cast<PulseConnection *>(connection)->signal();
+}
 } // namespace
 
-PulseConnection::PulseConnection(const QByteArray &server, const char *clientName)
-    : m_loop(pa_threaded_mainloop_new())
+PulseConnection::PulseConnection(const QByteArray &server, const char *clientName) : m_loop(pa_threaded_mainloop_new())
 {
     if (!m_loop)
         throw SoundServerError(SoundServerError::Code::unreachable);

@@ -63,8 +63,8 @@ std::vector<PlaybackStream> PulseSoundServer::playbackStreams()
     StreamQuery query{&connection, std::nullopt, {}};
     const auto sinkName = connection.serverInfo().defaultSinkName;
     if (!sinkName.isEmpty())
-        connection.complete(pa_context_get_sink_info_by_name(connection.context(), sinkName.constData(),
-                                                              setDefaultSink, &query));
+        connection.complete(
+            pa_context_get_sink_info_by_name(connection.context(), sinkName.constData(), setDefaultSink, &query));
     if (!connection.complete(pa_context_get_sink_input_info_list(connection.context(), addStream, &query)))
         throw SoundServerError(SoundServerError::Code::unreachable);
     return std::move(query.streams);

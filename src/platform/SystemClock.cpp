@@ -24,6 +24,12 @@ private:
 };
 } // namespace
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+QDateTime SystemClock::now() const
+{
+    return QDateTime::currentDateTime();
+}
 
-Timer *SystemClock::createTimer(QObject *parent) { return new QtTimer(parent); }
+Timer *SystemClock::createTimer(QObject *parent)
+{
+    return new QtTimer(parent);
+}

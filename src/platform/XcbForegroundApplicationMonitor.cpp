@@ -30,8 +30,8 @@ QByteArray readProperty(xcb_connection_t *connection, xcb_window_t window, xcb_a
 {
     if (atom == XCB_ATOM_NONE)
         return {};
-    const auto answer = reply(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, atom, type, 0, 4096), nullptr));
+    const auto answer = reply(
+        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, atom, type, 0, 4096), nullptr));
     if (!answer || answer->format == 0)
         return {};
     return QByteArray(static_cast<const char *>(xcb_get_property_value(answer.get())),

@@ -21,9 +21,9 @@
 #include "platform/SoundServerError.h"
 #include "platform/Trash.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QPointer>
@@ -38,7 +38,10 @@ namespace {
 constexpr auto formatKey = "Vespertone.RecordingFormat";
 constexpr auto bitRateKey = "Vespertone.AACBitRate";
 
-QString fileName(const QString &url) { return QFileInfo(url).fileName(); }
+QString fileName(const QString &url)
+{
+    return QFileInfo(url).fileName();
+}
 
 /// Renames within the folder; never replaces an existing file.
 void moveAudioFile(const QString &from, const QString &to)
@@ -87,8 +90,8 @@ bool isBusy(const CaptureState &state)
 /// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
 void saveSource(const QString &url, const RecordingSourceContext &source)
 {
-    auto metadata = MetadataStore::load(url).value_or(
-        RecordingMetadata::fresh(RecordingLibraryStore::fileCreationDate(url)));
+    auto metadata =
+        MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingLibraryStore::fileCreationDate(url)));
     metadata.source = source;
     MetadataStore::save(metadata, url);
 }
@@ -112,8 +115,8 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     m_trimmer = new AudioTrimmer(this);
     if (!m_env.soundServer)
         m_fallbackSoundServer = std::make_unique<UnreachableSoundServer>();
-    m_captureService = new AudioCaptureService(m_env.soundServer ? *m_env.soundServer : *m_fallbackSoundServer,
-                                               *m_env.clock, this);
+    m_captureService =
+        new AudioCaptureService(m_env.soundServer ? *m_env.soundServer : *m_fallbackSoundServer, *m_env.clock, this);
     m_statusDismissTimer = m_env.clock->createTimer(this);
     connect(m_statusDismissTimer, &Timer::timeout, this, &RecordingLibraryStore::dismissStatusIfUnchanged);
 
@@ -457,9 +460,10 @@ void RecordingLibraryStore::updateSavedTrimUndoAfterRename(const QString &from, 
 
 QCoro::Task<> RecordingLibraryStore::promptRename(RecordingItem item)
 {
-    const auto answer = m_env.dialogs->askText(QStringLiteral("Rename Recording"),
-                                               QStringLiteral("Enter a new filename. The audio extension will be preserved."),
-                                               UniqueFileNamer::baseName(item.url));
+    const auto answer =
+        m_env.dialogs->askText(QStringLiteral("Rename Recording"),
+                               QStringLiteral("Enter a new filename. The audio extension will be preserved."),
+                               UniqueFileNamer::baseName(item.url));
     if (answer)
         co_await rename(std::move(item), answer->trimmed());
 }
@@ -529,9 +533,8 @@ QCoro::Task<bool> RecordingLibraryStore::deleteRecordings(QVector<RecordingItem>
         trashed << item.url;
     }
     clearSavedTrimUndoIfNeeded(trashed);
-    setStatusMessage(items.size() == 1
-                         ? QStringLiteral("Moved %1 to Trash").arg(fileName(items.front().url))
-                         : QStringLiteral("Moved %1 recordings to Trash").arg(items.size()));
+    setStatusMessage(items.size() == 1 ? QStringLiteral("Moved %1 to Trash").arg(fileName(items.front().url))
+                                       : QStringLiteral("Moved %1 recordings to Trash").arg(items.size()));
     co_await refresh();
     co_return true;
 }
@@ -669,8 +672,8 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::stopRecording()
     if (!self)
         co_return std::nullopt;
     // From here a new take may start: this one keeps its settings, source and lock to itself.
-    const auto settings = m_activeRecordingSettings.value_or(
-        RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2});
+    const auto settings =
+        m_activeRecordingSettings.value_or(RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2});
     const auto source = m_activeRecordingSource;
     const auto lock = std::move(m_takeLock);
     clearActiveRecording();
@@ -696,8 +699,8 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::stopRecording()
     co_return analyzed.value_or(saved.first);
 }
 
-QCoro::Task<std::pair<QString, QString>> RecordingLibraryStore::finalizedRecordingURL(QString captureURL,
-                                                                                      RecordingEncodingSettings settings)
+QCoro::Task<std::pair<QString, QString>>
+RecordingLibraryStore::finalizedRecordingURL(QString captureURL, RecordingEncodingSettings settings)
 {
     if (settings.format != RecordingOutputFormat::mp3LAME)
         co_return std::pair{captureURL, QStringLiteral("Saved ") + fileName(captureURL)};
@@ -800,9 +803,9 @@ void RecordingLibraryStore::mirrorCaptureState()
     if (!interrupted)
         return;
     m_takeRunning = false;
-    m_interrupted = std::pair{m_activeRecordingSettings.value_or(
-                                  RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2}),
-                              m_activeRecordingSource};
+    m_interrupted = std::pair{
+        m_activeRecordingSettings.value_or(RecordingEncodingSettings{m_recordingFormat, m_aacBitRate, 48000, 2}),
+        m_activeRecordingSource};
     clearActiveRecording();
     setStatusMessage(state.message());
 }

@@ -114,7 +114,8 @@ public:
     /// The capture file as a library file: MP3 takes are encoded into the save folder (kept as
     /// WAV when that fails). Returns the final path and the status text; throws when the file
     /// cannot be kept.
-    QCoro::Task<std::pair<QString, QString>> finalizedRecordingURL(QString captureURL, RecordingEncodingSettings settings);
+    QCoro::Task<std::pair<QString, QString>> finalizedRecordingURL(QString captureURL,
+                                                                   RecordingEncodingSettings settings);
     /// Writes the active source into \a url's sidecar; throws AppError on failure.
     void saveActiveSourceIfNeeded(const QString &url);
     /// Runs the elapsed clock while \a state is recording, else shows "00:00".

@@ -72,7 +72,10 @@ void LibraryWindow::showSelection()
     }
 }
 
-void LibraryWindow::showStatus() { m_status->setText(m_store.statusMessage().value_or(QString())); }
+void LibraryWindow::showStatus()
+{
+    m_status->setText(m_store.statusMessage().value_or(QString()));
+}
 
 void LibraryWindow::showRecordingState()
 {

@@ -19,8 +19,8 @@ QStringList codecArguments(const QString &path)
     if (extension == QLatin1String("aif") || extension == QLatin1String("aiff"))
         return {QStringLiteral("-c:a"), QStringLiteral("pcm_s16be"), QStringLiteral("-f"), QStringLiteral("aiff")};
     if (extension == QLatin1String("m4a"))
-        return {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("192k"),
-                QStringLiteral("-f"), QStringLiteral("ipod")};
+        return {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"),
+                QStringLiteral("192k"), QStringLiteral("-f"),  QStringLiteral("ipod")};
     if (extension == QLatin1String("mp3"))
         return {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"), QStringLiteral("192k")};
     return {};
@@ -38,10 +38,10 @@ QString encode(const QString &path, const std::vector<float> &interleaved, int s
     raw.flush();
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList arguments{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                          QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-ar"),
-                          QString::number(sampleRate), QStringLiteral("-ac"), QString::number(channels),
-                          QStringLiteral("-i"), raw.fileName()};
+    QStringList arguments{QStringLiteral("-v"),        QStringLiteral("error"), QStringLiteral("-y"),
+                          QStringLiteral("-f"),        QStringLiteral("f32le"), QStringLiteral("-ar"),
+                          QString::number(sampleRate), QStringLiteral("-ac"),   QString::number(channels),
+                          QStringLiteral("-i"),        raw.fileName()};
     arguments += codecArguments(path) + extraArguments;
     arguments << path;
     ffmpeg.start(QStringLiteral("ffmpeg"), arguments);

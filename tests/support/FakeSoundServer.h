@@ -19,7 +19,8 @@ public:
     std::atomic<int> opened = 0;
     std::vector<PlaybackStream> streams; ///< what playbackStreams() answers
 
-    std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int, int, CaptureSource::Handlers handlers) override;
+    std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int, int,
+                                               CaptureSource::Handlers handlers) override;
     std::vector<PlaybackStream> playbackStreams() override { return streams; }
 
     [[nodiscard]] CaptureDevice lastDevice() const { return m_lastDevice; }

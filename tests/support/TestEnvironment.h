@@ -29,8 +29,8 @@ public:
 
     bool moveToTrash(const QString &path, QString *error = nullptr) override;
 
-    QStringList trashed;         ///< original paths, in order
-    QStringList failingPaths;    ///< paths whose move fails
+    QStringList trashed;      ///< original paths, in order
+    QStringList failingPaths; ///< paths whose move fails
     [[nodiscard]] const QString &folder() const { return m_folder; }
 
 private:
