@@ -3,8 +3,8 @@
 // Run under scripts/with-test-services.sh:
 //   bench_capture [--minutes M] [--formats aacM4A,wavPCM,aiffPCM,mp3LAME] [--threads]
 
+#include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
-#include "library/AppError.h"
 #include "media/AudioFileReader.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"

@@ -3,8 +3,8 @@
 // "recording PATH" once the take runs and "buffers N" after every 25 captured buffers;
 // prints "failed TEXT" and exits with 1 when the take cannot start.
 
+#include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
-#include "library/AppError.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 

@@ -2,8 +2,8 @@
 // played into the default sink and into "mic_feed" (the default source's feed) are recorded in
 // every format; killed recorders and vanishing daemons leave playable files.
 
+#include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
-#include "library/AppError.h"
 #include "media/AudioFileReader.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"

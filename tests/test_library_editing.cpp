@@ -2,7 +2,7 @@
 // rename, and moving recordings to the Trash with their sidecars.
 
 #include "analysis/AudioAnalyzer.h"
-#include "library/AppError.h"
+#include "base/AppError.h"
 #include "library/MetadataStore.h"
 #include "media/AudioTrimmer.h"
 #include "media/MP3EncoderService.h"

@@ -1,6 +1,6 @@
 // Sidecar format and MetadataStore: the file format other builds must read byte for byte.
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingItem.h"
 #include "library/SidecarCodec.h"

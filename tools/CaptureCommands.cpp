@@ -1,6 +1,6 @@
 #include "ToolCommand.h"
 
-#include "capture/AudioBitRate.h"
+#include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
 #include "store/RecordingLibraryStore.h"
 

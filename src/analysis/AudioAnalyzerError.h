@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 /// Failures of the audio analyzer.
 class AudioAnalyzerError : public AppError {

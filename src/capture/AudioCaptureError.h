@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 /// Failures of the capture service; writerFailed carries its own sentence.
 class AudioCaptureError : public AppError {

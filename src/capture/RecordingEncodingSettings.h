@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/AudioBitRate.h"
+#include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "library/MetadataStore.h"
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 #include "library/SidecarCodec.h"
 #include "platform/Trash.h"
 

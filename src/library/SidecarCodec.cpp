@@ -1,6 +1,6 @@
 #include "library/SidecarCodec.h"
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

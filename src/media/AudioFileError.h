@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 /// A file the decoder cannot open or read.
 class AudioFileError : public AppError {

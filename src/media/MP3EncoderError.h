@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 /// Failures of the MP3 encoder.
 class MP3EncoderError : public AppError {

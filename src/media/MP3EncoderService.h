@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/AudioBitRate.h"
+#include "base/AudioBitRate.h"
 
 #include <QObject>
 #include <QString>

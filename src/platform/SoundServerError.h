@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 /// Failures of the sound server connection.
 class SoundServerError : public AppError {

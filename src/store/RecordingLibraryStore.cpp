@@ -1,10 +1,10 @@
 #include "store/RecordingLibraryStore.h"
 
 #include "analysis/AudioAnalyzer.h"
+#include "base/AppError.h"
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
 #include "import/SourceContextService.h"
-#include "library/AppError.h"
 #include "library/FolderAccess.h"
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"

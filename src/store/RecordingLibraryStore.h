@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/AudioBitRate.h"
+#include "base/AudioBitRate.h"
 #include "capture/CaptureState.h"
 #include "capture/RecordingEncodingSettings.h"
 #include "capture/RecordingOutputFormat.h"

@@ -1,4 +1,4 @@
-#include "capture/AudioBitRate.h"
+#include "base/AudioBitRate.h"
 
 namespace AudioBitRates {
 

@@ -1,4 +1,4 @@
-#include "library/AppError.h"
+#include "base/AppError.h"
 
 AppError::AppError(const QString &text) : std::runtime_error(text.toStdString()) {}
 
