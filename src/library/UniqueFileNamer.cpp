@@ -2,7 +2,15 @@
 
 #include "library/Formatters.h"
 
+#include "base/AppError.h"
+
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace UniqueFileNamer {
 namespace {
@@ -24,6 +32,41 @@ QString uniqueURL(const QString &folder, const QString &base, const QString &ext
     for (int counter = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++counter)
         candidate = join(folder, base + u' ' + QString::number(counter), ext);
     return candidate;
+}
+
+QString reserveUniqueURL(const QString &folder, const QString &base, const QString &ext)
+{
+    auto candidate = join(folder, base, ext);
+    for (int counter = 2;; ++counter) {
+        if (!fitsNameLimit(candidate))
+            throw AppError(nameTooLongMessage(QFileInfo(candidate).fileName()));
+        // O_EXCL refuses every existing name, dangling links included.
+        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST)
+            throw AppError(QStringLiteral("“%1” couldn’t be created: %2")
+                               .arg(QFileInfo(candidate).fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+        candidate = join(folder, base + u' ' + QString::number(counter), ext);
+    }
+}
+
+bool fitsNameLimit(const QString &audioURL)
+{
+    const QFileInfo info(audioURL);
+    long limit = ::pathconf(QFile::encodeName(info.absolutePath()).constData(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = 255;
+    // The sidecar's name is the audio file's name plus ".vtmeta.json".
+    const auto sidecar = QFile::encodeName(info.fileName() + QStringLiteral(".vtmeta.json"));
+    return sidecar.size() <= limit;
+}
+
+QString nameTooLongMessage(const QString &name)
+{
+    return QStringLiteral("The name “%1” is too long for this folder.").arg(name);
 }
 
 QString trimmedURL(const QString &sourceURL)

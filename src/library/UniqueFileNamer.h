@@ -8,6 +8,15 @@ namespace UniqueFileNamer {
 
 /// F/B.E, else F/B 2.E, F/B 3.E, ... whichever is free first (\a extension may be empty).
 [[nodiscard]] QString uniqueURL(const QString &folder, const QString &baseName, const QString &extension);
+/// Like uniqueURL, but creates the file empty and exclusively, so no other process or take
+/// can take the name; the caller owns the file. Throws AppError naming the cause when no
+/// file can be created in \a folder, or when the name would pass the file-name limit.
+[[nodiscard]] QString reserveUniqueURL(const QString &folder, const QString &baseName, const QString &extension);
+/// False when the file name of \a audioURL, or of its sidecar, passes the file system's
+/// file-name limit.
+[[nodiscard]] bool fitsNameLimit(const QString &audioURL);
+/// The status text for a name refused by fitsNameLimit.
+[[nodiscard]] QString nameTooLongMessage(const QString &name);
 /// "NAME Trim.m4a" beside the source.
 [[nodiscard]] QString trimmedURL(const QString &sourceURL);
 /// "Import STAMP.EXT" in FOLDER/.vespertone/tmp (not created here).
