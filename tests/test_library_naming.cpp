@@ -2,7 +2,7 @@
 
 #include "library/Formatters.h"
 #include "library/UniqueFileNamer.h"
-#include "store/RecordingLibraryStore.h"
+#include "library/RecordingScanner.h"
 
 #include <QDir>
 #include <QFile>
@@ -151,11 +151,11 @@ private slots:
         QTemporaryDir dir;
         const auto path = dir.filePath(QStringLiteral("a.wav"));
         touch(path);
-        const auto date = RecordingLibraryStore::fileCreationDate(path);
+        const auto date = RecordingScanner::fileCreationDate(path);
         QVERIFY(date.isValid());
         QVERIFY(qAbs(date.secsTo(QDateTime::currentDateTime())) < 60);
         // A missing file has neither: the current time stands in.
-        const auto missing = RecordingLibraryStore::fileCreationDate(dir.filePath(QStringLiteral("none.wav")));
+        const auto missing = RecordingScanner::fileCreationDate(dir.filePath(QStringLiteral("none.wav")));
         QVERIFY(qAbs(missing.secsTo(QDateTime::currentDateTime())) < 60);
     }
 };

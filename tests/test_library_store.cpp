@@ -1,31 +1,31 @@
-// The store spine: settings, folder resolution, refresh and selection, status dismissal.
+// The store spine: settings and their fallbacks, folder resolution, refresh and selection,
+// the status line's dismissal, and scans that outlive their folder or their store.
 
 #include "library/FolderAccess.h"
 #include "library/MetadataStore.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/StatusLine.h"
 #include "support/AudioFixtures.h"
+#include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 #include <QThreadPool>
-#include <qcoro/qcorotask.h>
 
 #include <memory>
 
 using namespace std::chrono_literals;
 
 namespace {
-
 std::unique_ptr<RecordingLibraryStore> openStore(TestEnvironment &env, bool overrideFolder = true)
 {
     auto store = std::make_unique<RecordingLibraryStore>(env.storeEnvironment(overrideFolder));
-    QSignalSpy loaded(store.get(), &RecordingLibraryStore::refreshFinished);
+    QSignalSpy loaded(store.get(), &RecordingLibraryStore::recoveryFinished);
     if (!loaded.wait(10000))
-        qFatal("the initial scan did not finish");
+        qFatal("the store did not finish starting");
     return store;
 }
 
@@ -33,16 +33,14 @@ QStringList ids(const QVector<RecordingItem> &items)
 {
     QStringList out;
     for (const auto &item : items)
-        out << item.id();
+        out << QFileInfo(item.id()).fileName();
     return out;
 }
-
 } // namespace
 
 class LibraryStoreTest : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_home;
     QString m_wav;
 
@@ -62,57 +60,32 @@ private slots:
         m_wav = AudioFixtures::tone(m_home.filePath("fixture.wav"), 0.5);
     }
 
-    void firstLaunchUsesDefaultsAndCreatesTheDefaultFolder()
-    {
-        TestEnvironment env;
-        auto store = openStore(env, false);
-        QCOMPARE(store->recordingFormat(), RecordingOutputFormat::aacM4A);
-        QCOMPARE(store->aacBitRate(), AudioBitRate::kbps192);
-        QCOMPARE(store->folderURL(), FolderAccess::defaultFolderURL());
-        QVERIFY(store->folderURL().startsWith(m_home.path()));
-        QVERIFY(QFileInfo(store->folderURL()).isDir());
-        QVERIFY(store->recordings().isEmpty());
-        QVERIFY(store->selectedIDs().isEmpty());
-        QCOMPARE(store->elapsedText(), QStringLiteral("00:00"));
-        QCOMPARE(store->statusMessage(), std::nullopt);
-        QVERIFY(env.settings->allKeys().isEmpty());
-    }
-
-    void unknownStoredSettingsFallBackWithoutRewriting()
-    {
-        TestEnvironment env;
-        env.settings->setValue("Vespertone.AACBitRate", 96000);
-        env.settings->setValue("Vespertone.RecordingFormat", "mp3");
-        auto store = openStore(env);
-        QCOMPARE(store->aacBitRate(), AudioBitRate::kbps192);
-        QCOMPARE(store->recordingFormat(), RecordingOutputFormat::aacM4A);
-        QCOMPARE(env.settings->value("Vespertone.AACBitRate").toInt(), 96000);
-        QCOMPARE(env.settings->value("Vespertone.RecordingFormat").toString(), QStringLiteral("mp3"));
-    }
-
-    void settingsPersistAndReadBack()
+    void settingsFallBackPersistAndNameTheFolder()
     {
         TestEnvironment env;
         {
+            auto store = openStore(env, false);
+            QCOMPARE(store->folderURL(), FolderAccess::defaultFolderURL());
+            QVERIFY(store->folderURL().startsWith(m_home.path()) && QFileInfo(store->folderURL()).isDir());
+            QVERIFY(env.settings->allKeys().isEmpty()); // nothing is written by reading
+        }
+        env.settings->setValue("Vespertone.AACBitRate", 96000);
+        env.settings->setValue("Vespertone.RecordingFormat", "mp3");
+        {
             auto store = openStore(env);
-            QSignalSpy changed(store.get(), &RecordingLibraryStore::aacBitRateChanged);
+            QCOMPARE(store->aacBitRate(), AudioBitRate::kbps192);
+            QCOMPARE(store->recordingFormat(), RecordingOutputFormat::aacM4A);
+            QCOMPARE(env.settings->value("Vespertone.RecordingFormat").toString(), QStringLiteral("mp3"));
             store->setAacBitRate(AudioBitRate::kbps320);
             store->setRecordingFormat(RecordingOutputFormat::wavPCM);
-            QCOMPARE(changed.count(), 1);
+            QVERIFY(!env.settings->contains(FolderAccess::pathKey)); // the override is not stored
         }
-        QCOMPARE(env.settings->value("Vespertone.AACBitRate").toInt(), 320000);
-        QCOMPARE(env.settings->value("Vespertone.RecordingFormat").toString(), QStringLiteral("wavPCM"));
-        auto reopened = openStore(env);
+        const auto chosen = env.m_root.filePath("Chosen");
+        env.settings->setValue(FolderAccess::pathKey, chosen);
+        auto reopened = openStore(env, false);
         QCOMPARE(reopened->aacBitRate(), AudioBitRate::kbps320);
         QCOMPARE(reopened->recordingFormat(), RecordingOutputFormat::wavPCM);
-    }
-
-    void theFolderOverrideIsNotStored()
-    {
-        TestEnvironment env;
-        auto store = openStore(env);
-        QCOMPARE(store->folderURL(), env.libraryFolder());
-        QVERIFY(!env.settings->contains(FolderAccess::pathKey));
+        QCOMPARE(reopened->folderURL(), chosen);
     }
 
     void refreshSelectsTheNewestAndKeepsSurvivors()
@@ -122,94 +95,65 @@ private slots:
         addRecording(env, "mid.wav", 2021);
         addRecording(env, "new.wav", 2022);
         auto store = openStore(env);
-        QCOMPARE(ids(store->recordings()),
-                 (QStringList{env.path("new.wav"), env.path("mid.wav"), env.path("old.wav")}));
-        QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("new.wav")});
-        QCOMPARE(store->selectedItem()->id(), env.path("new.wav"));
+        QCOMPARE(ids(store->recordings()), (QStringList{"new.wav", "mid.wav", "old.wav"}));
+        QCOMPARE(ids(store->selectedItems()), QStringList{"new.wav"});
 
-        // Two survivors stay selected; no single item then.
         store->setSelectedIDs({env.path("old.wav"), env.path("mid.wav")});
-        QCoro::waitFor(store->refresh());
-        QCOMPARE(store->selectedIDs().size(), 2);
+        finish(store->refresh());
+        QCOMPARE(ids(store->selectedItems()), (QStringList{"mid.wav", "old.wav"}));
         QCOMPARE(store->selectedItem(), std::nullopt);
-        QCOMPARE(ids(store->selectedItems()), (QStringList{env.path("mid.wav"), env.path("old.wav")}));
-
-        // A selection that vanished falls back to the newest.
-        store->setSelectedIDs({env.path("gone.wav")});
-        QCoro::waitFor(store->refresh());
-        QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("new.wav")});
-
-        // A vanished file leaves the survivors of a mixed selection.
         store->setSelectedIDs({env.path("gone.wav"), env.path("old.wav")});
-        QCoro::waitFor(store->refresh());
-        QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("old.wav")});
-    }
-
-    void refreshSelectsAGivenURLEvenWhenUnknown()
-    {
-        TestEnvironment env;
-        addRecording(env, "a.wav", 2020);
-        auto store = openStore(env);
-        QCoro::waitFor(store->refresh(env.path("nothing.wav")));
+        finish(store->refresh());
+        QCOMPARE(ids(store->selectedItems()), QStringList{"old.wav"});
+        store->setSelectedIDs({env.path("gone.wav")});
+        finish(store->refresh());
+        QCOMPARE(ids(store->selectedItems()), QStringList{"new.wav"});
+        finish(store->refresh(env.path("nothing.wav")));
         QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("nothing.wav")});
-        QCOMPARE(store->selectedItem(), std::nullopt);
-        QVERIFY(store->selectedItems().isEmpty());
+
+        for (const auto &name : {"old.wav", "mid.wav", "new.wav"})
+            QFile::remove(env.path(name));
+        finish(store->refresh());
+        QVERIFY(store->recordings().isEmpty() && store->selectedIDs().isEmpty());
     }
 
-    void anEmptyLibraryClearsTheSelection()
+    void statusTimeline_data()
     {
-        TestEnvironment env;
-        addRecording(env, "a.wav", 2020);
-        auto store = openStore(env);
-        QFile::remove(env.path("a.wav"));
-        QCoro::waitFor(store->refresh());
-        QVERIFY(store->recordings().isEmpty());
-        QVERIFY(store->selectedIDs().isEmpty());
+        // Steps: "set TEXT", "wait MS", "busy", "idle", "is TEXT" ("-" for none), "timers N".
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("clears after its own delay only")
+            << QStringList{"set A", "wait 2000", "set B", "wait 1700", "is B", "wait 1899", "is B", "wait 1", "is -"};
+        QTest::newRow("the same text restarts its delay")
+            << QStringList{"set S", "wait 3000", "set S", "wait 3000", "is S", "wait 600", "is -"};
+        QTest::newRow("an empty text cancels the dismissal")
+            << QStringList{"set A", "timers 1", "set ", "timers 0", "wait 10000", "is "};
+        QTest::newRow("busy: stays past its delay") << QStringList{"busy", "set A", "wait 5000", "is A"};
+        QTest::newRow("outlives its busy period until replaced")
+            << QStringList{"busy", "set A", "wait 3600", "idle", "wait 60000", "is A", "set B", "wait 3600", "is -"};
     }
 
-    void statusClearsAfterItsOwnDelayOnly()
+    void statusTimeline()
     {
-        TestEnvironment env;
-        auto store = openStore(env);
-        store->setStatusMessage(QStringLiteral("A"));
-        env.clock.advance(2000ms);
-        store->setStatusMessage(QStringLiteral("B"));
-        env.clock.advance(1700ms); // A's 3.6 s are over: B stays
-        QCOMPARE(store->statusMessage(), QStringLiteral("B"));
-        env.clock.advance(1899ms);
-        QCOMPARE(store->statusMessage(), QStringLiteral("B"));
-        env.clock.advance(1ms);
-        QCOMPARE(store->statusMessage(), std::nullopt);
+        QFETCH(QStringList, steps);
+        FakeClock clock;
+        bool busy = false;
+        StatusLine status(clock, [&busy] { return busy; });
+        for (const auto &step : steps) {
+            const auto verb = step.section(u' ', 0, 0), argument = step.section(u' ', 1);
+            if (verb == "set")
+                status.setMessage(argument);
+            else if (verb == "wait")
+                clock.advance(std::chrono::milliseconds(argument.toInt()));
+            else if (verb == "busy" || verb == "idle")
+                busy = verb == "busy";
+            else if (verb == "timers")
+                QCOMPARE(clock.activeTimers(), argument.toInt());
+            else
+                QCOMPARE(status.message().value_or("-"), argument);
+        }
     }
 
-    void theSameTextSetAgainRestartsItsDelay()
-    {
-        TestEnvironment env;
-        auto store = openStore(env);
-        store->setStatusMessage(QStringLiteral("Saved"));
-        env.clock.advance(3000ms);
-        store->setStatusMessage(QStringLiteral("Saved"));
-        env.clock.advance(3000ms);
-        QCOMPARE(store->statusMessage(), QStringLiteral("Saved"));
-        env.clock.advance(600ms);
-        QCOMPARE(store->statusMessage(), std::nullopt);
-    }
-
-    void anEmptyStatusCancelsTheDismissal()
-    {
-        TestEnvironment env;
-        auto store = openStore(env);
-        store->setStatusMessage(QStringLiteral("A"));
-        QCOMPARE(env.clock.activeTimers(), 1);
-        store->setStatusMessage(QString());
-        QCOMPARE(env.clock.activeTimers(), 0);
-        store->setStatusMessage(std::nullopt);
-        QCOMPARE(env.clock.activeTimers(), 0);
-        env.clock.advance(10s);
-        QCOMPARE(store->statusMessage(), std::nullopt);
-    }
-
-    void aFolderThatCannotBeCreatedReportsAndScansEmpty()
+    void foldersThatCannotBeCreatedOrAreChosen()
     {
         TestEnvironment env;
         QFile blocker(env.path("blocker"));
@@ -217,56 +161,48 @@ private slots:
         blocker.close();
         auto environment = env.storeEnvironment();
         environment.folderOverride = env.path("blocker/Library");
-        RecordingLibraryStore store(environment);
-        QSignalSpy loaded(&store, &RecordingLibraryStore::refreshFinished);
+        auto store = std::make_unique<RecordingLibraryStore>(environment);
+        QSignalSpy loaded(store.get(), &RecordingLibraryStore::refreshFinished);
         QVERIFY(loaded.wait(10000));
-        QCOMPARE(store.statusMessage(), QStringLiteral("The folder “Library” couldn’t be created."));
-        QVERIFY(store.recordings().isEmpty());
-        env.clock.advance(3600ms);
-        QCOMPARE(store.statusMessage(), std::nullopt);
-    }
+        QCOMPARE(store->statusMessage(), QStringLiteral("The folder “Library” couldn’t be created."));
+        QVERIFY(store->recordings().isEmpty());
 
-    void choosingAFolderStoresAndScansIt()
-    {
-        TestEnvironment env;
-        auto store = openStore(env);
         const auto other = env.m_root.filePath("Other/Sub");
-        env.dialogs.folderAnswers.push_back(other);
-        QSignalSpy refreshed(store.get(), &RecordingLibraryStore::refreshFinished);
-        store->chooseFolder();
+        env.dialogs.folderAnswers = {other, std::nullopt};
+        finish(store->chooseFolder());
         QCOMPARE(env.dialogs.asked, QStringList{"Choose Save Folder"});
-        QVERIFY(!refreshed.isEmpty() || refreshed.wait(10000));
+        QVERIFY(loaded.wait(10000));
         QCOMPARE(store->folderURL(), other);
         QVERIFY(QFileInfo(other).isDir());
         QCOMPARE(env.settings->value(FolderAccess::pathKey).toString(), other);
-        QVERIFY(!env.settings->contains(FolderAccess::bookmarkKey));
-
-        // Cancelled: nothing changes.
-        store->chooseFolder();
+        finish(store->chooseFolder()); // cancelled
         QCOMPARE(store->folderURL(), other);
     }
 
-    void theStoredFolderIsUsedOnTheNextStart()
+    void scansThatOutliveTheirFolderOrStoreAreDropped()
     {
         TestEnvironment env;
-        const auto chosen = env.m_root.filePath("Chosen");
-        env.settings->setValue(FolderAccess::pathKey, chosen);
-        auto store = openStore(env, false);
-        QCOMPARE(store->folderURL(), chosen);
-        QVERIFY(QFileInfo(chosen).isDir());
-    }
+        for (int i = 0; i < 60; ++i)
+            addRecording(env, QStringLiteral("take %1.wav").arg(i), 2020);
+        auto store = openStore(env);
+        QCOMPARE(store->recordings().size(), 60);
+        // A slow scan of the old folder finishes after the quick one of the new folder.
+        auto old = store->refresh();
+        store->setFolder(env.m_root.filePath("Empty"));
+        finish(std::move(old));
+        QThreadPool::globalInstance()->waitForDone();
+        QTRY_VERIFY(store->recordings().isEmpty());
+        QCoreApplication::processEvents();
+        QVERIFY(store->recordings().isEmpty());
 
-    void aStoreDestroyedDuringItsScanIsLeftAlone()
-    {
-        TestEnvironment env;
-        addRecording(env, "a.wav", 2020);
+        int published = 0;
         {
-            RecordingLibraryStore store(env.storeEnvironment());
+            RecordingLibraryStore doomed(env.storeEnvironment());
+            QObject::connect(&doomed, &RecordingLibraryStore::recordingsChanged, &doomed, [&] { ++published; });
         }
-        // The scan finishes after the store is gone; nothing may touch it.
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        QVERIFY(true);
+        QCOMPARE(published, 0);
     }
 };
 

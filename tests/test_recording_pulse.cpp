@@ -10,6 +10,7 @@
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
 #include "support/SignalAnalysis.h"
+#include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 #include "support/ToolRunner.h"
 
@@ -20,7 +21,6 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-#include <qcoro/qcorotask.h>
 
 #include <cmath>
 #include <csignal>
@@ -30,6 +30,15 @@ namespace {
 constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
+
+/// Waits until the running take has delivered \a buffers buffers.
+bool takeBuffers(RecordingLibraryStore &store, int buffers)
+{
+    QSignalSpy peaks(&store, &RecordingLibraryStore::livePeaksChanged);
+    while (peaks.count() < buffers && peaks.wait(5000)) {
+    }
+    return peaks.count() >= buffers;
+}
 
 } // namespace
 
@@ -69,10 +78,10 @@ private:
     /// A take of about a second; the final path, or none.
     std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)
     {
-        QCoro::waitFor(store.startRecording(input));
-        if (!store.isRecording(input) || !captureBuffers(*store.captureService(), 50))
+        finish(store.startRecording(input));
+        if (!store.isRecording(input) || !takeBuffers(store, 50))
             return std::nullopt;
-        return QCoro::waitFor(store.stopRecording());
+        return finish(store.stopRecording());
     }
 
 private slots:
@@ -136,12 +145,12 @@ private slots:
         store->setRecordingFormat(RecordingOutputFormat::wavPCM);
         // A fresh null sink starts rendering late; the measured take is the second.
         QVERIFY(take(*store, RecordingInputSource::macAudio));
-        QCoro::waitFor(store->startRecording(RecordingInputSource::macAudio));
+        finish(store->startRecording(RecordingInputSource::macAudio));
         QElapsedTimer running;
         running.start();
-        QVERIFY(captureBuffers(*store->captureService(), 40));
+        QVERIFY(takeBuffers(*store, 40));
         const double elapsed = running.nsecsElapsed() / 1e9;
-        const auto final = QCoro::waitFor(store->stopRecording());
+        const auto final = finish(store->stopRecording());
         QVERIFY(final);
         const auto seconds = analyse(*final).seconds();
         QVERIFY2(seconds >= elapsed - 0.03, qPrintable(QStringLiteral("%1 s of %2 s").arg(seconds).arg(elapsed)));
@@ -152,7 +161,7 @@ private slots:
         TestEnvironment env;
         auto store = openStore(env);
         store->setRecordingFormat(RecordingOutputFormat::wavPCM);
-        QCoro::waitFor(store->stopRecording());
+        finish(store->stopRecording());
         QCOMPARE(store->statusMessage(), QStringLiteral("No recording is active."));
 
         QStringList saved;
@@ -160,12 +169,12 @@ private slots:
             if (store->statusMessage() && store->statusMessage()->startsWith("Saved "))
                 saved << *store->statusMessage();
         });
-        QCoro::waitFor(store->startRecording(RecordingInputSource::macAudio));
-        QCoro::waitFor(store->startRecording(RecordingInputSource::microphone));
+        finish(store->startRecording(RecordingInputSource::macAudio));
+        finish(store->startRecording(RecordingInputSource::microphone));
         QCOMPARE(store->statusMessage(), QStringLiteral("A recording is already running."));
         QVERIFY(store->isRecording(RecordingInputSource::macAudio));
-        QVERIFY(captureBuffers(*store->captureService(), 10));
-        QVERIFY(QCoro::waitFor(store->stopRecording()));
+        QVERIFY(takeBuffers(*store, 10));
+        QVERIFY(finish(store->stopRecording()));
         // The fake clock stands still: the second take falls in the same second.
         QVERIFY(take(*store, RecordingInputSource::microphone));
         const auto name = "Vespertone " + AppDateFormatters::fileStamp(env.clock.now());

@@ -153,12 +153,11 @@ QCoro::Task<int> recordCommand(ToolContext &context)
     auto *store = co_await context.store();
     QObject guard;
     showProgress(context, *store, guard);
+    // A take that ends by itself is reported once, with the file that keeps it.
     std::optional<QString> interruptedTake;
-    QObject::connect(store, &RecordingLibraryStore::interruptedTakeSaved, &guard,
-                     [&](const QString &url) { interruptedTake = url; });
-    QObject::connect(store, &RecordingLibraryStore::captureStateChanged, &guard, [&] {
-        if (store->captureState().is(CaptureState::Kind::failed))
-            stopTimer.start(0);
+    QObject::connect(store, &RecordingLibraryStore::interruptedTakeSaved, &guard, [&](const QString &url) {
+        interruptedTake = url;
+        stopTimer.start(0);
     });
 
     auto start = store->startRecording(options->input, options->format, options->bitRate);
@@ -169,11 +168,10 @@ QCoro::Task<int> recordCommand(ToolContext &context)
         stopTimer.start(std::chrono::milliseconds(qint64(std::llround(*options->seconds * 1000))));
     if (!stopRequested)
         co_await qCoro(&stopTimer, &QTimer::timeout);
-
-    if (store->captureState().is(CaptureState::Kind::failed)) {
-        // The source ended: the store keeps what was captured.
-        if (!interruptedTake)
-            interruptedTake = co_await qCoro(store, &RecordingLibraryStore::interruptedTakeSaved);
+    // The source may have ended just before the stop: its take is being kept already.
+    if (!interruptedTake && !store->captureState().is(CaptureState::Kind::recording))
+        interruptedTake = co_await qCoro(store, &RecordingLibraryStore::interruptedTakeSaved);
+    if (interruptedTake) {
         context.out() << *interruptedTake << Qt::endl;
         co_return 1;
     }

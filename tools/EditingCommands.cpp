@@ -161,11 +161,9 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
     auto *store = co_await context.store();
-    auto *encoder = store->mp3Encoder();
-    if (!encoder->isAvailable())
-        co_return context.fail(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
     try {
-        co_await encoder->encode(wav, mp3, rate);
+        auto encode = store->encodeMP3(wav, mp3, rate);
+        co_await std::move(encode);
     } catch (const std::exception &error) {
         QFile::remove(mp3); // whatever the encoder left behind; the name was free before
         co_return context.fail(errorText(error));

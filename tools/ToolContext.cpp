@@ -15,8 +15,8 @@ namespace {
 /// A terminal has nobody to answer a dialog: every question is declined.
 class DecliningDialogs final : public Dialogs {
 public:
-    std::optional<QString> chooseFolder(const QString &, const QString &) override { return std::nullopt; }
-    std::optional<QString> askText(const QString &, const QString &, const QString &) override { return std::nullopt; }
+    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<QString>> askText(QString, QString, QString) override { co_return std::nullopt; }
 };
 } // namespace
 
@@ -43,7 +43,8 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
                                      &m_platform->dialogs,    m_folder,           {},
                                      &m_platform->soundServer};
         m_store = std::make_unique<RecordingLibraryStore>(environment);
-        co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
+        // Commands run after the start-up scan and the recovery of left-over takes it starts.
+        co_await qCoro(m_store.get(), &RecordingLibraryStore::recoveryFinished);
     }
     co_return m_store.get();
 }

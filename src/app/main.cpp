@@ -9,7 +9,24 @@
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QSettings>
+
+namespace {
+/// Runs \a task to its end; for the way out, when the application's own loop has ended.
+void runToEnd(QCoro::Task<> task)
+{
+    QEventLoop loop;
+    bool done = false;
+    auto waiting = [&]() -> QCoro::Task<> {
+        co_await std::move(task);
+        done = true;
+        loop.quit();
+    }();
+    if (!done)
+        loop.exec();
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -32,5 +49,7 @@ int main(int argc, char *argv[])
     window.show();
     window.raise();
     window.activateWindow();
+    // A take still running is saved before the program ends.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &store, [&store] { runToEnd(store.shutDown()); });
     return app.exec();
 }

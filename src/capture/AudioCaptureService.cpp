@@ -230,7 +230,7 @@ QCoro::Task<> AudioCaptureService::finishInterruptedTake(quint64 take)
     setActiveURL(std::nullopt);
     setState(CaptureState::failed(AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()));
     if (url)
-        emit recordingInterrupted(*url);
+        emit recordingInterrupted(*url, m_state.message());
 }
 
 void AudioCaptureService::appendLivePeak(quint64 take, float level)

@@ -55,8 +55,9 @@ signals:
     void stateChanged();
     void activeURLChanged();
     void livePeaksChanged();
-    /// The source ended during a take; \a url is the finished file holding what was captured.
-    void recordingInterrupted(const QString &url);
+    /// A take ended by itself; \a url is the finished file holding what was captured and
+    /// \a message says why it ended.
+    void recordingInterrupted(const QString &url, const QString &message);
 
 private:
     QString openTake(const QString &folder, const RecordingEncodingSettings &settings);

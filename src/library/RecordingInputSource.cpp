@@ -17,3 +17,8 @@ std::optional<RecordingInputSource> fromRawValue(const QString &raw)
 }
 
 } // namespace RecordingInputSources
+
+QString RecordingInputSources::statusLabel(RecordingInputSource source)
+{
+    return source == RecordingInputSource::macAudio ? QStringLiteral("Mac") : QStringLiteral("Mic");
+}

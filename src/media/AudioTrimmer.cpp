@@ -1,6 +1,5 @@
 #include "media/AudioTrimmer.h"
 
-#include "library/UniqueFileNamer.h"
 #include "media/AudioFileError.h"
 #include "media/AudioFileReader.h"
 #include "media/AudioTrimmerError.h"
@@ -276,7 +275,7 @@ private:
     QString m_path;
 };
 
-QString trimSync(const QString &url, double start, double end)
+QString trimSync(const QString &url, double start, double end, const QString &output)
 {
     start = start >= 0 ? start : 0;
     end = end >= start ? end : start;
@@ -285,7 +284,8 @@ QString trimSync(const QString &url, double start, double end)
         fail(AudioTrimmerError::Code::invalidRange);
     PartialFile partial(QFileInfo(url).absolutePath());
     encodeRange(url, partial.path(), ticks(start), ticks(length));
-    const auto output = UniqueFileNamer::trimmedURL(url);
+    // The caller reserved the output name with an empty file; the trim takes its place.
+    QFile::remove(output);
     if (!partial.keepAs(output))
         fail(AudioTrimmerError::Code::exportFailed);
     return output;
@@ -293,10 +293,11 @@ QString trimSync(const QString &url, double start, double end)
 
 } // namespace
 
-QCoro::Task<QString> AudioTrimmer::trim(QString url, double start, double end)
+QCoro::Task<QString> AudioTrimmer::trim(QString url, double start, double end, QString destinationURL)
 {
     // The task is built in its own statement: GCC 12 destroys lambda captures twice when a
     // capturing lambda is created inside a co_await expression.
-    auto work = BackgroundTask::run([url, start, end] { return trimSync(url, start, end); });
+    auto work =
+        BackgroundTask::run([url, start, end, destinationURL] { return trimSync(url, start, end, destinationURL); });
     co_return co_await std::move(work);
 }

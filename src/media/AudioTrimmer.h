@@ -12,5 +12,5 @@ public:
 
     /// Writes start...end seconds of \a url to a new "NAME Trim.m4a" and returns its path;
     /// throws AudioTrimmerError (or the decoder's error). The source is never modified.
-    QCoro::Task<QString> trim(QString url, double start, double end);
+    QCoro::Task<QString> trim(QString url, double start, double end, QString destinationURL);
 };

@@ -2,15 +2,16 @@
 
 #include <QString>
 #include <optional>
+#include <qcoro/qcorotask.h>
 
-/// Modal questions put to the user; tests answer them.
+/// Questions put to the user, answered without blocking the caller's thread; tests answer them.
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
     /// An open panel for one folder; none when cancelled.
-    [[nodiscard]] virtual std::optional<QString> chooseFolder(const QString &title, const QString &initialFolder) = 0;
+    [[nodiscard]] virtual QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString initialFolder) = 0;
     /// A text prompt; none when cancelled.
-    [[nodiscard]] virtual std::optional<QString> askText(const QString &title, const QString &message,
-                                                         const QString &initialText) = 0;
+    [[nodiscard]] virtual QCoro::Task<std::optional<QString>> askText(QString title, QString message,
+                                                                      QString initialText) = 0;
 };

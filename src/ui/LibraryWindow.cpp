@@ -26,7 +26,7 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
     m_recordMic = toolbar->addAction(QStringLiteral("Record Microphone"), &m_store,
                                      [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
     toolbar->addSeparator();
-    toolbar->addAction(QStringLiteral("Choose Save Folder…"), &m_store, &RecordingLibraryStore::chooseFolder);
+    toolbar->addAction(QStringLiteral("Choose Save Folder…"), &m_store, [this] { m_store.chooseFolder(); });
 
     connect(&m_store, &RecordingLibraryStore::recordingsChanged, this, &LibraryWindow::showRecordings);
     connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);

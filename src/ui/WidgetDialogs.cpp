@@ -2,20 +2,31 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <qcoro/qcorosignal.h>
 
-std::optional<QString> WidgetDialogs::chooseFolder(const QString &title, const QString &initialFolder)
+QCoro::Task<std::optional<QString>> WidgetDialogs::chooseFolder(QString title, QString initialFolder)
 {
-    const auto folder = QFileDialog::getExistingDirectory(m_parent, title, initialFolder, QFileDialog::ShowDirsOnly);
-    if (folder.isEmpty())
-        return std::nullopt;
-    return folder;
+    QPointer dialog = new QFileDialog(m_parent, title, initialFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->open();
+    const int result = co_await qCoro(dialog.data(), &QDialog::finished);
+    if (!dialog || result != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        co_return std::nullopt;
+    co_return dialog->selectedFiles().constFirst();
 }
 
-std::optional<QString> WidgetDialogs::askText(const QString &title, const QString &message, const QString &initialText)
+QCoro::Task<std::optional<QString>> WidgetDialogs::askText(QString title, QString message, QString initialText)
 {
-    bool accepted = false;
-    auto text = QInputDialog::getText(m_parent, title, message, QLineEdit::Normal, initialText, &accepted);
-    if (!accepted)
-        return std::nullopt;
-    return text;
+    QPointer dialog = new QInputDialog(m_parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(title);
+    dialog->setLabelText(message);
+    dialog->setTextValue(initialText);
+    dialog->open();
+    const int result = co_await qCoro(dialog.data(), &QDialog::finished);
+    if (!dialog || result != QDialog::Accepted)
+        co_return std::nullopt;
+    co_return dialog->textValue();
 }

@@ -5,13 +5,14 @@
 #include <QPointer>
 #include <QWidget>
 
-/// Dialogs as Qt message boxes, input dialogs and file dialogs over the library window.
+/// Dialogs as window-modal Qt input and file dialogs over the library window; each is awaited,
+/// never run in a nested event loop.
 class WidgetDialogs final : public Dialogs {
 public:
     void setParentWindow(QWidget *window) { m_parent = window; }
 
-    std::optional<QString> chooseFolder(const QString &title, const QString &initialFolder) override;
-    std::optional<QString> askText(const QString &title, const QString &message, const QString &initialText) override;
+    QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString initialFolder) override;
+    QCoro::Task<std::optional<QString>> askText(QString title, QString message, QString initialText) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 /// Runs \a task to its end in a local event loop and returns its value, rethrowing what it
@@ -16,12 +17,15 @@ template <typename T>
 T finish(QCoro::Task<T> task)
 {
     QEventLoop loop;
-    std::optional<T> value;
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> value{};
     std::exception_ptr error;
     bool done = false;
     auto run = [&]() -> QCoro::Task<> {
         try {
-            value.emplace(co_await std::move(task));
+            if constexpr (std::is_void_v<T>)
+                co_await std::move(task);
+            else
+                value.emplace(co_await std::move(task));
         } catch (...) {
             error = std::current_exception();
         }
@@ -33,7 +37,8 @@ T finish(QCoro::Task<T> task)
         loop.exec();
     if (error)
         std::rethrow_exception(error);
-    return std::move(*value);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*value);
 }
 
 /// The user-facing text of what \a task throws, or a null text when it succeeds.

@@ -16,16 +16,16 @@ T next(std::deque<T> &answers, T fallback)
 }
 } // namespace
 
-std::optional<QString> ScriptedDialogs::chooseFolder(const QString &title, const QString &)
+QCoro::Task<std::optional<QString>> ScriptedDialogs::chooseFolder(QString title, QString)
 {
     asked << title;
-    return next(folderAnswers, std::optional<QString>());
+    co_return next(folderAnswers, std::optional<QString>());
 }
 
-std::optional<QString> ScriptedDialogs::askText(const QString &title, const QString &, const QString &)
+QCoro::Task<std::optional<QString>> ScriptedDialogs::askText(QString title, QString, QString)
 {
     asked << title;
-    return next(textAnswers, std::optional<QString>());
+    co_return next(textAnswers, std::optional<QString>());
 }
 
 bool FolderTrash::moveToTrash(const QString &path, QString *error)

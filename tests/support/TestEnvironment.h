@@ -18,8 +18,8 @@ public:
     std::deque<std::optional<QString>> textAnswers;
     QStringList asked; ///< titles of the questions put, in order
 
-    std::optional<QString> chooseFolder(const QString &title, const QString &initialFolder) override;
-    std::optional<QString> askText(const QString &title, const QString &message, const QString &initialText) override;
+    QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString initialFolder) override;
+    QCoro::Task<std::optional<QString>> askText(QString title, QString message, QString initialText) override;
 };
 
 /// A Trash that moves files into its own folder and can be told to fail.

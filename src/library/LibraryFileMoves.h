@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class Trash;
+
+/// Moves of library files that take their sidecars along and never replace another file.
+namespace LibraryFileMoves {
+
+/// Renames the audio file \a from to \a to, never replacing a file, then moves its sidecar
+/// (a sidecar failure never blocks the audio). Throws AppError when the audio stays.
+void moveWithSidecar(const QString &from, const QString &to);
+
+/// Gives \a file the name FOLDER/BASE.EXT, or the first free counter name, in one step that
+/// never replaces a file, and returns it. With \a keepSource the source name stays as a second
+/// link to the same file (hardLinkCount tells a later look that the file was published).
+/// Throws AppError naming the cause.
+[[nodiscard]] QString publish(const QString &file, const QString &folder, const QString &base, const QString &ext,
+                              bool keepSource = false);
+
+/// How many names the file at \a path has; 0 when it does not exist.
+[[nodiscard]] int hardLinkCount(const QString &path);
+/// The file in \a folder that is the same file as \a path (another link to it), if any.
+[[nodiscard]] std::optional<QString> otherLink(const QString &path, const QString &folder);
+
+/// Moves the audio file, then its sidecars, to the Trash. Returns the status text when the
+/// audio file stays; nothing has moved then.
+[[nodiscard]] std::optional<QString> trashWithSidecar(const QString &url, Trash &trash);
+
+} // namespace LibraryFileMoves

@@ -1,0 +1,284 @@
+#include "store/EditingCommands.h"
+
+#include "analysis/AudioAnalyzer.h"
+#include "base/AppError.h"
+#include "library/LibraryFileMoves.h"
+#include "library/MetadataStore.h"
+#include "library/RecordingScanner.h"
+#include "library/UniqueFileNamer.h"
+#include "media/AudioTrimmer.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "store/StoreContext.h"
+#include "store/TakeLock.h"
+#include "store/TrimUndo.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+QString fileName(const QString &url)
+{
+    return QFileInfo(url).fileName();
+}
+
+/// A trailing tempo suffix such as "_bpm_120", "_BPM_120.5", "_bpm_120_2" or, from the
+/// unique-name rule, "_bpm_120 2".
+const QRegularExpression &tempoSuffixPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("_bpm_[0-9]+(?:[._ -][0-9]+)?$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern;
+}
+
+/// True when \a base is \a tempoBase itself or the name the unique-name rule gave it.
+bool carriesTempoName(const QString &base, const QString &tempoBase)
+{
+    if (base == tempoBase)
+        return true;
+    static const QRegularExpression counter(QStringLiteral("^ [0-9]+$"));
+    return base.startsWith(tempoBase) && counter.match(base.mid(tempoBase.size())).hasMatch();
+}
+} // namespace
+
+EditingCommands::EditingCommands(StoreContext &context, Trash &trash, Dialogs &dialogs, QObject *parent)
+    : QObject(parent), m_context(context), m_trash(trash), m_dialogs(dialogs), m_analyzer(new AudioAnalyzer(this)),
+      m_trimmer(new AudioTrimmer(this)), m_trimUndo(new TrimUndo(this))
+{}
+
+namespace {
+/// The refusal of an edit of \a url while a take still writes it.
+std::optional<QString> runningTakeRefusal(const QString &url)
+{
+    if (!TakeLock::isHeld(url))
+        return std::nullopt;
+    return QStringLiteral("“%1” is still being recorded.").arg(fileName(url));
+}
+} // namespace
+
+bool EditingCommands::refuseRunningTake(const QString &url)
+{
+    const auto refusal = runningTakeRefusal(url);
+    if (refusal)
+        m_context.setStatus(*refusal);
+    return refusal.has_value();
+}
+
+QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
+{
+    if (refuseRunningTake(url))
+        co_return std::nullopt;
+    QPointer self(this);
+    setIsAnalyzing(true);
+    m_context.setStatus(QStringLiteral("Analyzing ") + fileName(url));
+    QString target = url;
+    try {
+        auto analysis = m_analyzer->analyze(url);
+        const auto result = co_await std::move(analysis);
+        if (!self)
+            co_return std::nullopt;
+        if (!QFileInfo::exists(url))
+            throw AppError(QStringLiteral("“%1” no longer exists.").arg(fileName(url)));
+        auto metadata =
+            MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
+        metadata.duration = result.duration;
+        metadata.bpm = result.bpm;
+        metadata.musicalKey = result.musicalKey;
+        metadata.analyzedAt = m_context.clock().now();
+        if (result.bpm)
+            target = renameForBPMIfNeeded(url, *result.bpm);
+        MetadataStore::save(metadata, target);
+    } catch (const std::exception &error) {
+        if (self) {
+            m_context.setStatus(errorText(error));
+            setIsAnalyzing(false);
+        }
+        co_return std::nullopt;
+    }
+    m_context.setStatus(QStringLiteral("Analysis saved"));
+    co_await m_context.refresh(target);
+    if (self)
+        setIsAnalyzing(false);
+    co_return target;
+}
+
+QString EditingCommands::renameForBPMIfNeeded(const QString &url, double bpm)
+{
+    const double rounded = std::round(bpm);
+    if (!std::isfinite(rounded) || rounded < 1)
+        return url;
+    const auto base = UniqueFileNamer::baseName(url);
+    auto stripped = base;
+    stripped.remove(tempoSuffixPattern());
+    const auto newBase = stripped + QStringLiteral("_bpm_") + QString::number(rounded, 'f', 0);
+    if (carriesTempoName(base, newBase))
+        return url;
+    const auto target = uniqueRenameURL(url, newBase);
+    // A name past the file-name limit stays as it is; the tempo still goes into the sidecar.
+    if (target == url || !UniqueFileNamer::fitsNameLimit(target))
+        return url;
+    LibraryFileMoves::moveWithSidecar(url, target);
+    return target;
+}
+
+QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, double start, double end)
+{
+    if (refuseRunningTake(item.url))
+        co_return std::nullopt;
+    QPointer self(this);
+    setIsTrimming(true);
+    m_context.setStatus(QStringLiteral("Saving trim"));
+    m_trimUndo->set(std::nullopt);
+    QString trimmed;
+    try {
+        trimmed = UniqueFileNamer::reserveUniqueURL(QFileInfo(item.url).absolutePath(),
+                                                    UniqueFileNamer::baseName(item.url) + QStringLiteral(" Trim"),
+                                                    QStringLiteral("m4a"));
+        auto cut = m_trimmer->trim(item.url, start, end, trimmed);
+        co_await std::move(cut);
+        if (!self)
+            co_return std::nullopt;
+        auto metadata = RecordingMetadata::fresh(m_context.clock().now());
+        metadata.duration = end - start;
+        metadata.trimStart = 0.0;
+        metadata.trimEnd = end - start;
+        metadata.source = item.metadata.source;
+        // Without its sidecar the trim would be listed as an unrelated recording.
+        MetadataStore::save(metadata, trimmed);
+    } catch (const std::exception &error) {
+        if (!trimmed.isEmpty())
+            QFile::remove(trimmed);
+        if (self) {
+            m_context.setStatus(errorText(error));
+            setIsTrimming(false);
+        }
+        co_return std::nullopt;
+    }
+    m_context.setStatus(QStringLiteral("Trim saved"));
+    co_await m_context.refresh(trimmed);
+    if (!self)
+        co_return std::nullopt;
+    const auto final = (co_await analyze(trimmed)).value_or(trimmed);
+    if (!self)
+        co_return std::nullopt;
+    m_trimUndo->set(SavedTrimUndo{item.url, final});
+    m_context.setStatus(QStringLiteral("Trim saved. Undo available."));
+    setIsTrimming(false);
+    co_return final;
+}
+
+QCoro::Task<> EditingCommands::undoSavedTrim(RecordingItem item)
+{
+    if (!m_trimUndo->canUndo(item)) {
+        m_context.setStatus(QStringLiteral("No saved trim to undo."));
+        co_return;
+    }
+    const auto undo = *m_trimUndo->value();
+    if (const auto error = LibraryFileMoves::trashWithSidecar(undo.trimmedURL, m_trash)) {
+        m_context.setStatus(*error);
+        co_return;
+    }
+    m_trimUndo->set(std::nullopt);
+    m_context.setStatus(QStringLiteral("Trim undone"));
+    // A temporary inside a co_await expression is destroyed twice by GCC 12: name it.
+    std::optional<QString> select;
+    if (QFileInfo::exists(undo.originalURL))
+        select = undo.originalURL;
+    co_await m_context.refresh(select);
+}
+
+QCoro::Task<> EditingCommands::promptRename(RecordingItem item)
+{
+    auto question = m_dialogs.askText(QStringLiteral("Rename Recording"),
+                                      QStringLiteral("Enter a new filename. The audio extension will be preserved."),
+                                      UniqueFileNamer::baseName(item.url));
+    QPointer self(this);
+    const auto answer = co_await std::move(question);
+    if (self && answer)
+        co_await rename(std::move(item), answer->trimmed());
+}
+
+QCoro::Task<std::optional<QString>> EditingCommands::rename(RecordingItem item, QString name)
+{
+    // A leading dot would hide the file from the library.
+    auto clean = UniqueFileNamer::sanitizedBaseName(name);
+    while (clean.startsWith(u'.'))
+        clean = clean.mid(1).trimmed();
+    if (clean.isEmpty()) {
+        m_context.setStatus(QStringLiteral("Enter a name before renaming."));
+        co_return std::nullopt;
+    }
+    const auto target = uniqueRenameURL(item.url, clean);
+    if (target == item.url)
+        co_return target;
+    if (!UniqueFileNamer::fitsNameLimit(target)) {
+        m_context.setStatus(UniqueFileNamer::nameTooLongMessage(fileName(target)));
+        co_return std::nullopt;
+    }
+    if (refuseRunningTake(item.url))
+        co_return std::nullopt;
+    try {
+        LibraryFileMoves::moveWithSidecar(item.url, target);
+    } catch (const std::exception &error) {
+        m_context.setStatus(errorText(error));
+        co_return std::nullopt;
+    }
+    m_trimUndo->followRename(item.url, target);
+    m_context.setStatus(QStringLiteral("Renamed to ") + fileName(target));
+    co_await m_context.refresh(target);
+    co_return target;
+}
+
+QCoro::Task<bool> EditingCommands::deleteRecordings(QVector<RecordingItem> items)
+{
+    QStringList trashed;
+    std::optional<QString> failure;
+    for (const auto &item : items) {
+        failure = runningTakeRefusal(item.url);
+        if (!failure)
+            failure = LibraryFileMoves::trashWithSidecar(item.url, m_trash);
+        if (failure)
+            break;
+        trashed << item.url;
+    }
+    // What already went must not stay listed or undoable.
+    m_trimUndo->forgetIfAmong(trashed);
+    if (failure)
+        m_context.setStatus(*failure);
+    else if (!items.isEmpty())
+        m_context.setStatus(items.size() == 1 ? QStringLiteral("Moved %1 to Trash").arg(fileName(items.front().url))
+                                              : QStringLiteral("Moved %1 recordings to Trash").arg(items.size()));
+    if (!trashed.isEmpty())
+        co_await m_context.refresh(std::nullopt);
+    co_return !failure;
+}
+
+QString EditingCommands::uniqueRenameURL(const QString &url, const QString &proposedName)
+{
+    const auto folder = QFileInfo(url).absolutePath();
+    const auto extension = UniqueFileNamer::extension(url);
+    const auto candidate = folder + u'/' + proposedName + (extension.isEmpty() ? QString() : u'.' + extension);
+    if (candidate == url)
+        return candidate;
+    return UniqueFileNamer::uniqueURL(folder, proposedName, extension);
+}
+
+void EditingCommands::setIsAnalyzing(bool analyzing)
+{
+    if (analyzing == m_isAnalyzing)
+        return;
+    m_isAnalyzing = analyzing;
+    emit isAnalyzingChanged();
+}
+
+void EditingCommands::setIsTrimming(bool trimming)
+{
+    if (trimming == m_isTrimming)
+        return;
+    m_isTrimming = trimming;
+    emit isTrimmingChanged();
+}

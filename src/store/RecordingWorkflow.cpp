@@ -1,0 +1,349 @@
+#include "store/RecordingWorkflow.h"
+
+#include "capture/AudioCaptureError.h"
+#include "capture/AudioCaptureService.h"
+#include "import/SourceContextService.h"
+#include "library/Formatters.h"
+#include "library/MetadataStore.h"
+#include "library/RecordingScanner.h"
+#include "media/MP3EncoderError.h"
+#include "platform/BackgroundTask.h"
+#include "platform/Clock.h"
+#include "platform/ForegroundApplicationMonitor.h"
+#include "platform/SoundServer.h"
+#include "platform/SoundServerError.h"
+#include "platform/Timer.h"
+#include "store/EditingCommands.h"
+#include "store/StoreContext.h"
+#include "store/StoreSettings.h"
+#include "store/TakeFinalizer.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPointer>
+
+using namespace std::chrono_literals;
+
+namespace {
+/// Stands in when no sound server was given: every take fails with a clear message.
+class UnreachableSoundServer final : public SoundServer {
+public:
+    std::unique_ptr<CaptureSource> openCapture(CaptureDevice, int, int, CaptureSource::Handlers) override
+    {
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    }
+    std::vector<PlaybackStream> playbackStreams() override
+    {
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    }
+};
+
+SoundServer &unreachableSoundServer()
+{
+    static UnreachableSoundServer server;
+    return server;
+}
+
+const QString workFolderSuffix = QStringLiteral("/.vespertone/tmp");
+
+/// MP3 takes are captured into the work folder of their library.
+bool isInWorkFolder(const QString &url)
+{
+    return QFileInfo(url).absolutePath().endsWith(workFolderSuffix);
+}
+
+QString libraryFolderOf(const QString &url)
+{
+    const auto folder = QFileInfo(url).absolutePath();
+    return isInWorkFolder(url) ? folder.chopped(workFolderSuffix.size()) : folder;
+}
+
+/// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
+void saveSource(const QString &url, const RecordingSourceContext &source)
+{
+    auto metadata =
+        MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
+    metadata.source = source;
+    MetadataStore::save(metadata, url);
+}
+
+QString startFailureText(const std::exception &error)
+{
+    using Code = AudioCaptureError::Code;
+    const auto *captureError = dynamic_cast<const AudioCaptureError *>(&error);
+    if (captureError && captureError->code() == Code::missingScreenCapturePermission)
+        return QStringLiteral("Enable Screen & System Audio Recording, then quit and reopen.");
+    if (captureError && captureError->code() == Code::missingMicrophonePermission)
+        return QStringLiteral("Enable Microphone permission, then try recording again.");
+    return errorText(error);
+}
+} // namespace
+
+RecordingWorkflow::RecordingWorkflow(Services services, QObject *parent)
+    : QObject(parent), m_context(services.context), m_settings(services.settings), m_finalizer(services.finalizer),
+      m_editing(services.editing),
+      m_soundServer(services.soundServer ? *services.soundServer : unreachableSoundServer()),
+      m_capture(std::make_unique<AudioCaptureService>(m_soundServer, m_context.clock())),
+      m_elapsedTimer(m_context.clock().createTimer(this))
+{
+    const auto *capture = m_capture.get();
+    connect(capture, &AudioCaptureService::stateChanged, this, &RecordingWorkflow::mirrorCaptureState);
+    connect(capture, &AudioCaptureService::activeURLChanged, this, &RecordingWorkflow::lockActiveFile);
+    connect(capture, &AudioCaptureService::livePeaksChanged, this, &RecordingWorkflow::livePeaksChanged);
+    connect(capture, &AudioCaptureService::recordingInterrupted, this,
+            [this](const QString &url, const QString &message) { keepInterruptedTake(url, message); });
+    connect(m_elapsedTimer, &Timer::timeout, this, &RecordingWorkflow::updateElapsedText);
+    if (services.foregroundMonitor)
+        connect(services.foregroundMonitor, &ForegroundApplicationMonitor::applicationActivated, this,
+                &RecordingWorkflow::noteForegroundApplication);
+}
+
+RecordingWorkflow::~RecordingWorkflow()
+{
+    // The service finishes an open take on its way out; nothing here listens any more.
+    m_capture->disconnect(this);
+    m_capture.reset();
+}
+
+std::optional<RecordingInputSource> RecordingWorkflow::activeInputSource() const
+{
+    return m_take ? std::optional(m_take->input) : std::nullopt;
+}
+
+const std::vector<float> &RecordingWorkflow::livePeaks() const
+{
+    return m_capture->livePeaks();
+}
+
+bool RecordingWorkflow::isBusy() const
+{
+    using Kind = CaptureState::Kind;
+    const auto &state = m_capture->state();
+    return m_take || state.is(Kind::recording) || state.is(Kind::preparing) || state.is(Kind::finishing);
+}
+
+bool RecordingWorkflow::isRecording(RecordingInputSource source) const
+{
+    return m_captureState.is(CaptureState::Kind::recording) && activeInputSource() == source;
+}
+
+bool RecordingWorkflow::canToggle(RecordingInputSource source) const
+{
+    using Kind = CaptureState::Kind;
+    if (m_captureState.is(Kind::preparing) || m_captureState.is(Kind::finishing))
+        return false;
+    if (m_captureState.is(Kind::recording))
+        return activeInputSource() == source;
+    return true;
+}
+
+void RecordingWorkflow::toggle(RecordingInputSource source)
+{
+    if (m_captureState.is(CaptureState::Kind::recording)) {
+        if (activeInputSource() == source)
+            stop();
+        return;
+    }
+    if (canToggle(source))
+        start(source);
+}
+
+QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optional<RecordingOutputFormat> format,
+                                       std::optional<AudioBitRate> bitRate)
+{
+    // A refused start must not clear the fields of the take that is running.
+    if (isBusy()) {
+        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::alreadyRecording).text());
+        co_return;
+    }
+    m_context.setStatus(QStringLiteral("Preparing recording"));
+    const RecordingEncodingSettings settings{format.value_or(m_settings.recordingFormat()),
+                                             bitRate.value_or(m_settings.aacBitRate()), 48000, 2};
+    if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
+        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        co_return;
+    }
+    const auto number = ++m_takeNumber;
+    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt};
+    emit activeInputSourceChanged();
+
+    QPointer self(this);
+    // The sound server is asked where the sound comes from while the capture starts.
+    auto lookup = lookUpSource(source);
+    try {
+        auto begin = m_capture->startRecording(m_context.folder(), settings, source);
+        co_await std::move(begin);
+    } catch (const std::exception &error) {
+        if (!self)
+            co_return;
+        if (m_takeNumber == number)
+            takeActiveTake();
+        m_context.setStatus(startFailureText(error));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    m_context.setStatus(QStringLiteral("Recording ") + RecordingInputSources::statusLabel(source) + u' '
+                        + RecordingOutputFormats::shortLabel(settings.format));
+    auto found = co_await std::move(lookup);
+    if (self && m_take && m_takeNumber == number)
+        m_take->source = std::move(found);
+}
+
+QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSource(RecordingInputSource input)
+{
+    if (input == RecordingInputSource::microphone)
+        co_return RecordingSourceContext::microphone(m_context.clock().now());
+    auto *server = &m_soundServer;
+    auto *clock = &m_context.clock();
+    auto lookup = BackgroundTask::run([server, clock, foreground = m_latestForegroundSourceApp] {
+        const SourceContextService service(*server, *clock);
+        return service.bestCandidate(foreground, QString::fromLatin1(ownBundleIdentifier));
+    });
+    try {
+        co_return co_await std::move(lookup);
+    } catch (const std::exception &) {
+        co_return std::nullopt;
+    }
+}
+
+QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
+{
+    // A refused stop must not clear the fields of a take that is starting.
+    if (!m_capture->state().is(CaptureState::Kind::recording)) {
+        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::noActiveRecording).text());
+        co_return std::nullopt;
+    }
+    QPointer self(this);
+    m_context.setStatus(QStringLiteral("Saving recording"));
+    QString captureURL;
+    try {
+        auto end = m_capture->stopRecording();
+        captureURL = co_await std::move(end);
+    } catch (const std::exception &error) {
+        if (self) {
+            takeActiveTake();
+            m_context.setStatus(errorText(error));
+        }
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    // From here a new take may start: this one keeps its settings, source and lock to itself.
+    auto take = takeActiveTake();
+    auto finished = storedSettingsTake();
+    if (take)
+        finished = std::move(*take);
+    QString saved;
+    try {
+        auto keep = save(captureURL, std::move(finished));
+        saved = co_await std::move(keep);
+    } catch (const std::exception &error) {
+        if (self)
+            m_context.setStatus(errorText(error));
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    co_await m_context.refresh(saved);
+    if (!self || !analyze)
+        co_return saved;
+    auto analysis = m_editing.analyze(saved);
+    const auto analyzed = co_await std::move(analysis);
+    co_return analyzed.value_or(saved);
+}
+
+QCoro::Task<> RecordingWorkflow::finishForExit()
+{
+    if (m_capture->state().is(CaptureState::Kind::recording))
+        co_await stop(false);
+}
+
+QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take)
+{
+    if (take.settings.format == RecordingOutputFormat::mp3LAME)
+        m_context.setStatus(QStringLiteral("Encoding MP3"));
+    auto finalize = m_finalizer.finalize(captureURL, libraryFolderOf(captureURL), take.settings);
+    const auto result = co_await std::move(finalize);
+    if (take.source)
+        saveSource(result.url, *take.source);
+    m_context.setStatus(result.status);
+    co_return result.url;
+}
+
+QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString message)
+{
+    QPointer self(this);
+    auto take = takeActiveTake();
+    auto kept = storedSettingsTake();
+    if (take)
+        kept = std::move(*take);
+    // The file's place tells how it was captured: the work folder holds MP3 takes.
+    if (isInWorkFolder(url))
+        kept.settings.format = RecordingOutputFormat::mp3LAME;
+    else if (kept.settings.format == RecordingOutputFormat::mp3LAME)
+        kept.settings.format = RecordingOutputFormat::wavPCM;
+    QString final = url;
+    try {
+        auto keep = save(url, std::move(kept));
+        final = co_await std::move(keep);
+    } catch (const std::exception &) {
+        // A take left in the work folder is recovered at the next start.
+    }
+    if (!self)
+        co_return;
+    m_context.setStatus(message.isEmpty() ? AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()
+                                          : message);
+    co_await m_context.refresh(final);
+    if (self)
+        emit interruptedTakeSaved(final);
+}
+
+ActiveTake RecordingWorkflow::storedSettingsTake() const
+{
+    return {{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}};
+}
+
+std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
+{
+    auto take = std::exchange(m_take, std::nullopt);
+    if (take)
+        emit activeInputSourceChanged();
+    return take;
+}
+
+void RecordingWorkflow::mirrorCaptureState()
+{
+    m_captureState = m_capture->state();
+    emit captureStateChanged();
+    m_elapsedTimer->stop();
+    if (m_captureState.is(CaptureState::Kind::recording))
+        m_elapsedTimer->start(500ms, true);
+    updateElapsedText();
+}
+
+void RecordingWorkflow::updateElapsedText()
+{
+    const bool recording = m_captureState.is(CaptureState::Kind::recording);
+    const auto text = recording
+        ? TimeText::clock(double(m_captureState.startedAt().msecsTo(m_context.clock().now())) / 1000.0)
+        : QStringLiteral("00:00");
+    if (text != m_elapsedText) {
+        m_elapsedText = text;
+        emit elapsedTextChanged();
+    }
+}
+
+void RecordingWorkflow::lockActiveFile()
+{
+    if (const auto &url = m_capture->activeURL(); url && m_take && !m_take->lock)
+        m_take->lock = TakeLock::acquire(*url);
+}
+
+void RecordingWorkflow::noteForegroundApplication(const RunningApplication &application)
+{
+    if (application.processIdentifier == QCoreApplication::applicationPid()
+        || application.bundleIdentifier == QString::fromLatin1(ownBundleIdentifier))
+        return;
+    m_latestForegroundSourceApp = application;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <qcoro/qcorotask.h>
+
+class Clock;
+
+/// What the store's collaborators see of it: the folder, the status line, the clock and rescans.
+class StoreContext {
+public:
+    virtual ~StoreContext() = default;
+
+    /// The library folder now.
+    [[nodiscard]] virtual QString folder() const = 0;
+    /// Shows \a text as the status.
+    virtual void setStatus(const QString &text) = 0;
+    /// Rescans the folder, then selects \a url, else keeps what still exists.
+    virtual QCoro::Task<> refresh(std::optional<QString> url) = 0;
+    [[nodiscard]] virtual Clock &clock() const = 0;
+};

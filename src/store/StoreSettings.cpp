@@ -1,0 +1,68 @@
+#include "store/StoreSettings.h"
+
+#include "base/AppError.h"
+#include "library/FolderAccess.h"
+
+#include <QDir>
+#include <QSettings>
+
+RecordingOutputFormat StoreSettings::recordingFormat() const
+{
+    return RecordingOutputFormats::fromRawValue(text(formatKey)).value_or(RecordingOutputFormat::aacM4A);
+}
+
+void StoreSettings::setRecordingFormat(RecordingOutputFormat format)
+{
+    setText(formatKey, RecordingOutputFormats::rawValue(format));
+}
+
+AudioBitRate StoreSettings::aacBitRate() const
+{
+    return AudioBitRates::fromRawValue(m_settings.value(QLatin1String(bitRateKey)).toLongLong())
+        .value_or(AudioBitRate::kbps192);
+}
+
+void StoreSettings::setAacBitRate(AudioBitRate rate)
+{
+    write(bitRateKey, qint64(AudioBitRates::rawValue(rate)));
+}
+
+QString StoreSettings::saveFolder(const std::optional<QString> &override) const
+{
+    if (override)
+        return QDir::cleanPath(QDir(*override).absolutePath());
+    return FolderAccess::resolveSavedFolder(m_settings);
+}
+
+void StoreSettings::setSaveFolder(const QString &folder)
+{
+    setText(FolderAccess::pathKey, folder);
+}
+
+QString StoreSettings::text(const char *key) const
+{
+    return m_settings.value(QLatin1String(key)).toString();
+}
+
+void StoreSettings::setText(const char *key, const QString &value)
+{
+    write(key, value);
+}
+
+bool StoreSettings::flag(const char *key, bool fallback) const
+{
+    return m_settings.value(QLatin1String(key), fallback).toBool();
+}
+
+void StoreSettings::setFlag(const char *key, bool value)
+{
+    write(key, value);
+}
+
+void StoreSettings::write(const char *key, const QVariant &value)
+{
+    m_settings.setValue(QLatin1String(key), value);
+    m_settings.sync();
+    if (m_settings.status() != QSettings::NoError)
+        throw AppError(QStringLiteral("The settings could not be saved."));
+}

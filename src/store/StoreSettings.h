@@ -1,0 +1,48 @@
+#pragma once
+
+#include "base/AudioBitRate.h"
+#include "capture/RecordingOutputFormat.h"
+
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+class QSettings;
+
+/// Every setting the program keeps, each read with its fallback and written back at once;
+/// a write that does not reach the disk throws AppError.
+class StoreSettings {
+public:
+    static constexpr auto formatKey = "Vespertone.RecordingFormat";
+    static constexpr auto bitRateKey = "Vespertone.AACBitRate";
+    static constexpr auto themeKey = "Vespertone.AppearanceTheme";
+    static constexpr auto sortColumnKey = "Vespertone.SidebarSortColumn";
+    static constexpr auto sortAscendingKey = "Vespertone.SidebarSortAscending";
+    static constexpr auto toggleRecordingHotKeyKey = "Vespertone.HotKey.ToggleRecording";
+    static constexpr auto openLibraryHotKeyKey = "Vespertone.HotKey.OpenLibrary";
+
+    /// \a settings outlives this object.
+    explicit StoreSettings(QSettings &settings) : m_settings(settings) {}
+
+    /// The stored format; "aacM4A" when absent or unknown.
+    [[nodiscard]] RecordingOutputFormat recordingFormat() const;
+    void setRecordingFormat(RecordingOutputFormat format);
+    /// The stored bit rate; 192000 when absent or not one of the four rates.
+    [[nodiscard]] AudioBitRate aacBitRate() const;
+    void setAacBitRate(AudioBitRate rate);
+    /// The library folder: \a override when given, else the stored one, else the default.
+    [[nodiscard]] QString saveFolder(const std::optional<QString> &override) const;
+    /// Stores \a folder as the library folder.
+    void setSaveFolder(const QString &folder);
+    /// The raw text stored under \a key; empty when absent.
+    [[nodiscard]] QString text(const char *key) const;
+    void setText(const char *key, const QString &value);
+    /// The boolean stored under \a key, else \a fallback.
+    [[nodiscard]] bool flag(const char *key, bool fallback) const;
+    void setFlag(const char *key, bool value);
+
+private:
+    void write(const char *key, const QVariant &value);
+
+    QSettings &m_settings;
+};
