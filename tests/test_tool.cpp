@@ -1,0 +1,187 @@
+// vespertone-tool from the outside: each row runs one command in a fresh home whose stored
+// library folder holds the same recordings, then checks the exit status, both outputs and the
+// files left behind.
+
+#include "library/MetadataStore.h"
+#include "support/AudioFixtures.h"
+#include "support/ToolRunner.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+/// Rows write "@lib" and "@home" for the run's library and home folders.
+QString expand(QString text, const QString &library, const QString &home, bool pattern)
+{
+    const auto quote = [pattern](const QString &path) { return pattern ? QRegularExpression::escape(path) : path; };
+    return text.replace(QLatin1String("@lib"), quote(library)).replace(QLatin1String("@home"), quote(home));
+}
+
+bool matches(const QString &pattern, const QString &text)
+{
+    return QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(text).hasMatch();
+}
+
+/// Arguments, exit status, patterns that stdout and stderr must match, the files afterwards
+/// ("NAME" exists, "!NAME" does not, "NAME ~ PATTERN" has matching text, "NAME ≈ BYTES" has
+/// about that size; NAME is in the library, or in the home after "~/") and NAME=VALUE settings
+/// of the environment.
+void row(const char *name, const QStringList &arguments, int exitCode, const QString &out, const QString &err,
+         const QStringList &after = {}, const QStringList &environment = {})
+{
+    QTest::newRow(name) << arguments << exitCode << out << err << after << environment;
+}
+} // namespace
+
+class ToolTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_fixtures; ///< Library/ and home/ as every row starts
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("VESPERTONE_TOOL"), "run through ctest");
+        QDir(m_fixtures.path()).mkpath("Library");
+        QDir(m_fixtures.path()).mkpath("home");
+        const auto library = m_fixtures.filePath("Library/");
+        AudioFixtures::tone(library + "Take.wav", 3);
+        AudioFixtures::clickTrack(library + "Loop.wav", 8, 120);
+        AudioFixtures::tone(library + "Surround.wav", 0.5, 440, 0.5, 48000, 8);
+        AudioFixtures::tone(m_fixtures.filePath("home/Outside.wav"), 1);
+        QFile broken(library + "Broken.wav");
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("no audio here") > 0);
+        AudioFixtures::tone(library + "Old Take.wav", 1);
+        auto old = RecordingMetadata::fresh(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC));
+        old.bpm = 120;
+        old.musicalKey = QStringLiteral("A minor");
+        old.trimStart = 0.25;
+        old.trimEnd = 0.75;
+        RecordingSourceContext source;
+        source.appName = QStringLiteral("Music");
+        source.urlString = QStringLiteral("https://example.org/a");
+        source.capturedAt = old.createdAt;
+        old.source = source;
+        MetadataStore::save(old, library + "Old Take.wav");
+    }
+
+    void runsCommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QStringList>("environment");
+        const auto oldTake =
+            R"(\{\s*"bpm": 120,\s*"createdAt": "2020-01-02T03:04:05Z",\s*"duration": 1,\s*)"
+            R"("musicalKey": "A minor",\s*"path": "@lib/Old Take\.wav",\s*"source": \{\s*)"
+            R"("appName": "Music",\s*"capturedAt": "2020-01-02T03:04:05Z",\s*)"
+            R"("urlString": "https://example\.org/a"\s*\},\s*"trimEnd": 0\.75,\s*"trimStart": 0\.25\s*\})";
+        row("scan: stored folder, newest first", {"scan"}, 0,
+            QStringLiteral(R"(\{\s*"createdAt": "\S+",\s*"duration": 3,\s*"path": "@lib/Take\.wav"\s*\}.*)") + oldTake,
+            "^$");
+        row("scan: --folder for this run", {"scan", "--folder", "@lib/new/library"}, 0, R"(^\[\s*\]$)", "^$",
+            {"new/library", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
+        row("scan: an argument", {"scan", "extra"}, 1, "^$", "^scan takes no arguments");
+        row("no command", {}, 2, "^$", "^Usage:");
+        row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
+        row("--folder without value", {"scan", "--folder"}, 2, "^$", "^--folder needs a folder");
+        row("help", {"--help"}, 0, "^Usage:", "^$");
+        row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
+            R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",
+            "^Analysis saved$", {"Loop_bpm_120.wav", "!Loop.wav"});
+        row("analyze: not audio", {"analyze", "@lib/Broken.wav"}, 1, "^$", ".",
+            {"!.vespertone/metadata/Broken.wav.vtmeta.json"});
+        for (const QString command : {"analyze", "rename", "delete"}) {
+            const QStringList arguments{command, "@home/Outside.wav", "Inside"};
+            row(qPrintable("outside the library: " + command), arguments.mid(0, command == "rename" ? 3 : 2), 1, "^$",
+                "is not in the library folder", {"~/Outside.wav", "!Inside.wav"});
+        }
+        row("trim: a new M4A", {"trim", "Take.wav", "0.5", "2.5"}, 0, R"(^@lib/Take Trim\.m4a$)",
+            R"(^Trim saved\. Undo available\.$)",
+            {"Take.wav ≈ 576044", R"(.vespertone/metadata/Take Trim.m4a.vtmeta.json ~ "trimEnd" : 2,)"});
+        row("trim: not a number", {"trim", "Take.wav", "one", "2"}, 1, "^$", "^“one” is not a number",
+            {"!Take Trim.m4a"});
+        row("trim: missing END", {"trim", "Take.wav", "1"}, 1, "^$", "^trim takes FILE START END");
+        row("trim: not listed", {"trim", "Other.wav", "0", "1"}, 1, "^$", "is not a recording");
+        row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});
+        row("rename: sanitised", {"rename", "Take.wav", "  a/b  "}, 0, R"(^@lib/a b\.wav$)", R"(^Renamed to a b\.wav$)",
+            {"a b.wav", "!Take.wav"});
+        row("rename: never over another", {"rename", "Take.wav", "Loop"}, 0, R"(^@lib/Loop 2\.wav$)", "",
+            {"Loop.wav ≈ 1536044", "Loop 2.wav ≈ 576044"});
+        row("rename: same name", {"rename", "Loop.wav", "Loop"}, 0, R"(^@lib/Loop\.wav$)", "^$", {"Loop.wav"});
+        row("rename: empty name", {"rename", "Take.wav", " / "}, 1, "^$", R"(^Enter a name before renaming\.$)",
+            {"Take.wav"});
+        row("delete: into the Trash with sidecars", {"delete", "Take.wav", "Old Take.wav", "@lib/Loop.wav"}, 0, "^$",
+            "^Moved 3 recordings to Trash$",
+            {"!Take.wav", "!Loop.wav", "!Old Take.wav", "!.vespertone/metadata/Old Take.wav.vtmeta.json",
+             "~/.local/share/Trash/files/Loop.wav", "~/.local/share/Trash/files/Old Take.wav.vtmeta.json"});
+        row("delete: one unknown keeps all", {"delete", "Take.wav", "Missing.wav"}, 1, "^$", "is not a recording",
+            {"Take.wav"});
+        row("delete: one", {"delete", "Take.wav"}, 0, "^$", R"(^Moved Take\.wav to Trash$)", {"!Take.wav"});
+        row("encode-mp3: 128 kbps", {"encode-mp3", "Take.wav", "Take.mp3", "--bitrate", "128"}, 0,
+            R"(^@lib/Take\.mp3$)", "^$", {"Take.mp3 ≈ 48000"});
+        row("encode-mp3: never over a file", {"encode-mp3", "Take.wav", "@lib/Loop.wav"}, 1, "^$", "already exists",
+            {"Loop.wav ≈ 1536044"});
+        row("encode-mp3: bit rate", {"encode-mp3", "Take.wav", "Out.mp3", "--bitrate", "96"}, 1, "^$", "^--bitrate",
+            {"!Out.mp3"});
+        row("encode-mp3: missing WAV", {"encode-mp3", "None.wav", "Out.mp3"}, 1, "^$", "does not exist", {"!Out.mp3"});
+        row("encode-mp3: one path", {"encode-mp3", "Take.wav"}, 1, "^$", "^encode-mp3 takes");
+        // The encoder takes at most two channels: its own diagnostic is shown.
+        row("encode-mp3: eight channels", {"encode-mp3", "Surround.wav", "Out.mp3"}, 1, "^$",
+            "Unsupported number of channels", {"!Out.mp3"});
+    }
+
+    void runsCommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, environment);
+        QTemporaryDir root;
+        QCOMPARE(QProcess::execute("cp", {"-a", m_fixtures.path() + "/.", root.path()}), 0);
+        const auto library = root.filePath("Library"), home = root.filePath("home");
+        QSettings(home + "/.config/Vespertone/Vespertone.conf", QSettings::NativeFormat)
+            .setValue("Vespertone.SaveFolderPath", library);
+        auto system = QProcessEnvironment::systemEnvironment();
+        system.insert("HOME", home);
+        system.insert("XDG_CONFIG_HOME", home + "/.config");
+        system.insert("XDG_DATA_HOME", home + "/.local/share");
+        for (const auto &setting : environment) {
+            const auto expanded = expand(setting, library, home, false);
+            system.insert(expanded.section(u'=', 0, 0), expanded.section(u'=', 1));
+        }
+        for (auto &argument : arguments)
+            argument = expand(argument, library, home, false);
+
+        QDir::setCurrent(library); // relative FILEs name files in the tool's working folder
+        const auto run = runTool(arguments, 60000, system);
+        QDir::setCurrent(QDir::tempPath());
+        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+        QVERIFY2(matches(expand(out, library, home, true), QString::fromUtf8(run.out)), run.out.constData());
+        QVERIFY2(matches(expand(err, library, home, true), QString::fromUtf8(run.err)), run.err.constData());
+        for (const auto &entry : after) {
+            const auto name = entry.section(QRegularExpression(" [~≈] "), 0, 0).remove(QRegularExpression("^!"));
+            const auto path = name.startsWith("~/") ? home + name.mid(1) : library + u'/' + name;
+            QVERIFY2(QFileInfo::exists(path) != entry.startsWith(u'!'), qPrintable(entry));
+            QFile file(path);
+            if (const auto pattern = entry.section(" ~ ", 1); !pattern.isEmpty()) {
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QVERIFY2(matches(expand(pattern, library, home, true), QString::fromUtf8(file.readAll())),
+                         qPrintable(entry));
+            } else if (const auto bytes = entry.section(" ≈ ", 1); !bytes.isEmpty()) {
+                QVERIFY2(qAbs(file.size() - bytes.toLongLong()) < bytes.toLongLong() / 10, qPrintable(entry));
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ToolTest)
+#include "test_tool.moc"
