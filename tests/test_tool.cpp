@@ -87,6 +87,8 @@ private slots:
             "^$");
         row("scan: --folder for this run", {"scan", "--folder", "@lib/new/library"}, 0, R"(^\[\s*\]$)", "^$",
             {"new/library", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
+        row("scan: a file as folder", {"scan", "--folder", "@lib/Take.wav"}, 1, "^$",
+            "^The folder “Take.wav” couldn’t be created\\.$");
         row("scan: an argument", {"scan", "extra"}, 1, "^$", "^scan takes no arguments");
         row("no command", {}, 2, "^$", "^Usage:");
         row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
@@ -124,6 +126,8 @@ private slots:
         row("delete: one unknown keeps all", {"delete", "Take.wav", "Missing.wav"}, 1, "^$", "is not a recording",
             {"Take.wav"});
         row("delete: one", {"delete", "Take.wav"}, 0, "^$", R"(^Moved Take\.wav to Trash$)", {"!Take.wav"});
+        row("delete: a file as folder", {"delete", "Take.wav", "--folder", "@lib/Loop.wav"}, 1, "^$",
+            "^The folder “Loop.wav” couldn’t be created\\.$", {"Take.wav"});
         row("encode-mp3: 128 kbps", {"encode-mp3", "Take.wav", "Take.mp3", "--bitrate", "128"}, 0,
             R"(^@lib/Take\.mp3$)", "^$", {"Take.mp3 ≈ 48000"});
         row("encode-mp3: never over a file", {"encode-mp3", "Take.wav", "@lib/Loop.wav"}, 1, "^$", "already exists",

@@ -64,7 +64,9 @@ QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
         co_return context.fail(QStringLiteral("analyze takes one FILE."));
-    auto *store = co_await context.store();
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
@@ -96,7 +98,9 @@ QCoro::Task<int> trimCommand(ToolContext &context)
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
         co_return 1;
-    auto *store = co_await context.store();
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     const auto item = libraryItem(context, *store, arguments.first());
     if (!item)
         co_return 1;
@@ -112,7 +116,9 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
         co_return context.fail(QStringLiteral("rename takes FILE NEWNAME."));
-    auto *store = co_await context.store();
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     const auto item = libraryItem(context, *store, context.arguments().first());
     if (!item)
         co_return 1;
@@ -128,7 +134,9 @@ QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
         co_return context.fail(QStringLiteral("delete takes one or more FILEs."));
-    auto *store = co_await context.store();
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     QVector<RecordingItem> items;
     for (const auto &argument : context.arguments()) {
         const auto item = libraryItem(context, *store, argument);

@@ -42,7 +42,9 @@ QCoro::Task<int> scan(ToolContext &context)
 {
     if (!context.arguments().isEmpty())
         co_return context.fail(QStringLiteral("scan takes no arguments."));
-    auto *store = co_await context.store();
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     if (const auto &status = store->statusMessage())
         context.err() << *status << Qt::endl;
     QJsonArray items;

@@ -23,6 +23,8 @@ public:
 
     /// The store on the --folder, stored or default folder, after its first scan.
     QCoro::Task<RecordingLibraryStore *> store();
+    /// The store when its folder is a folder; none (after reporting why) otherwise.
+    QCoro::Task<RecordingLibraryStore *> library();
 
     /// The value following \a option in the arguments, removing both; none when absent.
     std::optional<QString> takeOption(const QString &option);

@@ -6,6 +6,7 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <qcoro/qcorosignal.h>
 
@@ -46,6 +47,16 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
         co_await qCoro(m_store.get(), &RecordingLibraryStore::refreshFinished);
     }
     co_return m_store.get();
+}
+
+QCoro::Task<RecordingLibraryStore *> ToolContext::library()
+{
+    auto *store = co_await this->store();
+    if (QFileInfo(store->folderURL()).isDir())
+        co_return store;
+    const auto &status = store->statusMessage();
+    fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
+    co_return nullptr;
 }
 
 std::optional<QString> ToolContext::takeOption(const QString &option)
