@@ -43,10 +43,14 @@ std::optional<RecordingItem> libraryItem(ToolContext &context, const RecordingLi
     return std::nullopt;
 }
 
-void printStatus(ToolContext &context, const RecordingLibraryStore &store)
+/// The store's status, without its closing \a offer of what a terminal run cannot do.
+void printStatus(ToolContext &context, const RecordingLibraryStore &store, const QString &offer = {})
 {
-    if (const auto &status = store.statusMessage(); status && !status->isEmpty())
-        context.err() << *status << Qt::endl;
+    auto status = store.statusMessage().value_or(QString());
+    if (!offer.isEmpty() && status.endsWith(offer))
+        status.chop(offer.size());
+    if (!status.isEmpty())
+        context.err() << status << Qt::endl;
 }
 
 std::optional<double> seconds(ToolContext &context, const QString &text)
@@ -105,7 +109,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
     if (!item)
         co_return 1;
     const auto trimmed = co_await store->trim(*item, *start, *end);
-    printStatus(context, *store);
+    printStatus(context, *store, QStringLiteral(" Undo available.")); // the tool keeps no undo
     if (!trimmed)
         co_return 1;
     context.out() << *trimmed << Qt::endl;
