@@ -27,6 +27,19 @@ QString usage(const std::vector<ToolCommand> &commands)
     return text;
 }
 
+QtMessageHandler qtMessageHandler = nullptr;
+
+/// Qt's own debug, info and warning messages (a failed stat(), a Trash it cannot set up) speak to
+/// developers, not to the tool's users, who get the command's own report; critical and fatal ones
+/// still show. The tool itself writes to its streams, never through Qt's logging.
+void dropQtNotices(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QLatin1String category(context.category ? context.category : "default");
+    const bool fromQt = category == QLatin1String("default") || category.startsWith(QLatin1String("qt."));
+    if (!fromQt || type == QtCriticalMsg || type == QtFatalMsg)
+        qtMessageHandler(type, context, message);
+}
+
 QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 {
     int status = 1;
@@ -44,6 +57,7 @@ QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 
 int main(int argc, char *argv[])
 {
+    qtMessageHandler = qInstallMessageHandler(dropQtNotices);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QCoreApplication::setApplicationName(QStringLiteral("Vespertone"));
