@@ -91,8 +91,10 @@ private slots:
             "^The folder “Take.wav” couldn’t be created\\.$");
         row("scan: an argument", {"scan", "extra"}, 1, "^$", "^scan takes no arguments");
         row("no command", {}, 2, "^$", "^Usage:");
+        row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
         row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
         row("--folder without value", {"scan", "--folder"}, 2, "^$", "^--folder needs a folder");
+        row("--folder empty", {"scan", "--folder", ""}, 2, "^$", "^--folder needs a folder");
         row("help", {"--help"}, 0, "^Usage:", "^$");
         row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
             R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",

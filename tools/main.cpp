@@ -65,20 +65,23 @@ int main(int argc, char *argv[])
     auto arguments = QCoreApplication::arguments().mid(1);
     const auto commands = allCommands();
     QTextStream out(stdout), err(stderr);
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help"))
-        || arguments.contains(QStringLiteral("-h"))) {
-        (arguments.isEmpty() ? err : out) << usage(commands);
-        return arguments.isEmpty() ? 2 : 0;
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        out << usage(commands);
+        return 0;
     }
 
     std::optional<QString> folder;
     if (const auto index = arguments.indexOf(QStringLiteral("--folder")); index >= 0) {
-        if (index + 1 >= arguments.size()) {
+        if (index + 1 >= arguments.size() || arguments.at(index + 1).isEmpty()) {
             err << "--folder needs a folder." << Qt::endl;
             return 2;
         }
         folder = arguments.at(index + 1);
         arguments.remove(index, 2);
+    }
+    if (arguments.isEmpty()) {
+        err << usage(commands);
+        return 2;
     }
 
     const auto name = arguments.takeFirst();
