@@ -89,28 +89,46 @@ private slots:
             {"new/library", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
         row("scan: a file as folder", {"scan", "--folder", "@lib/Take.wav"}, 1, "^$",
             "^The folder “Take.wav” couldn’t be created\\.$");
-        row("scan: an argument", {"scan", "extra"}, 1, "^$", "^scan takes no arguments");
+        row("scan: an argument", {"scan", "extra"}, 2, "^$", "^scan takes no arguments");
         row("no command", {}, 2, "^$", "^Usage:");
         row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
         row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
         row("--folder without value", {"scan", "--folder"}, 2, "^$", "^--folder needs a folder");
         row("--folder empty", {"scan", "--folder", ""}, 2, "^$", "^--folder needs a folder");
         row("help", {"--help"}, 0, "^Usage:", "^$");
+        row("probe: a file anywhere, writing nothing", {"probe", "@lib/Loop.wav"}, 0,
+            R"(^\{\s*"bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+"\s*\}$)", "^$",
+            {"!.vespertone/metadata/Loop.wav.vtmeta.json"});
+        row("probe: a missing file", {"probe", "Missing.wav"}, 1, "^$", "^The file “Missing.wav” couldn’t be opened");
+        row("probe: no file", {"probe"}, 2, "^$", "^probe takes one audio file");
+        row("peaks: --target values", {"peaks", "Take.wav", "--target", "100"}, 0,
+            R"(^\[(\s*[\d.]+,){99}\s*[\d.]+\s*\]$)", "^$");
+        row("peaks: --target not a number", {"peaks", "Take.wav", "--target", "x"}, 2, "^$",
+            "^--target needs a number");
+        // With a tempo of 120 every loop starts and ends on the 1/8-second grid.
+        const auto grid = R"(\d+(\.(125|25|375|5|625|75|875))?)";
+        row("loops: --bpm and --limit", {"loops", "Loop.wav", "--bpm", "120", "--limit", "3"}, 0,
+            QStringLiteral(R"(^\[(\s*\{\s*"confidence": [\d.e-]+,\s*"end": %1,\s*"start": %1\s*\},?){1,3}\s*\]$)")
+                .arg(grid),
+            "^$");
         row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
             R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",
             "^Analysis saved$", {"Loop_bpm_120.wav", "!Loop.wav"});
         row("analyze: not audio", {"analyze", "@lib/Broken.wav"}, 1, "^$", ".",
             {"!.vespertone/metadata/Broken.wav.vtmeta.json"});
-        for (const QString command : {"analyze", "rename", "delete"}) {
-            const QStringList arguments{command, "@home/Outside.wav", "Inside"};
-            row(qPrintable("outside the library: " + command), arguments.mid(0, command == "rename" ? 3 : 2), 1, "^$",
+        for (const QStringList &arguments : QList<QStringList>{{"analyze", "@home/Outside.wav"},
+                                                               {"rename", "@home/Outside.wav", "Inside"},
+                                                               {"delete", "@home/Outside.wav"},
+                                                               {"trim", "@home/Outside.wav", "0", "1"}})
+            row(qPrintable("outside the library: " + arguments.first()), arguments, 1, "^$",
                 "is not in the library folder", {"~/Outside.wav", "!Inside.wav"});
-        }
         row("trim: a new M4A", {"trim", "Take.wav", "0.5", "2.5"}, 0, R"(^@lib/Take Trim\.m4a$)", R"(^Trim saved\.$)",
             {"Take.wav ≈ 576044", R"(.vespertone/metadata/Take Trim.m4a.vtmeta.json ~ "trimEnd" : 2,)"});
-        row("trim: not a number", {"trim", "Take.wav", "one", "2"}, 1, "^$", "^“one” is not a number",
+        row("trim: not a number", {"trim", "Take.wav", "one", "2"}, 2, "^$", "^“one” is not a number",
             {"!Take Trim.m4a"});
-        row("trim: missing END", {"trim", "Take.wav", "1"}, 1, "^$", "^trim takes FILE START END");
+        row("trim: NaN START", {"trim", "Take.wav", "nan", "2"}, 2, "^$", "^“nan” is not a number", {"!Take Trim.m4a"});
+        row("trim: infinite END", {"trim", "Take.wav", "0", "inf"}, 2, "^$", "^“inf” is not a number");
+        row("trim: missing END", {"trim", "Take.wav", "1"}, 2, "^$", "^trim takes FILE START END");
         row("trim: not listed", {"trim", "Other.wav", "0", "1"}, 1, "^$", "is not a recording");
         row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});
         row("rename: sanitised", {"rename", "Take.wav", "  a/b  "}, 0, R"(^@lib/a b\.wav$)", R"(^Renamed to a b\.wav$)",
@@ -118,6 +136,7 @@ private slots:
         row("rename: never over another", {"rename", "Take.wav", "Loop"}, 0, R"(^@lib/Loop 2\.wav$)", "",
             {"Loop.wav ≈ 1536044", "Loop 2.wav ≈ 576044"});
         row("rename: same name", {"rename", "Loop.wav", "Loop"}, 0, R"(^@lib/Loop\.wav$)", "^$", {"Loop.wav"});
+        row("rename: no NEWNAME", {"rename", "Take.wav"}, 2, "^$", "^rename takes FILE NEWNAME", {"Take.wav"});
         row("rename: empty name", {"rename", "Take.wav", " / "}, 1, "^$", R"(^Enter a name before renaming\.$)",
             {"Take.wav"});
         row("delete: into the Trash with sidecars", {"delete", "Take.wav", "Old Take.wav", "@lib/Loop.wav"}, 0, "^$",
@@ -136,10 +155,10 @@ private slots:
             R"(^@lib/Take\.mp3$)", "^$", {"Take.mp3 ≈ 48000"});
         row("encode-mp3: never over a file", {"encode-mp3", "Take.wav", "@lib/Loop.wav"}, 1, "^$", "already exists",
             {"Loop.wav ≈ 1536044"});
-        row("encode-mp3: bit rate", {"encode-mp3", "Take.wav", "Out.mp3", "--bitrate", "96"}, 1, "^$", "^--bitrate",
+        row("encode-mp3: bit rate", {"encode-mp3", "Take.wav", "Out.mp3", "--bitrate", "96"}, 2, "^$", "^--bitrate",
             {"!Out.mp3"});
         row("encode-mp3: missing WAV", {"encode-mp3", "None.wav", "Out.mp3"}, 1, "^$", "does not exist", {"!Out.mp3"});
-        row("encode-mp3: one path", {"encode-mp3", "Take.wav"}, 1, "^$", "^encode-mp3 takes");
+        row("encode-mp3: one path", {"encode-mp3", "Take.wav"}, 2, "^$", "^encode-mp3 takes");
         // The encoder takes at most two channels: its own diagnostic is shown.
         row("encode-mp3: eight channels", {"encode-mp3", "Surround.wav", "Out.mp3"}, 1, "^$",
             "Unsupported number of channels", {"!Out.mp3"});

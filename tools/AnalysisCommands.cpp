@@ -30,7 +30,7 @@ double shortestDouble(float value)
 std::optional<QString> fileArgument(ToolContext &context, const QString &command)
 {
     if (context.arguments().size() != 1 || context.arguments().first().startsWith(QLatin1String("--"))) {
-        context.fail(QStringLiteral("%1 takes one audio file.").arg(command));
+        context.usage(QStringLiteral("%1 takes one audio file.").arg(command));
         return std::nullopt;
     }
     return QFileInfo(context.arguments().first()).absoluteFilePath();
@@ -49,7 +49,7 @@ bool numberOption(ToolContext &context, const QString &option, std::optional<T> 
     else
         value = text->toDouble(&ok);
     if (!ok)
-        context.fail(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
+        context.usage(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
     return ok;
 }
 
@@ -62,7 +62,7 @@ QCoro::Task<int> probe(ToolContext &context)
 {
     const auto file = fileArgument(context, QStringLiteral("probe"));
     if (!file)
-        co_return 1;
+        co_return 2;
     AudioAnalyzer analyzer;
     const auto result = co_await analyzer.analyze(*file);
     QJsonObject object{{QStringLiteral("duration"), result.duration}};
@@ -78,10 +78,10 @@ QCoro::Task<int> peaks(ToolContext &context)
 {
     std::optional<int> target;
     if (!numberOption(context, QStringLiteral("--target"), target))
-        co_return 1;
+        co_return 2;
     const auto file = fileArgument(context, QStringLiteral("peaks"));
     if (!file)
-        co_return 1;
+        co_return 2;
     AudioAnalyzer analyzer;
     const auto envelope = co_await analyzer.waveformPeaks(*file, target.value_or(editorEnvelopeSize));
     QJsonArray values;
@@ -97,10 +97,10 @@ QCoro::Task<int> loops(ToolContext &context)
     std::optional<double> bpm;
     if (!numberOption(context, QStringLiteral("--limit"), limit)
         || !numberOption(context, QStringLiteral("--bpm"), bpm))
-        co_return 1;
+        co_return 2;
     const auto file = fileArgument(context, QStringLiteral("loops"));
     if (!file)
-        co_return 1;
+        co_return 2;
     if (!bpm) {
         if (const auto metadata = MetadataStore::load(*file))
             bpm = metadata->bpm;

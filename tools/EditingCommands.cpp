@@ -58,7 +58,7 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
     bool ok = false;
     const auto value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
-        context.fail(QStringLiteral("“%1” is not a number of seconds.").arg(text));
+        context.usage(QStringLiteral("“%1” is not a number of seconds.").arg(text));
         return std::nullopt;
     }
     return value;
@@ -67,7 +67,7 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
 QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
-        co_return context.fail(QStringLiteral("analyze takes one FILE."));
+        co_return context.usage(QStringLiteral("analyze takes one FILE."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -97,11 +97,11 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 {
     const auto &arguments = context.arguments();
     if (arguments.size() != 3)
-        co_return context.fail(QStringLiteral("trim takes FILE START END (seconds)."));
+        co_return context.usage(QStringLiteral("trim takes FILE START END (seconds)."));
     const auto start = seconds(context, arguments.at(1));
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
-        co_return 1;
+        co_return 2;
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -119,7 +119,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
-        co_return context.fail(QStringLiteral("rename takes FILE NEWNAME."));
+        co_return context.usage(QStringLiteral("rename takes FILE NEWNAME."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -137,7 +137,7 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
-        co_return context.fail(QStringLiteral("delete takes one or more FILEs."));
+        co_return context.usage(QStringLiteral("delete takes one or more FILEs."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -160,11 +160,11 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
         const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
         if (!parsed)
-            co_return context.fail(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
+            co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;
     }
     if (context.arguments().size() != 2)
-        co_return context.fail(QStringLiteral("encode-mp3 takes WAV MP3 [--bitrate 128|192|256|320]."));
+        co_return context.usage(QStringLiteral("encode-mp3 takes WAV MP3 [--bitrate 128|192|256|320]."));
     const auto wav = QFileInfo(context.arguments().at(0)).absoluteFilePath();
     const auto mp3 = QFileInfo(context.arguments().at(1)).absoluteFilePath();
     if (!QFileInfo(wav).isFile())

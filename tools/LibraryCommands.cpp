@@ -41,7 +41,7 @@ QJsonObject itemJson(const RecordingItem &item)
 QCoro::Task<int> scan(ToolContext &context)
 {
     if (!context.arguments().isEmpty())
-        co_return context.fail(QStringLiteral("scan takes no arguments."));
+        co_return context.usage(QStringLiteral("scan takes no arguments."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;

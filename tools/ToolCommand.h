@@ -30,6 +30,8 @@ public:
     std::optional<QString> takeOption(const QString &option);
     /// Prints \a message as the failure and returns the exit status 1.
     int fail(const QString &message);
+    /// Prints \a message about a wrong command line and returns the exit status 2.
+    int usage(const QString &message);
 
 private:
     class Platform;

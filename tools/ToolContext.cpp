@@ -74,3 +74,9 @@ int ToolContext::fail(const QString &message)
     m_err << message << Qt::endl;
     return 1;
 }
+
+int ToolContext::usage(const QString &message)
+{
+    m_err << message << Qt::endl;
+    return 2;
+}
