@@ -103,6 +103,7 @@ private slots:
         row("probe: no file", {"probe"}, 2, "^$", "^probe takes one audio file");
         row("peaks: --target values", {"peaks", "Take.wav", "--target", "100"}, 0,
             R"(^\[(\s*[\d.]+,){99}\s*[\d.]+\s*\]$)", "^$");
+        row("peaks: --target 0", {"peaks", "Take.wav", "--target", "0"}, 2, "^$", "^--target needs a positive number");
         row("peaks: --target not a number", {"peaks", "Take.wav", "--target", "x"}, 2, "^$",
             "^--target needs a number");
         // With a tempo of 120 every loop starts and ends on the 1/8-second grid.
@@ -111,6 +112,8 @@ private slots:
             QStringLiteral(R"(^\[(\s*\{\s*"confidence": [\d.e-]+,\s*"end": %1,\s*"start": %1\s*\},?){1,3}\s*\]$)")
                 .arg(grid),
             "^$");
+        row("loops: --bpm NaN", {"loops", "Loop.wav", "--bpm", "nan"}, 2, "^$", "^--bpm needs a number");
+        row("loops: --limit -1", {"loops", "Loop.wav", "--limit", "-1"}, 2, "^$", "^--limit needs a positive number");
         row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
             R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",
             "^Analysis saved$", {"Loop_bpm_120.wav", "!Loop.wav"});

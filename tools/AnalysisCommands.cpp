@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -36,7 +37,7 @@ std::optional<QString> fileArgument(ToolContext &context, const QString &command
     return QFileInfo(context.arguments().first()).absoluteFilePath();
 }
 
-/// The value of \a option as a number; false (after reporting) when present but not a number.
+/// The value of \a option as a number; false (after reporting) when present but not a positive number.
 template <typename T>
 bool numberOption(ToolContext &context, const QString &option, std::optional<T> &value)
 {
@@ -48,9 +49,13 @@ bool numberOption(ToolContext &context, const QString &option, std::optional<T> 
         value = text->toInt(&ok);
     else
         value = text->toDouble(&ok);
-    if (!ok)
+    if (!ok || !std::isfinite(double(*value)))
         context.usage(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
-    return ok;
+    else if (*value <= 0)
+        context.usage(QStringLiteral("%1 needs a positive number, not “%2”.").arg(option, *text));
+    else
+        return true;
+    return false;
 }
 
 void printJson(ToolContext &context, const QJsonDocument &document)
