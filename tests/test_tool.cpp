@@ -89,7 +89,6 @@ private slots:
 
         QDir::setCurrent(library); // relative FILEs name files in the tool's working folder
         const auto run = runTool(arguments, 60000, environment);
-        QDir::setCurrent(QDir::tempPath());
         QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
         QVERIFY2(matches(out, run.out), run.out.constData());
         QVERIFY2(matches(err, run.err), run.err.constData());
@@ -138,16 +137,14 @@ void addRows()
     row("no command", {}, 2, "^$", "^Usage:");
     row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
     row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
-    row("--folder without value", {"scan", "--folder"}, 2, "^$", "^--folder needs a folder");
-    row("--folder empty", {"scan", "--folder", ""}, 2, "^$", "^--folder needs a folder");
     row("help", {"--help"}, 0, "^Usage:", "^$");
-    for (const QString line : {"scan x", "probe", "peaks Take.wav x", "analyze", "trim Take.wav 1", "rename x",
-                               "delete", "encode-mp3 Take.wav"})
-        row("argument count: " + line, line.split(' '), 2, "^$", '^' + line.section(' ', 0, 0) + " takes");
-    for (const QString line : {"peaks Take.wav --target 0", "peaks Take.wav --target x", "loops Loop.wav --bpm nan",
-                               "loops Loop.wav --limit -1", "trim Take.wav one 2", "trim Take.wav 0 inf",
-                               "encode-mp3 Take.wav Out.mp3 --bitrate 96"})
-        row("option: " + line, line.split(' '), 2, "^$", "^(--|“).* (number|one of)", {"!Take Trim.m4a", "!Out.mp3"});
+    // A wrong command line: a message on stderr, exit status 2 and nothing done.
+    for (const QString line :
+         {"scan x", "probe", "peaks Take.wav x", "analyze", "trim Take.wav 1", "rename x", "delete",
+          "encode-mp3 Take.wav", "scan --folder", "scan --folder ", "peaks Take.wav --target 0",
+          "peaks Take.wav --target x", "loops Loop.wav --bpm nan", "loops Loop.wav --limit -1", "trim Take.wav one 2",
+          "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96"})
+        row("usage: " + line, line.split(' '), 2, "^$", R"(^\S+ (takes|needs|is) )", {"!Take Trim.m4a", "!Out.mp3"});
     row("probe: a file anywhere, writing nothing", {"probe", "@lib/Loop.wav"}, 0,
         R"(^\{\s*"bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+"\s*\}$)", "^$",
         {"!.vespertone/metadata/Loop.wav.vtmeta.json"});
@@ -169,7 +166,6 @@ void addRows()
             {"~/Outside.wav", "!Inside.wav"});
     row("trim: a new M4A", {"trim", "Take.wav", "0.5", "2.5"}, 0, R"(^@lib/Take Trim\.m4a$)", R"(^Trim saved\.$)",
         {"Take.wav ≈ 576044", R"(.vespertone/metadata/Take Trim.m4a.vtmeta.json ~ "trimEnd" : 2,)"});
-    row("trim: not listed", {"trim", "Other.wav", "0", "1"}, 1, "^$", "is not a recording");
     row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});
     row("rename: sanitised", {"rename", "Take.wav", "  a/b  "}, 0, R"(^@lib/a b\.wav$)", R"(^Renamed to a b\.wav$)",
         {"a b.wav", "!Take.wav"});
