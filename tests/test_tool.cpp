@@ -169,7 +169,7 @@ void addRows()
     row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});
     row("rename: sanitised", {"rename", "Take.wav", "  a/b  "}, 0, R"(^@lib/a b\.wav$)", R"(^Renamed to a b\.wav$)",
         {"a b.wav", "!Take.wav"});
-    row("rename: never over another", {"rename", "Take.wav", "Loop"}, 0, R"(^@lib/Loop 2\.wav$)", "",
+    row("rename: never over another", {"rename", "Take.wav", "Loop"}, 0, R"(^@lib/Loop 2\.wav$)", "^Renamed to Loop 2",
         {"Loop.wav ≈ 1536044", "Loop 2.wav ≈ 576044"});
     row("rename: same name", {"rename", "Loop.wav", "Loop"}, 0, R"(^@lib/Loop\.wav$)", "^$", {"Loop.wav"});
     row("rename: empty name", {"rename", "Take.wav", " / "}, 1, "^$", "^Enter a name before", {"Take.wav"});
