@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -30,13 +31,13 @@ double shortestDouble(float value)
 std::optional<QString> fileArgument(ToolContext &context, const QString &command)
 {
     if (context.arguments().size() != 1 || context.arguments().first().startsWith(QLatin1String("--"))) {
-        context.fail(QStringLiteral("%1 takes one audio file.").arg(command));
+        context.usage(QStringLiteral("%1 takes one audio file.").arg(command));
         return std::nullopt;
     }
     return QFileInfo(context.arguments().first()).absoluteFilePath();
 }
 
-/// The value of \a option as a number; false (after reporting) when present but not a number.
+/// The value of \a option as a number; false (after reporting) when present but not a positive number.
 template <typename T>
 bool numberOption(ToolContext &context, const QString &option, std::optional<T> &value)
 {
@@ -48,9 +49,13 @@ bool numberOption(ToolContext &context, const QString &option, std::optional<T> 
         value = text->toInt(&ok);
     else
         value = text->toDouble(&ok);
-    if (!ok)
-        context.fail(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
-    return ok;
+    if (!ok || !std::isfinite(double(*value)))
+        context.usage(QStringLiteral("%1 needs a number, not “%2”.").arg(option, *text));
+    else if (*value <= 0)
+        context.usage(QStringLiteral("%1 needs a positive number, not “%2”.").arg(option, *text));
+    else
+        return true;
+    return false;
 }
 
 void printJson(ToolContext &context, const QJsonDocument &document)
@@ -62,7 +67,7 @@ QCoro::Task<int> probe(ToolContext &context)
 {
     const auto file = fileArgument(context, QStringLiteral("probe"));
     if (!file)
-        co_return 1;
+        co_return 2;
     AudioAnalyzer analyzer;
     const auto result = co_await analyzer.analyze(*file);
     QJsonObject object{{QStringLiteral("duration"), result.duration}};
@@ -78,10 +83,10 @@ QCoro::Task<int> peaks(ToolContext &context)
 {
     std::optional<int> target;
     if (!numberOption(context, QStringLiteral("--target"), target))
-        co_return 1;
+        co_return 2;
     const auto file = fileArgument(context, QStringLiteral("peaks"));
     if (!file)
-        co_return 1;
+        co_return 2;
     AudioAnalyzer analyzer;
     const auto envelope = co_await analyzer.waveformPeaks(*file, target.value_or(editorEnvelopeSize));
     QJsonArray values;
@@ -97,10 +102,10 @@ QCoro::Task<int> loops(ToolContext &context)
     std::optional<double> bpm;
     if (!numberOption(context, QStringLiteral("--limit"), limit)
         || !numberOption(context, QStringLiteral("--bpm"), bpm))
-        co_return 1;
+        co_return 2;
     const auto file = fileArgument(context, QStringLiteral("loops"));
     if (!file)
-        co_return 1;
+        co_return 2;
     if (!bpm) {
         if (const auto metadata = MetadataStore::load(*file))
             bpm = metadata->bpm;

@@ -43,10 +43,14 @@ std::optional<RecordingItem> libraryItem(ToolContext &context, const RecordingLi
     return std::nullopt;
 }
 
-void printStatus(ToolContext &context, const RecordingLibraryStore &store)
+/// The store's status, without its closing \a offer of what a terminal run cannot do.
+void printStatus(ToolContext &context, const RecordingLibraryStore &store, const QString &offer = {})
 {
-    if (const auto &status = store.statusMessage(); status && !status->isEmpty())
-        context.err() << *status << Qt::endl;
+    auto status = store.statusMessage().value_or(QString());
+    if (!offer.isEmpty() && status.endsWith(offer))
+        status.chop(offer.size());
+    if (!status.isEmpty())
+        context.err() << status << Qt::endl;
 }
 
 std::optional<double> seconds(ToolContext &context, const QString &text)
@@ -54,7 +58,7 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
     bool ok = false;
     const auto value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
-        context.fail(QStringLiteral("“%1” is not a number of seconds.").arg(text));
+        context.usage(QStringLiteral("“%1” is not a number of seconds.").arg(text));
         return std::nullopt;
     }
     return value;
@@ -63,8 +67,10 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
 QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
-        co_return context.fail(QStringLiteral("analyze takes one FILE."));
-    auto *store = co_await context.store();
+        co_return context.usage(QStringLiteral("analyze takes one FILE."));
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
@@ -91,17 +97,19 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 {
     const auto &arguments = context.arguments();
     if (arguments.size() != 3)
-        co_return context.fail(QStringLiteral("trim takes FILE START END (seconds)."));
+        co_return context.usage(QStringLiteral("trim takes FILE START END (seconds)."));
     const auto start = seconds(context, arguments.at(1));
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
+        co_return 2;
+    auto *store = co_await context.library();
+    if (!store)
         co_return 1;
-    auto *store = co_await context.store();
     const auto item = libraryItem(context, *store, arguments.first());
     if (!item)
         co_return 1;
     const auto trimmed = co_await store->trim(*item, *start, *end);
-    printStatus(context, *store);
+    printStatus(context, *store, QStringLiteral(" Undo available.")); // the tool keeps no undo
     if (!trimmed)
         co_return 1;
     context.out() << *trimmed << Qt::endl;
@@ -111,8 +119,10 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
-        co_return context.fail(QStringLiteral("rename takes FILE NEWNAME."));
-    auto *store = co_await context.store();
+        co_return context.usage(QStringLiteral("rename takes FILE NEWNAME."));
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     const auto item = libraryItem(context, *store, context.arguments().first());
     if (!item)
         co_return 1;
@@ -127,8 +137,10 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
-        co_return context.fail(QStringLiteral("delete takes one or more FILEs."));
-    auto *store = co_await context.store();
+        co_return context.usage(QStringLiteral("delete takes one or more FILEs."));
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     QVector<RecordingItem> items;
     for (const auto &argument : context.arguments()) {
         const auto item = libraryItem(context, *store, argument);
@@ -148,11 +160,11 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
         const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
         if (!parsed)
-            co_return context.fail(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
+            co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;
     }
     if (context.arguments().size() != 2)
-        co_return context.fail(QStringLiteral("encode-mp3 takes WAV MP3 [--bitrate 128|192|256|320]."));
+        co_return context.usage(QStringLiteral("encode-mp3 takes WAV MP3 [--bitrate 128|192|256|320]."));
     const auto wav = QFileInfo(context.arguments().at(0)).absoluteFilePath();
     const auto mp3 = QFileInfo(context.arguments().at(1)).absoluteFilePath();
     if (!QFileInfo(wav).isFile())

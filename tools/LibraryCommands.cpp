@@ -41,8 +41,10 @@ QJsonObject itemJson(const RecordingItem &item)
 QCoro::Task<int> scan(ToolContext &context)
 {
     if (!context.arguments().isEmpty())
-        co_return context.fail(QStringLiteral("scan takes no arguments."));
-    auto *store = co_await context.store();
+        co_return context.usage(QStringLiteral("scan takes no arguments."));
+    auto *store = co_await context.library();
+    if (!store)
+        co_return 1;
     if (const auto &status = store->statusMessage())
         context.err() << *status << Qt::endl;
     QJsonArray items;

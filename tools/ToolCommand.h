@@ -23,11 +23,15 @@ public:
 
     /// The store on the --folder, stored or default folder, after its first scan.
     QCoro::Task<RecordingLibraryStore *> store();
+    /// The store when its folder is a folder; none (after reporting why) otherwise.
+    QCoro::Task<RecordingLibraryStore *> library();
 
     /// The value following \a option in the arguments, removing both; none when absent.
     std::optional<QString> takeOption(const QString &option);
     /// Prints \a message as the failure and returns the exit status 1.
     int fail(const QString &message);
+    /// Prints \a message about a wrong command line and returns the exit status 2.
+    int usage(const QString &message);
 
 private:
     class Platform;

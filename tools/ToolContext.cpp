@@ -6,6 +6,7 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <qcoro/qcorosignal.h>
 
@@ -49,6 +50,16 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
     co_return m_store.get();
 }
 
+QCoro::Task<RecordingLibraryStore *> ToolContext::library()
+{
+    auto *store = co_await this->store();
+    if (QFileInfo(store->folderURL()).isDir())
+        co_return store;
+    const auto &status = store->statusMessage();
+    fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
+    co_return nullptr;
+}
+
 std::optional<QString> ToolContext::takeOption(const QString &option)
 {
     const auto index = m_arguments.indexOf(option);
@@ -63,4 +74,10 @@ int ToolContext::fail(const QString &message)
 {
     m_err << message << Qt::endl;
     return 1;
+}
+
+int ToolContext::usage(const QString &message)
+{
+    m_err << message << Qt::endl;
+    return 2;
 }

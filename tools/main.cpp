@@ -27,6 +27,19 @@ QString usage(const std::vector<ToolCommand> &commands)
     return text;
 }
 
+QtMessageHandler qtMessageHandler = nullptr;
+
+/// Qt's own debug, info and warning messages (a failed stat(), a Trash it cannot set up) speak to
+/// developers, not to the tool's users, who get the command's own report; critical and fatal ones
+/// still show. The tool itself writes to its streams, never through Qt's logging.
+void dropQtNotices(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QLatin1String category(context.category ? context.category : "default");
+    const bool fromQt = category == QLatin1String("default") || category.startsWith(QLatin1String("qt."));
+    if (!fromQt || type == QtCriticalMsg || type == QtFatalMsg)
+        qtMessageHandler(type, context, message);
+}
+
 QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 {
     int status = 1;
@@ -44,6 +57,7 @@ QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 
 int main(int argc, char *argv[])
 {
+    qtMessageHandler = qInstallMessageHandler(dropQtNotices);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QCoreApplication::setApplicationName(QStringLiteral("Vespertone"));
@@ -51,20 +65,23 @@ int main(int argc, char *argv[])
     auto arguments = QCoreApplication::arguments().mid(1);
     const auto commands = allCommands();
     QTextStream out(stdout), err(stderr);
-    if (arguments.isEmpty() || arguments.contains(QStringLiteral("--help"))
-        || arguments.contains(QStringLiteral("-h"))) {
-        (arguments.isEmpty() ? err : out) << usage(commands);
-        return arguments.isEmpty() ? 2 : 0;
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        out << usage(commands);
+        return 0;
     }
 
     std::optional<QString> folder;
     if (const auto index = arguments.indexOf(QStringLiteral("--folder")); index >= 0) {
-        if (index + 1 >= arguments.size()) {
+        if (index + 1 >= arguments.size() || arguments.at(index + 1).isEmpty()) {
             err << "--folder needs a folder." << Qt::endl;
             return 2;
         }
         folder = arguments.at(index + 1);
         arguments.remove(index, 2);
+    }
+    if (arguments.isEmpty()) {
+        err << usage(commands);
+        return 2;
     }
 
     const auto name = arguments.takeFirst();

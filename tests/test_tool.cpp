@@ -1,0 +1,196 @@
+// vespertone-tool from the outside: each row runs one command in a fresh home whose stored library
+// folder holds the same recordings, then checks the exit status, both outputs and the files left.
+
+#include "library/MetadataStore.h"
+#include "support/AudioFixtures.h"
+#include "support/ToolRunner.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+bool write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(bytes) > 0;
+}
+
+/// Leading NAME=VALUE arguments set the environment; then the command and its arguments, the exit
+/// status, patterns for stdout and stderr, and the files afterwards: "NAME" exists, "!NAME" does
+/// not, "NAME ~ PATTERN" has matching text, "NAME ≈ BYTES" about that size. NAME is in the
+/// library, or in the home after "~/"; "@lib" and "@home" stand for those folders everywhere.
+void row(const QString &name, const QStringList &arguments, int exitCode, const QString &out, const QString &err,
+         const QStringList &after = {})
+{
+    QTest::newRow(qPrintable(name)) << arguments << exitCode << out << err << after;
+}
+
+// Defined after the test class, whose slots the meta-object compiler finds only before raw strings.
+bool prepareFixtures(const QString &root);
+void addRows();
+} // namespace
+
+class ToolTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_fixtures; ///< Library/ and home/ as every row starts
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("VESPERTONE_TOOL"), "run through ctest");
+        QVERIFY(prepareFixtures(m_fixtures.path()));
+    }
+
+    void runsCommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QStringList>("after");
+        addRows();
+    }
+
+    void runsCommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QStringList, after);
+        QTemporaryDir root;
+        QCOMPARE(QProcess::execute("cp", {"-a", m_fixtures.path() + "/.", root.path()}), 0);
+        const auto library = root.filePath("Library"), home = root.filePath("home");
+        QSettings(home + "/.config/Vespertone/Vespertone.conf", QSettings::NativeFormat)
+            .setValue("Vespertone.SaveFolderPath", library);
+        const auto expand = [&](QString text, bool pattern = false) {
+            return text.replace("@lib", pattern ? QRegularExpression::escape(library) : library)
+                .replace("@home", pattern ? QRegularExpression::escape(home) : home);
+        };
+        const auto matches = [&](const QString &pattern, const QByteArray &text) {
+            return QRegularExpression(expand(pattern, true), QRegularExpression::DotMatchesEverythingOption)
+                .match(QString::fromUtf8(text))
+                .hasMatch();
+        };
+        auto environment = QProcessEnvironment::systemEnvironment();
+        arguments =
+            QStringList{"HOME=@home", "XDG_CONFIG_HOME=@home/.config", "XDG_DATA_HOME=@home/.local/share"} + arguments;
+        while (!arguments.isEmpty() && arguments.first().contains(QRegularExpression("^[A-Z_]+="))) {
+            const auto setting = arguments.takeFirst();
+            environment.insert(setting.section(u'=', 0, 0), expand(setting.section(u'=', 1)));
+        }
+        for (auto &argument : arguments)
+            argument = expand(argument);
+
+        QDir::setCurrent(library); // relative FILEs name files in the tool's working folder
+        const auto run = runTool(arguments, 60000, environment);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
+        QVERIFY2(matches(out, run.out), run.out.constData());
+        QVERIFY2(matches(err, run.err), run.err.constData());
+        for (const auto &entry : after) {
+            const auto name = entry.section(QRegularExpression(" [~≈] "), 0, 0).remove(QRegularExpression("^!"));
+            QFile file(name.startsWith("~/") ? home + name.mid(1) : library + u'/' + name);
+            QVERIFY2(file.exists() != entry.startsWith(u'!'), qPrintable(entry));
+            if (const auto pattern = entry.section(" ~ ", 1); !pattern.isEmpty())
+                QVERIFY2(file.open(QIODevice::ReadOnly) && matches(pattern, file.readAll()), qPrintable(entry));
+            if (const auto bytes = entry.section(" ≈ ", 1).toLongLong())
+                QVERIFY2(qAbs(file.size() - bytes) < bytes / 10, qPrintable(entry));
+        }
+    }
+};
+
+namespace {
+bool prepareFixtures(const QString &root)
+{
+    const auto library = root + "/Library/";
+    if (!write(library + "Broken.wav", "no audio here") || !QDir().mkpath(root + "/home"))
+        return false;
+    AudioFixtures::tone(library + "Take.wav", 3);
+    AudioFixtures::clickTrack(library + "Loop.wav", 8, 120);
+    AudioFixtures::tone(library + "Surround.wav", 0.5, 440, 0.5, 48000, 8);
+    AudioFixtures::tone(library + "Old Take.wav", 1);
+    AudioFixtures::tone(root + "/home/Outside.wav", 1);
+    const auto sidecar =
+        R"({"createdAt": "2020-01-02T03:04:05Z", "bpm": 120, "musicalKey": "A minor", "trimStart": 0.25,
+                "trimEnd": 0.75, "source": {"appName": "Music", "urlString": "https://example.org/a",
+                "capturedAt": "2020-01-02T03:04:05Z"}})";
+    return write(MetadataStore::metadataURL(library + "Old Take.wav"), sidecar);
+}
+
+void addRows()
+{
+    row("scan: stored folder, newest first", {"scan"}, 0,
+        R"("duration": 3,\s*"path": "@lib/Take\.wav"\s*\}.*\{\s*"bpm": 120,\s*"createdAt": "2020-01-02T03:04:05Z",)"
+        R"(.*"musicalKey": "A minor",\s*"path": "@lib/Old Take\.wav",\s*"source": \{\s*"appName": "Music",.*)"
+        R"("urlString": "https://example\.org/a"\s*\},\s*"trimEnd": 0\.75,\s*"trimStart": 0\.25\s*\}\s*\]$)",
+        "^$");
+    row("scan: --folder for this run", {"scan", "--folder", "@lib/new/library"}, 0, R"(^\[\s*\]$)", "^$",
+        {"new/library", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
+    row("scan: a file as folder", {"scan", "--folder", "@lib/Take.wav"}, 1, "^$", "^The folder “Take.wav”");
+    row("delete: a file as folder", {"delete", "Take.wav", "--folder", "@lib/Loop.wav"}, 1, "^$",
+        "^The folder “Loop.wav” couldn’t be created\\.$", {"Take.wav"});
+    row("no command", {}, 2, "^$", "^Usage:");
+    row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
+    row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
+    row("help", {"--help"}, 0, "^Usage:", "^$");
+    // A wrong command line: a message on stderr, exit status 2 and nothing done.
+    for (const QString line :
+         {"scan x", "probe", "peaks Take.wav x", "analyze", "trim Take.wav 1", "rename x", "delete",
+          "encode-mp3 Take.wav", "scan --folder", "scan --folder ", "peaks Take.wav --target 0",
+          "peaks Take.wav --target x", "loops Loop.wav --bpm nan", "loops Loop.wav --limit -1", "trim Take.wav one 2",
+          "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96"})
+        row("usage: " + line, line.split(' '), 2, "^$", R"(^\S+ (takes|needs|is) )", {"!Take Trim.m4a", "!Out.mp3"});
+    row("probe: a file anywhere, writing nothing", {"probe", "@lib/Loop.wav"}, 0,
+        R"(^\{\s*"bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+"\s*\}$)", "^$",
+        {"!.vespertone/metadata/Loop.wav.vtmeta.json"});
+    row("probe: a missing file", {"probe", "Missing.wav"}, 1, "^$", "^The file “Missing.wav” couldn’t be opened");
+    row("peaks: --target", {"peaks", "Take.wav", "--target", "100"}, 0, R"(^\[(\s*[\d.]+,){99}\s*[\d.]+\s*]$)", "^$");
+    // With a tempo of 120 every loop starts and ends on the 1/8-second grid.
+    row("loops: --bpm and --limit", {"loops", "Loop.wav", "--bpm", "120", "--limit", "3"}, 0,
+        QStringLiteral(R"(^\[(\s*\{\s*"confidence": [\d.e-]+,\s*"end": %1,\s*"start": %1\s*\},?){1,3}\s*\]$)")
+            .arg(R"(\d+(\.(125|25|375|5|625|75|875))?)"),
+        "^$");
+    row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
+        R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",
+        "^Analysis saved$", {"Loop_bpm_120.wav", "!Loop.wav"});
+    row("analyze: not audio", {"analyze", "@lib/Broken.wav"}, 1, "^$", ".",
+        {"!.vespertone/metadata/Broken.wav.vtmeta.json"});
+    for (const QString line : {"analyze @home/Outside.wav", "rename @home/Outside.wav Inside",
+                               "delete @home/Outside.wav", "trim @home/Outside.wav 0 1"})
+        row("outside the library: " + line.section(' ', 0, 0), line.split(' '), 1, "^$", "is not in the library folder",
+            {"~/Outside.wav", "!Inside.wav"});
+    row("trim: a new M4A", {"trim", "Take.wav", "0.5", "2.5"}, 0, R"(^@lib/Take Trim\.m4a$)", R"(^Trim saved\.$)",
+        {"Take.wav ≈ 576044", R"(.vespertone/metadata/Take Trim.m4a.vtmeta.json ~ "trimEnd" : 2,)"});
+    row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});
+    row("rename: sanitised", {"rename", "Take.wav", "  a/b  "}, 0, R"(^@lib/a b\.wav$)", R"(^Renamed to a b\.wav$)",
+        {"a b.wav", "!Take.wav"});
+    row("rename: never over another", {"rename", "Take.wav", "Loop"}, 0, R"(^@lib/Loop 2\.wav$)", "^Renamed to Loop 2",
+        {"Loop.wav ≈ 1536044", "Loop 2.wav ≈ 576044"});
+    row("rename: same name", {"rename", "Loop.wav", "Loop"}, 0, R"(^@lib/Loop\.wav$)", "^$", {"Loop.wav"});
+    row("rename: empty name", {"rename", "Take.wav", " / "}, 1, "^$", "^Enter a name before", {"Take.wav"});
+    row("delete: into the Trash with sidecars", {"delete", "Take.wav", "Old Take.wav", "@lib/Loop.wav"}, 0, "^$",
+        "^Moved 3 recordings to Trash$",
+        {"!Take.wav", "!Loop.wav", "!Old Take.wav", "!.vespertone/metadata/Old Take.wav.vtmeta.json",
+         "~/.local/share/Trash/files/Loop.wav", "~/.local/share/Trash/files/Old Take.wav.vtmeta.json"});
+    row("delete: one unknown, none go", {"delete", "Take.wav", "x"}, 1, "^$", "is not a recording", {"Take.wav"});
+    // Qt warns, for its own developers, that it cannot set up the Trash there.
+    row("delete: without Qt's warnings", {"XDG_DATA_HOME=@lib/Loop.wav/share", "delete", "Take.wav"}, 0, "^$",
+        R"(^Moved Take\.wav to Trash$)", {"!Take.wav"});
+    row("encode-mp3: 128 kbps", {"encode-mp3", "Take.wav", "Take.mp3", "--bitrate", "128"}, 0, R"(^@lib/Take\.mp3$)",
+        "^$", {"Take.mp3 ≈ 48000"});
+    row("encode-mp3: not over a file", {"encode-mp3", "Take.wav", "Loop.wav"}, 1, "^$", "already exists",
+        {"Loop.wav ≈ 1536044"});
+    row("encode-mp3: missing WAV", {"encode-mp3", "None.wav", "Out.mp3"}, 1, "^$", "does not exist", {"!Out.mp3"});
+    // The encoder takes at most two channels: its own diagnostic is shown.
+    row("encode-mp3: 8 channels", {"encode-mp3", "Surround.wav", "Out.mp3"}, 1, "^$", "Unsupported number of channels",
+        {"!Out.mp3"});
+}
+} // namespace
+
+QTEST_GUILESS_MAIN(ToolTest)
+#include "test_tool.moc"
