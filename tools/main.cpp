@@ -2,6 +2,8 @@
 
 #include "ToolCommand.h"
 
+#include "media/FFmpegLogging.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -45,6 +47,7 @@ QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    configureFFmpegLogging();
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QCoreApplication::setApplicationName(QStringLiteral("Vespertone"));
 
