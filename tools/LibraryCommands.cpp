@@ -45,6 +45,8 @@ QCoro::Task<int> scan(ToolContext &context)
     auto *store = co_await context.store();
     if (const auto &status = store->statusMessage())
         context.err() << *status << Qt::endl;
+    for (const auto &name : store->unlistedNames())
+        context.err() << QStringLiteral("“%1” is not listed: its name is not valid UTF-8.").arg(name) << Qt::endl;
     QJsonArray items;
     for (const auto &item : store->recordings())
         items.append(itemJson(item));
