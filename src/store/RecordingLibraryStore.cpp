@@ -245,10 +245,17 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     QPointer self(this);
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
     auto scan = BackgroundTask::run([folder = m_folderURL] { return RecordingScanner::scan(folder); });
-    auto items = co_await scan;
+    auto result = co_await scan;
     if (!self)
         co_return;
-    m_recordings = std::move(items);
+    for (const auto &legacy : result.legacyAudioURLs) {
+        try {
+            MetadataStore::migrateLegacyMetadata(legacy);
+        } catch (const std::exception &) {
+        }
+    }
+    m_unlistedNames = result.unlistedNames;
+    m_recordings = std::move(result.items);
     emit recordingsChanged();
 
     QSet<QString> selection;
@@ -380,7 +387,10 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::trim(RecordingItem it
     setLastSavedTrimUndo(std::nullopt);
     QString trimmed;
     try {
-        trimmed = co_await m_trimmer->trim(item.url, start, end);
+        trimmed = UniqueFileNamer::reserveUniqueURL(QFileInfo(item.url).absolutePath(),
+                                                    UniqueFileNamer::baseName(item.url) + QStringLiteral(" Trim"),
+                                                    QStringLiteral("m4a"));
+        co_await m_trimmer->trim(item.url, start, end, trimmed);
         if (!self)
             co_return std::nullopt;
         auto metadata = RecordingMetadata::fresh(m_env.clock->now());
@@ -388,14 +398,12 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::trim(RecordingItem it
         metadata.trimStart = 0.0;
         metadata.trimEnd = end - start;
         metadata.source = item.metadata.source;
-        try {
-            MetadataStore::save(metadata, trimmed);
-        } catch (const std::exception &) {
-            // Without its sidecar the trim would be listed as an unrelated recording.
-            QFile::remove(trimmed);
-            throw;
-        }
+        // Without its sidecar the trim would be listed as an unrelated recording: a failure
+        // removes it below.
+        MetadataStore::save(metadata, trimmed);
     } catch (const std::exception &error) {
+        if (!trimmed.isEmpty())
+            QFile::remove(trimmed); // the reserved name, or the trim that has no sidecar
         if (self) {
             setStatusMessage(errorText(error));
             setIsTrimming(false);

@@ -43,6 +43,8 @@ public:
 
     [[nodiscard]] const QString &folderURL() const { return m_folderURL; }
     [[nodiscard]] const QVector<RecordingItem> &recordings() const { return m_recordings; }
+    /// Audio entries the last scan skipped because Qt cannot open their names.
+    [[nodiscard]] const QStringList &unlistedNames() const { return m_unlistedNames; }
     [[nodiscard]] const QSet<QString> &selectedIDs() const { return m_selectedIDs; }
     void setSelectedIDs(const QSet<QString> &ids);
     [[nodiscard]] const CaptureState &captureState() const { return m_captureState; }
@@ -218,6 +220,7 @@ private:
     StoreEnvironment m_env;
     QString m_folderURL;
     QVector<RecordingItem> m_recordings;
+    QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     CaptureState m_captureState;
     QString m_elapsedText = QStringLiteral("00:00");
