@@ -162,12 +162,12 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 
     auto *store = co_await context.store();
     auto *encoder = store->mp3Encoder();
-    if (!encoder->isAvailable())
+    // A present but unusable encoder is reported by encode() with the launch error.
+    if (!encoder->encoderLocation())
         co_return context.fail(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
     try {
         co_await encoder->encode(wav, mp3, rate);
     } catch (const std::exception &error) {
-        QFile::remove(mp3); // whatever the encoder left behind; the name was free before
         co_return context.fail(errorText(error));
     }
     context.out() << mp3 << Qt::endl;
