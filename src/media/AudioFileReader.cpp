@@ -15,6 +15,8 @@ public:
     /// Without \a decode only the container is read: enough for rate, channels and length.
     Impl(const QString &path, bool decode) : m_path(path)
     {
+        if (!m_packet || !m_frame)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         openInput();
         openStream();
         if (decode)
@@ -104,21 +106,21 @@ private:
         AVFormatContext *raw = nullptr;
         // A WAV stream's codec probe runs over its first 32 packets; a seek would restart it
         // with the default 2500 (5 MB buffered and re-probed), so keep it at 32 throughout.
-        AVDictionary *options = nullptr;
-        av_dict_set(&options, "max_probe_packets", "32", 0);
-        const auto path = QFile::encodeName(m_path);
+        const auto openWith = [this, &raw](const AVInputFormat *format) {
+            AVDictionary *options = nullptr;
+            int status = av_dict_set(&options, "max_probe_packets", "32", 0);
+            if (status >= 0)
+                status = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), format, &options);
+            av_dict_free(&options);
+            return status;
+        };
         int opened = -1;
         // Containers with strict headers are tried by their extension first, which skips
         // probing every demuxer; a file under another extension falls back to the probe.
-        if (const auto *hinted = formatForExtension()) {
-            AVDictionary *retry = nullptr;
-            av_dict_copy(&retry, options, 0);
-            opened = avformat_open_input(&raw, path.constData(), hinted, &retry);
-            av_dict_free(&retry);
-        }
+        if (const auto *hinted = formatForExtension())
+            opened = openWith(hinted);
         if (opened < 0)
-            opened = avformat_open_input(&raw, path.constData(), nullptr, &options);
-        av_dict_free(&options);
+            opened = openWith(nullptr);
         if (opened < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         m_format.reset(raw);

@@ -75,7 +75,7 @@ public:
         if (!codec)
             fail(AudioTrimmerError::Code::exportUnavailable);
         m_codec.reset(avcodec_alloc_context3(codec));
-        if (!m_codec)
+        if (!m_codec || !m_packet)
             fail(AudioTrimmerError::Code::exportFailed);
         m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
         m_codec->sample_rate = encoderRate(codec, sampleRate);
