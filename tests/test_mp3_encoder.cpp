@@ -55,13 +55,10 @@ private slots:
         const auto log = m_dir.filePath(QStringLiteral("arguments.txt"));
         writeEncoder(encoders(), "printf '%s\\n' \"$@\" > '" + log.toUtf8() + "'\nprintf x > \"$6\"\n");
         MP3EncoderService service(encoders());
-        for (const auto &[rate, kbps] :
-             {std::pair{AudioBitRate::kbps128, "128"}, std::pair{AudioBitRate::kbps320, "320"}}) {
-            QCOMPARE(finish(service.encode(m_wav, out(), rate)), out());
-            QCOMPARE(QString::fromUtf8(readFile(log)).split(u'\n', Qt::SkipEmptyParts),
-                     (QStringList{"--silent", "--cbr", "-b", kbps, m_wav, out()}));
-            QFile::remove(out());
-        }
+        QCOMPARE(finish(service.encode(m_wav, out(), AudioBitRate::kbps320)), out());
+        QCOMPARE(QString::fromUtf8(readFile(log)).split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList{"--silent", "--cbr", "-b", "320", m_wav, out()}));
+        QFile::remove(out());
     }
 
     void reportsFailures_data()

@@ -6,10 +6,13 @@
 #include "media/FFmpegLogging.h"
 #include "support/AudioFixtures.h"
 #include "support/TestFiles.h"
+#include "support/ToolRunner.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -74,6 +77,11 @@ private slots:
             QVERIFY2(qAbs(item.duration - 1.5) < 0.03 && item.metadata.duration == item.duration, qPrintable(item.url));
         QCOMPARE(result.unlistedNames, QStringList{QStringLiteral("caf\uFFFD.wav")});
         QVERIFY(result.legacyAudioURLs.isEmpty());
+        if (qEnvironmentVariableIsEmpty("VESPERTONE_TOOL"))
+            QSKIP("the tool runs through ctest");
+        const auto run = runTool({QStringLiteral("scan"), QStringLiteral("--folder"), dir.path()});
+        QCOMPARE(QJsonDocument::fromJson(run.out).array().size(), result.items.size());
+        QCOMPARE(QString::fromUtf8(run.err).count(QStringLiteral("caf\uFFFD.wav")), 1);
     }
 
     void measuresEveryContainer_data()
