@@ -77,6 +77,10 @@ private slots:
         QCOMPARE(reader.sampleRate(), double(sampleRate));
         QCOMPARE(reader.channelCount(), channels);
         QVERIFY2(std::abs(reader.length() - frames) <= tolerance, qPrintable(QString::number(reader.length())));
+        // The scan's measure reads the container alone and must agree.
+        const auto measured = AudioFileReader::measure(file);
+        QCOMPARE(measured.length, reader.length());
+        QCOMPARE(measured.sampleRate, reader.sampleRate());
         QCOMPARE(qint64(readAll(reader, 5000).size()), reader.length());
         QCOMPARE(reader.position(), reader.length());
         AudioBuffer buffer;

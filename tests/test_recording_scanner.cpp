@@ -84,27 +84,6 @@ private slots:
         QCOMPARE(QString::fromUtf8(run.err).count(QStringLiteral("caf\uFFFD.wav")), 1);
     }
 
-    void measuresEveryContainer_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<double>("tolerance");
-        QTest::newRow("wav") << "t.wav" << 0.0;
-        QTest::newRow("aiff") << "t.aiff" << 0.0;
-        QTest::newRow("m4a") << "t.m4a" << 1024 / 44100.0;
-        QTest::newRow("mp3") << "t.mp3" << 1152 / 44100.0;
-    }
-
-    void measuresEveryContainer()
-    {
-        QFETCH(QString, name);
-        QFETCH(double, tolerance);
-        QTemporaryDir dir;
-        AudioFixtures::tone(dir.filePath(name), 2.5, 440, 0.5, 44100, 1);
-        const auto items = RecordingScanner::scan(dir.path()).items;
-        QCOMPARE(items.size(), 1);
-        QVERIFY2(qAbs(items[0].duration - 2.5) <= tolerance, qPrintable(QString::number(items[0].duration, 'g', 12)));
-    }
-
     /// Sidecar dates win over file dates; newest first; equal times keep the listing order.
     void ordersBySidecarDates()
     {
