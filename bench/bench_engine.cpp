@@ -4,6 +4,7 @@
 
 #include "analysis/AudioAnalyzer.h"
 #include "media/AudioTrimmer.h"
+#include "media/FFmpegLogging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -134,7 +135,8 @@ bool trimOnce(const QString &file, double start, double end)
     std::optional<QString> output;
     auto run = [&]() -> QCoro::Task<> {
         try {
-            output = co_await trimmer.trim(file, start, end);
+            const auto destination = QFileInfo(file).absolutePath() + QStringLiteral("/bench-trim.m4a");
+            output = co_await trimmer.trim(file, start, end, destination);
         } catch (const std::exception &error) {
             std::fprintf(stderr, "trim failed: %s\n", error.what());
         }
@@ -151,6 +153,7 @@ bool trimOnce(const QString &file, double start, double end)
 
 int main(int argc, char *argv[])
 {
+    configureFFmpegLogging();
     QString folder;
     int runs = 2;
     for (int i = 1; i + 1 < argc; i += 2) {

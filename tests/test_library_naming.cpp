@@ -1,55 +1,71 @@
 // File naming rules and the shared display texts.
 
+#include "base/AppError.h"
 #include "library/Formatters.h"
 #include "library/UniqueFileNamer.h"
-#include "library/RecordingScanner.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 
 #include <limits>
-
-namespace {
-void touch(const QString &path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-} // namespace
 
 class LibraryNamingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void trimNamesCountPastTakenNames()
-    {
-        QTemporaryDir dir;
-        const auto source = dir.filePath(QStringLiteral("Take.m4a"));
-        QCOMPARE(UniqueFileNamer::trimmedURL(source), dir.filePath(QStringLiteral("Take Trim.m4a")));
-        touch(dir.filePath(QStringLiteral("Take Trim.m4a")));
-        touch(dir.filePath(QStringLiteral("Take Trim 2.m4a")));
-        QCOMPARE(UniqueFileNamer::trimmedURL(source), dir.filePath(QStringLiteral("Take Trim 3.m4a")));
-        QCOMPARE(UniqueFileNamer::trimmedURL(dir.filePath(QStringLiteral("Loop.wav"))),
-                 dir.filePath(QStringLiteral("Loop Trim.m4a")));
-    }
-
-    void aFolderOrDanglingLinkAlsoTakesTheName()
+    /// A folder, a file or a dangling link takes a name; numbering goes on past them.
+    void newNamesSkipTakenOnes()
     {
         QTemporaryDir dir;
         QDir(dir.path()).mkdir(QStringLiteral("A.wav"));
         QFile::link(dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("A 2.wav")));
         QCOMPARE(UniqueFileNamer::uniqueURL(dir.path(), QStringLiteral("A"), QStringLiteral("wav")),
                  dir.filePath(QStringLiteral("A 3.wav")));
+        // Reserving creates the file: a second reservation of the same base gets the next name.
+        const auto first = UniqueFileNamer::reserveUniqueURL(dir.path(), QStringLiteral("A"), QStringLiteral("wav"));
+        const auto second = UniqueFileNamer::reserveUniqueURL(dir.path(), QStringLiteral("A"), QStringLiteral("wav"));
+        QCOMPARE(first, dir.filePath(QStringLiteral("A 3.wav")));
+        QCOMPARE(second, dir.filePath(QStringLiteral("A 4.wav")));
+        QVERIFY(QFileInfo(first).isFile() && QFileInfo(first).size() == 0 && QFileInfo(second).isFile());
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("A 2.wav"))).isSymLink()); // the link was not followed
+        QCOMPARE(UniqueFileNamer::temporaryImportURL(QStringLiteral("/L"), QDateTime(QDate(2024, 5, 1), QTime(9, 5, 3)),
+                                                     QStringLiteral("mp3")),
+                 QStringLiteral("/L/.vespertone/tmp/Import 2024-05-01 09.05.03.mp3"));
     }
 
-    void temporaryImportNamesLiveInTheWorkFolder()
+    /// A name whose sidecar name passes the file-name limit is refused before anything is created.
+    void nameLimit_data()
     {
-        const QDateTime date(QDate(2024, 5, 1), QTime(9, 5, 3), Qt::LocalTime);
-        QCOMPARE(UniqueFileNamer::temporaryImportURL(QStringLiteral("/L"), date, QStringLiteral("mp3")),
-                 QStringLiteral("/L/.vespertone/tmp/Import 2024-05-01 09.05.03.mp3"));
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("fits");
+        // 255 bytes a name; the sidecar adds ".wav.vtmeta.json" (16 bytes) to the base name.
+        QTest::newRow("239 bytes") << 239 << true;
+        QTest::newRow("240 bytes") << 240 << false;
+        QTest::newRow("120 two-byte characters") << -120 << false;
+    }
+
+    void nameLimit()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, fits);
+        QTemporaryDir dir;
+        const auto base = length > 0 ? QString(length, u'a') : QString(-length, u'é');
+        QCOMPARE(UniqueFileNamer::fitsNameLimit(dir.filePath(base + QStringLiteral(".wav"))), fits);
+        if (fits) {
+            QCOMPARE(UniqueFileNamer::reserveUniqueURL(dir.path(), base, QStringLiteral("wav")),
+                     dir.filePath(base + QStringLiteral(".wav")));
+            return;
+        }
+        try {
+            (void)UniqueFileNamer::reserveUniqueURL(dir.path(), base, QStringLiteral("wav"));
+            QFAIL("a name past the limit was reserved");
+        } catch (const AppError &error) {
+            QCOMPARE(error.text(), UniqueFileNamer::nameTooLongMessage(base + QStringLiteral(".wav")));
+        }
+        QCOMPARE(entriesOf(dir.path()), QStringList());
     }
 
     void sanitizes_data()
@@ -62,8 +78,6 @@ private slots:
                                             << "x";
         QTest::newRow("only slashes") << "///"
                                       << "";
-        QTest::newRow("adjacent") << "a//b"
-                                  << "a  b";
         QTest::newRow("control") << QStringLiteral("a\x01\x7f"
                                                    "b")
                                  << "a  b";
@@ -79,84 +93,50 @@ private slots:
         QCOMPARE(UniqueFileNamer::sanitizedBaseName(input), expected);
     }
 
-    void splitsNamesAtTheLastDot()
-    {
-        QCOMPARE(UniqueFileNamer::baseName(QStringLiteral("/a/b.c.wav")), QStringLiteral("b.c"));
-        QCOMPARE(UniqueFileNamer::extension(QStringLiteral("/a/b.c.wav")), QStringLiteral("wav"));
-        QCOMPARE(UniqueFileNamer::baseName(QStringLiteral("/a/noext")), QStringLiteral("noext"));
-        QCOMPARE(UniqueFileNamer::extension(QStringLiteral("/a/.hidden")), QString());
-    }
-
-    void clock_data()
+    void clocks_data()
     {
         QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("59.5") << 59.5 << "01:00";
-        QTest::newRow("3599.4") << 3599.4 << "59:59";
-        QTest::newRow("3600") << 3600.0 << "1:00:00";
-        QTest::newRow("36000") << 36000.0 << "10:00:00";
-        QTest::newRow("65") << 65.0 << "01:05";
-        QTest::newRow("negative") << -1.0 << "00:00";
-        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << "00:00";
-        QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << "00:00";
+        QTest::addColumn<QString>("clock");
+        QTest::addColumn<QString>("editorClock");
+        const auto nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("0") << 0.0 << "00:00"
+                           << "0.00";
+        QTest::newRow("9.999") << 9.999 << "00:10"
+                               << "10.00";
+        QTest::newRow("59.5") << 59.5 << "01:00"
+                              << "00:59.50";
+        QTest::newRow("75.678") << 75.678 << "01:16"
+                                << "01:15.67";
+        QTest::newRow("3599.4") << 3599.4 << "59:59"
+                                << "59:59.40";
+        QTest::newRow("36000") << 36000.0 << "10:00:00"
+                               << "600:00.00";
+        QTest::newRow("negative") << -1.0 << "00:00"
+                                  << "00:00.00";
+        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << "00:00"
+                                  << "00:00.00";
+        QTest::newRow("nan") << nan << "00:00"
+                             << "00:00.00";
     }
 
-    void clock()
+    void clocks()
     {
         QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(TimeText::clock(seconds), text);
+        QFETCH(QString, clock);
+        QFETCH(QString, editorClock);
+        QCOMPARE(TimeText::clock(seconds), clock);
+        QCOMPARE(TimeText::editorClock(seconds), editorClock);
     }
 
-    void editorClock_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0.0 << "0.00";
-        QTest::newRow("9.994") << 9.994 << "9.99";
-        QTest::newRow("9.999") << 9.999 << "10.00";
-        QTest::newRow("10") << 10.0 << "00:10.00";
-        QTest::newRow("75.678") << 75.678 << "01:15.67";
-        QTest::newRow("600.5") << 600.5 << "10:00.50";
-        QTest::newRow("negative") << -0.5 << "00:00.00";
-        QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << "00:00.00";
-    }
-
-    void editorClock()
-    {
-        QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(TimeText::editorClock(seconds), text);
-    }
-
-    void roundsTempoHalfAwayFromZero()
-    {
-        QCOMPARE(roundedBPMText(127.5), QStringLiteral("128 BPM"));
-        QCOMPARE(roundedBPMText(90.49), QStringLiteral("90 BPM"));
-    }
-
-    void datesIgnoreTheUserLocale()
+    void tempoAndDatesIgnoreTheUserLocale()
     {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        const QDateTime morning(QDate(2024, 5, 1), QTime(9, 5, 3), Qt::LocalTime);
-        QCOMPARE(AppDateFormatters::fileStamp(morning), QStringLiteral("2024-05-01 09.05.03"));
+        QCOMPARE(roundedBPMText(127.5), QStringLiteral("128 BPM"));
+        QCOMPARE(roundedBPMText(90.49), QStringLiteral("90 BPM"));
         const QDateTime afternoon(QDate(2024, 5, 1), QTime(14, 5, 9), Qt::LocalTime);
+        QCOMPARE(AppDateFormatters::fileStamp(afternoon), QStringLiteral("2024-05-01 14.05.09"));
         QCOMPARE(AppDateFormatters::sidebarDate(afternoon), QStringLiteral("May 1 2:05 PM"));
-        QVERIFY(!AppDateFormatters::listDate(afternoon).isEmpty());
         QLocale::setDefault(QLocale::c());
-    }
-
-    void creationDateFallsBackToModification()
-    {
-        QTemporaryDir dir;
-        const auto path = dir.filePath(QStringLiteral("a.wav"));
-        touch(path);
-        const auto date = RecordingScanner::fileCreationDate(path);
-        QVERIFY(date.isValid());
-        QVERIFY(qAbs(date.secsTo(QDateTime::currentDateTime())) < 60);
-        // A missing file has neither: the current time stands in.
-        const auto missing = RecordingScanner::fileCreationDate(dir.filePath(QStringLiteral("none.wav")));
-        QVERIFY(qAbs(missing.secsTo(QDateTime::currentDateTime())) < 60);
     }
 };
 

@@ -2,33 +2,21 @@
 
 #include "base/AppError.h"
 #include "library/MetadataStore.h"
-#include "library/RecordingItem.h"
 #include "library/SidecarCodec.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
-#include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
-#include <memory>
-#include <tuple>
 
 namespace {
 
 QDateTime utc(int y, int mo, int d, int h, int mi, int s)
 {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 RecordingMetadata fullMetadata()
@@ -48,19 +36,34 @@ RecordingMetadata fullMetadata()
             .source = source};
 }
 
+/// The text of what \a function throws, or a null text.
+template <typename Function>
+QString thrown(Function function)
+{
+    try {
+        function();
+    } catch (const std::exception &error) {
+        return errorText(error);
+    }
+    return {};
+}
+
+const QByteArray legacyBytes = SidecarCodec::encode(RecordingMetadata::fresh(utc(2020, 1, 1, 0, 0, 0)));
+const QByteArray currentBytes = SidecarCodec::encode(fullMetadata());
+const QByteArray malformed = "{\"bpm\":120}";
+
 } // namespace
 
 class MetadataStoreTest : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_dir;
     [[nodiscard]] QString file(const QString &name) const { return m_dir->filePath(name); }
 
 private slots:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
-    void encodesTheExactFormatAndRoundTrips()
+    void encodesTheExactFormat()
     {
         const QByteArray expected = "{\n"
                                     "  \"analyzedAt\" : \"2024-05-01T12:31:00Z\",\n"
@@ -78,37 +81,19 @@ private slots:
                                     "  \"trimEnd\" : 4,\n"
                                     "  \"trimStart\" : 0.30000000000000004\n"
                                     "}";
-        QCOMPARE(SidecarCodec::encode(fullMetadata()), expected);
-        const auto decoded = SidecarCodec::decode(expected);
-        QVERIFY(decoded);
-        QCOMPARE(*decoded, fullMetadata());
-        QCOMPARE(SidecarCodec::encode(*decoded), expected);
-    }
-
-    // Absent fields are left out, numbers are shortest, dates whole-second UTC, text escaped.
-    void encodesEdgeValues()
-    {
-        auto metadata = RecordingMetadata::fresh(utc(2024, 5, 1, 12, 30, 5));
-        metadata.bpm = 120;
-        QCOMPARE(SidecarCodec::encode(metadata),
-                 QByteArray("{\n  \"bpm\" : 120,\n  \"createdAt\" : \"2024-05-01T12:30:05Z\"\n}"));
-
-        metadata =
-            RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(14, 30, 5, 900), Qt::OffsetFromUTC, 2 * 3600));
+        QCOMPARE(currentBytes, expected);
+        QCOMPARE(SidecarCodec::decode(expected), std::optional(fullMetadata()));
+        // Absent fields are left out, numbers are shortest, dates whole-second UTC, text escaped.
+        auto metadata =
+            RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(14, 30, 5, 900), Qt::OffsetFromUTC, 7200));
         metadata.duration = 1e-7;
-        metadata.bpm = 176.5;
-        metadata.trimStart = 0;
         metadata.trimEnd = -0.25;
         metadata.musicalKey = QStringLiteral("a\\b\nc\x01/é🎵");
         const auto bytes = SidecarCodec::encode(metadata);
         QCOMPARE(bytes,
-                 QByteArray("{\n  \"bpm\" : 176.5,\n  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n"
-                            "  \"duration\" : 1e-07,\n  \"musicalKey\" : \"a\\\\b\\nc\\u0001\\/é🎵\",\n"
-                            "  \"trimEnd\" : -0.25,\n  \"trimStart\" : 0\n}"));
-        const auto decoded = SidecarCodec::decode(bytes);
-        QCOMPARE(decoded->duration, 1e-7);
-        QCOMPARE(decoded->musicalKey, metadata.musicalKey);
-
+                 QByteArray("{\n  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n  \"duration\" : 1e-07,\n"
+                            "  \"musicalKey\" : \"a\\\\b\\nc\\u0001\\/é🎵\",\n  \"trimEnd\" : -0.25\n}"));
+        QCOMPARE(SidecarCodec::decode(bytes)->musicalKey, metadata.musicalKey);
         // Numbers JSON cannot hold are refused.
         for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
             metadata.bpm = bad;
@@ -122,23 +107,13 @@ private slots:
         QTest::addColumn<bool>("readable");
         const QByteArray c = "{\"createdAt\":\"2024-05-01T12:30:05Z\"";
         QTest::newRow("only createdAt") << c + "}" << true;
-        QTest::newRow("plain slashes") << c + ",\"musicalKey\":\"A/B\"}" << true;
         QTest::newRow("unknown keys") << c + ",\"x\":[1,{}]}" << true;
-        QTest::newRow("offset date") << QByteArray("{\"createdAt\":\"2024-05-01T14:30:05+02:00\"}") << true;
-        QTest::newRow("no createdAt") << QByteArray("{\"bpm\":120}") << false;
+        QTest::newRow("no createdAt") << malformed << false;
         QTest::newRow("fractional seconds") << QByteArray("{\"createdAt\":\"2024-05-01T12:30:05.5Z\"}") << false;
-        QTest::newRow("date only") << QByteArray("{\"createdAt\":\"2024-05-01\"}") << false;
-        QTest::newRow("impossible date") << QByteArray("{\"createdAt\":\"2024-02-30T12:30:05Z\"}") << false;
         QTest::newRow("numeric createdAt") << QByteArray("{\"createdAt\":1714566605}") << false;
         QTest::newRow("bpm as text") << c + ",\"bpm\":\"120\"}" << false;
-        QTest::newRow("key as number") << c + ",\"musicalKey\":5}" << false;
-        QTest::newRow("null duration") << c + ",\"duration\":null}" << false;
-        QTest::newRow("bad analyzedAt") << c + ",\"analyzedAt\":\"x\"}" << false;
-        QTest::newRow("source not object") << c + ",\"source\":\"x\"}" << false;
         QTest::newRow("source without capturedAt") << c + ",\"source\":{\"appName\":\"Music\"}}" << false;
-        QTest::newRow("array") << QByteArray("[]") << false;
         QTest::newRow("truncated") << c << false;
-        QTest::newRow("empty") << QByteArray() << false;
         QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4) << false;
     }
 
@@ -150,64 +125,80 @@ private slots:
         QCOMPARE(decoded.has_value(), readable);
         if (decoded)
             QCOMPARE(decoded->createdAt, utc(2024, 5, 1, 12, 30, 5));
-        if (decoded && json.contains("A/B"))
-            QCOMPARE(decoded->musicalKey, QStringLiteral("A/B"));
     }
 
-    void savesLoadsAndRefuses()
+    /// Which of a sidecar and a legacy sidecar a load reads (without writing anything), and
+    /// what a migration leaves: the legacy file goes only once its content is safe.
+    void legacySidecars_data()
     {
-        QCOMPARE(MetadataStore::metadataURL(QStringLiteral("/F/Take.m4a")),
-                 QStringLiteral("/F/.vespertone/metadata/Take.m4a.vtmeta.json"));
-        QCOMPARE(MetadataStore::legacyMetadataURL(QStringLiteral("/F/Take.m4a")),
-                 QStringLiteral("/F/Take.vtmeta.json"));
-        QCOMPARE(MetadataStore::legacyMetadataURL(QStringLiteral("/F/a.b.wav")), QStringLiteral("/F/a.b.vtmeta.json"));
-
-        // Saving creates the metadata folder.
-        MetadataStore::save(fullMetadata(), file(QStringLiteral("Take.m4a")));
-        QVERIFY(QFileInfo::exists(file(QStringLiteral(".vespertone/metadata/Take.m4a.vtmeta.json"))));
-        QCOMPARE(MetadataStore::load(file(QStringLiteral("Take.m4a"))), fullMetadata());
-        QCOMPARE(MetadataStore::load(file(QStringLiteral("Other.m4a"))), std::nullopt);
-
-        // Oversized sidecars are not read.
-        QByteArray huge = "{\"createdAt\":\"2024-05-01T12:30:05Z\",\"pad\":\"";
-        huge += QByteArray(MetadataStore::maximumSidecarSize, 'x') + "\"}";
-        writeAll(MetadataStore::metadataURL(file(QStringLiteral("Huge.wav"))), huge);
-        QCOMPARE(MetadataStore::load(file(QStringLiteral("Huge.wav"))), std::nullopt);
-
-        // A file where the metadata folder belongs.
-        QTemporaryDir blocked;
-        writeAll(blocked.filePath(QStringLiteral(".vespertone")), "a file where the folder should be");
-        QVERIFY_THROWS_EXCEPTION(AppError,
-                                 MetadataStore::save(fullMetadata(), blocked.filePath(QStringLiteral("T.wav"))));
+        QTest::addColumn<QByteArray>("sidecar");
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<QByteArray>("loaded");
+        QTest::addColumn<bool>("fromLegacy");
+        QTest::addColumn<QByteArray>("migrated");
+        QTest::addColumn<bool>("legacyKept");
+        QTest::newRow("legacy only") << QByteArray() << legacyBytes << legacyBytes << true << legacyBytes << false;
+        QTest::newRow("both readable") << currentBytes << legacyBytes << currentBytes << false << currentBytes << false;
+        QTest::newRow("malformed sidecar") << malformed << legacyBytes << legacyBytes << true << legacyBytes << false;
+        QTest::newRow("malformed legacy") << QByteArray() << malformed << QByteArray() << false << QByteArray() << true;
+        QTest::newRow("both malformed") << malformed << malformed << QByteArray() << false << malformed << true;
+        QTest::newRow("sidecar only") << currentBytes << QByteArray() << currentBytes << false << currentBytes << false;
     }
 
     void legacySidecars()
     {
-        // Migrated on load.
+        QFETCH(QByteArray, sidecar);
+        QFETCH(QByteArray, legacy);
+        QFETCH(QByteArray, loaded);
+        QFETCH(bool, fromLegacy);
+        QFETCH(QByteArray, migrated);
+        QFETCH(bool, legacyKept);
         const auto take = file(QStringLiteral("Take.m4a"));
-        writeAll(file(QStringLiteral("Take.vtmeta.json")), SidecarCodec::encode(fullMetadata()));
+        if (!sidecar.isEmpty())
+            writeFile(MetadataStore::metadataURL(take), sidecar);
+        if (!legacy.isEmpty())
+            writeFile(file(QStringLiteral("Take.vtmeta.json")), legacy);
+        const auto before = entriesOf(m_dir->path());
+        const auto found = MetadataStore::loadWithOrigin(take);
+        QCOMPARE(found ? SidecarCodec::encode(found->metadata) : QByteArray(), loaded);
+        QCOMPARE(found && found->fromLegacy, fromLegacy);
+        QCOMPARE(MetadataStore::load(take), SidecarCodec::decode(loaded));
+        QCOMPARE(entriesOf(m_dir->path()), before);
+        QCOMPARE(readFile(file(QStringLiteral("Take.vtmeta.json"))), legacy);
+
+        MetadataStore::migrateLegacyMetadata(take);
+        QCOMPARE(readFile(MetadataStore::metadataURL(take)), migrated);
+        QCOMPARE(QFileInfo::exists(file(QStringLiteral("Take.vtmeta.json"))), legacyKept);
+        QCOMPARE(MetadataStore::load(take), SidecarCodec::decode(loaded));
+    }
+
+    /// A save that cannot be written names the cause and leaves the old sidecar whole.
+    void failedSavesKeepTheOldSidecar()
+    {
+        const auto take = file(QStringLiteral("Take.wav"));
+        MetadataStore::save(RecordingMetadata::fresh(utc(2020, 1, 1, 0, 0, 0)), take);
+        writeFile(file(QStringLiteral("Take.vtmeta.json")), legacyBytes);
+        {
+            FileSizeLimit fullDisk(16);
+            QCOMPARE(thrown([&] { MetadataStore::save(fullMetadata(), take); }),
+                     QStringLiteral("The metadata of “Take.wav” could not be saved. The disk is full."));
+            // A migration that cannot write keeps the legacy file.
+            QVERIFY(QFile::remove(MetadataStore::metadataURL(take)));
+            QVERIFY(!thrown([&] { MetadataStore::migrateLegacyMetadata(take); }).isEmpty());
+        }
+        QCOMPARE(readFile(file(QStringLiteral("Take.vtmeta.json"))), legacyBytes);
+        QCOMPARE(entriesOf(MetadataStore::metadataFolder(take)), QStringList());
+        MetadataStore::save(fullMetadata(), take);
         QCOMPARE(MetadataStore::load(take), fullMetadata());
         QVERIFY(!QFileInfo::exists(file(QStringLiteral("Take.vtmeta.json"))));
-        QVERIFY(QFileInfo::exists(MetadataStore::metadataURL(take)));
-        QCOMPARE(MetadataStore::load(take), fullMetadata());
 
-        // A readable sidecar wins over the legacy file, which goes on the next save.
-        const auto song = file(QStringLiteral("Song.m4a"));
-        const auto legacy = file(QStringLiteral("Song.vtmeta.json"));
-        writeAll(legacy, SidecarCodec::encode(RecordingMetadata::fresh(utc(2020, 1, 1, 0, 0, 0))));
-        writeAll(MetadataStore::metadataURL(song), SidecarCodec::encode(fullMetadata()));
-        QCOMPARE(MetadataStore::load(song), fullMetadata());
-        QVERIFY(QFileInfo::exists(legacy));
-        MetadataStore::save(fullMetadata(), song);
-        QVERIFY(!QFileInfo::exists(legacy));
-
-        // An unreadable sidecar falls back to the legacy file, which is then dropped.
-        const auto loop = file(QStringLiteral("Loop.wav"));
-        writeAll(MetadataStore::metadataURL(loop), "{\"bpm\":120}");
-        const auto older = RecordingMetadata::fresh(utc(2021, 2, 3, 4, 5, 6));
-        writeAll(file(QStringLiteral("Loop.vtmeta.json")), SidecarCodec::encode(older));
-        QCOMPARE(MetadataStore::load(loop), older);
-        QVERIFY(!QFileInfo::exists(file(QStringLiteral("Loop.vtmeta.json"))));
+        // A file where the metadata folder belongs.
+        writeFile(file(QStringLiteral("Blocked/.vespertone")), "a file where the folder should be");
+        QVERIFY(!thrown([&] { MetadataStore::save(fullMetadata(), file(QStringLiteral("Blocked/T.wav"))); }).isEmpty());
+        // Oversized sidecars are not read.
+        writeFile(MetadataStore::metadataURL(file(QStringLiteral("Huge.wav"))),
+                  currentBytes.chopped(1) + ",\"pad\":\"" + QByteArray(MetadataStore::maximumSidecarSize, 'x') + "\"}");
+        QCOMPARE(MetadataStore::load(file(QStringLiteral("Huge.wav"))), std::nullopt);
     }
 
     void movesAndTrashesMetadata()
@@ -219,73 +210,24 @@ private slots:
         MetadataStore::moveMetadata(a, b);
         QCOMPARE(MetadataStore::load(b), fullMetadata());
         QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(a)));
-        // Nothing to move: the destination's old sidecar is gone and nothing else happens.
+        // Nothing to move: the destination's old sidecar is gone.
         MetadataStore::moveMetadata(a, b);
         QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(b)));
-
-        // A legacy sidecar moves to the destination's sidecar.
-        writeAll(file(QStringLiteral("L.vtmeta.json")), SidecarCodec::encode(fullMetadata()));
+        // A readable legacy sidecar moves in place of a malformed one.
+        writeFile(file(QStringLiteral("L.vtmeta.json")), currentBytes);
+        writeFile(MetadataStore::metadataURL(file(QStringLiteral("L.wav"))), malformed);
         MetadataStore::moveMetadata(file(QStringLiteral("L.wav")), file(QStringLiteral("C.wav")));
         QCOMPARE(MetadataStore::load(file(QStringLiteral("C.wav"))), fullMetadata());
-        QVERIFY(!QFileInfo::exists(file(QStringLiteral("L.vtmeta.json"))));
 
         // Trashing takes both files and shrugs off a failure.
         FolderTrash trash(file(QStringLiteral("Trash")));
         const auto take = file(QStringLiteral("Take.wav"));
         MetadataStore::save(fullMetadata(), take);
-        writeAll(file(QStringLiteral("Take.vtmeta.json")), "{}");
+        writeFile(file(QStringLiteral("Take.vtmeta.json")), "{}");
         trash.failingPaths << MetadataStore::metadataURL(take);
         MetadataStore::trashMetadata(take, trash);
         QCOMPARE(trash.trashed, QStringList{file(QStringLiteral("Take.vtmeta.json"))});
         QVERIFY(QFileInfo::exists(MetadataStore::metadataURL(take)));
-    }
-
-    void sourceTitlesAndItemIdentity()
-    {
-        using Titles = std::tuple<std::optional<QString>, std::optional<QString>, QString>;
-        for (const auto &[app, window, title] :
-             {Titles{{}, {}, "Unknown source"}, Titles{"Music", QString(), "Music"},
-              Titles{QString(), QString(), QString()}, Titles{QString(), "Track", "Track"}}) {
-            RecordingSourceContext context;
-            context.appName = app;
-            context.windowTitle = window;
-            QCOMPARE(context.displayTitle(), title);
-        }
-        const auto microphone = RecordingSourceContext::microphone(utc(2024, 1, 1, 0, 0, 0));
-        QCOMPARE(microphone.displayTitle(), QStringLiteral("Default microphone"));
-        QCOMPARE(microphone.appName, QStringLiteral("Microphone"));
-        QVERIFY(!microphone.urlString && !microphone.bundleIdentifier);
-
-        // Items of the same file share their identity.
-        RecordingItem a{QStringLiteral("/F/x.wav"), RecordingMetadata::fresh(utc(2024, 1, 1, 0, 0, 0)), 1.0, {}};
-        auto b = a;
-        b.duration = 2.0;
-        QVERIFY(a != b);
-        QCOMPARE(a.id(), b.id());
-    }
-
-    // Random corruptions of valid sidecars: never a crash, always a value or none, and
-    // whatever decodes encodes again.
-    void fuzzesTheDecoder()
-    {
-        const auto valid = SidecarCodec::encode(fullMetadata());
-        QRandomGenerator random(20241206);
-        for (int round = 0; round < 5000; ++round) {
-            auto bytes = valid;
-            for (int i = 0, edits = 1 + int(random.bounded(8)); i < edits; ++i) {
-                const int at = int(random.bounded(bytes.size()));
-                switch (random.bounded(3)) {
-                case 0: bytes[at] = char(random.bounded(256)); break;
-                case 1: bytes.remove(at, 1 + int(random.bounded(16))); break;
-                default: bytes.insert(at, char(random.bounded(256))); break;
-                }
-            }
-            if (const auto decoded = SidecarCodec::decode(bytes)) {
-                QVERIFY(decoded->createdAt.isValid());
-                // A corrupted number can only decode to a finite double, so encode must not throw.
-                QVERIFY(SidecarCodec::decode(SidecarCodec::encode(*decoded)).has_value());
-            }
-        }
     }
 };
 

@@ -177,7 +177,6 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
         auto encode = store->encodeMP3(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
-        QFile::remove(mp3); // whatever the encoder left behind; the name was free before
         co_return context.fail(errorText(error));
     }
     context.out() << mp3 << Qt::endl;

@@ -47,6 +47,8 @@ QCoro::Task<int> scan(ToolContext &context)
         co_return 1;
     if (const auto &status = store->statusMessage())
         context.err() << *status << Qt::endl;
+    for (const auto &name : store->unlistedNames())
+        context.err() << QStringLiteral("“%1” is not listed: its name is not valid UTF-8.").arg(name) << Qt::endl;
     QJsonArray items;
     for (const auto &item : store->recordings())
         items.append(itemJson(item));

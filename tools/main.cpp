@@ -2,6 +2,8 @@
 
 #include "ToolCommand.h"
 
+#include "media/FFmpegLogging.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -59,6 +61,7 @@ int main(int argc, char *argv[])
 {
     qtMessageHandler = qInstallMessageHandler(dropQtNotices);
     QCoreApplication app(argc, argv);
+    configureFFmpegLogging();
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QCoreApplication::setApplicationName(QStringLiteral("Vespertone"));
 

@@ -34,21 +34,29 @@ qint64 frameLimit(qint64 length, double sampleRate, std::optional<double> second
     return std::max<qint64>(0, qint64(frames));
 }
 
-/// The largest absolute value of \a count samples (NaN samples are passed over); four
-/// independent maxima keep the loop free of a serial dependency.
+/// The largest absolute value of \a count samples; four independent maxima keep the loop
+/// free of a serial dependency. NaN counts as silence and ±infinity as full scale.
 float loudestSample(const float *samples, qint64 count)
 {
+    constexpr float largest = std::numeric_limits<float>::max();
     float m[4] = {0, 0, 0, 0};
+    bool infinite = false;
     qint64 i = 0;
     for (; i + 4 <= count; i += 4) {
         for (int lane = 0; lane < 4; ++lane) {
             const float value = std::abs(samples[i + lane]);
-            m[lane] = m[lane] < value ? value : m[lane];
+            // NaN fails both comparisons; infinity passes the first only.
+            infinite |= value > largest;
+            m[lane] = m[lane] < value && value <= largest ? value : m[lane];
         }
     }
-    for (; i < count; ++i)
-        m[0] = std::max(m[0], std::abs(samples[i]));
-    return std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+    for (; i < count; ++i) {
+        const float value = std::abs(samples[i]);
+        infinite |= value > largest;
+        m[0] = m[0] < value && value <= largest ? value : m[0];
+    }
+    const float loudest = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+    return infinite ? std::max(loudest, 1.0f) : loudest;
 }
 
 /// Moves the reader forward to \a frame; short hops are read through, which is cheaper than
@@ -163,7 +171,7 @@ std::vector<float> AudioAnalyzer::monoSamples(const AudioBuffer &buffer)
     for (std::size_t i = 0; i < frames; ++i) {
         float sum = 0;
         for (const auto &channel : buffer.channels)
-            sum += channel[i];
+            sum += finiteSample(channel[i]);
         const double weight = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / span);
         mono[i] = sum / float(channels) * float(weight);
     }

@@ -20,13 +20,6 @@ class AudioAnalyzer : public QObject {
 public:
     using QObject::QObject;
 
-    /// Energies per pitch class, index 0 = C.
-    using Chroma = std::array<double, 12>;
-
-    /// Krumhansl-Kessler key profiles, index 0 = tonic.
-    static constexpr Chroma majorProfile{6.35, 2.23, 3.48, 2.33, 4.38, 4.09, 2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
-    static constexpr Chroma minorProfile{6.33, 2.68, 3.52, 5.38, 2.60, 3.53, 2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
-
     /// Length of the file in seconds; throws AudioFileError when it cannot be opened and
     /// AudioAnalyzerError when its sample rate is not positive.
     [[nodiscard]] static double duration(const QString &url);
@@ -42,6 +35,15 @@ public:
     /// loudest sample of each bucket of consecutive frames, normalised to the loudest bucket.
     [[nodiscard]] static QVector<float> waveformPeaksSync(const QString &url, int targetSamples,
                                                           std::optional<double> maxDuration = std::nullopt);
+
+private:
+    /// Energies per pitch class, index 0 = C.
+    using Chroma = std::array<double, 12>;
+
+    /// Krumhansl-Kessler key profiles, index 0 = tonic.
+    static constexpr Chroma majorProfile{6.35, 2.23, 3.48, 2.33, 4.38, 4.09, 2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
+    static constexpr Chroma minorProfile{6.33, 2.68, 3.52, 5.38, 2.60, 3.53, 2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
+
     /// The channel average of every frame of \a buffer under a Hann window.
     [[nodiscard]] static std::vector<float> monoSamples(const AudioBuffer &buffer);
 

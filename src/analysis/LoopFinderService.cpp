@@ -35,19 +35,15 @@ std::size_t available(std::size_t size, qint64 from, qint64 wanted)
     return std::size_t(std::clamp<qint64>(qint64(size) - from, 0, std::max<qint64>(wanted, 0)));
 }
 
-struct Seam {
-    double start;
-    double end;
-};
+} // namespace
 
-/// The score of the loop start...end, none when its windows do not fit the series.
-std::optional<double> scoreLoop(Seam loop, double duration, std::optional<double> tempo,
-                                const LoopFinderService::Series &smoothed, const LoopFinderService::Series &onsets)
+std::optional<double> LoopFinderService::scoreLoop(Seam loop, double duration, std::optional<double> tempo,
+                                                   const Series &smoothed, const Series &onsets)
 {
     const double length = loop.end - loop.start;
     const auto n = qint64(smoothed.size());
-    const auto startIdx = LoopFinderService::indexOf(loop.start, duration, n);
-    const auto endIdx = LoopFinderService::indexOf(loop.end, duration, n);
+    const auto startIdx = indexOf(loop.start, duration, n);
+    const auto endIdx = indexOf(loop.end, duration, n);
     const double window = std::clamp(length * 0.04, 0.12, 0.45);
     const auto w = std::max<qint64>(6, qint64(window / duration * double(n)));
 
@@ -67,17 +63,15 @@ std::optional<double> scoreLoop(Seam loop, double duration, std::optional<double
     const double headMean = mean(smoothed, std::size_t(a0), headCount);
     const double tailMean = mean(smoothed, std::size_t(b0), tailCount);
     const double levelMatch = 1 - std::min(std::abs(headMean - tailMean) * 1.8, 1.0);
-    const double startAccent = LoopFinderService::localAccentScore(startIdx, smoothed, onsets);
-    const double endAccent = LoopFinderService::localAccentScore(std::min(endIdx, n - 1), smoothed, onsets);
-    const double lengthScore = LoopFinderService::musicalLengthScore(length, tempo);
+    const double startAccent = localAccentScore(startIdx, smoothed, onsets);
+    const double endAccent = localAccentScore(std::min(endIdx, n - 1), smoothed, onsets);
+    const double lengthScore = musicalLengthScore(length, tempo);
     const double bodyEnergy = std::min(mean(smoothed, std::size_t(a0), bodyCount) * 3.0, 1.0);
     const int quietEnds = (headMean < 0.04 ? 1 : 0) + (tailMean < 0.04 ? 1 : 0);
     const double quietPenalty = quietEnds == 2 ? 0.35 : quietEnds == 1 ? 0.18 : 0;
     return 0.34 * seamScore + 0.14 * levelMatch + 0.22 * startAccent + 0.08 * endAccent + 0.16 * lengthScore
         + 0.06 * bodyEnergy - quietPenalty;
 }
-
-} // namespace
 
 QCoro::Task<QVector<LoopSuggestion>> LoopFinderService::findLoops(QVector<float> peaks, double duration,
                                                                   std::optional<double> bpm, int limit)

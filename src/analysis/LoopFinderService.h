@@ -10,7 +10,6 @@
 #include <vector>
 
 /// Proposes loop regions of a recording from its peak envelope, duration and tempo.
-/// Stateless: every step is a static function (public so each can be checked on arrays).
 class LoopFinderService : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +25,16 @@ public:
     /// Centred moving average of 2 × \a radius + 1 values, shrinking at the ends; the input
     /// unchanged when \a radius is below 1 or the series is too short.
     [[nodiscard]] static Series smooth(const Series &values, qint64 radius);
+
+private:
+    /// A candidate loop's start and end in seconds.
+    struct Seam {
+        double start;
+        double end;
+    };
+    /// The score of \a loop, none when its windows do not fit the series.
+    [[nodiscard]] static std::optional<double> scoreLoop(Seam loop, double duration, std::optional<double> tempo,
+                                                         const Series &smoothed, const Series &onsets);
     /// The rises of \a values, normalised to a largest value of 1.
     [[nodiscard]] static Series normalizedOnsets(const Series &values);
     /// The offset of the bar grid that collects the most onset strength.

@@ -1,5 +1,6 @@
 // vespertone: the desktop program.
 
+#include "media/FFmpegLogging.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
@@ -31,6 +32,7 @@ void runToEnd(QCoro::Task<> task)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    configureFFmpegLogging();
     QApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QApplication::setApplicationName(QStringLiteral("Vespertone"));
     QApplication::setDesktopFileName(QStringLiteral("vespertone"));

@@ -1,6 +1,7 @@
 #include "library/MetadataStore.h"
 
 #include "base/AppError.h"
+#include "base/SystemErrorText.h"
 #include "library/SidecarCodec.h"
 #include "platform/Trash.h"
 
@@ -9,15 +10,51 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+
 namespace MetadataStore {
 namespace {
 
-std::optional<RecordingMetadata> read(const QString &path)
+/// The file's bytes when it holds a readable sidecar.
+std::optional<QByteArray> readableBytes(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > maximumSidecarSize)
         return std::nullopt;
-    return SidecarCodec::decode(file.read(maximumSidecarSize + 1));
+    auto bytes = file.read(maximumSidecarSize + 1);
+    if (!SidecarCodec::decode(bytes))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<RecordingMetadata> read(const QString &path)
+{
+    const auto bytes = readableBytes(path);
+    return bytes ? SidecarCodec::decode(*bytes) : std::nullopt;
+}
+
+/// Replaces \a path with \a bytes in one step; the old file stays on any failure.
+void writeAtomically(const QString &path, const QByteArray &bytes, const QString &audioURL)
+{
+    const auto failed = [&](const QString &cause) {
+        return AppError(
+            QStringLiteral("The metadata of “%1” could not be saved. %2").arg(QFileInfo(audioURL).fileName(), cause));
+    };
+    // Unbuffered, so a failed write is seen by write() itself and the commit refuses it.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw failed(file.errorString());
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        const int cause = errno;
+        file.cancelWriting();
+        throw failed(cause ? systemErrorText(cause) : file.errorString());
+    }
+    errno = 0;
+    if (!file.commit()) {
+        const int cause = errno;
+        throw failed(cause ? systemErrorText(cause) : file.errorString());
+    }
 }
 
 void ensureMetadataFolder(const QString &audioURL)
@@ -55,27 +92,27 @@ QString legacyMetadataURL(const QString &audioURL)
     return info.absolutePath() + u'/' + name + QStringLiteral(".vtmeta.json");
 }
 
-std::optional<RecordingMetadata> load(const QString &audioURL)
+std::optional<LoadedMetadata> loadWithOrigin(const QString &audioURL)
 {
     if (auto metadata = read(metadataURL(audioURL)))
-        return metadata;
-    auto legacy = read(legacyMetadataURL(audioURL));
-    if (legacy) {
-        try {
-            migrateLegacyMetadata(audioURL);
-        } catch (const std::exception &) {
-        }
-    }
-    return legacy;
+        return LoadedMetadata{*metadata, false};
+    if (auto legacy = read(legacyMetadataURL(audioURL)))
+        return LoadedMetadata{*legacy, true};
+    return std::nullopt;
+}
+
+std::optional<RecordingMetadata> load(const QString &audioURL)
+{
+    if (auto loaded = loadWithOrigin(audioURL))
+        return loaded->metadata;
+    return std::nullopt;
 }
 
 void save(const RecordingMetadata &metadata, const QString &audioURL)
 {
     const auto bytes = SidecarCodec::encode(metadata);
     ensureMetadataFolder(audioURL);
-    QSaveFile file(metadataURL(audioURL));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw AppError(QStringLiteral("The metadata of “%1” could not be saved.").arg(QFileInfo(audioURL).fileName()));
+    writeAtomically(metadataURL(audioURL), bytes, audioURL);
     try {
         removeLegacyMetadata(audioURL);
     } catch (const std::exception &) {
@@ -96,7 +133,10 @@ void moveMetadata(const QString &from, const QString &to)
     const auto destination = metadataURL(to);
     if (QFileInfo::exists(destination))
         QFile::remove(destination);
-    if (QFileInfo::exists(metadataURL(from)))
+    // An unreadable sidecar never wins over a readable legacy one.
+    const bool sidecarWins =
+        QFileInfo::exists(metadataURL(from)) && (read(metadataURL(from)) || !read(legacyMetadataURL(from)));
+    if (sidecarWins)
         moveFile(metadataURL(from), destination);
     else if (QFileInfo::exists(legacyMetadataURL(from)))
         moveFile(legacyMetadataURL(from), destination);
@@ -107,11 +147,14 @@ void migrateLegacyMetadata(const QString &audioURL)
     const auto legacy = legacyMetadataURL(audioURL);
     if (!QFileInfo::exists(legacy))
         return;
-    ensureMetadataFolder(audioURL);
-    if (QFileInfo::exists(metadataURL(audioURL)))
-        QFile::remove(legacy);
-    else
-        moveFile(legacy, metadataURL(audioURL));
+    if (!read(metadataURL(audioURL))) {
+        const auto bytes = readableBytes(legacy);
+        if (!bytes)
+            return;
+        ensureMetadataFolder(audioURL);
+        writeAtomically(metadataURL(audioURL), *bytes, audioURL);
+    }
+    removeLegacyMetadata(audioURL);
 }
 
 void removeLegacyMetadata(const QString &audioURL)

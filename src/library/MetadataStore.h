@@ -18,16 +18,27 @@ namespace MetadataStore {
 /// F/.vespertone/metadata.
 [[nodiscard]] QString metadataFolder(const QString &audioURL);
 
-/// The sidecar's content, else the legacy sidecar's (migrated on the way), else none.
+/// A sidecar's content and where it was found.
+struct LoadedMetadata {
+    RecordingMetadata metadata;
+    bool fromLegacy = false; ///< read from the legacy sidecar, which migrateLegacyMetadata moves
+};
+
+/// The sidecar's content, else the legacy sidecar's, else none; never writes.
 [[nodiscard]] std::optional<RecordingMetadata> load(const QString &audioURL);
-/// Writes the sidecar atomically and removes a legacy one; throws AppError on failure.
+/// Like load, telling whether the content came from the legacy sidecar.
+[[nodiscard]] std::optional<LoadedMetadata> loadWithOrigin(const QString &audioURL);
+/// Writes the sidecar atomically and removes a legacy one. Throws AppError naming the cause
+/// ("The disk is full." ...) on failure, leaving the previous sidecar as it was.
 void save(const RecordingMetadata &metadata, const QString &audioURL);
 /// Moves the sidecar, then the legacy sidecar, to the Trash; errors are ignored.
 void trashMetadata(const QString &audioURL, Trash &trash);
 /// Gives the sidecar of \a from (or its legacy sidecar) to \a to, replacing \a to's.
 void moveMetadata(const QString &from, const QString &to);
 
-/// Moves a legacy sidecar into the metadata folder unless a sidecar is already there.
+/// Moves a readable legacy sidecar into the metadata folder unless a readable sidecar is
+/// there already (then the legacy one is only removed). The legacy file goes only after its
+/// content is safely written; an unreadable legacy sidecar is left alone. Throws AppError.
 void migrateLegacyMetadata(const QString &audioURL);
 /// Deletes the legacy sidecar if present.
 void removeLegacyMetadata(const QString &audioURL);

@@ -1,29 +1,48 @@
 #include "library/RecordingScanner.h"
 
-#include "analysis/AudioAnalyzer.h"
 #include "library/MetadataStore.h"
+#include "media/AudioFileReader.h"
 
-#include <QDir>
-#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
 
 namespace RecordingScanner {
 namespace {
 
-RecordingItem makeItem(const QFileInfo &file)
+/// Seconds of audio the container states; none when the file cannot be measured.
+std::optional<double> measuredDuration(const QString &url)
 {
-    const auto url = file.absoluteFilePath();
-    auto metadata = MetadataStore::load(url).value_or(RecordingMetadata::fresh(fileCreationDate(url)));
-    double duration = 0;
     try {
-        duration = AudioAnalyzer::duration(url);
+        const auto info = AudioFileReader::measure(url);
+        if (info.sampleRate > 0)
+            return double(info.length) / info.sampleRate;
     } catch (const std::exception &) {
-        duration = metadata.duration.value_or(0);
     }
+    return std::nullopt;
+}
+
+RecordingItem makeItem(const QString &url, RecordingScanResult &result)
+{
+    auto loaded = MetadataStore::loadWithOrigin(url);
+    if (loaded && loaded->fromLegacy)
+        result.legacyAudioURLs.append(url);
+    auto metadata = loaded ? loaded->metadata : RecordingMetadata::fresh(fileCreationDate(url));
+    const double duration = measuredDuration(url).value_or(metadata.duration.value_or(0));
     metadata.duration = duration;
     return RecordingItem{url, metadata, duration, metadata.createdAt};
+}
+
+/// True for a regular file, or a link to one, in the open folder \a folder.
+bool isFileEntry(int folder, const char *name)
+{
+    struct stat status {};
+    return ::fstatat(folder, name, &status, 0) == 0 && S_ISREG(status.st_mode);
 }
 
 } // namespace
@@ -41,19 +60,27 @@ bool isAudioFileName(const QString &fileName)
     return dot >= 0 && audioExtensions().contains(fileName.mid(dot + 1).toLower());
 }
 
-QVector<RecordingItem> scan(const QString &folderURL)
+RecordingScanResult scan(const QString &folderURL)
 {
-    QVector<RecordingItem> items;
-    QDirIterator entries(folderURL, QDir::Files | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        entries.next();
-        const auto file = entries.fileInfo();
-        if (isAudioFileName(file.fileName()))
-            items.push_back(makeItem(file));
+    RecordingScanResult result;
+    // Listed by their bytes: a name Qt decodes lossily would otherwise vanish unnoticed.
+    const std::unique_ptr<DIR, int (*)(DIR *)> folder(::opendir(QFile::encodeName(folderURL).constData()), ::closedir);
+    if (!folder)
+        return result;
+    const auto absolute = QFileInfo(folderURL).absoluteFilePath();
+    while (const auto *entry = ::readdir(folder.get())) {
+        const QByteArray bytes(entry->d_name);
+        const auto name = QFile::decodeName(bytes);
+        if (bytes.startsWith('.') || !isAudioFileName(name) || !isFileEntry(::dirfd(folder.get()), entry->d_name))
+            continue;
+        if (QFile::encodeName(name) != bytes)
+            result.unlistedNames.append(name);
+        else
+            result.items.push_back(makeItem(absolute + u'/' + name, result));
     }
-    std::stable_sort(items.begin(), items.end(),
+    std::stable_sort(result.items.begin(), result.items.end(),
                      [](const RecordingItem &a, const RecordingItem &b) { return a.createdAt > b.createdAt; });
-    return items;
+    return result;
 }
 
 QDateTime fileCreationDate(const QString &url)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/RecordingItem.h"
+#include "library/RecordingScanResult.h"
 
 #include <QSet>
 #include <QString>
@@ -15,9 +15,9 @@ namespace RecordingScanner {
 [[nodiscard]] bool isAudioFileName(const QString &fileName);
 
 /// Lists the folder's visible audio files (not subfolders) with their sidecars and measured
-/// durations, newest first; equal times keep listing order. Never fails: an unreadable
-/// folder gives an empty list, an unreadable file its stored duration or 0.
-[[nodiscard]] QVector<RecordingItem> scan(const QString &folderURL);
+/// durations, newest first; equal times keep listing order. Never writes and never fails:
+/// an unreadable folder gives an empty list, an unreadable file its stored duration or 0.
+[[nodiscard]] RecordingScanResult scan(const QString &folderURL);
 
 /// Creation (birth) time, else modification time, else now.
 [[nodiscard]] QDateTime fileCreationDate(const QString &url);

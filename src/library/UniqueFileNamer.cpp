@@ -69,12 +69,6 @@ QString nameTooLongMessage(const QString &name)
     return QStringLiteral("The name “%1” is too long for this folder.").arg(name);
 }
 
-QString trimmedURL(const QString &sourceURL)
-{
-    return uniqueURL(QFileInfo(sourceURL).absolutePath(), baseName(sourceURL) + QStringLiteral(" Trim"),
-                     QStringLiteral("m4a"));
-}
-
 QString temporaryImportURL(const QString &folder, const QDateTime &date, const QString &pathExtension)
 {
     return uniqueURL(workFolder(folder), QStringLiteral("Import ") + AppDateFormatters::fileStamp(date), pathExtension);

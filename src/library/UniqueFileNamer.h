@@ -17,8 +17,6 @@ namespace UniqueFileNamer {
 [[nodiscard]] bool fitsNameLimit(const QString &audioURL);
 /// The status text for a name refused by fitsNameLimit.
 [[nodiscard]] QString nameTooLongMessage(const QString &name);
-/// "NAME Trim.m4a" beside the source.
-[[nodiscard]] QString trimmedURL(const QString &sourceURL);
 /// "Import STAMP.EXT" in FOLDER/.vespertone/tmp (not created here).
 [[nodiscard]] QString temporaryImportURL(const QString &folder, const QDateTime &date, const QString &pathExtension);
 /// Every "/", ":", newline and control character becomes a space; then trimmed.

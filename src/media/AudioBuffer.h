@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -10,3 +11,11 @@ struct AudioBuffer {
 
     [[nodiscard]] int channelCount() const { return int(channels.size()); }
 };
+
+/// A sample as a level computation may take it: NaN is silence, ±infinity full scale.
+[[nodiscard]] inline float finiteSample(float sample)
+{
+    if (std::isfinite(sample))
+        return sample;
+    return std::isnan(sample) ? 0.0f : std::copysign(1.0f, sample);
+}

@@ -8,18 +8,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 class AudioFileReader::Impl {
 public:
     /// Without \a decode only the container is read: enough for rate, channels and length.
     Impl(const QString &path, bool decode) : m_path(path)
     {
-        av_log_set_level(AV_LOG_QUIET);
+        if (!m_packet || !m_frame)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         openInput();
         openStream();
         if (decode)
             openDecoder();
         m_length = statedLength();
+        m_lengthKnown = m_length > 0 || heldPcmFrames().has_value();
         m_discard = leadIn();
     }
 
@@ -42,7 +45,8 @@ public:
 
     void seek(qint64 frame)
     {
-        frame = std::clamp<qint64>(frame, 0, m_length);
+        // A stream of unknown length is not clamped to its start.
+        frame = std::max<qint64>(0, m_lengthKnown ? std::min(frame, m_length) : frame);
         clearPending();
         m_draining = false;
         m_position = frame;
@@ -60,7 +64,10 @@ public:
         }
         const auto timestamp =
             av_rescale_q(frame - seekPreroll(), {1, m_codec->sample_rate}, m_stream->time_base) + origin();
-        av_seek_frame(m_format.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD);
+        // A failed seek leaves the demuxer where it was: reading on would return audio from
+        // the wrong place under the requested position.
+        if (av_seek_frame(m_format.get(), m_stream->index, timestamp, AVSEEK_FLAG_BACKWARD) < 0)
+            throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
         avcodec_flush_buffers(m_codec.get());
         m_discard = 0;
         m_alignTo = frame;
@@ -99,24 +106,26 @@ private:
         AVFormatContext *raw = nullptr;
         // A WAV stream's codec probe runs over its first 32 packets; a seek would restart it
         // with the default 2500 (5 MB buffered and re-probed), so keep it at 32 throughout.
-        AVDictionary *options = nullptr;
-        av_dict_set(&options, "max_probe_packets", "32", 0);
-        const auto path = QFile::encodeName(m_path);
+        const auto openWith = [this, &raw](const AVInputFormat *format) {
+            AVDictionary *options = nullptr;
+            int status = av_dict_set(&options, "max_probe_packets", "32", 0);
+            if (status >= 0)
+                status = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), format, &options);
+            av_dict_free(&options);
+            return status;
+        };
         int opened = -1;
         // Containers with strict headers are tried by their extension first, which skips
         // probing every demuxer; a file under another extension falls back to the probe.
-        if (const auto *hinted = formatForExtension()) {
-            AVDictionary *retry = nullptr;
-            av_dict_copy(&retry, options, 0);
-            opened = avformat_open_input(&raw, path.constData(), hinted, &retry);
-            av_dict_free(&retry);
-        }
+        if (const auto *hinted = formatForExtension())
+            opened = openWith(hinted);
         if (opened < 0)
-            opened = avformat_open_input(&raw, path.constData(), nullptr, &options);
-        av_dict_free(&options);
+            opened = openWith(nullptr);
         if (opened < 0)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         m_format.reset(raw);
+        // WAV and AIFF headers leave the file at the first sample.
+        m_dataOffset = m_format->pb ? avio_tell(m_format->pb) : -1;
     }
 
     const AVInputFormat *formatForExtension() const
@@ -190,7 +199,34 @@ private:
     /// The timestamp of frame 0.
     qint64 origin() const { return leadIn() > 0 ? 0 : startTime(); }
 
+    /// The stated length, cut to the frames a PCM file really holds: a truncated file, or
+    /// one whose writer never filled in the data size, states more than it has.
     qint64 statedLength() const
+    {
+        const auto stated = containerLength();
+        const auto held = heldPcmFrames();
+        if (!held)
+            return stated;
+        return stated > 0 ? std::min(stated, *held) : *held;
+    }
+
+    /// Whole frames between the first sample and the end of an uncompressed file; none for
+    /// other codecs or when the file's size is unknown.
+    std::optional<qint64> heldPcmFrames() const
+    {
+        const auto *parameters = m_stream->codecpar;
+        const int bits = av_get_bits_per_sample(parameters->codec_id);
+        const auto name = std::string_view(m_format->iformat->name);
+        if (bits <= 0 || (name != "wav" && name != "aiff") || m_dataOffset < 0 || !m_format->pb)
+            return std::nullopt;
+        const auto size = avio_size(m_format->pb);
+        const qint64 frameBytes = qint64(bits) / 8 * parameters->ch_layout.nb_channels;
+        if (size <= 0 || frameBytes <= 0)
+            return std::nullopt;
+        return std::max<qint64>(0, (size - m_dataOffset) / frameBytes);
+    }
+
+    qint64 containerLength() const
     {
         const AVRational perFrame{1, rate()};
         if (m_stream->duration != AV_NOPTS_VALUE && m_stream->duration > 0) {
@@ -245,8 +281,11 @@ private:
         while (true) {
             const int status = av_read_frame(m_format.get(), m_packet.get());
             if (status < 0) {
+                if (status != AVERROR_EOF && status != AVERROR_INVALIDDATA)
+                    throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
                 m_draining = true;
-                avcodec_send_packet(m_codec.get(), nullptr);
+                if (avcodec_send_packet(m_codec.get(), nullptr) < 0)
+                    throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
                 return;
             }
             const bool ours = m_packet->stream_index == m_stream->index;
@@ -321,7 +360,9 @@ private:
     FFmpeg::Resampler m_resampler;
     int m_resamplerFormat = -1;
     AVStream *m_stream = nullptr;
+    qint64 m_dataOffset = -1; ///< the byte where the first sample lies in a WAV or AIFF
     qint64 m_length = 0;
+    bool m_lengthKnown = false; ///< false for a stream that states no length (a pipe, say)
     qint64 m_position = 0;
     std::optional<qint64> m_alignTo; ///< the frame a seek asked for, found by timestamps
     qint64 m_discard = 0;            ///< frames still to drop after reopening

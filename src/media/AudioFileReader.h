@@ -32,7 +32,8 @@ public:
     /// The frame the next read starts at.
     [[nodiscard]] qint64 position() const;
 
-    /// Moves to \a frame (clamped to 0...length) without decoding from the start.
+    /// Moves to \a frame (clamped to 0...length when the length is known) without decoding
+    /// from the start; throws AudioFileError when the source cannot seek there.
     void seek(qint64 frame);
     /// Reads up to \a maxFrames frames into \a buffer (resized to fit); returns the frames
     /// read, 0 at the end. Throws AudioFileError when decoding fails.

@@ -1,5 +1,6 @@
 #include "media/AudioTrimmer.h"
 
+#include "base/SystemErrorText.h"
 #include "media/AudioFileError.h"
 #include "media/AudioFileReader.h"
 #include "media/AudioTrimmerError.h"
@@ -9,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -32,6 +36,17 @@ void check(int status, AudioTrimmerError::Code code = AudioTrimmerError::Code::e
 {
     if (status < 0)
         fail(code);
+}
+
+/// Like check() for a step that writes the file: a system error names its cause.
+void checkWrite(int status)
+{
+    if (status >= 0)
+        return;
+    // AVERROR(e) is -e for the system's error numbers; FFmpeg's own codes lie far below.
+    if (status > -4096)
+        throw AudioTrimmerError(AudioTrimmerError::Code::exportFailed, systemErrorText(-status));
+    fail(AudioTrimmerError::Code::exportFailed);
 }
 
 /// The rate the encoder takes: the source's own, else the nearest supported one above it,
@@ -60,7 +75,7 @@ public:
         if (!codec)
             fail(AudioTrimmerError::Code::exportUnavailable);
         m_codec.reset(avcodec_alloc_context3(codec));
-        if (!m_codec)
+        if (!m_codec || !m_packet)
             fail(AudioTrimmerError::Code::exportFailed);
         m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
         m_codec->sample_rate = encoderRate(codec, sampleRate);
@@ -83,8 +98,8 @@ public:
         m_stream->time_base = m_codec->time_base;
         // The default millisecond movie clock would round the stated length off the frame.
         check(av_opt_set_int(m_format->priv_data, "movie_timescale", m_codec->sample_rate, 0));
-        check(avio_open(&m_format->pb, QFile::encodeName(path).constData(), AVIO_FLAG_WRITE));
-        check(avformat_write_header(m_format.get(), nullptr));
+        checkWrite(avio_open(&m_format->pb, QFile::encodeName(path).constData(), AVIO_FLAG_WRITE));
+        checkWrite(avformat_write_header(m_format.get(), nullptr));
 
         if (m_codec->sample_rate != sampleRate) {
             SwrContext *resampler = nullptr;
@@ -116,8 +131,9 @@ public:
         encodeQueued(true);
         check(avcodec_send_frame(m_codec.get(), nullptr));
         drainPackets();
-        check(av_write_trailer(m_format.get()));
-        check(avio_closep(&m_format->pb));
+        // The trailer reports any write error of the buffered output, the close the last ones.
+        checkWrite(av_write_trailer(m_format.get()));
+        checkWrite(avio_closep(&m_format->pb));
     }
 
 private:
@@ -169,7 +185,7 @@ private:
             check(status);
             av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
             m_packet->stream_index = m_stream->index;
-            check(av_interleaved_write_frame(m_format.get(), m_packet.get()));
+            checkWrite(av_interleaved_write_frame(m_format.get(), m_packet.get()));
         }
     }
 
@@ -262,33 +278,29 @@ public:
 
     [[nodiscard]] const QString &path() const { return m_path; }
 
-    /// Renames the file to \a target, never replacing a file there.
-    [[nodiscard]] bool keepAs(const QString &target)
+    /// Renames the file over \a target in one step.
+    void keepAs(const QString &target)
     {
-        if (!QFile::rename(m_path, target))
-            return false;
+        if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(target).constData()) != 0)
+            throw AudioTrimmerError(AudioTrimmerError::Code::exportFailed, systemErrorText(errno));
         m_path.clear();
-        return true;
     }
 
 private:
     QString m_path;
 };
 
-QString trimSync(const QString &url, double start, double end, const QString &output)
+QString trimSync(const QString &url, double start, double end, const QString &destinationURL)
 {
     start = start >= 0 ? start : 0;
     end = end >= start ? end : start;
     const double length = end - start;
     if (!(length >= shortestTrim))
         fail(AudioTrimmerError::Code::invalidRange);
-    PartialFile partial(QFileInfo(url).absolutePath());
+    PartialFile partial(QFileInfo(destinationURL).absolutePath());
     encodeRange(url, partial.path(), ticks(start), ticks(length));
-    // The caller reserved the output name with an empty file; the trim takes its place.
-    QFile::remove(output);
-    if (!partial.keepAs(output))
-        fail(AudioTrimmerError::Code::exportFailed);
-    return output;
+    partial.keepAs(destinationURL);
+    return destinationURL;
 }
 
 } // namespace

@@ -13,4 +13,6 @@ QString describe(AudioTrimmerError::Code code)
 }
 } // namespace
 
-AudioTrimmerError::AudioTrimmerError(Code code) : AppError(describe(code)), m_code(code) {}
+AudioTrimmerError::AudioTrimmerError(Code code, const QString &cause)
+    : AppError(cause.isEmpty() ? describe(code) : describe(code) + u' ' + cause), m_code(code)
+{}

@@ -7,7 +7,8 @@ class AudioTrimmerError : public AppError {
 public:
     enum class Code { invalidRange, exportUnavailable, exportFailed };
 
-    explicit AudioTrimmerError(Code code);
+    /// \a cause, when given, follows the code's sentence (e.g. "The disk is full.").
+    explicit AudioTrimmerError(Code code, const QString &cause = {});
 
     [[nodiscard]] Code code() const { return m_code; }
 

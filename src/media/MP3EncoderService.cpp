@@ -1,10 +1,12 @@
 #include "media/MP3EncoderService.h"
 
+#include "media/FFmpegHandles.h"
 #include "media/MP3EncoderError.h"
 #include "platform/BackgroundTask.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
@@ -19,6 +21,23 @@ QString diagnostics(const QByteArray &bytes)
     if (decoder.hasError())
         return {};
     return text.trimmed();
+}
+
+/// Throws unless \a path is a WAV file holding uncompressed integer or float samples: the
+/// encoder would turn anything else it can read into noise without complaint.
+void checkPcmWav(const QString &path)
+{
+    AVFormatContext *raw = nullptr;
+    const bool opened =
+        avformat_open_input(&raw, QFile::encodeName(path).constData(), av_find_input_format("wav"), nullptr) == 0;
+    const FFmpeg::InputFormat format(raw);
+    const auto *stream = opened && format->nb_streams == 1 ? format->streams[0] : nullptr;
+    const bool pcm = stream && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO
+        && av_get_bits_per_sample(stream->codecpar->codec_id) > 0 && stream->codecpar->sample_rate > 0
+        && stream->codecpar->ch_layout.nb_channels > 0
+        && QByteArray(avcodec_get_name(stream->codecpar->codec_id)).startsWith("pcm_");
+    if (!pcm)
+        throw MP3EncoderError(MP3EncoderError::Code::notPcmWav, QFileInfo(path).fileName());
 }
 
 /// Runs the encoder to completion on the calling thread; throws on any failure.
@@ -85,8 +104,17 @@ QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinati
     const auto encoder = encoderLocation();
     if (!encoder)
         throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
-    auto work = [program = *encoder, arguments = arguments(wavURL, destinationURL, bitRate), destinationURL] {
-        runEncoder(program, arguments, destinationURL);
+    auto work = [program = *encoder, arguments = arguments(wavURL, destinationURL, bitRate), wavURL, destinationURL] {
+        checkPcmWav(wavURL);
+        const bool existed = QFileInfo::exists(destinationURL) || QFileInfo(destinationURL).isSymLink();
+        try {
+            runEncoder(program, arguments, destinationURL);
+        } catch (...) {
+            // Whatever the encoder left of its output is no MP3; a file that was there stays.
+            if (!existed)
+                QFile::remove(destinationURL);
+            throw;
+        }
     };
     co_await BackgroundTask::run(std::move(work));
     co_return destinationURL;

@@ -25,7 +25,8 @@ public:
     [[nodiscard]] static QStringList arguments(const QString &wavURL, const QString &destinationURL,
                                                AudioBitRate bitRate);
     /// Encodes \a wavURL into \a destinationURL off the calling thread; returns the destination.
-    /// Throws MP3EncoderError, or AppError when the encoder cannot be launched.
+    /// Throws MP3EncoderError (notPcmWav before the encoder runs when the input is no PCM WAV),
+    /// or AppError when the encoder cannot be launched; a failed run leaves no new file.
     QCoro::Task<QString> encode(QString wavURL, QString destinationURL, AudioBitRate bitRate);
 
 private:

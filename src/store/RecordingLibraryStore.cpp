@@ -1,6 +1,7 @@
 #include "store/RecordingLibraryStore.h"
 
 #include "base/AppError.h"
+#include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
@@ -157,11 +158,20 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     const auto folder = m_folderURL;
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
     auto scan = BackgroundTask::run([folder] { return RecordingScanner::scan(folder); });
-    auto items = co_await std::move(scan);
+    auto result = co_await std::move(scan);
     // The library moved on while this scan ran: its newer scan publishes instead.
     if (!self || folder != m_folderURL)
         co_return;
-    publishRecordings(std::move(items), url);
+    // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
+    for (const auto &legacy : result.legacyAudioURLs) {
+        try {
+            MetadataStore::migrateLegacyMetadata(legacy);
+        } catch (const std::exception &) {
+            // The legacy sidecar stays and is read again at the next scan.
+        }
+    }
+    m_unlistedNames = std::move(result.unlistedNames);
+    publishRecordings(std::move(result.items), url);
 }
 
 void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url)

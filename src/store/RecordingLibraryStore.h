@@ -36,6 +36,8 @@ public:
 
     [[nodiscard]] const QString &folderURL() const { return m_folderURL; }
     [[nodiscard]] const QVector<RecordingItem> &recordings() const { return m_recordings; }
+    /// Audio entries the last scan skipped because Qt cannot open their names.
+    [[nodiscard]] const QStringList &unlistedNames() const { return m_unlistedNames; }
     [[nodiscard]] const QSet<QString> &selectedIDs() const { return m_selectedIDs; }
     void setSelectedIDs(const QSet<QString> &ids);
     /// The single selected recording, or none when zero or several are selected.
@@ -140,6 +142,7 @@ private:
     std::unique_ptr<StoreSettings> m_settings;
     QString m_folderURL;
     QVector<RecordingItem> m_recordings;
+    QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_isImportingURL = false;
     // Declared last so they go first: each may still use what is declared above it.
