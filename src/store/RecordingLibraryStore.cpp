@@ -132,7 +132,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(m_captureService, &AudioCaptureService::activeURLChanged, this,
             [this] { lockTakeFile(m_captureService->activeURL()); });
     connect(m_captureService, &AudioCaptureService::recordingInterrupted, this,
-            [this](const QString &url) { keepInterruptedTake(url); });
+            [this](const QString &url, const QString &message) { keepInterruptedTake(url, message); });
     m_elapsedTimer = m_env.clock->createTimer(this);
     connect(m_elapsedTimer, &Timer::timeout, this, &RecordingLibraryStore::tickElapsedTimer);
     if (m_env.foregroundMonitor)
@@ -850,7 +850,7 @@ void RecordingLibraryStore::releaseTakeLock()
     m_takeLock.reset();
 }
 
-QCoro::Task<> RecordingLibraryStore::keepInterruptedTake(QString url)
+QCoro::Task<> RecordingLibraryStore::keepInterruptedTake(QString url, QString failure)
 {
     QPointer self(this);
     const auto lock = std::move(m_takeLock);
@@ -862,7 +862,6 @@ QCoro::Task<> RecordingLibraryStore::keepInterruptedTake(QString url)
         settings.format = RecordingOutputFormat::mp3LAME;
     else if (settings.format == RecordingOutputFormat::mp3LAME)
         settings.format = RecordingOutputFormat::wavPCM;
-    const auto failure = m_captureState.message();
 
     QString kept = url;
     try {

@@ -204,7 +204,7 @@ private:
     void clearActiveRecording();
     void lockTakeFile(const std::optional<QString> &url);
     void releaseTakeLock();
-    QCoro::Task<> keepInterruptedTake(QString url);
+    QCoro::Task<> keepInterruptedTake(QString url, QString failure);
     QCoro::Task<std::optional<QString>> recoverTake(QString wav);
     void scheduleStatusAutoDismiss(const std::optional<QString> &message);
     void dismissStatusIfUnchanged();
