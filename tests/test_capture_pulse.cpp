@@ -1,84 +1,44 @@
-// Capture against a real PulseAudio daemon (started by scripts/with-test-services.sh): tones
-// played into the default sink and into "mic_feed" (the default source's feed) are recorded in
-// every format; killed recorders and vanishing daemons leave playable files.
+// Capture against a real PulseAudio daemon (scripts/with-test-services.sh): tones played into
+// the default sink and into "mic_feed" (the default source's feed) are recorded in every
+// format; killed recorders and vanishing daemons leave playable files.
 
-#include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
-#include "media/AudioFileReader.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
-#include "support/AudioFixtures.h"
+#include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-#include <qcoro/qcorotask.h>
 
-#include <atomic>
 #include <cmath>
 #include <csignal>
 
 namespace {
-
-constexpr double speakerTone = 440;
-constexpr double microphoneTone = 1000;
-constexpr float toneLevel = 0.5f;
+constexpr float level = 0.5f;
 
 RecordingEncodingSettings settingsFor(RecordingOutputFormat format)
 {
     return {format, AudioBitRate::kbps192, 48000, 2};
 }
 
-/// A PulseAudio daemon of a test's own, on its own socket, that the test may kill.
-class PrivateDaemon {
-public:
-    /// Starts the daemon with the given default.pa lines (the socket module is added).
-    bool start(const QStringList &lines)
-    {
-        const auto runtime = m_dir.filePath(QStringLiteral("runtime"));
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile config(m_dir.filePath(QStringLiteral("default.pa")));
-        if (!config.open(QIODevice::WriteOnly))
-            return false;
-        config.write(("load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket() + "\n").toUtf8());
-        config.write(lines.join(u'\n').toUtf8() + "\n");
-        config.close();
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        environment.insert(QStringLiteral("HOME"), m_dir.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral("pulseaudio"),
-                        {"--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "-n",
-                         "--realtime=no", "--high-priority=no", "--log-target=stderr", "--log-level=error", "-F",
-                         config.fileName()});
-        return m_process.waitForStarted();
-    }
-    [[nodiscard]] QString socket() const { return m_dir.filePath(QStringLiteral("native")); }
-    [[nodiscard]] QByteArray server() const { return "unix:" + socket().toUtf8(); }
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    ~PrivateDaemon() { kill(); }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-};
-
+/// Checks that \a path holds \a seconds (within \a early...+0.1 s) of the tone at \a frequency.
+void verifyTone(const QString &path, double seconds, double early, double frequency)
+{
+    const auto signal = analyse(path, 0.1, 0.95);
+    QCOMPARE(signal.sampleRate, 48000.0);
+    QCOMPARE(signal.channels, 2);
+    QCOMPARE(signal.decoded, signal.length);
+    const double length = double(signal.length) / 48000;
+    QVERIFY2(length > seconds - early && length < seconds + 0.1,
+             qPrintable(QStringLiteral("%1 s kept of %2 s").arg(length).arg(seconds)));
+    QVERIFY2(std::abs(signal.peak - level) < 0.05f, qPrintable(QString::number(signal.peak)));
+    QVERIFY2(std::abs(signal.frequency - frequency) < frequency * 0.01, qPrintable(QString::number(signal.frequency)));
+}
 } // namespace
 
 Q_DECLARE_METATYPE(RecordingOutputFormat)
@@ -87,43 +47,10 @@ Q_DECLARE_METATYPE(RecordingInputSource)
 class TestCapturePulse : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
-    std::vector<std::unique_ptr<QProcess>> m_players;
+    TonePlayers m_players;
 
     [[nodiscard]] QString folder() const { return m_dir.filePath(QStringLiteral("Library")); }
-
-    /// Plays a tone file into \a sink for the rest of the suite.
-    bool play(const QString &sink, double frequency)
-    {
-        const auto tone = AudioFixtures::tone(m_dir.filePath(sink + QStringLiteral(".wav")), 90, frequency, toneLevel);
-        auto player = std::make_unique<QProcess>();
-        player->start(QStringLiteral("paplay"), {QStringLiteral("--device=") + sink, tone});
-        const bool started = player->waitForStarted();
-        m_players.push_back(std::move(player));
-        return started;
-    }
-    [[nodiscard]] int playingTones() const
-    {
-        const auto streams = PulseSoundServer().playbackStreams();
-        return int(std::count_if(streams.begin(), streams.end(), [](const auto &stream) {
-            return !stream.corked && stream.appName == QStringLiteral("paplay");
-        }));
-    }
-    /// Waits for the first buffer of \a device: once one flowed, the server's null sinks run
-    /// in small blocks and later takes start at once.
-    static bool warmUp(SoundServer::CaptureDevice device)
-    {
-        std::atomic<bool> delivered = false;
-        PulseSoundServer server;
-        const auto source = server.openCapture(device, 48000, 2, {[&](CaptureBuffer &&) { delivered = true; }, [] {}});
-        QElapsedTimer waited;
-        waited.start();
-        while (!delivered && waited.elapsed() < 5000)
-            QThread::msleep(10);
-        return delivered;
-    }
-
     static void formats(std::initializer_list<RecordingOutputFormat> formats)
     {
         QTest::addColumn<RecordingOutputFormat>("format");
@@ -135,35 +62,25 @@ private slots:
     void initTestCase()
     {
         if (!serverAnswers())
-            QSKIP("No PulseAudio server answers (PULSE_SERVER, pactl info): run under scripts/with-test-services.sh");
+            QSKIP("No PulseAudio server answers: run under scripts/with-test-services.sh");
         if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
             QSKIP("paplay (pulseaudio-utils) is not installed");
-        QVERIFY(play(QStringLiteral("@DEFAULT_SINK@"), speakerTone));
-        QVERIFY(play(QStringLiteral("mic_feed"), microphoneTone));
-        QTRY_COMPARE_WITH_TIMEOUT(playingTones(), 2, 10000);
+        QVERIFY(m_players.play(m_dir.path(), QStringLiteral("@DEFAULT_SINK@"), 440, level));
+        QVERIFY(m_players.play(m_dir.path(), QStringLiteral("mic_feed"), 1000, level));
+        QTRY_COMPARE_WITH_TIMEOUT(runningTonePlayers(), 2, 10000);
         QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSinkMonitor));
         QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSource));
-    }
-
-    void cleanupTestCase()
-    {
-        for (auto &player : m_players) {
-            player->kill();
-            player->waitForFinished();
-        }
     }
 
     void recordsEachFormatFromEachInput_data()
     {
         QTest::addColumn<RecordingOutputFormat>("format");
         QTest::addColumn<RecordingInputSource>("source");
-        for (const auto source : RecordingInputSources::all) {
-            for (const auto format : RecordingOutputFormats::all) {
-                const auto name =
-                    RecordingOutputFormats::rawValue(format) + u' ' + RecordingInputSources::rawValue(source);
-                QTest::newRow(qPrintable(name)) << format << source;
-            }
-        }
+        for (const auto source : RecordingInputSources::all)
+            for (const auto format : RecordingOutputFormats::all)
+                QTest::newRow(qPrintable(RecordingOutputFormats::rawValue(format) + u' '
+                                         + RecordingInputSources::rawValue(source)))
+                    << format << source;
     }
     void recordsEachFormatFromEachInput()
     {
@@ -172,66 +89,47 @@ private slots:
         PulseSoundServer server;
         SystemClock clock;
         AudioCaptureService service(server, clock);
-
         const auto url = finish(service.startRecording(folder(), settingsFor(format), source));
         QElapsedTimer elapsed;
         elapsed.start();
-        QVERIFY(service.state().is(CaptureState::Kind::recording));
         QVERIFY(captureBuffers(service, 50));
-        QVERIFY(std::abs(service.livePeaks().back() - toneLevel) < 0.05f);
+        QVERIFY(std::abs(service.livePeaks().back() - level) < 0.05f);
         QCOMPARE(finish(service.stopRecording()), url);
-        const double seconds = double(elapsed.elapsed()) / 1000;
-
-        QCOMPARE(QFileInfo(url).absolutePath(),
-                 format == RecordingOutputFormat::mp3LAME ? folder() + QStringLiteral("/.vespertone/tmp") : folder());
-        const auto signal = analyse(url);
-        QCOMPARE(signal.sampleRate, 48000.0);
-        QCOMPARE(signal.channels, 2);
-        QCOMPARE(signal.decoded, signal.length);
-        const double length = double(signal.length) / 48000;
-        QVERIFY2(length > seconds - 0.25 && length < seconds + 0.1,
-                 qPrintable(QStringLiteral("%1 s recorded in %2 s").arg(length).arg(seconds)));
-        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.05f, qPrintable(QString::number(signal.peak)));
-        const double tone = source == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
-        QVERIFY2(std::abs(signal.frequency - tone) < tone * 0.01, qPrintable(QString::number(signal.frequency)));
+        verifyTone(url, double(elapsed.elapsed()) / 1000, 0.25, source == RecordingInputSource::macAudio ? 440 : 1000);
         QCOMPARE(service.droppedBufferCount(), 0);
     }
 
-    void killedRecorderLeavesAPlayableFile_data()
+    void killedRecordersStartedTogetherKeepTwoPlayableFiles_data()
     {
         formats({RecordingOutputFormat::aacM4A, RecordingOutputFormat::wavPCM, RecordingOutputFormat::aiffPCM});
     }
-    void killedRecorderLeavesAPlayableFile()
+    void killedRecordersStartedTogetherKeepTwoPlayableFiles()
     {
         QFETCH(RecordingOutputFormat, format);
         const auto child = QCoreApplication::applicationDirPath() + QStringLiteral("/capture_child");
-        QVERIFY2(QFileInfo(child).isExecutable(), qPrintable(child));
-        const auto killed = folder() + QStringLiteral("/Killed");
-        QProcess recorder;
-        recorder.start(child, {killed, RecordingOutputFormats::rawValue(format), QStringLiteral("macAudio")});
-        auto nextLine = [&recorder] {
+        const QStringList arguments{folder() + QStringLiteral("/Killed"), RecordingOutputFormats::rawValue(format),
+                                    QStringLiteral("macAudio")};
+        QProcess first, second;
+        first.start(child, arguments);
+        second.start(child, arguments);
+        auto nextLine = [](QProcess &recorder) {
             while (!recorder.canReadLine() && recorder.waitForReadyRead(10000)) {
             }
             return QString::fromUtf8(recorder.readLine()).trimmed();
         };
-        const auto first = nextLine();
-        QVERIFY2(first.startsWith(QStringLiteral("recording ")), qPrintable(first));
-        const auto url = first.mid(10);
+        const QStringList urls{nextLine(first).mid(10), nextLine(second).mid(10)};
         QElapsedTimer elapsed;
         elapsed.start();
-        while (!nextLine().startsWith(QStringLiteral("buffers 125"))) // about 2.5 s
-            QVERIFY(recorder.state() == QProcess::Running);
-        ::kill(pid_t(recorder.processId()), SIGKILL);
+        QVERIFY2(urls[0] != urls[1] && QFile::exists(urls[0]) && QFile::exists(urls[1]), qPrintable(urls.join(u' ')));
+        while (!nextLine(first).startsWith(QStringLiteral("buffers 125"))) // about 2.5 s
+            QVERIFY(first.state() == QProcess::Running);
+        for (auto *recorder : {&first, &second})
+            ::kill(pid_t(recorder->processId()), SIGKILL);
         const double seconds = double(elapsed.elapsed()) / 1000;
-        recorder.waitForFinished();
-
-        const auto signal = analyse(url, 0.1, 0.95);
-        QCOMPARE(signal.decoded, signal.length);
-        const double length = double(signal.length) / 48000;
-        QVERIFY2(length > seconds - 1.3 && length < seconds + 0.1,
-                 qPrintable(QStringLiteral("%1 s kept of %2 s").arg(length).arg(seconds)));
-        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.05f, qPrintable(QString::number(signal.peak)));
-        QVERIFY2(std::abs(signal.frequency - speakerTone) < 4, qPrintable(QString::number(signal.frequency)));
+        for (auto *recorder : {&first, &second})
+            recorder->waitForFinished();
+        for (const auto &url : urls)
+            verifyTone(url, seconds, 1.3, 440);
     }
 
     void vanishingServerKeepsThePartialTake_data()
@@ -244,7 +142,6 @@ private slots:
         PrivateDaemon daemon;
         QVERIFY(daemon.start({QStringLiteral("load-module module-null-sink sink_name=out rate=48000"),
                               QStringLiteral("set-default-sink out")}));
-        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(daemon.server()), 10000);
         PulseSoundServer server(daemon.server());
         SystemClock clock;
         AudioCaptureService service(server, clock);
@@ -254,41 +151,41 @@ private slots:
         QVERIFY(captureBuffers(service, 50));
         daemon.kill();
         QVERIFY(interrupted.wait(10000));
-        QCOMPARE(interrupted.first().first().toString(), url);
-        QCOMPARE(service.state(),
-                 CaptureState::failed(QStringLiteral("The audio source stopped during the recording.")));
-        QVERIFY(!service.activeURL());
+        const auto message = QStringLiteral("The audio source stopped during the recording.");
+        QCOMPARE(interrupted.first(), QVariantList({url, message}));
+        QCOMPARE(service.state(), CaptureState::failed(message));
         const auto signal = analyse(url);
         QCOMPARE(signal.decoded, signal.length);
         QVERIFY2(signal.length > 48000 * 0.8, qPrintable(QString::number(signal.length)));
-
-        // With the server gone, the next start fails cleanly.
         QCOMPARE(failureOf(service.startRecording(folder(), settingsFor(format), RecordingInputSource::macAudio)),
                  QStringLiteral("The sound server could not be reached."));
-        QVERIFY(service.state().is(CaptureState::Kind::failed));
     }
 
+    void serverWithoutDevicesOrSocketFailsTheStart_data()
+    {
+        QTest::addColumn<bool>("socket");
+        QTest::addColumn<RecordingInputSource>("source");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no sink") << true << RecordingInputSource::macAudio
+                                 << QStringLiteral("No audio output was available for system audio capture.");
+        QTest::newRow("no source") << true << RecordingInputSource::microphone
+                                   << QStringLiteral("No microphone input was available.");
+        QTest::newRow("no socket") << false << RecordingInputSource::macAudio
+                                   << QStringLiteral("The sound server could not be reached.");
+    }
     void serverWithoutDevicesOrSocketFailsTheStart()
     {
+        QFETCH(bool, socket);
+        QFETCH(RecordingInputSource, source);
+        QFETCH(QString, message);
         PrivateDaemon daemon;
         QVERIFY(daemon.start({}));
-        QTRY_VERIFY_WITH_TIMEOUT(serverAnswers(daemon.server()), 10000);
+        PulseSoundServer server(socket ? daemon.server() : "unix:" + m_dir.filePath("nothing").toUtf8());
+        SystemClock clock;
+        AudioCaptureService service(server, clock);
         const auto empty = folder() + QStringLiteral("/Empty");
-        auto failure = [&](const QByteArray &address, RecordingInputSource source) {
-            PulseSoundServer server(address);
-            SystemClock clock;
-            AudioCaptureService service(server, clock);
-            const auto message =
-                failureOf(service.startRecording(empty, settingsFor(RecordingOutputFormat::aacM4A), source));
-            return service.state() == CaptureState::failed(message) ? message : QStringLiteral("state not failed");
-        };
-        QCOMPARE(failure(daemon.server(), RecordingInputSource::macAudio),
-                 QStringLiteral("No audio output was available for system audio capture."));
-        QCOMPARE(failure(daemon.server(), RecordingInputSource::microphone),
-                 QStringLiteral("No microphone input was available."));
-        QCOMPARE(failure("unix:" + m_dir.filePath(QStringLiteral("no-such-socket")).toUtf8(),
-                         RecordingInputSource::macAudio),
-                 QStringLiteral("The sound server could not be reached."));
+        QCOMPARE(failureOf(service.startRecording(empty, settingsFor(RecordingOutputFormat::aacM4A), source)), message);
+        QCOMPARE(service.state(), CaptureState::failed(message));
         QCOMPARE(QDir(empty).entryList(QDir::Files), QStringList());
     }
 };
