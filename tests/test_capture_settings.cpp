@@ -1,4 +1,4 @@
-// Capture state and output settings: what parses, what each format writes, what compares equal.
+// Capture state and output settings: what parses and what compares equal.
 
 #include "capture/CaptureState.h"
 #include "capture/RecordingEncodingSettings.h"
@@ -17,19 +17,6 @@ private slots:
             QCOMPARE(AudioBitRates::fromRawValue(raw), std::nullopt);
         for (const auto format : RecordingOutputFormats::all)
             QCOMPARE(RecordingOutputFormats::fromRawValue(RecordingOutputFormats::rawValue(format)), format);
-    }
-
-    void mp3IsCapturedAsLittleEndianWaveAndAiffAsBigEndian()
-    {
-        QStringList written;
-        for (const auto format : RecordingOutputFormats::all) {
-            const RecordingEncodingSettings settings{format, AudioBitRate::kbps320, 48000, 2};
-            written << QStringLiteral("%1 %2 %3")
-                           .arg(settings.pathExtension())
-                           .arg(int(settings.fileType()))
-                           .arg(settings.isBigEndianPCM() ? "BE" : "LE");
-        }
-        QCOMPARE(written, QStringList({"m4a 0 LE", "wav 1 LE", "wav 1 LE", "aiff 2 BE"}));
     }
 
     void valuesCompareByPayload()

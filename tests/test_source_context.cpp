@@ -46,18 +46,16 @@ private slots:
     void streamPropertiesBecomeTheContext()
     {
         m_server.streams = {playing(7, "Radio", 4242)};
-        auto context = *m_service.bestCandidate(std::nullopt, std::nullopt);
-        QCOMPARE(QStringList({*context.appName, *context.bundleIdentifier, *context.windowTitle}),
-                 QStringList({"Radio", "org.example.Radio", "Radio track"}));
-        QVERIFY(!context.urlString);
-        QCOMPARE(context.capturedAt, m_clock.now());
+        const auto full = *m_service.bestCandidate(std::nullopt, std::nullopt);
         // Missing properties fall back to the process binary.
-        m_server.streams[0].appName.reset();
-        m_server.streams[0].applicationId.reset();
-        m_server.streams[0].mediaName.reset();
-        context = *m_service.bestCandidate(std::nullopt, std::nullopt);
-        QCOMPARE(QStringList({*context.appName, *context.bundleIdentifier}), QStringList({"radio", "radio"}));
-        QVERIFY(!context.windowTitle);
+        m_server.streams[0] = {7, false, true, std::nullopt, std::nullopt, "radio", std::nullopt, std::nullopt};
+        const auto bare = *m_service.bestCandidate(std::nullopt, std::nullopt);
+        for (const auto &context : {full, bare})
+            QCOMPARE(context.capturedAt, m_clock.now());
+        QCOMPARE(QList({full.appName, full.bundleIdentifier, full.windowTitle, full.urlString, bare.appName,
+                        bare.bundleIdentifier, bare.windowTitle}),
+                 QList<std::optional<QString>>(
+                     {"Radio", "org.example.Radio", "Radio track", std::nullopt, "radio", "radio", std::nullopt}));
     }
 
     void choosesAmongTheRunningStreamsOfTheDefaultSink_data()
@@ -104,12 +102,11 @@ private slots:
         m_server.streams.clear();
         const auto front = application(55, "Player", "org.example.Player");
         const auto context = *m_service.bestCandidate(front, std::nullopt);
-        QCOMPARE(QStringList({*context.appName, *context.bundleIdentifier}),
-                 QStringList({"Player", "org.example.Player"}));
-        QVERIFY(!context.windowTitle);
-        QCOMPARE(bestApp(application(55, std::nullopt, "org.example.Player")), QStringLiteral("<none>"));
-        QCOMPARE(bestApp(front, QStringLiteral("org.example.Player")), QStringLiteral("<none>"));
-        QCOMPARE(bestApp(), QStringLiteral("<none>"));
+        QCOMPARE(QList({context.appName, context.bundleIdentifier, context.windowTitle}),
+                 QList<std::optional<QString>>({"Player", "org.example.Player", std::nullopt}));
+        QCOMPARE(QStringList({bestApp(application(55, std::nullopt, "org.example.Player")),
+                              bestApp(front, "org.example.Player"), bestApp()}),
+                 QStringList({"<none>", "<none>", "<none>"}));
     }
 
     void readsTheRealServerFromPoolThreads()
