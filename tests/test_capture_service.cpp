@@ -125,6 +125,19 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("elsewhere"))));
     }
 
+    void finishingNeverReplacesAFileThatTookTheName()
+    {
+        const auto url = finish(starting(Format::aacM4A));
+        m_server.feedSine(1.2);
+        QTRY_VERIFY(QFileInfo(url).size() > 20000); // a fragment reached the file
+        QVERIFY(QFile::rename(url, url + ".moved") && QFile::copy(url + ".moved", url));
+        QFile other(url);
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        const auto before = other.readAll();
+        QCOMPARE(finish(m_service->stopRecording()), url);
+        QVERIFY(other.seek(0) && other.readAll() == before && QFile(url).size() == before.size());
+    }
+
     void commandsAreRefusedOutOfTurn()
     {
         QCOMPARE(failureOf(m_service->stopRecording()), inactive);

@@ -83,7 +83,7 @@ bool remux(const QString &source, const QString &target)
 
 bool sameFile(const struct stat &a, const struct stat &b)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return a.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 /// Swaps the names of \a a and \a b in one step.
@@ -104,6 +104,7 @@ AacCaptureWriter::AacCaptureWriter(const QString &path, int sampleRate, int chan
             throw AudioCaptureError::writeFailed(error.systemError());
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
     }
+    ::stat(QFile::encodeName(path).constData(), &m_identity);
 }
 
 AacCaptureWriter::~AacCaptureWriter() = default;
@@ -141,7 +142,7 @@ void AacCaptureWriter::finish()
     }
     m_encoder.reset();
     // A take that cannot be rewritten stays fragmented, which plays as well.
-    defragment(m_path, UniqueFileNamer::workFolder(QFileInfo(m_path).absolutePath()));
+    defragment();
 }
 
 void AacCaptureWriter::keepPlayable()
@@ -162,30 +163,32 @@ void AacCaptureWriter::cancel()
     QFile::remove(m_path);
 }
 
-bool AacCaptureWriter::defragment(const QString &path, const QString &workFolder)
+bool AacCaptureWriter::defragment()
 {
-    const auto target = QFile::encodeName(path);
-    struct stat original {};
-    if (::stat(target.constData(), &original) != 0 || !QDir().mkpath(workFolder))
+    const auto target = QFile::encodeName(m_path);
+    const auto workFolder = UniqueFileNamer::workFolder(QFileInfo(m_path).absolutePath());
+    struct stat now {};
+    // Only our own take is rewritten: a file that took its name meanwhile stays as it is.
+    if (::stat(target.constData(), &now) != 0 || !sameFile(now, m_identity) || !QDir().mkpath(workFolder))
         return false;
     QString temporary;
     try {
         temporary =
-            UniqueFileNamer::reserveUniqueURL(workFolder, UniqueFileNamer::baseName(path), QStringLiteral("m4a"));
+            UniqueFileNamer::reserveUniqueURL(workFolder, UniqueFileNamer::baseName(m_path), QStringLiteral("m4a"));
     } catch (const std::exception &) {
         return false;
     }
     const auto swapped = QFile::encodeName(temporary);
-    if (!remux(path, temporary) || !exchange(swapped, target)) {
+    if (!remux(m_path, temporary) || !exchange(swapped, target)) {
         QFile::remove(temporary);
         return false;
     }
     struct stat replaced {};
-    if (::stat(swapped.constData(), &replaced) == 0 && sameFile(replaced, original)) {
+    if (::stat(swapped.constData(), &replaced) == 0 && sameFile(replaced, m_identity)) {
         QFile::remove(temporary);
         return true;
     }
-    // Another file had taken the name meanwhile: it gets its name back, our copy goes.
+    // Another file took the name during the rewrite: it gets its name back, our copy goes.
     if (exchange(swapped, target))
         QFile::remove(temporary);
     return false;

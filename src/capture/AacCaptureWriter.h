@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 class AacM4aEncoder;
 
 /// AAC in M4A. While the take runs the file is fragmented MP4 (checkpoint() closes a
@@ -20,12 +22,11 @@ public:
     void finish() override;
     void cancel() override;
 
-    /// Rewrites the fragmented MP4 at \a path as a regular one (stream copy into a file
-    /// reserved in \a workFolder, then an atomic exchange that only ever replaces the file
-    /// that was at \a path when it began). False leaves \a path as it was.
-    static bool defragment(const QString &path, const QString &workFolder);
-
 private:
+    /// Rewrites the finished fragmented MP4 as a regular one: a stream copy into a file
+    /// reserved in the work folder, then an atomic exchange of the two names that only ever
+    /// replaces our own file. False leaves the file as it was.
+    bool defragment();
     /// Runs \a step; a failure marks the file failed and throws AudioCaptureError.
     template <typename Step>
     void guarded(Step step);
@@ -36,4 +37,5 @@ private:
     std::unique_ptr<AacM4aEncoder> m_encoder;
     std::int64_t m_completeSize = 0; ///< the file is playable up to here
     bool m_failed = false;
+    struct stat m_identity {}; ///< the file we opened, told apart from one that takes its name
 };
