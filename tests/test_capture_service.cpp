@@ -24,23 +24,20 @@ const QString busy = QStringLiteral("A recording is already running.");
 const QString inactive = QStringLiteral("No recording is active.");
 
 /// Its writes wait at \a gate (for 10 s at most, so a failed check never hangs) and then fail.
-class StuckWriter final : public CaptureFileWriter {
-public:
-    StuckWriter(QSemaphore &gate, std::atomic<int> &writes) : m_gate(gate), m_writes(writes) {}
+struct StuckWriter final : CaptureFileWriter {
+    StuckWriter(QSemaphore &gate, std::atomic<int> &writes) : gate(gate), writes(writes) {}
     void write(const float *, std::int64_t) override
     {
-        ++m_writes;
-        if (m_gate.tryAcquire(1, 10000))
-            m_gate.release();
+        ++writes;
+        if (gate.tryAcquire(1, 10000))
+            gate.release();
         throw AudioCaptureError::writeFailed(ENOSPC);
     }
     void checkpoint() override {}
     void finish() override {}
     void cancel() override {}
-
-private:
-    QSemaphore &m_gate;
-    std::atomic<int> &m_writes;
+    QSemaphore &gate;
+    std::atomic<int> &writes;
 };
 } // namespace
 
@@ -65,12 +62,6 @@ class TestCaptureService : public QObject {
     {
         return QDir(folder()).entryList(QDir::Files) + QDir(folder() + "/.vespertone/tmp").entryList(QDir::Files);
     }
-    static void formats()
-    {
-        QTest::addColumn<Format>("format");
-        for (const auto format : RecordingOutputFormats::all)
-            QTest::newRow(qPrintable(RecordingOutputFormats::rawValue(format))) << format;
-    }
 
 private slots:
     void init()
@@ -88,7 +79,12 @@ private slots:
                                   1000); // an ended thread takes a moment to go
     }
 
-    void takeIsWrittenInTheChosenFormat_data() { formats(); }
+    void takeIsWrittenInTheChosenFormat_data()
+    {
+        QTest::addColumn<Format>("format");
+        for (const auto format : RecordingOutputFormats::all)
+            QTest::newRow(qPrintable(RecordingOutputFormats::rawValue(format))) << format;
+    }
     void takeIsWrittenInTheChosenFormat()
     {
         QFETCH(Format, format);
@@ -266,7 +262,7 @@ private slots:
             QCOMPARE(analyse(url, 0, 1).decoded, qint64(48000));
     }
 
-    void livePeaksKeepTheLatest900()
+    void livePeaksKeepTheLatest900ScannedAtMost2048SamplesEach()
     {
         finish(starting());
         for (int i = 1; i <= 901; ++i)
@@ -278,16 +274,12 @@ private slots:
         QCOMPARE(m_service->livePeaks().size(), std::size_t(900));
         finish(starting());
         QVERIFY(m_service->livePeaks().empty());
-    }
-
-    void peakLevelScansAtMost2048Samples()
-    {
         auto samples = std::vector(4096, 0.1f), short1000 = std::vector(1000, 0.0f);
         samples[1] = 0.9f;      // stride 2 skips it
         short1000[999] = -1.5f; // stride 1 reaches it; clamped
-        QCOMPARE(AudioCaptureService::peakLevel(samples), 0.1f);
-        QCOMPARE(AudioCaptureService::peakLevel(short1000), 1.0f);
-        QVERIFY(!AudioCaptureService::peakLevel({}));
+        QCOMPARE(QList({AudioCaptureService::peakLevel(samples), AudioCaptureService::peakLevel(short1000),
+                        AudioCaptureService::peakLevel({})}),
+                 QList<std::optional<float>>({0.1f, 1.0f, std::nullopt}));
     }
 
     void writerQueueNeverBlocksAndReportsAFailureOnce()
