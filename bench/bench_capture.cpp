@@ -6,6 +6,7 @@
 #include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
 #include "media/AudioFileReader.h"
+#include "media/FFmpegLogging.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 
@@ -123,6 +124,7 @@ void measure(RecordingOutputFormat format, double minutes, const QString &folder
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    configureFFmpegLogging();
     double minutes = 1;
     bool perThread = false;
     QStringList formats{"aacM4A", "wavPCM", "aiffPCM", "mp3LAME"};

@@ -5,6 +5,7 @@
 
 #include "base/AppError.h"
 #include "capture/AudioCaptureService.h"
+#include "media/FFmpegLogging.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 
@@ -30,6 +31,7 @@ QCoro::Task<> record(AudioCaptureService &service, QString folder, RecordingEnco
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    configureFFmpegLogging();
     const auto arguments = app.arguments();
     const auto format = arguments.size() == 4 ? RecordingOutputFormats::fromRawValue(arguments[2]) : std::nullopt;
     const auto source = arguments.size() == 4 ? RecordingInputSources::fromRawValue(arguments[3]) : std::nullopt;

@@ -47,6 +47,13 @@ public:
         xcb_flush(m_connection.get());
     }
 
+    /// Returns once the server has handled every request sent so far.
+    void sync()
+    {
+        auto *c = m_connection.get();
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+
 private:
     xcb_atom_t atom(const char *name)
     {
@@ -75,7 +82,8 @@ private slots:
         if (QStandardPaths::findExecutable("Xvfb").isEmpty())
             QSKIP("Xvfb is not installed");
         // Xvfb writes its display number to standard output once it accepts clients.
-        m_server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "64x64x24"});
+        // -noreset: a server that resets when its last client leaves refuses the next test's.
+        m_server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "64x64x24"});
         QVERIFY(m_server.waitForStarted());
         QByteArray number;
         while (!number.contains('\n')) {
@@ -122,6 +130,20 @@ private slots:
         QCOMPARE(application.processIdentifier.value_or(0), 5151);
         QCOMPARE(application.localizedName.value_or(QString()), QStringLiteral("Player"));
         QVERIFY(!application.bundleIdentifier);
+    }
+
+    void activationReadDuringARoundTripIsReported()
+    {
+        XcbForegroundApplicationMonitor monitor(m_display);
+        Desktop desktop(m_display);
+        QSignalSpy activated(&monitor, &ForegroundApplicationMonitor::applicationActivated);
+        desktop.activate(desktop.window(6161, QByteArray("late\0Late\0", 10), "Late"));
+        desktop.sync();
+        // Its round trips read the activation off the socket into libxcb's queue, where no
+        // socket notifier announces it.
+        QCOMPARE(monitor.activeApplication().value_or(RunningApplication{}).processIdentifier.value_or(0), 6161);
+        QVERIFY(activated.wait(2000));
+        QCOMPARE(activated.first().first().value<RunningApplication>().processIdentifier.value_or(0), 6161);
     }
 };
 

@@ -304,9 +304,10 @@ private slots:
         rig.store->setRecordingFormat(RecordingOutputFormat::wavPCM);
         rig.server.holdOpen = true;
         auto starting = rig.store->startRecording(RecordingInputSource::microphone);
-        rig.store.reset();
+        // The open in flight is let go as the store goes; teardown waits for it.
         rig.server.holdOpen = false;
         rig.server.openGate.release();
+        rig.store.reset();
         QCOMPARE(failureOf(std::move(starting)), QString());
 
         rig.open();

@@ -1,61 +1,29 @@
 // The source context of a system-audio take: which application plays on the default output,
-// with a scripted stream list and against the test PulseAudio daemon.
+// with a scripted stream list and against the test PulseAudio daemon, also from pool threads.
 
 #include "import/SourceContextService.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SoundServerError.h"
-#include "support/AudioFixtures.h"
 #include "support/FakeClock.h"
+#include "support/FakeSoundServer.h"
+#include "support/PulseTestServer.h"
+#include "support/SignalAnalysis.h"
 
-#include <QProcess>
+#include <QLocalServer>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
-
-/// A sound server that lists the streams a test sets.
-class ListedStreams final : public SoundServer {
-public:
-    std::vector<PlaybackStream> streams;
-    bool reachable = true;
-
-    std::unique_ptr<CaptureSource> openCapture(CaptureDevice, int, int, CaptureSource::Handlers) override
-    {
-        throw SoundServerError(SoundServerError::Code::unreachable);
-    }
-    std::vector<PlaybackStream> playbackStreams() override
-    {
-        if (!reachable)
-            throw SoundServerError(SoundServerError::Code::unreachable);
-        return streams;
-    }
-};
-
 PlaybackStream playing(quint32 index, const QString &name, std::optional<qint64> processId = std::nullopt)
 {
-    PlaybackStream stream;
-    stream.index = index;
-    stream.onDefaultSink = true;
-    stream.appName = name;
-    stream.applicationId = QStringLiteral("org.example.") + name;
-    stream.processBinary = name.toLower();
-    stream.processId = processId;
-    stream.mediaName = name + QStringLiteral(" track");
-    return stream;
+    return {index, false, true, name, "org.example." + name, name.toLower(), processId, name + " track"};
 }
-
 RunningApplication application(std::optional<qint64> pid, std::optional<QString> name,
                                std::optional<QString> bundle = std::nullopt)
 {
     return {pid, std::move(name), std::move(bundle)};
 }
-
-std::optional<QString> text(const char *value)
-{
-    return QString::fromUtf8(value);
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(RunningApplication)
@@ -63,148 +31,138 @@ Q_DECLARE_METATYPE(RunningApplication)
 class TestSourceContext : public QObject {
     Q_OBJECT
 
-private:
-    ListedStreams m_server;
+    FakeSoundServer m_server;
     FakeClock m_clock;
     SourceContextService m_service{m_server, m_clock};
 
-    [[nodiscard]] std::optional<QString> bestApp(const std::optional<RunningApplication> &front = std::nullopt,
-                                                 const std::optional<QString> &ignoring = std::nullopt) const
+    [[nodiscard]] QString bestApp(const std::optional<RunningApplication> &front = std::nullopt,
+                                  const std::optional<QString> &ignoring = std::nullopt) const
     {
         const auto context = m_service.bestCandidate(front, ignoring);
-        return context ? context->appName : std::optional<QString>(QStringLiteral("<none>"));
+        return context ? context->appName.value_or("<unnamed>") : QStringLiteral("<none>");
     }
 
 private slots:
-    void init()
-    {
-        m_server.streams.clear();
-        m_server.reachable = true;
-    }
-
     void streamPropertiesBecomeTheContext()
     {
-        m_server.streams = {playing(7, QStringLiteral("Radio"), 4242)};
-        auto context = m_service.bestCandidate(std::nullopt, std::nullopt);
-        QVERIFY(context);
-        QCOMPARE(context->appName, text("Radio"));
-        QCOMPARE(context->bundleIdentifier, text("org.example.Radio"));
-        QCOMPARE(context->windowTitle, text("Radio track"));
-        QVERIFY(!context->urlString);
-        QCOMPARE(context->capturedAt, m_clock.now());
-
+        m_server.streams = {playing(7, "Radio", 4242)};
+        const auto full = *m_service.bestCandidate(std::nullopt, std::nullopt);
         // Missing properties fall back to the process binary.
-        m_server.streams[0].appName.reset();
-        m_server.streams[0].applicationId.reset();
-        m_server.streams[0].mediaName.reset();
-        context = m_service.bestCandidate(std::nullopt, std::nullopt);
-        QVERIFY(context);
-        QCOMPARE(context->appName, text("radio"));
-        QCOMPARE(context->bundleIdentifier, text("radio"));
-        QVERIFY(!context->windowTitle);
+        m_server.streams[0] = {7, false, true, std::nullopt, std::nullopt, "radio", std::nullopt, std::nullopt};
+        const auto bare = *m_service.bestCandidate(std::nullopt, std::nullopt);
+        for (const auto &context : {full, bare})
+            QCOMPARE(context.capturedAt, m_clock.now());
+        QCOMPARE(QList({full.appName, full.bundleIdentifier, full.windowTitle, full.urlString, bare.appName,
+                        bare.bundleIdentifier, bare.windowTitle}),
+                 QList<std::optional<QString>>(
+                     {"Radio", "org.example.Radio", "Radio track", std::nullopt, "radio", "radio", std::nullopt}));
     }
 
-    void onlyRunningStreamsOnTheDefaultSinkCount()
+    void choosesAmongTheRunningStreamsOfTheDefaultSink_data()
     {
-        auto corked = playing(9, QStringLiteral("Paused"));
-        corked.corked = true;
-        auto elsewhere = playing(8, QStringLiteral("Headset"));
+        QTest::addColumn<std::optional<RunningApplication>>("front");
+        QTest::addColumn<std::optional<QString>>("ignoring");
+        QTest::addColumn<QString>("expected");
+        const std::optional<QString> none, own("org.example.Vespertone");
+        QTest::newRow("newest") << std::optional<RunningApplication>() << none << "New";
+        QTest::newRow("front by process") << std::optional(application(100, std::nullopt)) << none << "Old";
+        QTest::newRow("front by name, any case") << std::optional(application(std::nullopt, "old")) << none << "Old";
+        QTest::newRow("front by identifier")
+            << std::optional(application(std::nullopt, std::nullopt, "org.example.Old")) << none << "Old";
+        QTest::newRow("front not playing") << std::optional(application(300, "Editor")) << none << "New";
+        QTest::newRow("front paused") << std::optional(application(std::nullopt, "Paused")) << none << "New";
+        QTest::newRow("front elsewhere") << std::optional(application(std::nullopt, "Headset")) << none << "New";
+        QTest::newRow("ignored even in front")
+            << std::optional(application(std::nullopt, "Vespertone")) << own << "New";
+    }
+    void choosesAmongTheRunningStreamsOfTheDefaultSink()
+    {
+        QFETCH(std::optional<RunningApplication>, front);
+        QFETCH(std::optional<QString>, ignoring);
+        QFETCH(QString, expected);
+        auto paused = playing(20, "Paused"), elsewhere = playing(21, "Headset"), anonymous = playing(22, "Anon");
+        paused.corked = true;
         elsewhere.onDefaultSink = false;
-        auto anonymous = playing(7, QStringLiteral("Anonymous"));
         anonymous.appName.reset();
         anonymous.processBinary.reset();
-        m_server.streams = {playing(1, QStringLiteral("Radio")), corked, elsewhere, anonymous};
-        QCOMPARE(bestApp(), text("Radio"));
-        m_server.streams = {corked, elsewhere, anonymous};
-        QCOMPARE(bestApp(), text("<none>"));
-    }
-
-    void frontApplicationWinsAmongSeveral_data()
-    {
-        QTest::addColumn<RunningApplication>("front");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("by process") << application(100, std::nullopt) << QStringLiteral("Old");
-        QTest::newRow("by name, any case") << application(std::nullopt, QStringLiteral("old")) << QStringLiteral("Old");
-        QTest::newRow("by identifier") << application(std::nullopt, std::nullopt, QStringLiteral("org.example.Old"))
-                                       << QStringLiteral("Old");
-        QTest::newRow("not playing: newest") << application(300, QStringLiteral("Editor")) << QStringLiteral("New");
-    }
-    void frontApplicationWinsAmongSeveral()
-    {
-        QFETCH(RunningApplication, front);
-        QFETCH(QString, expected);
-        m_server.streams = {playing(3, QStringLiteral("Old"), 100), playing(12, QStringLiteral("New"), 200),
-                            playing(5, QStringLiteral("Middle"), 150)};
-        QCOMPARE(bestApp(front), std::optional(expected));
-        QCOMPARE(bestApp(), text("New"));
-    }
-
-    void ignoredApplicationNeverCounts()
-    {
-        m_server.streams = {playing(3, QStringLiteral("Radio")), playing(4, QStringLiteral("Vespertone"))};
-        const auto own = text("org.example.Vespertone");
-        QCOMPARE(bestApp(std::nullopt, own), text("Radio"));
-        QCOMPARE(bestApp(application(std::nullopt, QStringLiteral("Vespertone")), own), text("Radio"));
-        m_server.streams = {playing(4, QStringLiteral("Vespertone"))};
-        QCOMPARE(bestApp(application(1, QStringLiteral("Vespertone"), own), own), text("<none>"));
+        m_server.streams = {playing(3, "Old", 100),
+                            playing(12, "New", 200),
+                            playing(5, "Middle", 150),
+                            playing(19, "Vespertone"),
+                            paused,
+                            elsewhere,
+                            anonymous};
+        if (!ignoring)
+            m_server.streams.erase(m_server.streams.begin() + 3);
+        QCOMPARE(bestApp(front, ignoring), expected);
     }
 
     void withNothingPlayingTheFrontApplicationIsTheSource()
     {
-        const auto front = application(55, QStringLiteral("Player"), QStringLiteral("org.example.Player"));
-        const auto context = m_service.bestCandidate(front, std::nullopt);
-        QVERIFY(context);
-        QCOMPARE(context->appName, text("Player"));
-        QCOMPARE(context->bundleIdentifier, text("org.example.Player"));
-        QVERIFY(!context->windowTitle);
-        QCOMPARE(bestApp(application(55, std::nullopt, QStringLiteral("org.example.Player"))), text("<none>"));
-        m_server.reachable = false;
-        QCOMPARE(bestApp(front), text("Player"));
-        QCOMPARE(bestApp(), text("<none>"));
+        m_server.streams.clear();
+        const auto front = application(55, "Player", "org.example.Player");
+        const auto context = *m_service.bestCandidate(front, std::nullopt);
+        QCOMPARE(QList({context.appName, context.bundleIdentifier, context.windowTitle}),
+                 QList<std::optional<QString>>({"Player", "org.example.Player", std::nullopt}));
+        QCOMPARE(QStringList({bestApp(application(55, std::nullopt, "org.example.Player")),
+                              bestApp(front, "org.example.Player"), bestApp()}),
+                 QStringList({"<none>", "<none>", "<none>"}));
     }
 
-    void readsTheRealServersStreams()
+    void readsTheRealServerFromPoolThreads()
     {
-        try {
-            (void)PulseSoundServer().playbackStreams();
-        } catch (const std::exception &) {
-            QSKIP("No PulseAudio server answers (PULSE_SERVER, pactl info): run under scripts/with-test-services.sh");
-        }
-        if (QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
-            QSKIP("paplay (pulseaudio-utils) is not installed");
+        if (!serverAnswers() || QStandardPaths::findExecutable(QStringLiteral("paplay")).isEmpty())
+            QSKIP("needs scripts/with-test-services.sh and paplay");
         QTemporaryDir dir;
-        const auto tone = AudioFixtures::tone(dir.filePath(QStringLiteral("tone.wav")), 30, 440, 0.1);
-        auto play = [&](QProcess &player, const QString &name, const QString &title, const QString &sink) {
-            player.start(QStringLiteral("paplay"),
-                         {QStringLiteral("--client-name=") + name, QStringLiteral("--stream-name=") + title,
-                          QStringLiteral("--property=application.id=org.example.") + name,
-                          QStringLiteral("--device=") + sink, tone});
-            QVERIFY(player.waitForStarted());
+        TonePlayers players;
+        auto play = [&](const QString &name, const QString &title, const QString &sink) {
+            return players.play(
+                dir.path(), sink, 440, 0.1, 30,
+                {"--client-name=" + name, "--stream-name=" + title, "--property=application.id=org.example." + name});
         };
-        QProcess first, second, elsewhere;
         PulseSoundServer server;
         SourceContextService service(server, m_clock);
+        // As the store runs it: on the thread pool, several lookups at once.
         auto appNow = [&](const std::optional<RunningApplication> &front, const std::optional<QString> &ignoring) {
-            const auto context = service.bestCandidate(front, ignoring);
-            return context ? context->appName : std::nullopt;
+            QList<QFuture<std::optional<RecordingSourceContext>>> lookups;
+            for (int i = 0; i < 4; ++i)
+                lookups << QtConcurrent::run([&] { return service.bestCandidate(front, ignoring); });
+            QStringList apps;
+            for (auto &lookup : lookups)
+                apps << lookup.result().value_or(RecordingSourceContext{}).appName.value_or("<none>");
+            apps.removeDuplicates();
+            return apps.join(u'|');
         };
-        play(first, QStringLiteral("ToneApp"), QStringLiteral("Evening Raga"), QStringLiteral("@DEFAULT_SINK@"));
-        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt, std::nullopt), text("ToneApp"), 10000);
+        QVERIFY(play("ToneApp", "Evening Raga", "@DEFAULT_SINK@"));
+        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt, std::nullopt), QStringLiteral("ToneApp"), 10000);
         const auto context = *service.bestCandidate(std::nullopt, std::nullopt);
-        QCOMPARE(context.bundleIdentifier, text("org.example.ToneApp"));
-        QCOMPARE(context.windowTitle, text("Evening Raga"));
+        QCOMPARE(QStringList({*context.bundleIdentifier, *context.windowTitle}),
+                 QStringList({"org.example.ToneApp", "Evening Raga"}));
+        const auto tonePid = players.last().processId();
+        QVERIFY(play("MicApp", "Voice", "mic_feed"));
+        QVERIFY(play("OtherApp", "Morning", "@DEFAULT_SINK@"));
+        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt, std::nullopt), QStringLiteral("OtherApp"), 10000);
+        QCOMPARE(appNow(application(tonePid, std::nullopt), std::nullopt), QStringLiteral("ToneApp"));
+        QCOMPARE(appNow(application(std::nullopt, "MicApp"), std::nullopt), QStringLiteral("OtherApp"));
+        QCOMPARE(appNow(std::nullopt, "org.example.OtherApp"), QStringLiteral("ToneApp"));
+    }
 
-        play(elsewhere, QStringLiteral("MicApp"), QStringLiteral("Voice"), QStringLiteral("mic_feed"));
-        play(second, QStringLiteral("OtherApp"), QStringLiteral("Morning"), QStringLiteral("@DEFAULT_SINK@"));
-        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt, std::nullopt), text("OtherApp"), 10000);
-        QCOMPARE(appNow(application(first.processId(), std::nullopt), std::nullopt), text("ToneApp"));
-        // A stream on another sink is not what the take records.
-        QCOMPARE(appNow(application(std::nullopt, QStringLiteral("MicApp")), std::nullopt), text("OtherApp"));
-        QCOMPARE(appNow(std::nullopt, QStringLiteral("org.example.OtherApp")), text("ToneApp"));
-        for (auto *player : {&first, &second, &elsewhere}) {
-            player->kill();
-            player->waitForFinished();
-        }
+    void silentServerIsGivenUpOn()
+    {
+        // A socket that takes the connection and never answers.
+        QTemporaryDir dir;
+        QLocalServer silent;
+        QVERIFY(silent.listen(dir.filePath(QStringLiteral("silent"))));
+        PulseSoundServer server("unix:" + silent.fullServerName().toUtf8());
+        auto lookup = QtConcurrent::run([&] {
+            try {
+                (void)server.playbackStreams();
+            } catch (const SoundServerError &error) {
+                return error.code() == SoundServerError::Code::unreachable;
+            }
+            return false;
+        });
+        QVERIFY(lookup.result());
     }
 };
 

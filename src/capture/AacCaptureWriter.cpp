@@ -2,27 +2,19 @@
 
 #include "capture/AudioCaptureError.h"
 #include "library/UniqueFileNamer.h"
+#include "media/AacM4aEncoder.h"
+#include "media/FFmpegHandles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <filesystem>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-[[noreturn]] void setupFailed()
-{
-    throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
-}
-[[noreturn]] void notSaved()
-{
-    throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
-}
-
-/// A fragment per checkpoint; the first one also writes the header, which then knows the
-/// encoder delay and so keeps an edit list.
-constexpr const char *fragmentFlags = "+frag_custom+empty_moov+delay_moov+default_base_moof";
-
 FFmpeg::OutputFormat openM4A(const QString &path)
 {
     AVFormatContext *raw = nullptr;
@@ -88,144 +80,115 @@ bool remux(const QString &source, const QString &target)
     return avformat_write_header(output.get(), nullptr) >= 0 && copyPackets(input.get(), index, output.get())
         && av_write_trailer(output.get()) == 0 && avio_closep(&output->pb) == 0;
 }
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+/// Swaps the names of \a a and \a b in one step.
+bool exchange(const QByteArray &a, const QByteArray &b)
+{
+    return ::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE) == 0;
+}
 } // namespace
 
 AacCaptureWriter::AacCaptureWriter(const QString &path, int sampleRate, int channelCount, int bitRate) : m_path(path)
 {
-    av_log_set_level(AV_LOG_QUIET);
-    openEncoder(sampleRate, channelCount, bitRate);
-    openOutput();
+    try {
+        m_encoder =
+            std::make_unique<AacM4aEncoder>(path, sampleRate, channelCount, bitRate, AacM4aEncoder::Layout::fragmented);
+    } catch (const AacM4aEncoder::Error &error) {
+        if (error.stage() == AacM4aEncoder::Error::Stage::setup && error.systemError())
+            throw AudioCaptureError::writeFailed(error.systemError());
+        throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
+    }
+    ::stat(QFile::encodeName(path).constData(), &m_identity);
 }
 
-void AacCaptureWriter::openEncoder(int sampleRate, int channelCount, int bitRate)
-{
-    const AVCodec *encoder = avcodec_find_encoder_by_name("aac");
-    if (!encoder)
-        setupFailed();
-    m_codec.reset(avcodec_alloc_context3(encoder));
-    if (!m_codec)
-        setupFailed();
-    m_codec->sample_rate = sampleRate;
-    av_channel_layout_default(&m_codec->ch_layout, channelCount);
-    m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    m_codec->bit_rate = bitRate;
-    m_codec->time_base = {1, sampleRate};
-    m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(m_codec.get(), encoder, nullptr) < 0)
-        setupFailed();
-    m_frame->format = AV_SAMPLE_FMT_FLTP;
-    m_frame->sample_rate = sampleRate;
-    m_frame->nb_samples = m_codec->frame_size;
-    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0
-        || av_frame_get_buffer(m_frame.get(), 0) < 0)
-        setupFailed();
-}
+AacCaptureWriter::~AacCaptureWriter() = default;
 
-void AacCaptureWriter::openOutput()
+template <typename Step>
+void AacCaptureWriter::guarded(Step step)
 {
-    m_output = openM4A(m_path);
-    if (!m_output)
-        setupFailed();
-    m_stream = avformat_new_stream(m_output.get(), nullptr);
-    if (!m_stream || avcodec_parameters_from_context(m_stream->codecpar, m_codec.get()) < 0)
-        setupFailed();
-    m_stream->time_base = m_codec->time_base;
-    AVDictionary *options = nullptr;
-    av_dict_set(&options, "movflags", fragmentFlags, 0);
-    const int written = avformat_write_header(m_output.get(), &options);
-    av_dict_free(&options);
-    if (written < 0) {
-        m_output.reset();
-        QFile::remove(m_path);
-        setupFailed();
+    try {
+        step();
+    } catch (const AacM4aEncoder::Error &error) {
+        m_failed = true;
+        throw AudioCaptureError::writeFailed(error.systemError());
     }
 }
 
 void AacCaptureWriter::write(const float *interleaved, std::int64_t frames)
 {
-    const int channels = m_codec->ch_layout.nb_channels;
-    const int frameSize = m_codec->frame_size;
-    m_pending.insert(m_pending.end(), interleaved, interleaved + frames * channels);
-    const auto whole = std::int64_t(m_pending.size()) / channels / frameSize;
-    for (std::int64_t i = 0; i < whole; ++i)
-        encodeFrame(m_pending.data() + i * frameSize * channels, frameSize);
-    m_pending.erase(m_pending.begin(), m_pending.begin() + whole * frameSize * channels);
-}
-
-void AacCaptureWriter::encodeFrame(const float *interleaved, int frames)
-{
-    const int channels = m_codec->ch_layout.nb_channels;
-    // The encoder may still hold the last frame's samples.
-    if (av_frame_make_writable(m_frame.get()) < 0)
-        notSaved();
-    m_frame->nb_samples = frames;
-    for (int c = 0; c < channels; ++c) {
-        auto *plane = reinterpret_cast<float *>(m_frame->extended_data[c]);
-        for (int i = 0; i < frames; ++i)
-            plane[i] = interleaved[i * channels + c];
-    }
-    m_frame->pts = m_nextPts;
-    m_nextPts += frames;
-    send(m_frame.get());
-}
-
-void AacCaptureWriter::send(const AVFrame *frame)
-{
-    if (avcodec_send_frame(m_codec.get(), frame) < 0)
-        notSaved();
-    int received;
-    while ((received = avcodec_receive_packet(m_codec.get(), m_packet.get())) == 0) {
-        av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
-        m_packet->stream_index = m_stream->index;
-        const int written = av_write_frame(m_output.get(), m_packet.get());
-        av_packet_unref(m_packet.get());
-        if (written < 0)
-            notSaved();
-    }
-    if (received != AVERROR(EAGAIN) && received != AVERROR_EOF)
-        notSaved();
+    guarded([&] { m_encoder->writeInterleaved(interleaved, frames); });
 }
 
 void AacCaptureWriter::checkpoint()
 {
-    // A null packet closes the fragment under way; the flush hands it to the file.
-    if (av_write_frame(m_output.get(), nullptr) < 0)
-        notSaved();
-    avio_flush(m_output->pb);
+    guarded([&] { m_completeSize = m_encoder->checkpoint(); });
 }
 
 void AacCaptureWriter::finish()
 {
-    const int channels = m_codec->ch_layout.nb_channels;
-    if (!m_pending.empty())
-        encodeFrame(m_pending.data(), int(m_pending.size()) / channels);
-    m_pending.clear();
-    send(nullptr);
-    if (av_write_trailer(m_output.get()) < 0 || avio_closep(&m_output->pb) < 0)
-        notSaved();
-    m_output.reset();
+    if (m_failed)
+        return keepPlayable();
+    try {
+        guarded([&] { m_encoder->finish(); });
+    } catch (...) {
+        keepPlayable();
+        throw;
+    }
+    m_encoder.reset();
     // A take that cannot be rewritten stays fragmented, which plays as well.
-    defragment(m_path, UniqueFileNamer::workFolder(QFileInfo(m_path).absolutePath()));
+    defragment();
+}
+
+void AacCaptureWriter::keepPlayable()
+{
+    if (!m_encoder)
+        return;
+    m_encoder->abandon();
+    m_encoder.reset();
+    // What follows the last complete fragment is a fragment cut off by the failure.
+    (void)::truncate(QFile::encodeName(m_path).constData(), off_t(m_completeSize));
 }
 
 void AacCaptureWriter::cancel()
 {
-    m_output.reset();
+    if (m_encoder)
+        m_encoder->abandon();
+    m_encoder.reset();
     QFile::remove(m_path);
 }
 
-bool AacCaptureWriter::defragment(const QString &path, const QString &workFolder)
+bool AacCaptureWriter::defragment()
 {
-    if (!QDir().mkpath(workFolder))
+    const auto target = QFile::encodeName(m_path);
+    const auto workFolder = UniqueFileNamer::workFolder(QFileInfo(m_path).absolutePath());
+    struct stat now {};
+    // Only our own take is rewritten: a file that took its name meanwhile stays as it is.
+    if (::stat(target.constData(), &now) != 0 || !sameFile(now, m_identity) || !QDir().mkpath(workFolder))
         return false;
-    const auto temporary =
-        UniqueFileNamer::uniqueURL(workFolder, UniqueFileNamer::baseName(path), QStringLiteral("m4a"));
-    std::error_code error;
-    if (remux(path, temporary))
-        std::filesystem::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData(), error);
-    else
-        error = std::make_error_code(std::errc::io_error);
-    if (error)
+    QString temporary;
+    try {
+        temporary =
+            UniqueFileNamer::reserveUniqueURL(workFolder, UniqueFileNamer::baseName(m_path), QStringLiteral("m4a"));
+    } catch (const std::exception &) {
+        return false;
+    }
+    const auto swapped = QFile::encodeName(temporary);
+    if (!remux(m_path, temporary) || !exchange(swapped, target)) {
         QFile::remove(temporary);
-    return !error;
+        return false;
+    }
+    struct stat replaced {};
+    if (::stat(swapped.constData(), &replaced) == 0 && sameFile(replaced, m_identity)) {
+        QFile::remove(temporary);
+        return true;
+    }
+    // Another file took the name during the rewrite: it gets its name back, our copy goes.
+    if (exchange(swapped, target))
+        QFile::remove(temporary);
+    return false;
 }

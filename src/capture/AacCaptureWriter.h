@@ -1,38 +1,41 @@
 #pragma once
 
 #include "capture/CaptureFileWriter.h"
-#include "media/FFmpegHandles.h"
 
-#include <vector>
+#include <memory>
 
-/// AAC in M4A through FFmpeg. While the take runs the file is fragmented MP4 (checkpoint()
-/// closes a fragment), so a killed take stays playable; finish() turns it into a regular M4A.
+#include <sys/stat.h>
+
+class AacM4aEncoder;
+
+/// AAC in M4A. While the take runs the file is fragmented MP4 (checkpoint() closes a
+/// fragment), so a killed take stays playable; finish() turns it into a regular M4A. After a
+/// failed write the file is cut back to its last complete fragment.
 class AacCaptureWriter final : public CaptureFileWriter {
 public:
-    /// Throws AudioCaptureError (writerSetupFailed) when the encoder or file cannot be set up.
+    /// Throws AudioCaptureError when the encoder or file cannot be set up.
     AacCaptureWriter(const QString &path, int sampleRate, int channelCount, int bitRate);
+    ~AacCaptureWriter() override;
 
     void write(const float *interleaved, std::int64_t frames) override;
     void checkpoint() override;
     void finish() override;
     void cancel() override;
 
-    /// Rewrites the fragmented MP4 at \a path as a regular one in place (stream copy, then an
-    /// atomic rename); the temporary file lives in \a workFolder. False leaves \a path as it was.
-    static bool defragment(const QString &path, const QString &workFolder);
-
 private:
-    void openEncoder(int sampleRate, int channelCount, int bitRate);
-    void openOutput();
-    void encodeFrame(const float *interleaved, int frames);
-    void send(const AVFrame *frame);
+    /// Rewrites the finished fragmented MP4 as a regular one: a stream copy into a file
+    /// reserved in the work folder, then an atomic exchange of the two names that only ever
+    /// replaces our own file. False leaves the file as it was.
+    bool defragment();
+    /// Runs \a step; a failure marks the file failed and throws AudioCaptureError.
+    template <typename Step>
+    void guarded(Step step);
+    /// Closes the file without more writes and cuts it back to its last complete fragment.
+    void keepPlayable();
 
     QString m_path;
-    FFmpeg::CodecContext m_codec;
-    FFmpeg::OutputFormat m_output;
-    AVStream *m_stream = nullptr;
-    FFmpeg::Frame m_frame = FFmpeg::makeFrame();
-    FFmpeg::Packet m_packet = FFmpeg::makePacket();
-    std::vector<float> m_pending; ///< interleaved frames short of one encoder frame
-    std::int64_t m_nextPts = 0;
+    std::unique_ptr<AacM4aEncoder> m_encoder;
+    std::int64_t m_completeSize = 0; ///< the file is playable up to here
+    bool m_failed = false;
+    struct stat m_identity {}; ///< the file we opened, told apart from one that takes its name
 };

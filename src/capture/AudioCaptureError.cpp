@@ -1,5 +1,8 @@
 #include "capture/AudioCaptureError.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 QString message(AudioCaptureError::Code code)
 {
@@ -30,4 +33,13 @@ AudioCaptureError::AudioCaptureError(Code code, const QString &text) : AppError(
 AudioCaptureError AudioCaptureError::writerFailed(const QString &message)
 {
     return AudioCaptureError(Code::writerFailed, message);
+}
+
+AudioCaptureError AudioCaptureError::writeFailed(int errnum)
+{
+    if (errnum == ENOSPC || errnum == EFBIG)
+        return writerFailed(QStringLiteral("The disk is full."));
+    if (errnum == 0)
+        return writerFailed(notSavedMessage());
+    return writerFailed(QString::fromLocal8Bit(std::strerror(errnum)) + u'.');
 }

@@ -22,6 +22,9 @@ public:
     explicit AudioCaptureError(Code code);
     /// writerFailed with \a message.
     [[nodiscard]] static AudioCaptureError writerFailed(const QString &message);
+    /// writerFailed for the system error \a errnum: "The disk is full." for ENOSPC and EFBIG,
+    /// else the system's own text; notSavedMessage() when \a errnum is 0.
+    [[nodiscard]] static AudioCaptureError writeFailed(int errnum);
 
     [[nodiscard]] Code code() const { return m_code; }
 

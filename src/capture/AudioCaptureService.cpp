@@ -10,11 +10,15 @@
 #include "platform/SoundServer.h"
 #include "platform/SoundServerError.h"
 
-#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
 
 namespace {
 using Kind = CaptureState::Kind;
@@ -32,6 +36,16 @@ AudioCaptureError translated(const SoundServerError &error, SoundServer::Capture
     return AudioCaptureError(output ? Code::noAudioOutputAvailable : Code::noMicrophoneAvailable);
 }
 
+/// Creates \a path with its parents; throws AppError naming the cause.
+void makeFolder(const QString &path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
+    if (error)
+        throw AppError(QStringLiteral("“%1” couldn’t be created: %2")
+                           .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(error.message().c_str())));
+}
+
 /// Opens the record stream that feeds \a writer; blocks until it runs.
 std::unique_ptr<CaptureSource> openSource(SoundServer &server, SoundServer::CaptureDevice device, int sampleRate,
                                           int channelCount, const std::shared_ptr<CaptureWriterQueue> &writer)
@@ -47,12 +61,46 @@ std::unique_ptr<CaptureSource> openSource(SoundServer &server, SoundServer::Capt
 }
 } // namespace
 
+/// Counts the service's jobs on the thread pool: begun on the GUI thread, ended by the job.
+struct AudioCaptureService::Jobs {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+
+    void begin()
+    {
+        const std::lock_guard lock(mutex);
+        ++running;
+    }
+    void end()
+    {
+        const std::lock_guard lock(mutex);
+        --running;
+        idle.notify_all();
+    }
+    void waitForAll()
+    {
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return running == 0; });
+    }
+    /// Ends the job when the work's scope ends, however it ends.
+    struct Scope {
+        Jobs &jobs;
+        ~Scope() { jobs.end(); }
+    };
+};
+
 AudioCaptureService::AudioCaptureService(SoundServer &server, Clock &clock, QObject *parent)
-    : QObject(parent), m_server(server), m_clock(clock)
+    : QObject(parent), m_server(server), m_clock(clock), m_jobs(std::make_shared<Jobs>())
 {}
 
 AudioCaptureService::~AudioCaptureService()
 {
+    // An open or finish in flight holds the source and the writer: let it end here, so no
+    // source outlives the service and the writer thread ends before any member goes.
+    m_jobs->waitForAll();
+    if (m_opening)
+        m_opening->reset();
     m_source.reset();
     if (!m_writer)
         return;
@@ -89,15 +137,23 @@ QCoro::Task<QString> AudioCaptureService::startRecording(QString folder, Recordi
         const auto device = source == RecordingInputSource::macAudio ? SoundServer::CaptureDevice::defaultSinkMonitor
                                                                      : SoundServer::CaptureDevice::defaultSource;
         // The source comes back through a slot, not as the task's value, which the finished
-        // future would keep a copy of. The lambda is named: GCC 12 destroys a temporary inside
-        // co_await twice.
+        // future would keep a copy of; the destructor ends a source nobody came back for.
         auto slot = std::make_shared<std::unique_ptr<CaptureSource>>();
-        auto open = [slot, server = &m_server, writer = m_writer, device, rate = int(settings.sampleRate),
-                     channels = settings.channelCount] { *slot = openSource(*server, device, rate, channels, writer); };
-        co_await BackgroundTask::run(std::move(open));
+        m_opening = slot;
+        m_jobs->begin();
+        auto open = [slot, jobs = m_jobs, server = &m_server, writer = m_writer, device,
+                     rate = int(settings.sampleRate), channels = settings.channelCount] {
+            const Jobs::Scope scope{*jobs};
+            *slot = openSource(*server, device, rate, channels, writer);
+        };
+        auto opening = BackgroundTask::run(std::move(open));
+        co_await std::move(opening);
         if (!self)
-            co_return url;
+            throw AudioCaptureError(AudioCaptureError::Code::captureInterrupted);
+        m_opening.reset();
         m_source = std::move(*slot);
+        if (m_writer->writerFailed())
+            throw AudioCaptureError::writerFailed(m_writer->failureMessage());
         if (m_writer->sourceFailed())
             throw AudioCaptureError(AudioCaptureError::Code::captureInterrupted);
         setState(CaptureState::recording(m_clock.now()));
@@ -120,12 +176,19 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
 {
     const auto directory =
         settings.format == RecordingOutputFormat::mp3LAME ? UniqueFileNamer::workFolder(folder) : folder;
-    if (!QDir().mkpath(folder) || !QDir().mkpath(directory))
-        throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
-    const auto url = UniqueFileNamer::uniqueURL(
+    makeFolder(folder);
+    makeFolder(directory);
+    // The name is ours from here on: another take, here or in another process, picks the next.
+    const auto url = UniqueFileNamer::reserveUniqueURL(
         directory, QStringLiteral("Vespertone ") + AppDateFormatters::fileStamp(m_clock.now()),
         settings.pathExtension());
-    auto file = CaptureFileWriter::create(url, settings.fileType(), settings.outputSettings());
+    std::unique_ptr<CaptureFileWriter> file;
+    try {
+        file = CaptureFileWriter::create(url, settings);
+    } catch (...) {
+        QFile::remove(url);
+        throw;
+    }
 
     const auto take = ++m_take;
     CaptureWriterQueue::Observer observer;
@@ -133,12 +196,22 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
         QMetaObject::invokeMethod(
             this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
     };
+    // These run on the writer thread, which ends before the service does (see the destructor).
     observer.sourceFailed = [this, take] {
         QMetaObject::invokeMethod(
-            this, [this, take] { finishInterruptedTake(take); }, Qt::QueuedConnection);
+            this,
+            [this, take] {
+                finishInterruptedTake(take, AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text());
+            },
+            Qt::QueuedConnection);
     };
-    m_writer = std::make_shared<CaptureWriterQueue>(
-        std::move(file), std::int64_t(settings.sampleRate) * writerBacklogSeconds, std::move(observer));
+    observer.writerFailed = [this, take](const QString &message) {
+        QMetaObject::invokeMethod(
+            this, [this, take, message] { finishInterruptedTake(take, message); }, Qt::QueuedConnection);
+    };
+    m_writer =
+        std::make_shared<CaptureWriterQueue>(std::move(file), std::int64_t(settings.sampleRate) * writerBacklogSeconds,
+                                             std::int64_t(settings.sampleRate), std::move(observer));
     m_outputURL = url;
     setActiveURL(url);
     return url;
@@ -147,6 +220,7 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
 void AudioCaptureService::cleanupAfterFailedStart()
 {
     ++m_take;
+    m_opening.reset();
     m_source.reset();
     setActiveURL(std::nullopt);
     if (m_writer) {
@@ -195,11 +269,14 @@ QCoro::Task<QString> AudioCaptureService::finishTake()
     std::exception_ptr error;
     try {
         // Closing the source waits for the audio still in transit: off the GUI thread.
-        auto finish = [writer, source = std::shared_ptr<CaptureSource>(std::move(m_source))]() mutable {
+        m_jobs->begin();
+        auto finish = [writer, jobs = m_jobs, source = std::shared_ptr<CaptureSource>(std::move(m_source))]() mutable {
+            const Jobs::Scope scope{*jobs};
             source.reset();
             writer->finish();
         };
-        co_await BackgroundTask::run(std::move(finish));
+        auto finishing = BackgroundTask::run(std::move(finish));
+        co_await std::move(finishing);
     } catch (...) {
         error = std::current_exception();
     }
@@ -213,24 +290,23 @@ QCoro::Task<QString> AudioCaptureService::finishTake()
     co_return url;
 }
 
-QCoro::Task<> AudioCaptureService::finishInterruptedTake(quint64 take)
+QCoro::Task<> AudioCaptureService::finishInterruptedTake(quint64 take, QString message)
 {
     if (take != m_take || !m_state.is(Kind::recording))
         co_return;
     setState(CaptureState::finishing());
+    const auto url = *m_outputURL;
     QPointer self(this);
-    std::optional<QString> url;
     try {
-        url = co_await finishTake();
+        co_await finishTake();
     } catch (const std::exception &) {
-        // The source's end is what the state reports; the file keeps what reached it.
+        // The writer kept what reached the file playable; message already says why it ended.
     }
     if (!self)
         co_return;
     setActiveURL(std::nullopt);
-    setState(CaptureState::failed(AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()));
-    if (url)
-        emit recordingInterrupted(*url, m_state.message());
+    setState(CaptureState::failed(message));
+    emit recordingInterrupted(url, message);
 }
 
 void AudioCaptureService::appendLivePeak(quint64 take, float level)

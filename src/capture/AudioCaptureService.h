@@ -29,7 +29,8 @@ public:
 
     /// \a server and \a clock outlive the service.
     AudioCaptureService(SoundServer &server, Clock &clock, QObject *parent = nullptr);
-    /// A take still open is finished, so its audio is kept.
+    /// Waits for a start or stop still in flight; a take still open is finished, so its audio
+    /// is kept. No writer or source callback runs afterwards.
     ~AudioCaptureService() override;
 
     [[nodiscard]] const CaptureState &state() const { return m_state; }
@@ -55,18 +56,21 @@ signals:
     void stateChanged();
     void activeURLChanged();
     void livePeaksChanged();
-    /// A take ended by itself; \a url is the finished file holding what was captured and
-    /// \a message says why it ended.
+    /// A take ended on its own: its source ended or its file could not be written. \a url is
+    /// the finished file holding what was kept, \a message the user-facing reason (the state
+    /// becomes failed(message) too, in no promised order).
     void recordingInterrupted(const QString &url, const QString &message);
 
 private:
     QString openTake(const QString &folder, const RecordingEncodingSettings &settings);
     QCoro::Task<QString> finishTake();
     void cleanupAfterFailedStart();
-    QCoro::Task<> finishInterruptedTake(quint64 take);
+    QCoro::Task<> finishInterruptedTake(quint64 take, QString message);
     void appendLivePeak(quint64 take, float level);
     void setState(const CaptureState &state);
     void setActiveURL(const std::optional<QString> &url);
+
+    struct Jobs;
 
     SoundServer &m_server;
     Clock &m_clock;
@@ -78,5 +82,8 @@ private:
     std::optional<QString> m_outputURL;
     std::shared_ptr<CaptureWriterQueue> m_writer;
     std::unique_ptr<CaptureSource> m_source;
+    /// Where the open job in flight puts its source; the destructor ends one nobody took.
+    std::shared_ptr<std::unique_ptr<CaptureSource>> m_opening;
+    std::shared_ptr<Jobs> m_jobs; ///< the start or stop work running on the thread pool
     qint64 m_lastDropped = 0;
 };

@@ -3,7 +3,6 @@
 #include "capture/RecordingEncodingSettings.h"
 
 #include <QString>
-#include <QVariantMap>
 #include <cstdint>
 #include <memory>
 
@@ -13,15 +12,16 @@ class CaptureFileWriter {
 public:
     virtual ~CaptureFileWriter() = default;
 
-    /// Creates \a path as \a fileType with the writer settings of RecordingEncodingSettings;
-    /// settings this program cannot write throw writerSetupFailed.
-    [[nodiscard]] static std::unique_ptr<CaptureFileWriter> create(const QString &path, CaptureFileType fileType,
-                                                                   const QVariantMap &outputSettings);
+    /// Writes \a path (an existing, empty file the take reserved) as \a settings say; settings
+    /// this program cannot write throw writerSetupFailed.
+    [[nodiscard]] static std::unique_ptr<CaptureFileWriter> create(const QString &path,
+                                                                   const RecordingEncodingSettings &settings);
 
     virtual void write(const float *interleaved, std::int64_t frames) = 0;
     /// Makes everything written so far readable even if the process dies next.
     virtual void checkpoint() = 0;
-    /// Completes the file.
+    /// Completes the file. After a failed write or checkpoint it keeps what was written
+    /// playable instead, and throws nothing more.
     virtual void finish() = 0;
     /// Closes and deletes the file.
     virtual void cancel() = 0;

@@ -1,18 +1,18 @@
 #include "capture/CaptureWriterQueue.h"
 
+#include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
 
 #include <chrono>
 
 namespace {
-constexpr auto checkpointInterval = std::chrono::seconds(1);
 constexpr auto idleWake = std::chrono::milliseconds(250);
 } // namespace
 
 CaptureWriterQueue::CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                                       Observer observer)
-    : m_writer(std::move(writer)), m_capacityFrames(capacityFrames), m_observer(std::move(observer)),
-      m_thread(QThread::create([this] { run(); }))
+                                       std::int64_t checkpointFrames, Observer observer)
+    : m_writer(std::move(writer)), m_capacityFrames(capacityFrames), m_checkpointFrames(checkpointFrames),
+      m_observer(std::move(observer)), m_thread(QThread::create([this] { run(); }))
 {
     m_thread->setObjectName(QString::fromLatin1(label));
     m_thread->start();
@@ -73,7 +73,6 @@ void CaptureWriterQueue::close(Ending ending)
 
 void CaptureWriterQueue::run()
 {
-    auto lastCheckpoint = std::chrono::steady_clock::now();
     std::deque<CaptureBuffer> batch;
     Ending ending = Ending::none;
     while (ending == Ending::none) {
@@ -91,15 +90,8 @@ void CaptureWriterQueue::run()
         writeBuffers(batch);
         if (m_sourceFailed && !m_failureSignalled) {
             m_failureSignalled = true;
-            m_observer.sourceFailed();
-        }
-        if (!m_error && std::chrono::steady_clock::now() - lastCheckpoint >= checkpointInterval) {
-            lastCheckpoint = std::chrono::steady_clock::now();
-            try {
-                m_writer->checkpoint();
-            } catch (...) {
-                m_error = std::current_exception();
-            }
+            if (m_observer.sourceFailed)
+                m_observer.sourceFailed();
         }
     }
     end(ending);
@@ -108,19 +100,51 @@ void CaptureWriterQueue::run()
 void CaptureWriterQueue::writeBuffers(std::deque<CaptureBuffer> &buffers)
 {
     for (auto &buffer : buffers) {
-        // After a write error the file takes nothing more; the error surfaces at finish().
+        // After a write error the file takes nothing more; finish() rethrows it.
         if (!m_error) {
             try {
                 m_writer->write(buffer.samples.data(), buffer.frames());
                 m_written += buffer.frames();
+                // Also inside a long batch, so a failure later in it loses at most one interval.
+                if (m_written - m_checkpointed >= m_checkpointFrames) {
+                    m_checkpointed = m_written;
+                    m_writer->checkpoint();
+                }
             } catch (...) {
-                m_error = std::current_exception();
+                fail();
             }
         }
-        if (const auto level = AudioCaptureService::peakLevel(buffer.samples))
+        const auto level = AudioCaptureService::peakLevel(buffer.samples);
+        if (level && m_observer.peak)
             m_observer.peak(*level);
     }
     buffers.clear();
+}
+
+QString CaptureWriterQueue::failureMessage() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_failureMessage;
+}
+
+void CaptureWriterQueue::fail()
+{
+    m_error = std::current_exception();
+    QString message;
+    try {
+        std::rethrow_exception(m_error);
+    } catch (const std::exception &error) {
+        message = errorText(error);
+    } catch (...) {
+        message = AudioCaptureError::notSavedMessage();
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_failureMessage = message;
+    }
+    m_writerFailed = true;
+    if (m_observer.writerFailed)
+        m_observer.writerFailed(message);
 }
 
 void CaptureWriterQueue::end(Ending ending)

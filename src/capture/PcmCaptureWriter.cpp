@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cerrno>
+
 PcmCaptureWriter::PcmCaptureWriter(const QString &path, int sampleRate, int channelCount, Container container)
     : m_path(path)
 {
@@ -12,16 +14,24 @@ PcmCaptureWriter::PcmCaptureWriter(const QString &path, int sampleRate, int chan
     info.channels = channelCount;
     info.format = (container == Container::aiff ? SF_FORMAT_AIFF | SF_ENDIAN_BIG : SF_FORMAT_WAV | SF_ENDIAN_LITTLE)
         | SF_FORMAT_PCM_16;
+    errno = 0;
     m_file.reset(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
-    if (!m_file)
+    if (!m_file) {
+        if (errno != 0)
+            throw AudioCaptureError::writeFailed(errno);
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
+    }
     sf_command(m_file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 void PcmCaptureWriter::write(const float *interleaved, std::int64_t frames)
 {
-    if (sf_writef_float(m_file.get(), interleaved, frames) != frames)
-        throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
+    errno = 0;
+    if (sf_writef_float(m_file.get(), interleaved, frames) == frames)
+        return;
+    // The header, brought up to date at finish(), then counts only what reached the file.
+    m_failed = true;
+    throw AudioCaptureError::writeFailed(errno);
 }
 
 void PcmCaptureWriter::checkpoint()
@@ -31,8 +41,11 @@ void PcmCaptureWriter::checkpoint()
 
 void PcmCaptureWriter::finish()
 {
-    if (sf_close(m_file.release()) != 0)
-        throw AudioCaptureError::writerFailed(AudioCaptureError::notSavedMessage());
+    if (!m_file)
+        return;
+    errno = 0;
+    if (sf_close(m_file.release()) != 0 && !m_failed)
+        throw AudioCaptureError::writeFailed(errno);
 }
 
 void PcmCaptureWriter::cancel()

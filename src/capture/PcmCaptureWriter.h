@@ -10,7 +10,7 @@ class PcmCaptureWriter final : public CaptureFileWriter {
 public:
     enum class Container { wave, aiff };
 
-    /// Throws AudioCaptureError (writerSetupFailed) when the file cannot be created.
+    /// Throws AudioCaptureError when the file cannot be opened.
     PcmCaptureWriter(const QString &path, int sampleRate, int channelCount, Container container);
 
     void write(const float *interleaved, std::int64_t frames) override;
@@ -25,4 +25,5 @@ private:
 
     QString m_path;
     std::unique_ptr<SNDFILE, Closer> m_file;
+    bool m_failed = false; ///< a write failed: finish() keeps what reached the file
 };

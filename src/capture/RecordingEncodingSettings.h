@@ -4,7 +4,6 @@
 #include "capture/RecordingOutputFormat.h"
 
 #include <QString>
-#include <QVariantMap>
 
 /// The container type a capture file is written in.
 enum class CaptureFileType { appleM4A, wave, aiff };
@@ -18,9 +17,8 @@ struct RecordingEncodingSettings {
 
     /// The extension of the file the capture writes: MP3 takes are captured as WAV first.
     [[nodiscard]] QString pathExtension() const;
+    /// The container; every PCM capture is 16-bit signed interleaved, AAC uses aacBitRate.
     [[nodiscard]] CaptureFileType fileType() const;
-    /// The writer settings, keyed by "AVFormatIDKey", "AVSampleRateKey" and their companions.
-    [[nodiscard]] QVariantMap outputSettings() const;
     /// True for 16-bit big-endian PCM (AIFF).
     [[nodiscard]] bool isBigEndianPCM() const { return format == RecordingOutputFormat::aiffPCM; }
 

@@ -6,6 +6,7 @@
 
 namespace {
 constexpr pa_usec_t connectTimeout = 5 * PA_USEC_PER_SEC;
+constexpr pa_usec_t operationTimeout = 5 * PA_USEC_PER_SEC;
 
 void signalLoop(pa_context *, void *connection)
 {
@@ -58,9 +59,25 @@ bool PulseConnection::complete(pa_operation *operation)
     const Pulse::Operation owned(operation);
     if (!owned)
         return false;
+    struct Deadline {
+        PulseConnection *connection;
+        bool passed = false;
+    } deadline{this};
+    auto *timer = pa_context_rttime_new(
+        m_context.get(), pa_rtclock_now() + operationTimeout,
+        [](pa_mainloop_api *, pa_time_event *, const timeval *, void *data) {
+            auto *deadline = static_cast<Deadline *>(data);
+            deadline->passed = true;
+            deadline->connection->signal();
+        },
+        &deadline);
     while (pa_operation_get_state(owned.get()) == PA_OPERATION_RUNNING
-           && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY)
+           && pa_context_get_state(m_context.get()) == PA_CONTEXT_READY && !deadline.passed)
         wait();
+    if (timer)
+        pa_threaded_mainloop_get_api(m_loop.get())->time_free(timer);
+    if (pa_operation_get_state(owned.get()) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(owned.get());
     return pa_operation_get_state(owned.get()) == PA_OPERATION_DONE;
 }
 

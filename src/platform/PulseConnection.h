@@ -27,8 +27,8 @@ public:
     void wait() { pa_threaded_mainloop_wait(m_loop.get()); }
     /// From a callback on the loop's thread: wakes wait().
     void signal() { pa_threaded_mainloop_signal(m_loop.get(), 0); }
-    /// Locked: waits until \a operation (owned from here on) is done; false when it could
-    /// not be started or the connection broke meanwhile.
+    /// Locked: waits until \a operation (owned from here on) is done, at most five seconds;
+    /// false when it could not be started, the connection broke or the time ran out.
     bool complete(pa_operation *operation);
     /// Locked: the default sink and source. Throws SoundServerError (unreachable).
     [[nodiscard]] ServerInfo serverInfo();

@@ -4,7 +4,8 @@
 
 #include <QByteArray>
 
-/// The PulseAudio (or PipeWire-pulse) server; each call opens its own connection.
+/// The PulseAudio (or PipeWire-pulse) server. Each call opens its own connection and waits
+/// a bounded time, so any thread may call it, several at once.
 class PulseSoundServer final : public SoundServer {
 public:
     /// \a server as libpulse takes it ("unix:/path/native"); empty: the desktop's server.
@@ -12,6 +13,7 @@ public:
 
     [[nodiscard]] std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int sampleRate, int channelCount,
                                                              CaptureSource::Handlers handlers) override;
+    /// Throws SoundServerError (unreachable) when the server does not answer within seconds.
     [[nodiscard]] std::vector<PlaybackStream> playbackStreams() override;
 
 private:

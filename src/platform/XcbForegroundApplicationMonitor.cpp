@@ -95,23 +95,34 @@ bool XcbForegroundApplicationMonitor::isConnected() const
     return m_connection != nullptr;
 }
 
-void XcbForegroundApplicationMonitor::readEvents()
+bool XcbForegroundApplicationMonitor::takeEvents(bool readSocket)
 {
     auto *c = m_connection->handle.get();
     bool activeChanged = false;
-    while (auto event = reply(xcb_poll_for_event(c))) {
+    while (auto event = reply(readSocket ? xcb_poll_for_event(c) : xcb_poll_for_queued_event(c))) {
         if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto *notify = reinterpret_cast<const xcb_property_notify_event_t *>(event.get());
         activeChanged |= notify->window == m_connection->root && notify->atom == m_connection->activeWindow;
     }
+    return activeChanged;
+}
+
+void XcbForegroundApplicationMonitor::readEvents()
+{
+    auto *c = m_connection->handle.get();
+    bool activeChanged = takeEvents(true);
     if (xcb_connection_has_error(c)) {
         // The display went away: stop listening rather than spin on a dead socket.
         m_notifier->setEnabled(false);
         return;
     }
-    if (activeChanged)
+    // A round trip reads the socket empty: events that arrived with its reply wait in
+    // libxcb's queue, where the socket notifier never sees them.
+    while (activeChanged) {
         reportActiveWindow();
+        activeChanged = takeEvents(false);
+    }
 }
 
 void XcbForegroundApplicationMonitor::reportActiveWindow()
@@ -121,7 +132,7 @@ void XcbForegroundApplicationMonitor::reportActiveWindow()
     if (!window || *window == 0 || *window == m_lastWindow)
         return;
     m_lastWindow = *window;
-    if (const auto application = activeApplication())
+    if (const auto application = lookUpActiveApplication())
         emit applicationActivated(*application);
 }
 
@@ -129,6 +140,15 @@ std::optional<RunningApplication> XcbForegroundApplicationMonitor::activeApplica
 {
     if (!m_connection)
         return std::nullopt;
+    const auto application = lookUpActiveApplication();
+    // Its round trips may have queued events the socket notifier will not announce.
+    auto *self = const_cast<XcbForegroundApplicationMonitor *>(this);
+    QMetaObject::invokeMethod(self, &XcbForegroundApplicationMonitor::readEvents, Qt::QueuedConnection);
+    return application;
+}
+
+std::optional<RunningApplication> XcbForegroundApplicationMonitor::lookUpActiveApplication() const
+{
     auto *c = m_connection->handle.get();
     const auto window = cardinal(readProperty(c, m_connection->root, m_connection->activeWindow, XCB_ATOM_WINDOW));
     if (!window || *window == 0)

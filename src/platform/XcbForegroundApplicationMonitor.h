@@ -24,8 +24,12 @@ public:
 
 private:
     struct Connection;
+    /// Takes the events from the socket (else only those libxcb already queued); true when
+    /// the active window changed among them.
+    bool takeEvents(bool readSocket);
     void readEvents();
     void reportActiveWindow();
+    [[nodiscard]] std::optional<RunningApplication> lookUpActiveApplication() const;
 
     std::unique_ptr<Connection> m_connection;
     QSocketNotifier *m_notifier = nullptr;
