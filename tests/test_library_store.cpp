@@ -182,11 +182,11 @@ private slots:
     void scansThatOutliveTheirFolderOrStoreAreDropped()
     {
         TestEnvironment env;
-        for (int i = 0; i < 60; ++i)
-            addRecording(env, QStringLiteral("take %1.wav").arg(i), 2020);
+        for (int i = 0; i < 1500; ++i)
+            QVERIFY(QFile::link(m_wav, env.path(QStringLiteral("take %1.wav").arg(i))));
         auto store = openStore(env);
-        QCOMPARE(store->recordings().size(), 60);
-        // A slow scan of the old folder finishes after the quick one of the new folder.
+        QCOMPARE(store->recordings().size(), 1500);
+        // A long scan of the old folder finishes after the quick one of the new, empty folder.
         auto old = store->refresh();
         store->setFolder(env.m_root.filePath("Empty"));
         finish(std::move(old));

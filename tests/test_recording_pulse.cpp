@@ -156,31 +156,6 @@ private slots:
         QVERIFY2(seconds >= elapsed - 0.03, qPrintable(QStringLiteral("%1 s of %2 s").arg(seconds).arg(elapsed)));
     }
 
-    void takesInTheSameSecondAndRefusedCommands()
-    {
-        TestEnvironment env;
-        auto store = openStore(env);
-        store->setRecordingFormat(RecordingOutputFormat::wavPCM);
-        finish(store->stopRecording());
-        QCOMPARE(store->statusMessage(), QStringLiteral("No recording is active."));
-
-        QStringList saved;
-        connect(store.get(), &RecordingLibraryStore::statusMessageChanged, this, [&] {
-            if (store->statusMessage() && store->statusMessage()->startsWith("Saved "))
-                saved << *store->statusMessage();
-        });
-        finish(store->startRecording(RecordingInputSource::macAudio));
-        finish(store->startRecording(RecordingInputSource::microphone));
-        QCOMPARE(store->statusMessage(), QStringLiteral("A recording is already running."));
-        QVERIFY(store->isRecording(RecordingInputSource::macAudio));
-        QVERIFY(takeBuffers(*store, 10));
-        QVERIFY(finish(store->stopRecording()));
-        // The fake clock stands still: the second take falls in the same second.
-        QVERIFY(take(*store, RecordingInputSource::microphone));
-        const auto name = "Vespertone " + AppDateFormatters::fileStamp(env.clock.now());
-        QCOMPARE(saved, (QStringList{"Saved " + name + ".wav", "Saved " + name + " 2.wav"}));
-    }
-
     void theToolRecordsForSomeSeconds()
     {
         const auto folder = m_dir.filePath("tool-timed");

@@ -1,6 +1,7 @@
 #include "library/LibraryFileMoves.h"
 
 #include "base/AppError.h"
+#include "base/SystemErrorText.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
 #include "platform/Trash.h"
@@ -11,7 +12,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,11 +21,6 @@ namespace {
 QString fileName(const QString &path)
 {
     return QFileInfo(path).fileName();
-}
-
-QString systemText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 /// 0, or the errno of a rename that refuses to replace \a to.
@@ -63,7 +58,7 @@ void moveWithSidecar(const QString &from, const QString &to)
         throw AppError(error == EEXIST
                            ? QStringLiteral("“%1” couldn’t be renamed to “%2”.").arg(fileName(from), fileName(to))
                            : QStringLiteral("“%1” couldn’t be renamed to “%2”: %3")
-                                 .arg(fileName(from), fileName(to), systemText(error)));
+                                 .arg(fileName(from), fileName(to), systemErrorText(error)));
     try {
         MetadataStore::moveMetadata(from, to);
     } catch (const std::exception &) {
@@ -88,7 +83,7 @@ QString publish(const QString &file, const QString &folder, const QString &base,
         if (error == EEXIST)
             continue;
         if (error)
-            throw AppError(QStringLiteral("“%1” couldn’t be saved: %2").arg(fileName(target), systemText(error)));
+            throw AppError(QStringLiteral("“%1” couldn’t be saved: %2").arg(fileName(target), systemErrorText(error)));
         if (useLinks && !keepSource)
             QFile::remove(file);
         return target;

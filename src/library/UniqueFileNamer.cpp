@@ -3,12 +3,12 @@
 #include "library/Formatters.h"
 
 #include "base/AppError.h"
+#include "base/SystemErrorText.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,9 +46,10 @@ QString reserveUniqueURL(const QString &folder, const QString &base, const QStri
             ::close(fd);
             return candidate;
         }
-        if (errno != EEXIST)
+        const int error = errno;
+        if (error != EEXIST)
             throw AppError(QStringLiteral("“%1” couldn’t be created: %2")
-                               .arg(QFileInfo(candidate).fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+                               .arg(QFileInfo(candidate).fileName(), systemErrorText(error)));
         candidate = join(folder, base + u' ' + QString::number(counter), ext);
     }
 }
