@@ -1,5 +1,6 @@
 #include "capture/AudioCaptureService.h"
 
+#include "base/IgnoreFailure.h"
 #include "capture/AudioCaptureError.h"
 #include "capture/CaptureFileWriter.h"
 #include "capture/CaptureWriterQueue.h"
@@ -108,11 +109,8 @@ AudioCaptureService::~AudioCaptureService()
         m_writer->cancel();
         return;
     }
-    try {
-        m_writer->finish();
-    } catch (const std::exception &) {
-        // Whatever reached the file stays there; nobody is left to tell.
-    }
+    // Whatever reached the file stays there; nobody is left to tell.
+    ignoreFailure([&] { m_writer->finish(); });
 }
 
 qint64 AudioCaptureService::droppedBufferCount() const

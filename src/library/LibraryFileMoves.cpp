@@ -1,6 +1,7 @@
 #include "library/LibraryFileMoves.h"
 
 #include "base/AppError.h"
+#include "base/IgnoreFailure.h"
 #include "base/SystemErrorText.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
@@ -59,11 +60,8 @@ void moveWithSidecar(const QString &from, const QString &to)
                            ? QStringLiteral("“%1” couldn’t be renamed to “%2”.").arg(fileName(from), fileName(to))
                            : QStringLiteral("“%1” couldn’t be renamed to “%2”: %3")
                                  .arg(fileName(from), fileName(to), systemErrorText(error)));
-    try {
-        MetadataStore::moveMetadata(from, to);
-    } catch (const std::exception &) {
-        // The audio has moved; a sidecar that stays behind only loses its tempo and source.
-    }
+    // The audio has moved; a sidecar that stays behind only loses its tempo and source.
+    ignoreFailure([&] { MetadataStore::moveMetadata(from, to); });
 }
 
 QString publish(const QString &file, const QString &folder, const QString &base, const QString &ext, bool keepSource)

@@ -1,6 +1,7 @@
 #include "library/MetadataStore.h"
 
 #include "base/AppError.h"
+#include "base/IgnoreFailure.h"
 #include "base/SystemErrorText.h"
 #include "library/SidecarCodec.h"
 #include "platform/Trash.h"
@@ -113,10 +114,8 @@ void save(const RecordingMetadata &metadata, const QString &audioURL)
     const auto bytes = SidecarCodec::encode(metadata);
     ensureMetadataFolder(audioURL);
     writeAtomically(metadataURL(audioURL), bytes, audioURL);
-    try {
-        removeLegacyMetadata(audioURL);
-    } catch (const std::exception &) {
-    }
+    // The new sidecar wins over a legacy one that could not be removed.
+    ignoreFailure([&] { removeLegacyMetadata(audioURL); });
 }
 
 void trashMetadata(const QString &audioURL, Trash &trash)

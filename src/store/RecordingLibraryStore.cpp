@@ -1,6 +1,7 @@
 #include "store/RecordingLibraryStore.h"
 
 #include "base/AppError.h"
+#include "base/IgnoreFailure.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "platform/BackgroundTask.h"
@@ -164,11 +165,8 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
         co_return;
     // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
     for (const auto &legacy : result.legacyAudioURLs) {
-        try {
-            MetadataStore::migrateLegacyMetadata(legacy);
-        } catch (const std::exception &) {
-            // The legacy sidecar stays and is read again at the next scan.
-        }
+        // A legacy sidecar that cannot move stays and is read again at the next scan.
+        ignoreFailure([&] { MetadataStore::migrateLegacyMetadata(legacy); });
     }
     m_unlistedNames = std::move(result.unlistedNames);
     publishRecordings(std::move(result.items), url);

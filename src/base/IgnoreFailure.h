@@ -1,0 +1,18 @@
+#pragma once
+
+#include <exception>
+#include <utility>
+
+/// Runs \a work for a step whose failure must not stop what surrounds it (a sidecar that
+/// cannot follow its audio file, a legacy file that stays for the next scan). Say why at the
+/// call. Returns whether the step succeeded.
+template <typename Work>
+bool ignoreFailure(Work &&work)
+{
+    try {
+        std::forward<Work>(work)();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
