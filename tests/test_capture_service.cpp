@@ -1,5 +1,5 @@
 // The capture service against a scripted sound server: states, names, writers, takes that end
-// on their own (source gone, disk full), teardown mid-start and mid-stop, the writer queue.
+// on their own (source gone, disk full), commands out of turn, teardown, the writer queue.
 
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
@@ -20,12 +20,15 @@
 namespace {
 using Format = RecordingOutputFormat;
 using Source = RecordingInputSource;
+using Code = SoundServerError::Code;
+using Failure = std::optional<Code>;
 const QString busy = QStringLiteral("A recording is already running.");
 const QString inactive = QStringLiteral("No recording is active.");
 
-/// Its writes wait at \a gate (for 10 s at most, so a failed check never hangs) and then fail.
+QSemaphore gate;
+std::atomic<int> writes = 0;
+/// Its writes wait at the gate (10 s at most, so a failed check never hangs) and then fail.
 struct StuckWriter final : CaptureFileWriter {
-    StuckWriter(QSemaphore &gate, std::atomic<int> &writes) : gate(gate), writes(writes) {}
     void write(const float *, std::int64_t) override
     {
         ++writes;
@@ -36,14 +39,12 @@ struct StuckWriter final : CaptureFileWriter {
     void checkpoint() override {}
     void finish() override {}
     void cancel() override {}
-    QSemaphore &gate;
-    std::atomic<int> &writes;
 };
 } // namespace
 
 Q_DECLARE_METATYPE(Format)
 Q_DECLARE_METATYPE(Source)
-Q_DECLARE_METATYPE(std::optional<SoundServerError::Code>)
+Q_DECLARE_METATYPE(Failure)
 
 class TestCaptureService : public QObject {
     Q_OBJECT
@@ -75,8 +76,8 @@ private slots:
     void cleanup()
     {
         m_service.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(runningThreads(CaptureWriterQueue::label), 0,
-                                  1000); // an ended thread takes a moment to go
+        // An ended thread takes a moment to go.
+        QTRY_COMPARE_WITH_TIMEOUT(runningThreads(CaptureWriterQueue::label), 0, 1000);
     }
 
     void takeIsWrittenInTheChosenFormat_data()
@@ -134,47 +135,26 @@ private slots:
         QVERIFY(other.seek(0) && other.readAll() == before && QFile(url).size() == before.size());
     }
 
-    void commandsAreRefusedOutOfTurn()
-    {
-        QCOMPARE(failureOf(m_service->stopRecording()), inactive);
-        m_server.holdOpen = true;
-        auto pending = starting();
-        QCOMPARE(m_service->state(), CaptureState::preparing());
-        QCOMPARE(QStringList({failureOf(starting()), failureOf(m_service->stopRecording())}),
-                 QStringList({busy, inactive}));
-        m_server.openGate.release();
-        const auto url = finish(std::move(pending));
-        QCOMPARE(failureOf(starting()), busy);
-        auto stopping = m_service->stopRecording();
-        QCOMPARE(m_service->state(), CaptureState::finishing());
-        QCOMPARE(QStringList({failureOf(starting()), failureOf(m_service->stopRecording())}),
-                 QStringList({busy, inactive}));
-        QCOMPARE(finish(std::move(stopping)), url);
-        QCOMPARE(m_service->state(), CaptureState::idle());
-    }
-
     void failedStartNamesTheCauseAndLeavesNothing_data()
     {
-        QTest::addColumn<std::optional<SoundServerError::Code>>("failure");
+        QTest::addColumn<Failure>("failure");
         QTest::addColumn<Source>("source");
         QTest::addColumn<QString>("message");
-        using Code = SoundServerError::Code;
-        const auto noOutput = QStringLiteral("No audio output was available for system audio capture.");
-        const auto noInput = QStringLiteral("No microphone input was available.");
-        QTest::newRow("unreachable") << std::optional(Code::unreachable) << Source::macAudio
-                                     << QStringLiteral("The sound server could not be reached.");
-        QTest::newRow("no sink") << std::optional(Code::noDefaultSink) << Source::macAudio << noOutput;
-        QTest::newRow("no source") << std::optional(Code::noDefaultSource) << Source::microphone << noInput;
-        QTest::newRow("monitor refused") << std::optional(Code::streamFailed) << Source::macAudio << noOutput;
-        QTest::newRow("input refused") << std::optional(Code::streamFailed) << Source::microphone << noInput;
-        QTest::newRow("folder is a file") << std::optional<Code>() << Source::macAudio
-                                          << QStringLiteral("“Library” couldn’t be created: Not a directory");
-        QTest::newRow("no channels") << std::optional<Code>() << Source::microphone
-                                     << QStringLiteral("The audio writer could not be prepared.");
+        const QString noOutput = "No audio output was available for system audio capture.",
+                      noInput = "No microphone input was available.";
+        QTest::newRow("unreachable") << Failure(Code::unreachable) << Source::macAudio
+                                     << "The sound server could not be reached.";
+        QTest::newRow("no sink") << Failure(Code::noDefaultSink) << Source::macAudio << noOutput;
+        QTest::newRow("no source") << Failure(Code::noDefaultSource) << Source::microphone << noInput;
+        QTest::newRow("monitor refused") << Failure(Code::streamFailed) << Source::macAudio << noOutput;
+        QTest::newRow("input refused") << Failure(Code::streamFailed) << Source::microphone << noInput;
+        QTest::newRow("folder is a file")
+            << Failure() << Source::macAudio << "“Library” couldn’t be created: Not a directory";
+        QTest::newRow("no channels") << Failure() << Source::microphone << "The audio writer could not be prepared.";
     }
     void failedStartNamesTheCauseAndLeavesNothing()
     {
-        QFETCH(std::optional<SoundServerError::Code>, failure);
+        QFETCH(Failure, failure);
         QFETCH(Source, source);
         QFETCH(QString, message);
         m_server.openFailure = failure;
@@ -231,16 +211,19 @@ private slots:
         QVERIFY(failureOf(starting(format)).isNull());
     }
 
-    void teardownWaitsForTheWorkInFlight_data()
+    void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight_data()
     {
-        QTest::addColumn<int>("phase");
-        QTest::newRow("opening the source") << 0;
-        QTest::newRow("recording") << 1;
-        QTest::newRow("stopping") << 2;
+        QTest::addColumn<int>("phase"); // 0: opening the source, 1: recording, 2: stopping
+        QTest::addColumn<bool>("teardown");
+        for (const auto teardown : {false, true})
+            for (const auto &[phase, name] : {std::pair(0, "opening"), {1, "recording"}, {2, "stopping"}})
+                QTest::addRow("%s%s", teardown ? "teardown while " : "", name) << phase << teardown;
     }
-    void teardownWaitsForTheWorkInFlight()
+    void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight()
     {
         QFETCH(int, phase);
+        QFETCH(bool, teardown);
+        QCOMPARE(failureOf(m_service->stopRecording()), inactive);
         m_server.holdOpen = phase == 0;
         auto start = starting(Format::aacM4A);
         std::optional<QCoro::Task<QString>> stop;
@@ -250,16 +233,33 @@ private slots:
         }
         if (phase == 2)
             stop = m_service->stopRecording();
-        m_server.openGate.release();
-        const auto url = *m_service->activeURL();
-        m_service.reset();
-        QVERIFY(!m_server.running());
-        QCOMPARE(m_server.opened.load(), 1);
+        const QList states{CaptureState::preparing(), CaptureState::recording(m_clock.now()),
+                           CaptureState::finishing()};
+        QCOMPARE(m_service->state(), states[phase]);
+        QCOMPARE(failureOf(starting()), busy);
+        if (phase != 1)
+            QCOMPARE(failureOf(m_service->stopRecording()), inactive);
         if (phase == 0)
-            QCOMPARE(files() << failureOf(std::move(start)),
-                     QStringList(QStringLiteral("The audio source stopped during the recording.")));
-        else
-            QCOMPARE(analyse(url, 0, 1).decoded, qint64(48000));
+            m_server.openGate.release();
+        const auto url = *m_service->activeURL();
+        if (teardown) {
+            m_service.reset();
+            QVERIFY(!m_server.running());
+            QCOMPARE(m_server.opened.load(), 1);
+            if (phase == 0) {
+                QCOMPARE(files() << failureOf(std::move(start)),
+                         QStringList(QStringLiteral("The audio source stopped during the recording.")));
+                return;
+            }
+        } else {
+            if (phase == 0) {
+                QCOMPARE(finish(std::move(start)), url);
+                m_server.feedSine(1);
+            }
+            QCOMPARE(finish(stop ? std::move(*stop) : m_service->stopRecording()), url);
+            QCOMPARE(m_service->state(), CaptureState::idle());
+        }
+        QCOMPARE(analyse(url, 0, 1).decoded, qint64(48000));
     }
 
     void livePeaksKeepTheLatest900ScannedAtMost2048SamplesEach()
@@ -284,9 +284,8 @@ private slots:
 
     void writerQueueNeverBlocksAndReportsAFailureOnce()
     {
-        QSemaphore gate;
-        std::atomic<int> writes = 0, peaks = 0, failures = 0;
-        CaptureWriterQueue queue(std::make_unique<StuckWriter>(gate, writes), 10 * 960, 48000,
+        std::atomic<int> peaks = 0, failures = 0;
+        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000,
                                  {[&](float) { ++peaks; }, {}, [&](const QString &) { ++failures; }});
         const auto opener = qScopeGuard([&] { gate.release(); }); // runs before the queue ends
         int accepted = 0;
