@@ -24,6 +24,8 @@ using Code = SoundServerError::Code;
 using Failure = std::optional<Code>;
 const QString busy = QStringLiteral("A recording is already running.");
 const QString inactive = QStringLiteral("No recording is active.");
+const QString gone = QStringLiteral("The audio source stopped during the recording.");
+const QString full = QStringLiteral("The disk is full.");
 
 QSemaphore gate;
 std::atomic<int> writes = 0;
@@ -135,80 +137,76 @@ private slots:
         QVERIFY(other.seek(0) && other.readAll() == before && QFile(url).size() == before.size());
     }
 
-    void failedStartNamesTheCauseAndLeavesNothing_data()
+    void takeThatFailsNamesTheCauseAndKeepsWhatItCould_data()
     {
-        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<Format>("format");
         QTest::addColumn<Source>("source");
+        QTest::addColumn<Failure>("failure"); // of the opening
+        QTest::addColumn<rlim_t>("diskSize"); // 0: no limit
         QTest::addColumn<QString>("message");
         const QString noOutput = "No audio output was available for system audio capture.",
                       noInput = "No microphone input was available.";
-        QTest::newRow("unreachable") << Failure(Code::unreachable) << Source::macAudio
-                                     << "The sound server could not be reached.";
-        QTest::newRow("no sink") << Failure(Code::noDefaultSink) << Source::macAudio << noOutput;
-        QTest::newRow("no source") << Failure(Code::noDefaultSource) << Source::microphone << noInput;
-        QTest::newRow("monitor refused") << Failure(Code::streamFailed) << Source::macAudio << noOutput;
-        QTest::newRow("input refused") << Failure(Code::streamFailed) << Source::microphone << noInput;
-        QTest::newRow("folder is a file")
-            << Failure() << Source::macAudio << "“Library” couldn’t be created: Not a directory";
-        QTest::newRow("no channels") << Failure() << Source::microphone << "The audio writer could not be prepared.";
+        const auto row = [](const char *name, Format format, Source source, Failure failure, rlim_t disk,
+                            const QString &message) {
+            QTest::newRow(name) << format << source << failure << disk << message;
+        };
+        row("unreachable", Format::aacM4A, Source::macAudio, Code::unreachable, 0,
+            "The sound server could not be reached.");
+        row("no sink", Format::aacM4A, Source::macAudio, Code::noDefaultSink, 0, noOutput);
+        row("no source", Format::aacM4A, Source::microphone, Code::noDefaultSource, 0, noInput);
+        row("monitor refused", Format::aacM4A, Source::macAudio, Code::streamFailed, 0, noOutput);
+        row("input refused", Format::aacM4A, Source::microphone, Code::streamFailed, 0, noInput);
+        row("folder is a file", Format::aacM4A, Source::macAudio, {}, 0,
+            "“Library” couldn’t be created: Not a directory");
+        row("no channels", Format::aacM4A, Source::microphone, {}, 0, "The audio writer could not be prepared.");
+        row("m4a, source gone", Format::aacM4A, Source::macAudio, {}, 0, gone);
+        row("wav, source gone", Format::wavPCM, Source::microphone, {}, 0, gone);
+        row("m4a, disk full", Format::aacM4A, Source::macAudio, {}, 80000, full);
+        row("mp3 wav, disk full", Format::mp3LAME, Source::macAudio, {}, 300000, full);
+        row("aiff, disk full", Format::aiffPCM, Source::microphone, {}, 300000, full);
     }
-    void failedStartNamesTheCauseAndLeavesNothing()
-    {
-        QFETCH(Failure, failure);
-        QFETCH(Source, source);
-        QFETCH(QString, message);
-        m_server.openFailure = failure;
-        if (QTest::currentDataTag() == QLatin1String("folder is a file"))
-            QVERIFY(QFile(folder()).open(QIODevice::WriteOnly));
-        const int channels = QTest::currentDataTag() == QLatin1String("no channels") ? 0 : 2;
-        QCOMPARE(failureOf(starting(Format::aacM4A, source, channels)), message);
-        QCOMPARE(m_service->state(), CaptureState::failed(message));
-        QVERIFY(!m_service->activeURL() && !m_server.running());
-        QFile::remove(folder());
-        QCOMPARE(files(), QStringList());
-        // Once the cause is gone, the same input records from its own device.
-        m_server.openFailure.reset();
-        QVERIFY(failureOf(starting(Format::aacM4A, source)).isNull());
-        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
-    }
-
-    void takeEndingOnItsOwnKeepsAPlayableFile_data()
-    {
-        QTest::addColumn<Format>("format");
-        QTest::addColumn<rlim_t>("diskSize"); // 0: the source ends instead
-        QTest::newRow("m4a, source gone") << Format::aacM4A << rlim_t(0);
-        QTest::newRow("wav, source gone") << Format::wavPCM << rlim_t(0);
-        QTest::newRow("m4a, disk full") << Format::aacM4A << rlim_t(80000);
-        QTest::newRow("mp3 wav, disk full") << Format::mp3LAME << rlim_t(300000);
-        QTest::newRow("aiff, disk full") << Format::aiffPCM << rlim_t(300000);
-    }
-    void takeEndingOnItsOwnKeepsAPlayableFile()
+    void takeThatFailsNamesTheCauseAndKeepsWhatItCould()
     {
         QFETCH(Format, format);
+        QFETCH(Source, source);
+        QFETCH(Failure, failure);
         QFETCH(rlim_t, diskSize);
+        QFETCH(QString, message);
+        const QLatin1String tag(QTest::currentDataTag());
+        const bool started = message == gone || message == full;
+        m_server.openFailure = failure;
+        if (tag == QLatin1String("folder is a file"))
+            QVERIFY(QFile(folder()).open(QIODevice::WriteOnly));
         QSignalSpy interrupted(m_service.get(), &AudioCaptureService::recordingInterrupted);
-        const auto url = finish(starting(format));
-        {
-            std::optional<FileSizeLimit> full;
+        const int channels = tag == QLatin1String("no channels") ? 0 : 2;
+        QCOMPARE(failureOf(starting(format, source, channels)), started ? QString() : message);
+        const auto url = m_service->activeURL().value_or(QString());
+        if (started) {
+            std::optional<FileSizeLimit> limit;
             if (diskSize)
-                full.emplace(diskSize);
+                limit.emplace(diskSize);
             m_server.feedSine(diskSize ? 6 : 1);
             if (!diskSize)
                 m_server.failSource();
             QVERIFY(interrupted.wait());
+            QCOMPARE(interrupted.first(), QVariantList({url, message}));
         }
-        const auto message = diskSize ? QStringLiteral("The disk is full.")
-                                      : QStringLiteral("The audio source stopped during the recording.");
-        QCOMPARE(interrupted.first(), QVariantList({url, message}));
         QCOMPARE(m_service->state(), CaptureState::failed(message));
         QVERIFY(!m_service->activeURL() && !m_server.running());
-        // All the source gave, or what reached the disk before it filled (M4A: whole fragments).
-        const auto signal = analyse(url, 0, 1);
-        QCOMPARE(signal.decoded, signal.length);
-        QVERIFY2(diskSize ? signal.length >= 48000 && signal.length < 5 * 48000 : signal.length == 48000,
-                 qPrintable(QString::number(signal.length)));
         QCOMPARE(failureOf(m_service->stopRecording()), inactive);
-        QVERIFY(failureOf(starting(format)).isNull());
+        QFile::remove(folder());
+        if (started) { // all the source gave, or what reached the disk before it filled (M4A: whole fragments)
+            const auto signal = analyse(url, 0, 1);
+            QCOMPARE(signal.decoded, signal.length);
+            QVERIFY2(diskSize ? signal.length >= 48000 && signal.length < 5 * 48000 : signal.length == 48000,
+                     qPrintable(QString::number(signal.length)));
+        } else {
+            QCOMPARE(files(), QStringList());
+        }
+        // Once the cause is gone, the same input records from its own device.
+        m_server.openFailure.reset();
+        QVERIFY(failureOf(starting(format, source)).isNull());
+        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
     }
 
     void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight_data()
@@ -247,8 +245,7 @@ private slots:
             QVERIFY(!m_server.running());
             QCOMPARE(m_server.opened.load(), 1);
             if (phase == 0) {
-                QCOMPARE(files() << failureOf(std::move(start)),
-                         QStringList(QStringLiteral("The audio source stopped during the recording.")));
+                QCOMPARE(files() << failureOf(std::move(start)), QStringList(gone));
                 return;
             }
         } else {
