@@ -14,15 +14,16 @@
 #include <qcoro/qcorotask.h>
 
 namespace {
-QCoro::Task<> record(AudioCaptureService &service, QString folder, RecordingEncodingSettings settings,
-                     RecordingInputSource source)
+QCoro::Task<> record(AudioCaptureService &service, QStringList arguments)
 {
-    QTextStream out(stdout);
+    const RecordingEncodingSettings settings{*RecordingOutputFormats::fromRawValue(arguments[2]), AudioBitRate::kbps192,
+                                             48000, 2};
     try {
-        const auto url = co_await service.startRecording(folder, settings, source);
-        out << "recording " << url << Qt::endl;
+        const auto url =
+            co_await service.startRecording(arguments[1], settings, *RecordingInputSources::fromRawValue(arguments[3]));
+        QTextStream(stdout) << "recording " << url << Qt::endl;
     } catch (const std::exception &error) {
-        out << "failed " << errorText(error) << Qt::endl;
+        QTextStream(stdout) << "failed " << errorText(error) << Qt::endl;
         QCoreApplication::exit(1);
     }
 }
@@ -32,13 +33,6 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     configureFFmpegLogging();
-    const auto arguments = app.arguments();
-    const auto format = arguments.size() == 4 ? RecordingOutputFormats::fromRawValue(arguments[2]) : std::nullopt;
-    const auto source = arguments.size() == 4 ? RecordingInputSources::fromRawValue(arguments[3]) : std::nullopt;
-    if (!format || !source) {
-        QTextStream(stderr) << "usage: capture_child FOLDER FORMAT SOURCE" << Qt::endl;
-        return 2;
-    }
     PulseSoundServer server;
     SystemClock clock;
     AudioCaptureService service(server, clock);
@@ -47,6 +41,6 @@ int main(int argc, char **argv)
         if (!service.livePeaks().empty() && ++buffers % 25 == 0)
             QTextStream(stdout) << "buffers " << buffers << Qt::endl;
     });
-    const auto take = record(service, arguments[1], {*format, AudioBitRate::kbps192, 48000, 2}, *source);
+    const auto take = record(service, app.arguments());
     return app.exec();
 }

@@ -1,5 +1,5 @@
 // The capture service against a scripted sound server: states, names, writers, takes that end
-// on their own (source gone, disk full), teardown mid-start and mid-stop, the writer queue.
+// on their own (source gone, disk full), commands out of turn, teardown, the writer queue.
 
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
@@ -20,12 +20,17 @@
 namespace {
 using Format = RecordingOutputFormat;
 using Source = RecordingInputSource;
+using Code = SoundServerError::Code;
+using Failure = std::optional<Code>;
 const QString busy = QStringLiteral("A recording is already running.");
 const QString inactive = QStringLiteral("No recording is active.");
+const QString gone = QStringLiteral("The audio source stopped during the recording.");
+const QString full = QStringLiteral("The disk is full.");
 
-/// Its writes wait at \a gate (for 10 s at most, so a failed check never hangs) and then fail.
+QSemaphore gate;
+std::atomic<int> writes = 0;
+/// Its writes wait at the gate (10 s at most, so a failed check never hangs) and then fail.
 struct StuckWriter final : CaptureFileWriter {
-    StuckWriter(QSemaphore &gate, std::atomic<int> &writes) : gate(gate), writes(writes) {}
     void write(const float *, std::int64_t) override
     {
         ++writes;
@@ -36,14 +41,12 @@ struct StuckWriter final : CaptureFileWriter {
     void checkpoint() override {}
     void finish() override {}
     void cancel() override {}
-    QSemaphore &gate;
-    std::atomic<int> &writes;
 };
 } // namespace
 
 Q_DECLARE_METATYPE(Format)
 Q_DECLARE_METATYPE(Source)
-Q_DECLARE_METATYPE(std::optional<SoundServerError::Code>)
+Q_DECLARE_METATYPE(Failure)
 
 class TestCaptureService : public QObject {
     Q_OBJECT
@@ -75,8 +78,8 @@ private slots:
     void cleanup()
     {
         m_service.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(runningThreads(CaptureWriterQueue::label), 0,
-                                  1000); // an ended thread takes a moment to go
+        // An ended thread takes a moment to go.
+        QTRY_COMPARE_WITH_TIMEOUT(runningThreads(CaptureWriterQueue::label), 0, 1000);
     }
 
     void takeIsWrittenInTheChosenFormat_data()
@@ -134,113 +137,91 @@ private slots:
         QVERIFY(other.seek(0) && other.readAll() == before && QFile(url).size() == before.size());
     }
 
-    void commandsAreRefusedOutOfTurn()
-    {
-        QCOMPARE(failureOf(m_service->stopRecording()), inactive);
-        m_server.holdOpen = true;
-        auto pending = starting();
-        QCOMPARE(m_service->state(), CaptureState::preparing());
-        QCOMPARE(QStringList({failureOf(starting()), failureOf(m_service->stopRecording())}),
-                 QStringList({busy, inactive}));
-        m_server.openGate.release();
-        const auto url = finish(std::move(pending));
-        QCOMPARE(failureOf(starting()), busy);
-        auto stopping = m_service->stopRecording();
-        QCOMPARE(m_service->state(), CaptureState::finishing());
-        QCOMPARE(QStringList({failureOf(starting()), failureOf(m_service->stopRecording())}),
-                 QStringList({busy, inactive}));
-        QCOMPARE(finish(std::move(stopping)), url);
-        QCOMPARE(m_service->state(), CaptureState::idle());
-    }
-
-    void failedStartNamesTheCauseAndLeavesNothing_data()
-    {
-        QTest::addColumn<std::optional<SoundServerError::Code>>("failure");
-        QTest::addColumn<Source>("source");
-        QTest::addColumn<QString>("message");
-        using Code = SoundServerError::Code;
-        const auto noOutput = QStringLiteral("No audio output was available for system audio capture.");
-        const auto noInput = QStringLiteral("No microphone input was available.");
-        QTest::newRow("unreachable") << std::optional(Code::unreachable) << Source::macAudio
-                                     << QStringLiteral("The sound server could not be reached.");
-        QTest::newRow("no sink") << std::optional(Code::noDefaultSink) << Source::macAudio << noOutput;
-        QTest::newRow("no source") << std::optional(Code::noDefaultSource) << Source::microphone << noInput;
-        QTest::newRow("monitor refused") << std::optional(Code::streamFailed) << Source::macAudio << noOutput;
-        QTest::newRow("input refused") << std::optional(Code::streamFailed) << Source::microphone << noInput;
-        QTest::newRow("folder is a file") << std::optional<Code>() << Source::macAudio
-                                          << QStringLiteral("“Library” couldn’t be created: Not a directory");
-        QTest::newRow("no channels") << std::optional<Code>() << Source::microphone
-                                     << QStringLiteral("The audio writer could not be prepared.");
-    }
-    void failedStartNamesTheCauseAndLeavesNothing()
-    {
-        QFETCH(std::optional<SoundServerError::Code>, failure);
-        QFETCH(Source, source);
-        QFETCH(QString, message);
-        m_server.openFailure = failure;
-        if (QTest::currentDataTag() == QLatin1String("folder is a file"))
-            QVERIFY(QFile(folder()).open(QIODevice::WriteOnly));
-        const int channels = QTest::currentDataTag() == QLatin1String("no channels") ? 0 : 2;
-        QCOMPARE(failureOf(starting(Format::aacM4A, source, channels)), message);
-        QCOMPARE(m_service->state(), CaptureState::failed(message));
-        QVERIFY(!m_service->activeURL() && !m_server.running());
-        QFile::remove(folder());
-        QCOMPARE(files(), QStringList());
-        // Once the cause is gone, the same input records from its own device.
-        m_server.openFailure.reset();
-        QVERIFY(failureOf(starting(Format::aacM4A, source)).isNull());
-        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
-    }
-
-    void takeEndingOnItsOwnKeepsAPlayableFile_data()
+    void takeThatFailsNamesTheCauseAndKeepsWhatItCould_data()
     {
         QTest::addColumn<Format>("format");
-        QTest::addColumn<rlim_t>("diskSize"); // 0: the source ends instead
-        QTest::newRow("m4a, source gone") << Format::aacM4A << rlim_t(0);
-        QTest::newRow("wav, source gone") << Format::wavPCM << rlim_t(0);
-        QTest::newRow("m4a, disk full") << Format::aacM4A << rlim_t(80000);
-        QTest::newRow("mp3 wav, disk full") << Format::mp3LAME << rlim_t(300000);
-        QTest::newRow("aiff, disk full") << Format::aiffPCM << rlim_t(300000);
+        QTest::addColumn<Source>("source");
+        QTest::addColumn<Failure>("failure"); // of the opening
+        QTest::addColumn<rlim_t>("diskSize"); // 0: no limit
+        QTest::addColumn<QString>("message");
+        const QString noOutput = "No audio output was available for system audio capture.",
+                      noInput = "No microphone input was available.";
+        const auto row = [](const char *name, Format format, Source source, Failure failure, rlim_t disk,
+                            const QString &message) {
+            QTest::newRow(name) << format << source << failure << disk << message;
+        };
+        row("unreachable", Format::aacM4A, Source::macAudio, Code::unreachable, 0,
+            "The sound server could not be reached.");
+        row("no sink", Format::aacM4A, Source::macAudio, Code::noDefaultSink, 0, noOutput);
+        row("no source", Format::aacM4A, Source::microphone, Code::noDefaultSource, 0, noInput);
+        row("monitor refused", Format::aacM4A, Source::macAudio, Code::streamFailed, 0, noOutput);
+        row("input refused", Format::aacM4A, Source::microphone, Code::streamFailed, 0, noInput);
+        row("folder is a file", Format::aacM4A, Source::macAudio, {}, 0,
+            "“Library” couldn’t be created: Not a directory");
+        row("no channels", Format::aacM4A, Source::microphone, {}, 0, "The audio writer could not be prepared.");
+        row("m4a, source gone", Format::aacM4A, Source::macAudio, {}, 0, gone);
+        row("wav, source gone", Format::wavPCM, Source::microphone, {}, 0, gone);
+        row("m4a, disk full", Format::aacM4A, Source::macAudio, {}, 80000, full);
+        row("mp3 wav, disk full", Format::mp3LAME, Source::macAudio, {}, 300000, full);
+        row("aiff, disk full", Format::aiffPCM, Source::microphone, {}, 300000, full);
     }
-    void takeEndingOnItsOwnKeepsAPlayableFile()
+    void takeThatFailsNamesTheCauseAndKeepsWhatItCould()
     {
         QFETCH(Format, format);
+        QFETCH(Source, source);
+        QFETCH(Failure, failure);
         QFETCH(rlim_t, diskSize);
+        QFETCH(QString, message);
+        const QLatin1String tag(QTest::currentDataTag());
+        const bool started = message == gone || message == full;
+        m_server.openFailure = failure;
+        if (tag == QLatin1String("folder is a file"))
+            QVERIFY(QFile(folder()).open(QIODevice::WriteOnly));
         QSignalSpy interrupted(m_service.get(), &AudioCaptureService::recordingInterrupted);
-        const auto url = finish(starting(format));
-        {
-            std::optional<FileSizeLimit> full;
+        const int channels = tag == QLatin1String("no channels") ? 0 : 2;
+        QCOMPARE(failureOf(starting(format, source, channels)), started ? QString() : message);
+        const auto url = m_service->activeURL().value_or(QString());
+        if (started) {
+            std::optional<FileSizeLimit> limit;
             if (diskSize)
-                full.emplace(diskSize);
+                limit.emplace(diskSize);
             m_server.feedSine(diskSize ? 6 : 1);
             if (!diskSize)
                 m_server.failSource();
             QVERIFY(interrupted.wait());
+            QCOMPARE(interrupted.first(), QVariantList({url, message}));
         }
-        const auto message = diskSize ? QStringLiteral("The disk is full.")
-                                      : QStringLiteral("The audio source stopped during the recording.");
-        QCOMPARE(interrupted.first(), QVariantList({url, message}));
         QCOMPARE(m_service->state(), CaptureState::failed(message));
         QVERIFY(!m_service->activeURL() && !m_server.running());
-        // All the source gave, or what reached the disk before it filled (M4A: whole fragments).
-        const auto signal = analyse(url, 0, 1);
-        QCOMPARE(signal.decoded, signal.length);
-        QVERIFY2(diskSize ? signal.length >= 48000 && signal.length < 5 * 48000 : signal.length == 48000,
-                 qPrintable(QString::number(signal.length)));
         QCOMPARE(failureOf(m_service->stopRecording()), inactive);
-        QVERIFY(failureOf(starting(format)).isNull());
+        QFile::remove(folder());
+        if (started) { // all the source gave, or what reached the disk before it filled (M4A: whole fragments)
+            const auto signal = analyse(url, 0, 1);
+            QCOMPARE(signal.decoded, signal.length);
+            QVERIFY2(diskSize ? signal.length >= 48000 && signal.length < 5 * 48000 : signal.length == 48000,
+                     qPrintable(QString::number(signal.length)));
+        } else {
+            QCOMPARE(files(), QStringList());
+        }
+        // Once the cause is gone, the same input records from its own device.
+        m_server.openFailure.reset();
+        QVERIFY(failureOf(starting(format, source)).isNull());
+        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
     }
 
-    void teardownWaitsForTheWorkInFlight_data()
+    void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight_data()
     {
-        QTest::addColumn<int>("phase");
-        QTest::newRow("opening the source") << 0;
-        QTest::newRow("recording") << 1;
-        QTest::newRow("stopping") << 2;
+        QTest::addColumn<int>("phase"); // 0: opening the source, 1: recording, 2: stopping
+        QTest::addColumn<bool>("teardown");
+        for (const auto teardown : {false, true})
+            for (const auto &[phase, name] : {std::pair(0, "opening"), {1, "recording"}, {2, "stopping"}})
+                QTest::addRow("%s%s", teardown ? "teardown while " : "", name) << phase << teardown;
     }
-    void teardownWaitsForTheWorkInFlight()
+    void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight()
     {
         QFETCH(int, phase);
+        QFETCH(bool, teardown);
+        QCOMPARE(failureOf(m_service->stopRecording()), inactive);
         m_server.holdOpen = phase == 0;
         auto start = starting(Format::aacM4A);
         std::optional<QCoro::Task<QString>> stop;
@@ -250,16 +231,32 @@ private slots:
         }
         if (phase == 2)
             stop = m_service->stopRecording();
-        m_server.openGate.release();
-        const auto url = *m_service->activeURL();
-        m_service.reset();
-        QVERIFY(!m_server.running());
-        QCOMPARE(m_server.opened.load(), 1);
+        const QList states{CaptureState::preparing(), CaptureState::recording(m_clock.now()),
+                           CaptureState::finishing()};
+        QCOMPARE(m_service->state(), states[phase]);
+        QCOMPARE(failureOf(starting()), busy);
+        if (phase != 1)
+            QCOMPARE(failureOf(m_service->stopRecording()), inactive);
         if (phase == 0)
-            QCOMPARE(files() << failureOf(std::move(start)),
-                     QStringList(QStringLiteral("The audio source stopped during the recording.")));
-        else
-            QCOMPARE(analyse(url, 0, 1).decoded, qint64(48000));
+            m_server.openGate.release();
+        const auto url = *m_service->activeURL();
+        if (teardown) {
+            m_service.reset();
+            QVERIFY(!m_server.running());
+            QCOMPARE(m_server.opened.load(), 1);
+            if (phase == 0) {
+                QCOMPARE(files() << failureOf(std::move(start)), QStringList(gone));
+                return;
+            }
+        } else {
+            if (phase == 0) {
+                QCOMPARE(finish(std::move(start)), url);
+                m_server.feedSine(1);
+            }
+            QCOMPARE(finish(stop ? std::move(*stop) : m_service->stopRecording()), url);
+            QCOMPARE(m_service->state(), CaptureState::idle());
+        }
+        QCOMPARE(analyse(url, 0, 1).decoded, qint64(48000));
     }
 
     void livePeaksKeepTheLatest900ScannedAtMost2048SamplesEach()
@@ -284,9 +281,8 @@ private slots:
 
     void writerQueueNeverBlocksAndReportsAFailureOnce()
     {
-        QSemaphore gate;
-        std::atomic<int> writes = 0, peaks = 0, failures = 0;
-        CaptureWriterQueue queue(std::make_unique<StuckWriter>(gate, writes), 10 * 960, 48000,
+        std::atomic<int> peaks = 0, failures = 0;
+        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000,
                                  {[&](float) { ++peaks; }, {}, [&](const QString &) { ++failures; }});
         const auto opener = qScopeGuard([&] { gate.release(); }); // runs before the queue ends
         int accepted = 0;

@@ -22,8 +22,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("dataIsAFile");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("trash created when missing") << "Take.wav" << false << "ok";
-        QTest::newRow("percent and newline in the name") << "100% done\nnow.wav" << false << "ok";
+        QTest::newRow("trash created, percent and newline in the name") << "100% done\nnow.wav" << false << "ok";
         QTest::newRow("data folder is a file")
             << "Take.wav" << true << "Unable to create trash directory %1/Trash: Not a directory";
     }

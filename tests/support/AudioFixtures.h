@@ -21,7 +21,5 @@ QString clickTrack(const QString &path, double seconds, double bpm, int sampleRa
 
 /// Interleaved sine samples, for building custom signals.
 std::vector<float> sine(long frames, double frequency, double amplitude, int sampleRate = 48000, int channels = 2);
-/// The codec arguments ffmpeg gets for \a path's extension.
-QStringList codecArguments(const QString &path);
 
 } // namespace AudioFixtures

@@ -1,12 +1,14 @@
 #include "support/FakeClock.h"
 
+#include <algorithm>
+
 class FakeClock::FakeTimer final : public Timer {
 public:
     FakeTimer(FakeClock &clock, QObject *parent) : Timer(parent), m_clock(clock) {}
 
     void start(std::chrono::milliseconds interval, bool repeating) override
     {
-        m_interval = interval;
+        m_interval = std::max<qint64>(1, interval.count()); // a repeating timer still moves time on
         m_repeating = repeating;
         m_due = m_clock.m_now.addMSecs(interval.count());
         m_active = true;
@@ -14,9 +16,8 @@ public:
     void stop() override { m_active = false; }
     [[nodiscard]] bool isActive() const override { return m_active; }
 
-    std::chrono::milliseconds m_interval{0};
-    bool m_repeating = false;
-    bool m_active = false;
+    qint64 m_interval = 1;
+    bool m_repeating = false, m_active = false;
     QDateTime m_due;
 
 private:
@@ -27,27 +28,22 @@ FakeClock::FakeClock(QDateTime start) : m_now(std::move(start)) {}
 
 Timer *FakeClock::createTimer(QObject *parent)
 {
-    auto *timer = new FakeTimer(*this, parent);
-    m_timers.append(timer);
-    return timer;
+    m_timers.append(new FakeTimer(*this, parent));
+    return m_timers.back();
 }
 
 void FakeClock::advance(std::chrono::milliseconds step)
 {
     const auto end = m_now.addMSecs(step.count());
-    while (true) {
-        FakeTimer *next = nullptr;
-        for (const auto &timer : std::as_const(m_timers)) {
+    for (FakeTimer *next = nullptr;; next = nullptr) {
+        for (const auto &timer : std::as_const(m_timers))
             if (timer && timer->m_active && timer->m_due <= end && (!next || timer->m_due < next->m_due))
                 next = timer;
-        }
         if (!next)
             break;
         m_now = next->m_due;
-        if (next->m_repeating)
-            next->m_due = m_now.addMSecs(std::max<qint64>(1, next->m_interval.count()));
-        else
-            next->m_active = false;
+        next->m_active = next->m_repeating;
+        next->m_due = m_now.addMSecs(next->m_interval);
         emit next->timeout();
     }
     m_now = end;
@@ -55,8 +51,6 @@ void FakeClock::advance(std::chrono::milliseconds step)
 
 int FakeClock::activeTimers() const
 {
-    int count = 0;
-    for (const auto &timer : m_timers)
-        count += timer && timer->m_active;
-    return count;
+    return int(
+        std::count_if(m_timers.begin(), m_timers.end(), [](const auto &timer) { return timer && timer->m_active; }));
 }

@@ -1,6 +1,6 @@
 #include "support/FakeSoundServer.h"
 
-#include <cmath>
+#include "support/AudioFixtures.h"
 
 class FakeSoundServer::Source final : public CaptureSource {
 public:
@@ -19,7 +19,8 @@ std::unique_ptr<CaptureSource> FakeSoundServer::openCapture(CaptureDevice device
                                                             CaptureSource::Handlers handlers)
 {
     if (holdOpen)
-        openGate.acquire();
+        (void)openGate.tryAcquire(1, 10000); // bounded, so a failed check never hangs
+
     m_lastDevice = device;
     if (openFailure)
         throw SoundServerError(*openFailure);
@@ -44,17 +45,11 @@ void FakeSoundServer::deliver(CaptureBuffer buffer)
 
 void FakeSoundServer::feedSine(double seconds, double frequency, double amplitude)
 {
-    const auto total = qint64(seconds * rate);
-    for (qint64 offset = 0; offset < total; offset += 960) {
-        const auto frames = std::min<qint64>(960, total - offset);
-        CaptureBuffer buffer;
-        buffer.samples.resize(frames * 2);
-        for (qint64 i = 0; i < frames; ++i) {
-            const auto value = float(amplitude * std::sin(2 * M_PI * frequency * double(offset + i) / rate));
-            buffer.samples[2 * i] = buffer.samples[2 * i + 1] = value;
-        }
-        deliver(std::move(buffer));
-    }
+    const auto total = long(seconds * rate);
+    const auto samples = AudioFixtures::sine(total, frequency, amplitude, rate, 2);
+    for (long offset = 0; offset < total; offset += 960)
+        deliver(
+            {std::vector<float>(samples.begin() + 2 * offset, samples.begin() + 2 * std::min(total, offset + 960)), 2});
 }
 
 void FakeSoundServer::failSource()

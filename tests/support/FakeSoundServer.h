@@ -14,7 +14,7 @@ public:
     static constexpr int rate = 48000;
 
     std::optional<SoundServerError::Code> openFailure;
-    std::atomic<bool> holdOpen = false; ///< openCapture waits for openGate
+    std::atomic<bool> holdOpen = false; ///< openCapture waits for openGate (10 s at most)
     QSemaphore openGate;
     std::atomic<int> opened = 0;
     std::vector<PlaybackStream> streams; ///< what playbackStreams() answers

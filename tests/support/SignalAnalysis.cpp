@@ -16,12 +16,9 @@ FileSignal analyse(const QString &path, double from, double to)
     AudioBuffer buffer;
     float previous = 0;
     qint64 crossings = 0, firstCrossing = -1, lastCrossing = -1;
-    while (const auto frames = reader.read(buffer, 8192)) {
-        for (qint64 i = 0; i < frames; ++i) {
-            const auto frame = signal.decoded + i;
-            if (frame < first || frame >= last)
-                continue;
-            const float value = buffer.channels[0][i];
+    for (qint64 frames; (frames = reader.read(buffer, 8192)) > 0; signal.decoded += frames) {
+        for (auto frame = std::max(first, signal.decoded); frame < std::min(last, signal.decoded + frames); ++frame) {
+            const float value = buffer.channels[0][frame - signal.decoded];
             signal.peak = std::max(signal.peak, std::abs(value));
             if (previous < 0 && value >= 0) {
                 firstCrossing = firstCrossing < 0 ? frame : firstCrossing;
@@ -30,7 +27,6 @@ FileSignal analyse(const QString &path, double from, double to)
             }
             previous = value;
         }
-        signal.decoded += frames;
     }
     if (crossings > 1)
         signal.frequency = double(crossings - 1) * signal.sampleRate / double(lastCrossing - firstCrossing);
