@@ -104,39 +104,6 @@ private slots:
         }
     }
 
-    void eachFormatFromEachInput_data()
-    {
-        QTest::addColumn<RecordingOutputFormat>("format");
-        QTest::addColumn<RecordingInputSource>("input");
-        for (const auto format : {RecordingOutputFormat::aacM4A, RecordingOutputFormat::mp3LAME,
-                                  RecordingOutputFormat::wavPCM, RecordingOutputFormat::aiffPCM}) {
-            for (const auto input : RecordingInputSources::all) {
-                const auto name =
-                    RecordingOutputFormats::rawValue(format) + ' ' + RecordingInputSources::rawValue(input);
-                QTest::newRow(qPrintable(name)) << format << input;
-            }
-        }
-    }
-    void eachFormatFromEachInput()
-    {
-        QFETCH(RecordingOutputFormat, format);
-        QFETCH(RecordingInputSource, input);
-        TestEnvironment env;
-        auto store = openStore(env);
-        store->setRecordingFormat(format);
-        const auto final = take(*store, input);
-        QVERIFY2(final, qPrintable(store->statusMessage().value_or("no status")));
-        QCOMPARE(QFileInfo(*final).absolutePath(), env.libraryFolder());
-        QVERIFY(QFileInfo(*final).fileName().startsWith("Vespertone " + AppDateFormatters::fileStamp(env.clock.now())));
-        const auto signal = analyse(*final);
-        QVERIFY2(signal.seconds() > 0.7 && signal.seconds() < 3, qPrintable(QString::number(signal.seconds())));
-        QVERIFY2(std::abs(signal.peak - toneLevel) < 0.1, qPrintable(QString::number(signal.peak)));
-        const auto expected = input == RecordingInputSource::macAudio ? speakerTone : microphoneTone;
-        QVERIFY2(std::abs(signal.frequency - expected) < expected * 0.02,
-                 qPrintable(QString::number(signal.frequency)));
-        QVERIFY(QDir(UniqueFileNamer::workFolder(env.libraryFolder())).entryList(QDir::Files).isEmpty());
-    }
-
     // A stop keeps what the server captured up to the moment it was asked for.
     void aTakeHoldsTheAudioUpToTheStop()
     {
