@@ -80,6 +80,7 @@ private slots:
         QFETCH(QByteArray, encoder);
         QFETCH(QString, input);
         QFETCH(QString, message);
+        QFile::remove(out());
         const auto folder = encoder.startsWith('-') ? m_dir.filePath(QString::fromUtf8(encoder.mid(1)))
                                                     : writeEncoder(encoder, !encoder.isEmpty());
         MP3EncoderService service(folder);
