@@ -23,7 +23,18 @@ std::vector<float> readAll(AudioFileReader &reader, qint64 chunk = 4096)
     return samples;
 }
 
+/// \a frames of a sine encoded as \a codec under a file name ending in \a name; the reader
+/// must find the length within \a tolerance frames.
+struct Take {
+    QString codec, name;
+    int sampleRate, channels, frames;
+    QStringList extraArguments = {};
+    int tolerance = 0;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Take)
 
 class AudioFileReaderTest : public QObject {
     Q_OBJECT
@@ -39,37 +50,23 @@ private slots:
     /// sequential read gave (a one-frame slip moves these sines' samples by up to 0.03).
     void lengthIsExactPerContainer_data()
     {
-        QTest::addColumn<QString>("codec");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("sampleRate");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("frames");
-        QTest::addColumn<QStringList>("extraArguments");
-        QTest::addColumn<int>("tolerance");
+        QTest::addColumn<Take>("take");
         for (const char *extension : {"wav", "aiff", "m4a", "mp3"}) {
-            const auto ext = QString::fromLatin1(extension);
             // The M4A muxer states the length in milliseconds unless told to use the sample rate.
-            const auto exact = ext == QLatin1String("m4a") ? QStringList{"-movie_timescale", "44100"} : QStringList{};
-            QTest::addRow("%s stereo 48k", extension) << ext << ext << 48000 << 2 << 72000 << QStringList{} << 0;
-            QTest::addRow("%s mono 44.1k odd", extension) << ext << ext << 44100 << 1 << 12345 << exact << 0;
+            const auto exact =
+                extension == QLatin1String("m4a") ? QStringList{"-movie_timescale", "44100"} : QStringList{};
+            QTest::addRow("%s stereo 48k", extension) << Take{extension, extension, 48000, 2, 72000};
+            QTest::addRow("%s mono 44.1k odd", extension) << Take{extension, extension, 44100, 1, 12345, exact};
         }
-        QTest::newRow("m4a in milliseconds") << "m4a"
-                                             << "m4a" << 44100 << 1 << 12345 << QStringList{} << 1152;
-        QTest::newRow("wav named mp3") << "wav"
-                                       << "mp3" << 48000 << 2 << 12000 << QStringList{} << 0;
-        QTest::newRow("empty wav") << "wav"
-                                   << "wav" << 48000 << 2 << 0 << QStringList{} << 0;
+        QTest::newRow("m4a in milliseconds") << Take{"m4a", "m4a", 44100, 1, 12345, {}, 1152};
+        QTest::newRow("wav named mp3") << Take{"wav", "mp3", 48000, 2, 12000};
+        QTest::newRow("empty wav") << Take{"wav", "wav", 48000, 2, 0};
     }
 
     void lengthIsExactPerContainer()
     {
-        QFETCH(QString, codec);
-        QFETCH(QString, name);
-        QFETCH(int, sampleRate);
-        QFETCH(int, channels);
-        QFETCH(int, frames);
-        QFETCH(QStringList, extraArguments);
-        QFETCH(int, tolerance);
+        QFETCH(Take, take);
+        const auto &[codec, name, sampleRate, channels, frames, extraArguments, tolerance] = take;
         const auto encoded = AudioFixtures::encode(path(QStringLiteral("len.") + codec),
                                                    AudioFixtures::sine(frames, 440, 0.5, sampleRate, channels),
                                                    sampleRate, channels, extraArguments);
