@@ -152,6 +152,8 @@ private slots:
         QTest::addColumn<std::optional<QString>>("key");
         QTest::newRow("A minor chord") << "wav" << chord({{57, 0.15}, {69, 0.15}, {72, 0.12}, {76, 0.12}, {81, 0.1}})
                                        << std::optional<QString>("A minor");
+        QTest::newRow("G major scale") << "wav" << scale(79, {0, 2, 4, 5, 7, 9, 11})
+                                       << std::optional<QString>("G major");
         QTest::newRow("F# minor scale mp3")
             << "mp3" << scale(78, {0, 2, 3, 5, 7, 8, 10}) << std::optional<QString>("F# minor");
         QTest::newRow("silence") << "wav" << std::vector<float>(3 * 48000) << std::optional<QString>();
