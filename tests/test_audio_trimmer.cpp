@@ -1,6 +1,5 @@
 #include "media/AudioFileReader.h"
 #include "media/AudioTrimmer.h"
-#include "media/FFmpegHandles.h"
 #include "media/FFmpegLogging.h"
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
@@ -25,20 +24,6 @@ qint64 loudestFrame(const QString &path)
         samples.insert(samples.end(), buffer.channels[0].begin(), buffer.channels[0].begin() + got);
     return std::max_element(samples.begin(), samples.end(), [](float a, float b) { return std::abs(a) < std::abs(b); })
         - samples.begin();
-}
-
-/// Container, codec and brand as FFmpeg reads them.
-QString containerOf(const QString &path)
-{
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
-        return {};
-    FFmpeg::InputFormat format(raw);
-    const auto *brand = av_dict_get(format->metadata, "major_brand", nullptr, 0);
-    return QStringLiteral("%1 %2 %3")
-        .arg(QLatin1String(format->iformat->name),
-             QLatin1String(avcodec_get_name(format->streams[0]->codecpar->codec_id)),
-             QLatin1String(brand ? brand->value : ""));
 }
 
 /// A 3 s tone of \a sampleRate cut from \a start to \a end: an AAC M4A of \a frames frames at \a outputRate.
@@ -101,7 +86,8 @@ private slots:
         const auto before = readFile(source);
         const auto output = trim(source, cut.start, cut.end);
         QCOMPARE(readFile(source), before);
-        QCOMPARE(containerOf(output), QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2 aac M4A "));
+        const auto bytes = readFile(output); // an M4A brand and an AAC ("mp4a") sample entry
+        QVERIFY(bytes.mid(4, 8) == "ftypM4A " && bytes.contains("mp4a") && !bytes.contains("alac"));
         AudioFileReader reader(output);
         QCOMPARE(reader.sampleRate(), double(cut.outputRate));
         QCOMPARE(reader.channelCount(), cut.channels);
