@@ -54,31 +54,27 @@ class AudioAnalyzerTest : public QObject {
 private slots:
     void initTestCase() { configureFFmpegLogging(); }
 
-    void envelopeLength_data()
-    {
-        QTest::addColumn<long>("frames");
-        QTest::addColumn<int>("target");
-        QTest::addColumn<std::optional<double>>("maxDuration");
-        QTest::addColumn<int>("values");
-        QTest::newRow("50 frames: one per frame") << 50L << 1100 << std::optional<double>() << 50;
-        QTest::newRow("limit beyond the file") << 48000L << 1100 << std::optional<double>(60.0) << 1117;
-        QTest::newRow("first half second") << 48000L << 300 << std::optional<double>(0.5) << 300;
-        QTest::newRow("zero duration") << 48000L << 300 << std::optional<double>(0.0) << 0;
-        QTest::newRow("empty file") << 0L << 300 << std::optional<double>() << 0;
-    }
-
+    /// Envelopes are scaled to a peak of 1, hold one value per frame when frames are few, and
+    /// cover what a duration limit leaves of the file.
     void envelopeLength()
     {
-        QFETCH(long, frames);
-        QFETCH(int, target);
-        QFETCH(std::optional<double>, maxDuration);
-        QFETCH(int, values);
-        const auto file = AudioFixtures::encode(path(QStringLiteral("len-%1.wav").arg(frames)),
-                                                AudioFixtures::sine(frames, 300, 0.5));
-        const auto envelope = AudioAnalyzer::waveformPeaksSync(file, target, maxDuration);
-        QCOMPARE(envelope.size(), values);
-        if (!envelope.isEmpty())
-            QCOMPARE(*std::max_element(envelope.cbegin(), envelope.cend()), 1.0f);
+        const auto peaks = [](const QString &file, int target, std::optional<double> limit = {}) {
+            return AudioAnalyzer::waveformPeaksSync(file, target, limit);
+        };
+        const auto second =
+            AudioFixtures::encode(path(QStringLiteral("second.wav")), AudioFixtures::sine(48000, 300, 0.5));
+        const auto whole = peaks(second, 1100);
+        QCOMPARE(*std::max_element(whole.cbegin(), whole.cend()), 1.0f);
+        QCOMPARE(peaks(second, 1100, 60.0), whole);
+        const auto half = peaks(second, 300, 0.5);
+        QCOMPARE(half.size(), 300);
+        QCOMPARE(*std::max_element(half.cbegin(), half.cend()), 1.0f);
+        QVERIFY(peaks(second, 300, 0.0).isEmpty());
+        QCOMPARE(
+            peaks(AudioFixtures::encode(path(QStringLiteral("fifty.wav")), AudioFixtures::sine(50, 300, 0.5)), 1100)
+                .size(),
+            50);
+        QVERIFY(peaks(AudioFixtures::encode(path(QStringLiteral("empty.wav")), {}), 300).isEmpty());
     }
 
     void envelopeIsTheSameInEveryContainer()
