@@ -2,7 +2,6 @@
 
 #include "media/AudioFileReader.h"
 #include "media/FFmpegLogging.h"
-#include "media/MP3EncoderError.h"
 #include "media/MP3EncoderService.h"
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
