@@ -111,19 +111,25 @@ void prepareFixtures(const QString &root)
     QDir().mkpath(root + "/home");
     AudioFixtures::tone(root + "/home/Outside.wav", 1);
     writeFile(MetadataStore::metadataURL(library + "Old Take.wav"),
-              R"({"createdAt": "2020-01-02T03:04:05Z", "musicalKey": "A minor"})");
+              R"({"createdAt": "2020-01-02T03:04:05Z", "bpm": 120, "musicalKey": "A minor", "trimStart": 0.25,
+                  "trimEnd": 0.75, "source": {"appName": "Music", "urlString": "https://example.org/a",
+                  "capturedAt": "2020-01-02T03:04:05Z"}})");
 }
 
 void addRows()
 {
     row("scan: stored folder, newest first", {"scan"}, 0,
-        R"(^\[\s*\{\s*"createdAt": .*"duration": 3,\s*"path": "@lib/Take\.wav"\s*\}.*)"
-        R"("musicalKey": "A minor",\s*"path": "@lib/Old Take\.wav"\s*\}\s*\]$)",
+        R"("duration": 3,\s*"path": "@lib/Take\.wav"\s*\}.*\{\s*"bpm": 120,\s*"createdAt": "2020-01-02T03:04:05Z",)"
+        R"(.*"musicalKey": "A minor",\s*"path": "@lib/Old Take\.wav",\s*"source": \{\s*"appName": "Music",.*)"
+        R"("urlString": "https://example\.org/a"\s*\},\s*"trimEnd": 0\.75,\s*"trimStart": 0\.25\s*\}\s*\]$)",
         "^$");
     row("scan: --folder for this run", {"scan", "--folder", "@lib/new/library"}, 0, R"(^\[\s*\]$)", "^$",
         {"new/library", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
     row("scan: a file as folder", {"scan", "--folder", "@lib/Take.wav"}, 1, "^$", "^The folder “Take.wav”");
+    row("delete: a file as folder", {"delete", "Take.wav", "--folder", "@lib/Loop.wav"}, 1, "^$",
+        "^The folder “Loop.wav” couldn’t be created\\.$", {"Take.wav"});
     row("no command", {}, 2, "^$", "^Usage:");
+    row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
     row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
     // A wrong command line: a message on stderr, exit status 2 and nothing done.
     for (const QString line :
