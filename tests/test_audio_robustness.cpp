@@ -1,5 +1,6 @@
 // Damaged, truncated, odd and random input: audio files, sample values and sidecars. Nothing
-// may crash or hang; what can be read is read in full, the rest fails with AudioFileError.
+// may crash or hang; what can be read is read in full (and analysed and cut), the rest fails
+// with AudioFileError. The reader, analyzer and trimmer suites rely on this one for damage.
 
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
@@ -139,36 +140,27 @@ private slots:
     }
 
     /// Float samples that are not numbers count as silence; infinite ones as full scale.
-    void nonFiniteSamples_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<float>("peak");
-        QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << 0.25f;
-        QTest::newRow("+inf") << std::numeric_limits<float>::infinity() << 1.0f;
-        QTest::newRow("-inf") << -std::numeric_limits<float>::infinity() << 1.0f;
-    }
-
     void nonFiniteSamples()
     {
-        QFETCH(float, value);
-        QFETCH(float, peak);
-        // Six seconds of a 0.25 tone with the odd value in every 100th sample of the first half.
-        auto samples = AudioFixtures::sine(6 * 48000, 440, 0.25, 48000, 1);
-        for (std::size_t i = 0; i < samples.size() / 2; i += 100)
-            samples[i] = value;
-        const auto file =
-            AudioFixtures::encode(path(QStringLiteral("odd-%1.wav").arg(QTest::currentDataTag())), samples, 48000, 1,
-                                  {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
-        const auto peaks = AudioAnalyzer::waveformPeaksSync(file, 100);
-        QCOMPARE(peaks.size(), 100);
-        const float loudest = std::max(peak, 0.25f);
-        QVERIFY2(std::abs(peaks.front() - peak / loudest) < 0.01, qPrintable(QString::number(peaks.front())));
-        QVERIFY2(std::abs(peaks.back() - 0.25f / loudest) < 0.01, qPrintable(QString::number(peaks.back())));
-        const auto result = AudioAnalyzer::analyzeSync(file);
-        QCOMPARE(result.duration, 6.0);
-        QVERIFY(!result.bpm || std::isfinite(*result.bpm));
-        for (const auto &loop : LoopFinderService::findLoopsSync(peaks, 6, std::nullopt, 6))
-            QVERIFY(std::isfinite(loop.confidence));
+        const auto nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        for (const auto &[value, peak] : {std::pair{nan, 0.25f}, std::pair{inf, 1.0f}, std::pair{-inf, 1.0f}}) {
+            // Six seconds of a 0.25 tone with the odd value in every 100th sample of the first half.
+            auto samples = AudioFixtures::sine(6 * 48000, 440, 0.25, 48000, 1);
+            for (std::size_t i = 0; i < samples.size() / 2; i += 100)
+                samples[i] = value;
+            const auto file = AudioFixtures::encode(path(QStringLiteral("odd-%1.wav").arg(value)), samples, 48000, 1,
+                                                    {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
+            const auto peaks = AudioAnalyzer::waveformPeaksSync(file, 100);
+            QCOMPARE(peaks.size(), 100);
+            const float loudest = std::max(peak, 0.25f);
+            QVERIFY2(std::abs(peaks.front() - peak / loudest) < 0.01, qPrintable(QString::number(peaks.front())));
+            QVERIFY2(std::abs(peaks.back() - 0.25f / loudest) < 0.01, qPrintable(QString::number(peaks.back())));
+            const auto result = AudioAnalyzer::analyzeSync(file);
+            QCOMPARE(result.duration, 6.0);
+            QVERIFY(!result.bpm || std::isfinite(*result.bpm));
+            for (const auto &loop : LoopFinderService::findLoopsSync(peaks, 6, std::nullopt, 6))
+                QVERIFY(std::isfinite(loop.confidence));
+        }
     }
 
     /// Corrupted copies of real files open and read to the end or throw AudioFileError; the

@@ -84,31 +84,10 @@ private slots:
         QCOMPARE(QString::fromUtf8(run.err).count(QStringLiteral("caf\uFFFD.wav")), 1);
     }
 
-    /// Sidecar dates win over file dates; newest first; equal times keep the listing order.
-    void ordersBySidecarDates()
-    {
-        QTemporaryDir dir;
-        for (int i = 0; i < 4; ++i) {
-            const auto path = dir.filePath(QStringLiteral("same%1.wav").arg(i));
-            QFile::copy(m_wav, path);
-            saveCreatedAt(path, year(2021));
-        }
-        QStringList expected{"new.wav"};
-        QDirIterator entries(dir.path(), QDir::Files);
-        while (entries.hasNext())
-            expected << QFileInfo(entries.next()).fileName();
-        expected << "old.wav";
-        QFile::copy(m_wav, dir.filePath("old.wav"));
-        QFile::copy(m_wav, dir.filePath("new.wav"));
-        saveCreatedAt(dir.filePath("old.wav"), year(2020));
-        const auto items = RecordingScanner::scan(dir.path()).items;
-        QCOMPARE(names(items), expected);
-        QCOMPARE(items.back().createdAt, year(2020));
-        QCOMPARE(items.back().metadata.createdAt, year(2020));
-    }
-
-    /// The scan writes nothing: the measured duration is not stored, a legacy sidecar is
-    /// read in place and reported for migration.
+    /// Sidecar dates win over file dates, newest first; equal times keep the listing order. The
+    /// scan writes nothing. A readable file's measured duration wins over the stored one; an
+    /// unreadable file keeps its stored duration or 0; a legacy sidecar is read in place and
+    /// reported for migration.
     void scanningNeverWrites()
     {
         QTemporaryDir dir;
@@ -118,29 +97,34 @@ private slots:
         saveCreatedAt(stored, year(2023), 99.0);
         writeFile(dir.filePath("legacy.vtmeta.json"), SidecarCodec::encode(RecordingMetadata::fresh(year(2022))));
         writeFile(MetadataStore::metadataURL(legacy), "{\"bpm\":1}"); // unreadable: the legacy file wins
+        writeFile(dir.filePath("text.mp3"), "this is not audio at all");
+        saveCreatedAt(dir.filePath("text.mp3"), year(2021), 12.5);
+        for (int i = 0; i < 3; ++i) {
+            QFile::copy(m_wav, dir.filePath(QStringLiteral("same%1.wav").arg(i)));
+            saveCreatedAt(dir.filePath(QStringLiteral("same%1.wav").arg(i)), year(2021));
+        }
+        writeFile(dir.filePath("empty.m4a"), {});
+        writeFile(MetadataStore::metadataURL(dir.filePath("empty.m4a")), "\x89PNG\r\n garbage {{{");
         const auto sidecar = readFile(MetadataStore::metadataURL(stored));
         const auto before = entriesOf(dir.path()) + entriesOf(MetadataStore::metadataFolder(stored));
 
+        QStringList expected{"empty.m4a", "stored.wav", "legacy.wav"};
+        for (QDirIterator entries(dir.path(), QDir::Files); entries.hasNext();)
+            if (const auto name = QFileInfo(entries.next()).fileName();
+                !expected.contains(name) && !name.endsWith(".json"))
+                expected << name;
+        QCOMPARE(expected.size(), 7);
+
         const auto result = RecordingScanner::scan(dir.path());
-        QCOMPARE(names(result.items), (QStringList{"stored.wav", "legacy.wav"}));
-        QCOMPARE(result.items[0].duration, 1.5);
-        QCOMPARE(result.items[1].createdAt, year(2022));
+        QCOMPARE(names(result.items), expected);
+        QCOMPARE(result.items[0].duration, 0.0);
+        QCOMPARE(result.items[1].duration, 1.5);
+        QCOMPARE(result.items[2].createdAt, year(2022));
+        QCOMPARE(result.items[expected.indexOf("text.mp3")].duration, 12.5);
+        QCOMPARE(result.items.back().metadata.createdAt, year(2021));
         QCOMPARE(result.legacyAudioURLs, QStringList{legacy});
         QCOMPARE(entriesOf(dir.path()) + entriesOf(MetadataStore::metadataFolder(stored)), before);
         QCOMPARE(readFile(MetadataStore::metadataURL(stored)), sidecar);
-    }
-
-    void unreadableAudioKeepsItsStoredDurationOrZero()
-    {
-        QTemporaryDir dir;
-        writeFile(dir.filePath("empty.m4a"), {});
-        writeFile(dir.filePath("text.mp3"), "this is not audio at all");
-        saveCreatedAt(dir.filePath("text.mp3"), year(2023), 12.5);
-        writeFile(MetadataStore::metadataURL(dir.filePath("empty.m4a")), "\x89PNG\r\n garbage {{{");
-        QHash<QString, double> durations;
-        for (const auto &item : RecordingScanner::scan(dir.path()).items)
-            durations.insert(QFileInfo(item.url).fileName(), item.duration);
-        QCOMPARE(durations, (QHash<QString, double>{{"text.mp3", 12.5}, {"empty.m4a", 0.0}}));
     }
 
     void unreadableFoldersScanEmpty()

@@ -6,6 +6,7 @@
 #include <QString>
 #include <qcoro/qcorotask.h>
 
+#include <concepts>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -47,6 +48,18 @@ QString failureOf(QCoro::Task<T> task)
 {
     try {
         finish(std::move(task));
+    } catch (const std::exception &error) {
+        return errorText(error);
+    }
+    return {};
+}
+
+/// The user-facing text of what \a function throws, or a null text when it returns.
+template <std::invocable Function>
+QString failureOf(Function function)
+{
+    try {
+        function();
     } catch (const std::exception &error) {
         return errorText(error);
     }
