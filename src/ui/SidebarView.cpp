@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace Theme = VespertoneTheme;
@@ -36,7 +38,8 @@ SidebarView::SidebarView(RecordingLibraryStore &store, QWidget *parent)
 
     auto *headerRow = new QHBoxLayout(m_header);
     headerRow->setSpacing(int(SidebarColumns::spacing));
-    headerRow->addSpacing(int(SidebarColumns::iconWidth));
+    // Over the row icons; a layout adds no spacing next to a spacer, so it holds the gap too.
+    headerRow->addSpacing(int(SidebarColumns::iconWidth + SidebarColumns::spacing));
     for (auto column : SidebarSortColumns::all) {
         auto *header = new SortHeader(column, m_header);
         m_sortHeaders[std::size_t(column)] = header;
@@ -81,6 +84,7 @@ SidebarView::SidebarView(RecordingLibraryStore &store, QWidget *parent)
     // The model follows each refresh first (it connected earlier); then rows the store still
     // selects are selected again.
     connect(&m_store, &RecordingLibraryStore::recordingsChanged, this, &SidebarView::showSelection);
+    connect(m_list->verticalScrollBar(), &QScrollBar::rangeChanged, this, &SidebarView::scheduleHeaderAlignment);
     connect(m_list, &QListView::customContextMenuRequested, this, &SidebarView::openContextMenu);
 
     alignHeader();
@@ -193,6 +197,17 @@ void SidebarView::openContextMenu(const QPoint &position)
         contextMenu(m_model->item(index.row()))->popup(m_list->viewport()->mapToGlobal(position));
 }
 
+void SidebarView::scheduleHeaderAlignment()
+{
+    // The scroll bar comes and goes while the list lays itself out; measure once that settles.
+    if (std::exchange(m_headerAlignmentPending, true))
+        return;
+    QTimer::singleShot(0, this, [this] {
+        m_headerAlignmentPending = false;
+        alignHeader();
+    });
+}
+
 void SidebarView::alignHeader()
 {
     // The rows end where the viewport ends, left of a scroll bar when one shows.
@@ -204,7 +219,7 @@ void SidebarView::alignHeader()
 bool SidebarView::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_list->viewport() && event->type() == QEvent::Resize)
-        alignHeader();
+        scheduleHeaderAlignment();
     return QWidget::eventFilter(watched, event);
 }
 

@@ -44,6 +44,7 @@ private:
     void showSelection();
     void takeSelection();
     void showSort();
+    void scheduleHeaderAlignment();
     void alignHeader();
     void openContextMenu(const QPoint &position);
 
@@ -59,4 +60,5 @@ private:
     std::array<SortHeader *, 4> m_sortHeaders{};
     bool m_applyingSelection = false;
     bool m_takingSelection = false;
+    bool m_headerAlignmentPending = false;
 };
