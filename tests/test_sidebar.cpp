@@ -172,9 +172,15 @@ private slots:
             if (header->isActive())
                 QCOMPARE(header->isAscending(), ascending);
         }
-        // Another window shows the same order.
+        // Another window shows the same order, and the order does not lean on the store's.
         SidebarView another(*m_store);
         QCOMPARE(rowNames(modelOf(another)), expected);
+        auto reversed = m_store->recordings();
+        std::reverse(reversed.begin(), reversed.end());
+        QStringList names;
+        for (const auto &item : view.sortOrder().sorted(reversed))
+            names << QFileInfo(item.url).completeBaseName();
+        QCOMPARE(names, expected);
     }
 
     void bindsTheSelectionBothWays()
@@ -196,13 +202,19 @@ private slots:
         };
         QCOMPARE(selectedNames(), (QStringList{"Take 2", "Zed"}));
         QCOMPARE(storeChanges.size(), 1);
+        // Showing a selection never writes it back, not even one the list cannot show in full.
+        const QSet<QString> unlisted{idOf("Zed"), m_env.path(QStringLiteral("Gone.wav"))};
+        m_store->setSelectedIDs(unlisted);
+        QCOMPARE(selectedNames(), QStringList{"Zed"});
+        QCOMPARE(m_store->selectedIDs(), unlisted);
+        QCOMPARE(storeChanges.size(), 2);
 
         selection.select(model.index(0, 0), QItemSelectionModel::ClearAndSelect);
         QCOMPARE(m_store->selectedIDs(), QSet<QString>{idOf("Alpha")});
         selection.select(model.index(4, 0), QItemSelectionModel::Select);
         QCOMPARE(m_store->selectedIDs(), (QSet<QString>{idOf("Alpha"), idOf("Zed")}));
-        QCOMPARE(storeChanges.size(), 3);
-        QCOMPARE(viewChanges.size(), 3);
+        QCOMPARE(storeChanges.size(), 4);
+        QCOMPARE(viewChanges.size(), 4);
 
         // A new order moves the selected rows with their recordings.
         click(view, {"title"});
