@@ -7,11 +7,13 @@
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "ui/GothicMasthead.h"
 #include "ui/RecordingListModel.h"
 #include "ui/SidebarView.h"
 #include "ui/SortHeader.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
@@ -110,6 +112,7 @@ private slots:
     {
         m_env.settings->remove(QLatin1String(StoreSettings::sortColumnKey));
         m_env.settings->remove(QLatin1String(StoreSettings::sortAscendingKey));
+        m_env.settings->remove(QLatin1String(StoreSettings::themeKey));
     }
 
     void sortsAndKeepsTheSort_data()
@@ -222,10 +225,44 @@ private slots:
         QCOMPARE(m_store->selectedIDs(), (QSet<QString>{idOf("Alpha"), idOf("Zed")}));
     }
 
+    void followsTheStoredTheme_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("studioGlass");
+        QTest::newRow("missing") << QString() << false;
+        QTest::newRow("studio glass") << "studioGlass" << true;
+        QTest::newRow("gothic") << "gothic" << false;
+        QTest::newRow("unknown") << "neon" << false;
+        QTest::newRow("other case") << "StudioGlass" << false;
+    }
+
+    void followsTheStoredTheme()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, studioGlass);
+        if (!stored.isNull())
+            m_store->settings().setText(StoreSettings::themeKey, stored);
+        SidebarView view(*m_store);
+        QCOMPARE(view.theme() == AppThemeChoice::studioGlass, studioGlass);
+        QCOMPARE(view.findChild<GothicMasthead *>()->isHidden(), studioGlass);
+        const auto labels = view.findChildren<QLabel *>();
+        const auto title = std::find_if(labels.begin(), labels.end(),
+                                        [](QLabel *label) { return label->text() == QStringLiteral("Recordings"); });
+        QVERIFY(title != labels.end());
+        QCOMPARE((*title)->isHidden(), !studioGlass);
+    }
+
     void followsRefreshesInPlaceAndDragsFiles()
     {
         SidebarView view(*m_store);
         auto &model = modelOf(view);
+        const auto text = [&model](const QString &name, int role) {
+            return model.index(rowNames(model).indexOf(name), 0).data(role).toString();
+        };
+        QCOMPARE(text("Alpha", RecordingListModel::BpmTextRole), QStringLiteral("91")); // halves away from zero
+        QCOMPARE(text("Zed", RecordingListModel::BpmTextRole), QStringLiteral("-"));
+        QCOMPARE(text("Zed", RecordingListModel::KeyTextRole), QStringLiteral("-"));
+
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
