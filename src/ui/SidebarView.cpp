@@ -63,7 +63,6 @@ SidebarView::SidebarView(RecordingLibraryStore &store, QWidget *parent)
     m_list->setDragDropMode(QAbstractItemView::DragOnly);
     m_list->setDefaultDropAction(Qt::CopyAction);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_list->setAttribute(Qt::WA_MacShowFocusRect, false);
     m_list->viewport()->setAutoFillBackground(false);
     m_list->viewport()->installEventFilter(this);
 
