@@ -168,6 +168,7 @@ private slots:
             m_store->settings().setFlag(StoreSettings::sortAscendingKey, storedAscending);
         }
         SidebarView view(*m_store);
+        SidebarView another(*m_store);
         click(view, clicks);
         QCOMPARE(rowNames(modelOf(view)), expected);
         for (auto *header : view.findChildren<SortHeader *>()) {
@@ -175,9 +176,12 @@ private slots:
             if (header->isActive())
                 QCOMPARE(header->isAscending(), ascending);
         }
-        // Another window shows the same order, and the order does not lean on the store's.
-        SidebarView another(*m_store);
+        // Another window takes the same order when it comes to the front, and a new one opens
+        // with it; the order does not lean on the store's.
+        QEvent activated(QEvent::ActivationChange);
+        QCoreApplication::sendEvent(&another, &activated);
         QCOMPARE(rowNames(modelOf(another)), expected);
+        QCOMPARE(rowNames(modelOf(*std::make_unique<SidebarView>(*m_store))), expected);
         auto reversed = m_store->recordings();
         std::reverse(reversed.begin(), reversed.end());
         QStringList names;

@@ -129,6 +129,22 @@ void SidebarView::setSort(SidebarSortColumn column)
     showSort();
 }
 
+void SidebarView::followStoredSort()
+{
+    SidebarSortOrder stored(m_store.settings());
+    if (stored.column() == sortOrder().column() && stored.isAscending() == sortOrder().isAscending())
+        return;
+    m_model->setOrder(std::move(stored));
+    showSort();
+}
+
+void SidebarView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange)
+        followStoredSort();
+    QWidget::changeEvent(event);
+}
+
 void SidebarView::showSort()
 {
     for (auto *header : m_sortHeaders)

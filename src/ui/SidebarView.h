@@ -38,12 +38,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    /// A window that comes to the front takes the sort another window may have chosen meanwhile.
+    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showSelection();
     void takeSelection();
     void showSort();
+    void followStoredSort();
     void scheduleHeaderAlignment();
     void alignHeader();
     void openContextMenu(const QPoint &position);
