@@ -6,10 +6,11 @@
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
 #include "ui/LibraryWindow.h"
+#include "ui/RecordingListModel.h"
 
 #include <QAction>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -53,19 +54,23 @@ private slots:
         LibraryWindow window(*m_store);
         QCOMPARE(window.windowTitle(), QStringLiteral("Vespertone"));
         QCOMPARE(window.minimumSize(), QSize(1120, 640));
-        auto *list = window.findChild<QListWidget *>();
-        QCOMPARE(list->count(), m_store->recordings().size());
-        QCOMPARE(list->selectedItems().size(), 1);
-        QVERIFY(
-            list->selectedItems().front()->text().startsWith(QFileInfo(m_store->recordings().front().url).fileName()));
+        auto *list = window.findChild<QListView *>();
+        auto &selection = *list->selectionModel();
+        const auto rowOf = [list](const RecordingItem &item) {
+            return static_cast<RecordingListModel *>(list->model())->row(item.id());
+        };
+        QCOMPARE(list->model()->rowCount(), int(m_store->recordings().size()));
+        const auto selected = selection.selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.front().data(RecordingListModel::IdRole).toString(), m_store->recordings().front().id());
 
-        list->clearSelection();
-        list->item(list->count() - 1)->setSelected(true);
+        const auto last = list->model()->index(rowOf(m_store->recordings().back()), 0);
+        selection.select(last, QItemSelectionModel::ClearAndSelect);
         QCOMPARE(m_store->selectedIDs(), QSet<QString>{m_store->recordings().back().id()});
 
         m_store->setSelectedIDs({m_store->recordings().front().id()});
-        QVERIFY(list->item(0)->isSelected());
-        QVERIFY(!list->item(list->count() - 1)->isSelected());
+        QVERIFY(selection.isSelected(list->model()->index(rowOf(m_store->recordings().front()), 0)));
+        QVERIFY(!selection.isSelected(last));
     }
 
     void recordTogglesFollowTheStore()
@@ -93,7 +98,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->isAnalyzing(), 20000);
         QCOMPARE(mic->text(), QStringLiteral("Record Microphone"));
         QVERIFY(mac->isEnabled());
-        QCOMPARE(window.findChild<QListWidget *>()->count(), m_store->recordings().size());
+        QCOMPARE(window.findChild<QListView *>()->model()->rowCount(), int(m_store->recordings().size()));
     }
 };
 

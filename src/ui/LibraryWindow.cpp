@@ -1,23 +1,31 @@
 #include "ui/LibraryWindow.h"
 
-#include "library/Formatters.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/SidebarView.h"
+#include "ui/VespertoneTheme.h"
 
-#include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 
 LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
-    : QMainWindow(parent), m_store(store), m_list(new QListWidget(this)), m_status(new QLabel(this)),
+    : QMainWindow(parent), m_store(store), m_sidebar(new SidebarView(store, this)), m_status(new QLabel(this)),
       m_elapsed(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
     setMinimumSize(1120, 640);
+    setPalette(VespertoneTheme::darkAppearance(AppThemeChoices::stored(store.settings())));
     resize(1320, 760);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setCentralWidget(m_list);
+    // The sidebar column is at least 420 wide and starts at 470; the detail pane takes the rest.
+    auto *split = new QSplitter(this);
+    split->setChildrenCollapsible(false);
+    m_sidebar->setMinimumWidth(420);
+    split->addWidget(m_sidebar);
+    split->addWidget(new QWidget(split));
+    split->setStretchFactor(1, 1);
+    split->setSizes({470, width() - 470});
+    setCentralWidget(split);
     statusBar()->addWidget(m_status, 1);
     statusBar()->addPermanentWidget(m_elapsed);
     auto *toolbar = addToolBar(QStringLiteral("Library"));
@@ -28,48 +36,12 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
     toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Choose Save Folder…"), &m_store, [this] { m_store.chooseFolder(); });
 
-    connect(&m_store, &RecordingLibraryStore::recordingsChanged, this, &LibraryWindow::showRecordings);
-    connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);
     connect(&m_store, &RecordingLibraryStore::statusMessageChanged, this, &LibraryWindow::showStatus);
     connect(&m_store, &RecordingLibraryStore::captureStateChanged, this, &LibraryWindow::showRecordingState);
     connect(&m_store, &RecordingLibraryStore::activeRecordingInputSourceChanged, this,
             &LibraryWindow::showRecordingState);
     connect(&m_store, &RecordingLibraryStore::elapsedTextChanged, this, &LibraryWindow::showRecordingState);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
-        QSet<QString> ids;
-        for (auto *item : m_list->selectedItems())
-            ids.insert(item->data(Qt::UserRole).toString());
-        m_store.setSelectedIDs(ids);
-    });
-    showRecordings();
     showRecordingState();
-}
-
-void LibraryWindow::showRecordings()
-{
-    const QSignalBlocker blocker(m_list);
-    m_list->clear();
-    for (const auto &recording : m_store.recordings()) {
-        auto text = QStringLiteral("%1    %2    %3")
-                        .arg(QFileInfo(recording.url).fileName(), AppDateFormatters::sidebarDate(recording.createdAt),
-                             TimeText::clock(recording.duration));
-        if (recording.metadata.bpm)
-            text += QStringLiteral("    ") + roundedBPMText(*recording.metadata.bpm);
-        if (recording.metadata.musicalKey)
-            text += QStringLiteral("    ") + *recording.metadata.musicalKey;
-        auto *item = new QListWidgetItem(text, m_list);
-        item->setData(Qt::UserRole, recording.id());
-    }
-    showSelection();
-}
-
-void LibraryWindow::showSelection()
-{
-    const QSignalBlocker blocker(m_list);
-    for (int row = 0; row < m_list->count(); ++row) {
-        auto *item = m_list->item(row);
-        item->setSelected(m_store.selectedIDs().contains(item->data(Qt::UserRole).toString()));
-    }
 }
 
 void LibraryWindow::showStatus()
