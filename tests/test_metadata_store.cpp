@@ -59,7 +59,9 @@ private slots:
         metadata.duration = 1e-7;
         metadata.trimEnd = -0.25;
         metadata.musicalKey = QStringLiteral("a\\b\nc\x01/é🎵");
-        metadata.source = RecordingSourceContext{.appName = "A", .capturedAt = utc(2024, 5, 1, 12, 29, 59)};
+        metadata.source.emplace();
+        metadata.source->appName = "A";
+        metadata.source->capturedAt = utc(2024, 5, 1, 12, 29, 59);
         const auto bytes = SidecarCodec::encode(metadata);
         QCOMPARE(bytes,
                  QByteArray("{\n  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n  \"duration\" : 1e-07,\n"
