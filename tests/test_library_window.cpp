@@ -76,7 +76,7 @@ private slots:
     void recordTogglesFollowTheStore()
     {
         LibraryWindow window(*m_store);
-        auto *mac = action(window, "Record Mac Audio");
+        auto *mac = action(window, "Record System Audio");
         auto *mic = action(window, "Record Microphone");
         QVERIFY(mac && mic && mac->isEnabled() && mic->isEnabled());
 

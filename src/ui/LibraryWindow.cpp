@@ -29,7 +29,7 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
     statusBar()->addWidget(m_status, 1);
     statusBar()->addPermanentWidget(m_elapsed);
     auto *toolbar = addToolBar(QStringLiteral("Library"));
-    m_recordMac = toolbar->addAction(QStringLiteral("Record Mac Audio"), &m_store,
+    m_recordMac = toolbar->addAction(QStringLiteral("Record System Audio"), &m_store,
                                      [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
     m_recordMic = toolbar->addAction(QStringLiteral("Record Microphone"), &m_store,
                                      [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
@@ -55,7 +55,7 @@ void LibraryWindow::showRecordingState()
         action->setEnabled(m_store.canToggleRecording(source));
         action->setText(m_store.isRecording(source) ? QStringLiteral("Stop Recording") : idle);
     };
-    show(m_recordMac, RecordingInputSource::macAudio, QStringLiteral("Record Mac Audio"));
+    show(m_recordMac, RecordingInputSource::macAudio, QStringLiteral("Record System Audio"));
     show(m_recordMic, RecordingInputSource::microphone, QStringLiteral("Record Microphone"));
     const bool recording = m_store.captureState().is(CaptureState::Kind::recording);
     m_elapsed->setText(recording ? m_store.elapsedText() : QString());
