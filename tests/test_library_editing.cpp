@@ -253,6 +253,10 @@ private slots:
         finish(store().undoSavedTrim(item(take)));
         QCOMPARE(status(), QStringLiteral("No saved trim to undo."));
 
+        // A range past either end states the length actually cut.
+        const auto edges = finish(store().trim(item(take), -1, 99));
+        QCOMPARE(MetadataStore::load(*edges)->trimEnd, std::optional<double>(item(take).duration));
+        QVERIFY(finish(store().deleteRecordings({item(*edges)})));
         // A range too short leaves no reserved name behind.
         QCOMPARE(finish(store().trim(item(take), 2, 2)), std::nullopt);
         QCOMPARE(libraryFiles(), (QStringList{"Take Trim.m4a", "Take.m4a"}));

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -129,6 +130,11 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
 {
     if (refuseRunningTake(item.url))
         co_return std::nullopt;
+    // The sidecar states the length the trimmer cuts: within the file, never negative.
+    start = std::isfinite(start) ? std::max(start, 0.0) : 0.0;
+    if (item.duration > 0)
+        end = std::min(end, item.duration);
+    end = std::max(end, start);
     QPointer self(this);
     setIsTrimming(true);
     m_context.setStatus(QStringLiteral("Saving trim"));
