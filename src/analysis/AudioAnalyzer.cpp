@@ -34,29 +34,40 @@ qint64 frameLimit(qint64 length, double sampleRate, std::optional<double> second
     return std::max<qint64>(0, qint64(frames));
 }
 
-/// The largest absolute value of \a count samples; four independent maxima keep the loop
-/// free of a serial dependency. NaN counts as silence and ±infinity as full scale.
-float loudestSample(const float *samples, qint64 count)
+/// The largest absolute value of \a count samples, counting NaN as silence and ±infinity as
+/// full scale; slower than loudestSample, for the rare buffer that holds an infinity.
+float loudestCountingInfinity(const float *samples, qint64 count)
 {
     constexpr float largest = std::numeric_limits<float>::max();
-    float m[4] = {0, 0, 0, 0};
+    float loudest = 0;
     bool infinite = false;
+    for (qint64 i = 0; i < count; ++i) {
+        const float value = std::abs(samples[i]);
+        infinite |= value > largest;
+        loudest = loudest < value && value <= largest ? value : loudest;
+    }
+    return infinite ? std::max(loudest, 1.0f) : loudest;
+}
+
+/// The largest absolute value of \a count samples; four independent maxima keep the loop
+/// free of a serial dependency. NaN fails the comparison and so counts as silence; an
+/// infinity is rare enough to take the careful path.
+float loudestSample(const float *samples, qint64 count)
+{
+    float m[4] = {0, 0, 0, 0};
     qint64 i = 0;
     for (; i + 4 <= count; i += 4) {
         for (int lane = 0; lane < 4; ++lane) {
             const float value = std::abs(samples[i + lane]);
-            // NaN fails both comparisons; infinity passes the first only.
-            infinite |= value > largest;
-            m[lane] = m[lane] < value && value <= largest ? value : m[lane];
+            m[lane] = m[lane] < value ? value : m[lane];
         }
     }
     for (; i < count; ++i) {
         const float value = std::abs(samples[i]);
-        infinite |= value > largest;
-        m[0] = m[0] < value && value <= largest ? value : m[0];
+        m[0] = m[0] < value ? value : m[0];
     }
     const float loudest = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
-    return infinite ? std::max(loudest, 1.0f) : loudest;
+    return std::isinf(loudest) ? loudestCountingInfinity(samples, count) : loudest;
 }
 
 /// Moves the reader forward to \a frame; short hops are read through, which is cheaper than
