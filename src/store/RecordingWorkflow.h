@@ -16,7 +16,6 @@
 #include <vector>
 
 class AudioCaptureService;
-class Clock;
 class EditingCommands;
 class ForegroundApplicationMonitor;
 class SoundServer;

@@ -61,7 +61,6 @@ QCoro::Task<> TakeFinalizer::encodeMP3(QString wav, QString mp3, AudioBitRate bi
 
 QCoro::Task<TakeFinalizer::Result> TakeFinalizer::publishPCMTake(QString wav, QString folder, AudioBitRate bitRate)
 {
-    QPointer self(this);
     const auto base = UniqueFileNamer::baseName(wav);
     const auto partial = partialURL(wav);
     // Encode beside the take, publish with a link, then remove the work files: a process
