@@ -138,9 +138,11 @@ private slots:
         MetadataStore::moveMetadata(a, b);
         QCOMPARE(MetadataStore::load(b), full);
         QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(a)));
-        // Nothing to move: the destination's old sidecar is gone.
-        MetadataStore::moveMetadata(a, b);
-        QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(b)));
+        // A readable legacy sidecar moves in place of a malformed one.
+        writeFile(file("L.vtmeta.json"), currentBytes);
+        writeFile(MetadataStore::metadataURL(file("L.wav")), malformed);
+        MetadataStore::moveMetadata(file("L.wav"), a);
+        QCOMPARE(MetadataStore::load(a), full);
 
         // Trashing takes both files and shrugs off a failure.
         FolderTrash trash(file("Trash"));
