@@ -11,8 +11,6 @@
 
 #include <xcb/xcb.h>
 
-#include <cstring>
-
 namespace {
 
 /// A client of the test's display: activate() makes a new window with these properties the
@@ -37,7 +35,7 @@ public:
 private:
     xcb_atom_t atom(const char *name)
     {
-        auto *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
+        auto *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(qstrlen(name)), name), nullptr);
         const auto atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return atom;

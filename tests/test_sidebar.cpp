@@ -204,7 +204,6 @@ private slots:
         QTest::addColumn<bool>("studioGlass");
         QTest::newRow("missing") << QString() << false;
         QTest::newRow("studio glass") << "studioGlass" << true;
-        QTest::newRow("gothic") << "gothic" << false;
         QTest::newRow("other case") << "StudioGlass" << false;
     }
 
