@@ -11,8 +11,6 @@
 
 #include <xcb/xcb.h>
 
-#include <cstring>
-
 namespace {
 
 /// A client of the test's display: activate() makes a new window with these properties the
@@ -21,7 +19,6 @@ class Desktop {
 public:
     explicit Desktop(const QByteArray &display) : c(xcb_connect(display.constData(), nullptr)) {}
     ~Desktop() { xcb_disconnect(c); }
-    [[nodiscard]] bool ok() const { return !xcb_connection_has_error(c); }
     void activate(quint32 pid, const QByteArray &wmClass, const QByteArray &name)
     {
         const auto root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
@@ -38,7 +35,7 @@ public:
 private:
     xcb_atom_t atom(const char *name)
     {
-        auto *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
+        auto *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(qstrlen(name)), name), nullptr);
         const auto atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return atom;
@@ -56,9 +53,8 @@ private:
 QString described(const QList<QVariant> &emitted)
 {
     const auto app = emitted.first().value<RunningApplication>();
-    return QStringLiteral("%1 %2 %3")
-        .arg(app.processIdentifier.value_or(0))
-        .arg(app.bundleIdentifier.value_or("-"), app.localizedName.value_or("-"));
+    return QString::number(app.processIdentifier.value_or(0)) + ' ' + app.bundleIdentifier.value_or("-") + ' '
+        + app.localizedName.value_or("-");
 }
 
 } // namespace
@@ -66,7 +62,6 @@ QString described(const QList<QVariant> &emitted)
 class ForegroundMonitorTest : public QObject {
     Q_OBJECT
 
-private:
     QProcess m_server;
     QByteArray m_display;
 
@@ -98,9 +93,7 @@ private slots:
         XcbForegroundApplicationMonitor absent(":987");
         QVERIFY(!absent.isConnected() && !absent.activeApplication());
         XcbForegroundApplicationMonitor monitor(m_display);
-        QVERIFY(monitor.isConnected());
         Desktop desktop(m_display);
-        QVERIFY(desktop.ok());
         QSignalSpy activated(&monitor, &ForegroundApplicationMonitor::applicationActivated);
         desktop.activate(4242, QByteArray("firefox\0Firefox\0", 16), "A video - Browser");
         QVERIFY(activated.wait(5000));
