@@ -1,5 +1,7 @@
 #include "capture/RecordingOutputFormat.h"
 
+#include "base/RawValues.h"
+
 namespace RecordingOutputFormats {
 
 namespace {
@@ -28,11 +30,7 @@ QString rawValue(RecordingOutputFormat format)
 
 std::optional<RecordingOutputFormat> fromRawValue(const QString &raw)
 {
-    for (auto format : all) {
-        if (rawValue(format) == raw)
-            return format;
-    }
-    return std::nullopt;
+    return caseForRawValue(all, raw, [](auto value) { return rawValue(value); });
 }
 
 QString title(RecordingOutputFormat format)

@@ -1,5 +1,7 @@
 #include "library/RecordingInputSource.h"
 
+#include "base/RawValues.h"
+
 namespace RecordingInputSources {
 
 QString rawValue(RecordingInputSource source)
@@ -9,11 +11,7 @@ QString rawValue(RecordingInputSource source)
 
 std::optional<RecordingInputSource> fromRawValue(const QString &raw)
 {
-    for (auto source : all) {
-        if (rawValue(source) == raw)
-            return source;
-    }
-    return std::nullopt;
+    return caseForRawValue(all, raw, [](auto value) { return rawValue(value); });
 }
 
 } // namespace RecordingInputSources

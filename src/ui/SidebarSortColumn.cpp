@@ -1,5 +1,7 @@
 #include "ui/SidebarSortColumn.h"
 
+#include "base/RawValues.h"
+
 namespace SidebarSortColumns {
 
 QString rawValue(SidebarSortColumn column)
@@ -15,11 +17,7 @@ QString rawValue(SidebarSortColumn column)
 
 std::optional<SidebarSortColumn> fromRawValue(const QString &raw)
 {
-    for (auto column : all) {
-        if (rawValue(column) == raw)
-            return column;
-    }
-    return std::nullopt;
+    return caseForRawValue(all, raw, [](auto value) { return rawValue(value); });
 }
 
 QString headerTitle(SidebarSortColumn column)
