@@ -90,6 +90,13 @@ QString workFolder(const QString &folder)
     return folder + QStringLiteral("/.vespertone/tmp");
 }
 
+QString libraryFolderOf(const QString &url)
+{
+    const auto folder = QFileInfo(url).absolutePath();
+    const auto suffix = workFolder(QString());
+    return folder.endsWith(suffix) ? folder.chopped(suffix.size()) : folder;
+}
+
 QString baseName(const QString &url)
 {
     auto name = QFileInfo(url).fileName();

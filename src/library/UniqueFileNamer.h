@@ -23,6 +23,8 @@ namespace UniqueFileNamer {
 [[nodiscard]] QString sanitizedBaseName(const QString &text);
 /// FOLDER/.vespertone/tmp.
 [[nodiscard]] QString workFolder(const QString &folder);
+/// The library folder of \a url: its own folder, or the library whose work folder holds it.
+[[nodiscard]] QString libraryFolderOf(const QString &url);
 
 /// The file name without its last extension.
 [[nodiscard]] QString baseName(const QString &url);

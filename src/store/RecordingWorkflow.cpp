@@ -6,6 +6,7 @@
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
+#include "library/UniqueFileNamer.h"
 #include "media/MP3EncoderError.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
@@ -44,18 +45,10 @@ SoundServer &unreachableSoundServer()
     return server;
 }
 
-const QString workFolderSuffix = QStringLiteral("/.vespertone/tmp");
-
 /// MP3 takes are captured into the work folder of their library.
 bool isInWorkFolder(const QString &url)
 {
-    return QFileInfo(url).absolutePath().endsWith(workFolderSuffix);
-}
-
-QString libraryFolderOf(const QString &url)
-{
-    const auto folder = QFileInfo(url).absolutePath();
-    return isInWorkFolder(url) ? folder.chopped(workFolderSuffix.size()) : folder;
+    return UniqueFileNamer::libraryFolderOf(url) != QFileInfo(url).absolutePath();
 }
 
 /// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
@@ -263,7 +256,7 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
 {
     if (take.settings.format == RecordingOutputFormat::mp3LAME)
         m_context.setStatus(QStringLiteral("Encoding MP3"));
-    auto finalize = m_finalizer.finalize(captureURL, libraryFolderOf(captureURL), take.settings);
+    auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
     if (take.source)
         saveSource(result.url, *take.source);

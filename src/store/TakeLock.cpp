@@ -18,10 +18,7 @@ std::unique_ptr<QLockFile> lockFile(const QString &url)
 
 QString TakeLock::lockPath(const QString &url)
 {
-    const QFileInfo info(url);
-    const auto folder = info.absolutePath();
-    const bool inWorkFolder = folder.endsWith(QStringLiteral("/.vespertone/tmp"));
-    return (inWorkFolder ? folder : UniqueFileNamer::workFolder(folder)) + u'/' + info.fileName()
+    return UniqueFileNamer::workFolder(UniqueFileNamer::libraryFolderOf(url)) + u'/' + QFileInfo(url).fileName()
         + QStringLiteral(".lock");
 }
 
