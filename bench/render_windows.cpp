@@ -8,6 +8,7 @@
 #include "store/StoreSettings.h"
 #include "ui/AppThemeChoice.h"
 #include "ui/LibraryWindow.h"
+#include "ui/ThemeController.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
@@ -109,8 +110,9 @@ int main(int argc, char *argv[])
         RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}});
         waitForStart(store);
         for (auto theme : AppThemeChoices::all) {
-            store.settings().setText(StoreSettings::themeKey, AppThemeChoices::rawValue(theme));
-            LibraryWindow window(store);
+            ThemeController themes(store.settings());
+            themes.setTheme(theme);
+            LibraryWindow window(store, themes);
             window.show();
             // Layouts settle over a few turns: a scroll bar that goes away realigns the header.
             for (int turn = 0; turn < 4; ++turn)

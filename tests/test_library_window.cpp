@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 #include "ui/LibraryWindow.h"
 #include "ui/RecordingListModel.h"
+#include "ui/ThemeController.h"
 
 #include <QAction>
 #include <QLabel>
@@ -51,7 +52,8 @@ private slots:
 
     void listsAndSelectsBothWays()
     {
-        LibraryWindow window(*m_store);
+        ThemeController theme(m_store->settings());
+        LibraryWindow window(*m_store, theme);
         QCOMPARE(window.windowTitle(), QStringLiteral("Vespertone"));
         QCOMPARE(window.minimumSize(), QSize(1120, 640));
         auto *list = window.findChild<QListView *>();
@@ -75,7 +77,8 @@ private slots:
 
     void recordTogglesFollowTheStore()
     {
-        LibraryWindow window(*m_store);
+        ThemeController theme(m_store->settings());
+        LibraryWindow window(*m_store, theme);
         auto *mac = action(window, "Record System Audio");
         auto *mic = action(window, "Record Microphone");
         QVERIFY(mac && mic && mac->isEnabled() && mic->isEnabled());

@@ -7,6 +7,7 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
 #include "ui/LibraryWindow.h"
+#include "ui/ThemeController.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
@@ -46,7 +47,8 @@ int main(int argc, char *argv[])
     RecordingLibraryStore store(
         {&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
 
-    LibraryWindow window(store);
+    ThemeController theme(store.settings());
+    LibraryWindow window(store, theme);
     dialogs.setParentWindow(&window);
     window.show();
     window.raise();

@@ -2,6 +2,7 @@
 
 #include "store/RecordingLibraryStore.h"
 #include "ui/SidebarView.h"
+#include "ui/ThemeController.h"
 #include "ui/VespertoneTheme.h"
 
 #include <QLabel>
@@ -9,13 +10,12 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
-    : QMainWindow(parent), m_store(store), m_sidebar(new SidebarView(store, this)), m_status(new QLabel(this)),
-      m_elapsed(new QLabel(this))
+LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent)
+    : QMainWindow(parent), m_store(store), m_theme(theme), m_sidebar(new SidebarView(store, this)),
+      m_status(new QLabel(this)), m_elapsed(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
     setMinimumSize(1120, 640);
-    setPalette(VespertoneTheme::darkAppearance(AppThemeChoices::stored(store.settings())));
     resize(1320, 760);
     // The sidebar column is at least 420 wide and starts at 470; the detail pane takes the rest.
     auto *split = new QSplitter(this);
@@ -41,7 +41,15 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, QWidget *parent)
     connect(&m_store, &RecordingLibraryStore::activeRecordingInputSourceChanged, this,
             &LibraryWindow::showRecordingState);
     connect(&m_store, &RecordingLibraryStore::elapsedTextChanged, this, &LibraryWindow::showRecordingState);
+    connect(&m_theme, &ThemeController::themeChanged, this, &LibraryWindow::applyTheme);
+    applyTheme();
     showRecordingState();
+}
+
+void LibraryWindow::applyTheme()
+{
+    setPalette(VespertoneTheme::darkAppearance(m_theme.theme()));
+    m_sidebar->applyTheme(m_theme.theme());
 }
 
 void LibraryWindow::showStatus()

@@ -93,7 +93,7 @@ SidebarView::SidebarView(RecordingLibraryStore &store, QWidget *parent)
     connect(m_list, &QListView::customContextMenuRequested, this, &SidebarView::openContextMenu);
 
     alignHeader();
-    applyTheme();
+    applyTheme(m_theme);
     showSort();
     showSelection();
 }
@@ -103,9 +103,9 @@ const SidebarSortOrder &SidebarView::sortOrder() const
     return m_model->order();
 }
 
-void SidebarView::applyTheme()
+void SidebarView::applyTheme(AppThemeChoice theme)
 {
-    m_theme = AppThemeChoices::stored(m_store.settings());
+    m_theme = theme;
     const bool gothic = m_theme == AppThemeChoice::gothic;
     m_masthead->setVisible(gothic);
     m_title->setVisible(!gothic);

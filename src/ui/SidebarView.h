@@ -27,8 +27,8 @@ public:
     explicit SidebarView(RecordingLibraryStore &store, QWidget *parent = nullptr);
 
     [[nodiscard]] AppThemeChoice theme() const { return m_theme; }
-    /// Reads the theme from the settings again and restyles the column.
-    void applyTheme();
+    /// Restyles the column for \a theme.
+    void applyTheme(AppThemeChoice theme);
     [[nodiscard]] const SidebarSortOrder &sortOrder() const;
     /// A header's action: sorts by \a column, or flips the direction when it already does,
     /// and keeps the choice in the settings.
