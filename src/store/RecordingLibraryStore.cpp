@@ -40,6 +40,8 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(workflow, &RecordingWorkflow::captureStateChanged, this, &RecordingLibraryStore::captureStateChanged);
     connect(workflow, &RecordingWorkflow::elapsedTextChanged, this, &RecordingLibraryStore::elapsedTextChanged);
     connect(workflow, &RecordingWorkflow::livePeaksChanged, this, &RecordingLibraryStore::livePeaksChanged);
+    connect(workflow, &RecordingWorkflow::activeCaptureURLChanged, this,
+            &RecordingLibraryStore::activeCaptureURLChanged);
     connect(workflow, &RecordingWorkflow::activeInputSourceChanged, this,
             &RecordingLibraryStore::activeRecordingInputSourceChanged);
     connect(workflow, &RecordingWorkflow::interruptedTakeSaved, this, &RecordingLibraryStore::interruptedTakeSaved);
@@ -239,6 +241,11 @@ const std::optional<ActiveTake> &RecordingLibraryStore::activeTake() const
 const std::vector<float> &RecordingLibraryStore::livePeaks() const
 {
     return m_workflow->livePeaks();
+}
+
+const std::optional<QString> &RecordingLibraryStore::activeCaptureURL() const
+{
+    return m_workflow->activeCaptureURL();
 }
 
 void RecordingLibraryStore::toggleRecording(RecordingInputSource source)

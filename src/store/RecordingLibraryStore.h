@@ -79,6 +79,8 @@ public:
     [[nodiscard]] const std::optional<ActiveTake> &activeTake() const;
     /// Peak levels 0...1 of the running take's latest buffers, oldest first.
     [[nodiscard]] const std::vector<float> &livePeaks() const;
+    /// The file the running take is written to; none before the capture opened it.
+    [[nodiscard]] const std::optional<QString> &activeCaptureURL() const;
     /// Starts a take of \a source when idle or failed, stops the running take of \a source;
     /// ignored otherwise. Returns at once.
     void toggleRecording(RecordingInputSource source);
@@ -116,6 +118,7 @@ signals:
     void captureStateChanged();
     void elapsedTextChanged();
     void livePeaksChanged();
+    void activeCaptureURLChanged();
     void statusMessageChanged();
     void isAnalyzingChanged();
     void isTrimmingChanged();

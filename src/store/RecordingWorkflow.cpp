@@ -83,6 +83,7 @@ RecordingWorkflow::RecordingWorkflow(Services services, QObject *parent)
     connect(capture, &AudioCaptureService::stateChanged, this, &RecordingWorkflow::mirrorCaptureState);
     connect(capture, &AudioCaptureService::activeURLChanged, this, &RecordingWorkflow::lockActiveFile);
     connect(capture, &AudioCaptureService::livePeaksChanged, this, &RecordingWorkflow::livePeaksChanged);
+    connect(capture, &AudioCaptureService::activeURLChanged, this, &RecordingWorkflow::activeCaptureURLChanged);
     connect(capture, &AudioCaptureService::recordingInterrupted, this,
             [this](const QString &url, const QString &message) { keepInterruptedTake(url, message); });
     connect(m_elapsedTimer, &Timer::timeout, this, &RecordingWorkflow::updateElapsedText);
@@ -106,6 +107,11 @@ std::optional<RecordingInputSource> RecordingWorkflow::activeInputSource() const
 const std::vector<float> &RecordingWorkflow::livePeaks() const
 {
     return m_capture->livePeaks();
+}
+
+const std::optional<QString> &RecordingWorkflow::activeCaptureURL() const
+{
+    return m_capture->activeURL();
 }
 
 bool RecordingWorkflow::isBusy() const

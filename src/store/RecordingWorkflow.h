@@ -52,6 +52,7 @@ public:
     [[nodiscard]] const std::optional<ActiveTake> &activeTake() const { return m_take; }
     /// Peak levels 0...1 of the running take's latest buffers, oldest first.
     [[nodiscard]] const std::vector<float> &livePeaks() const;
+    [[nodiscard]] const std::optional<QString> &activeCaptureURL() const;
     [[nodiscard]] const std::optional<RunningApplication> &latestForegroundSourceApp() const
     {
         return m_latestForegroundSourceApp;
@@ -76,6 +77,7 @@ signals:
     void elapsedTextChanged();
     void activeInputSourceChanged();
     void livePeaksChanged();
+    void activeCaptureURLChanged();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
 

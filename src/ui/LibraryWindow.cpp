@@ -1,70 +1,180 @@
 #include "ui/LibraryWindow.h"
 
 #include "store/RecordingLibraryStore.h"
-#include "ui/SidebarView.h"
+#include "ui/AppGlassBackground.h"
+#include "ui/BusySpinner.h"
+#include "ui/ContentView.h"
+#include "ui/FileBrowser.h"
+#include "ui/MicrophoneToolbarLabel.h"
+#include "ui/RecordToolbarLabel.h"
+#include "ui/ShareMenu.h"
+#include "ui/Symbols.h"
 #include "ui/ThemeController.h"
 #include "ui/VespertoneTheme.h"
 
-#include <QLabel>
-#include <QSplitter>
-#include <QStatusBar>
+#include <QPainter>
+#include <QShortcut>
 #include <QToolBar>
+#include <QToolButton>
+
+namespace {
+bool isTaking(const CaptureState &state)
+{
+    return !state.is(CaptureState::Kind::idle) && !state.is(CaptureState::Kind::failed);
+}
+
+QIcon glyphIcon(Symbols::Glyph glyph)
+{
+    QIcon icon;
+    for (const double scale : {1.0, 2.0}) {
+        for (const auto mode : {QIcon::Normal, QIcon::Disabled}) {
+            QPixmap pixmap(QSize(16, 16) * scale);
+            pixmap.setDevicePixelRatio(scale);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            Symbols::glyph(painter, glyph, QRectF(0, 0, 16, 16), 14,
+                           QColor::fromRgbF(1, 1, 1, mode == QIcon::Normal ? 0.88f : 0.32f));
+            painter.end();
+            icon.addPixmap(pixmap, mode);
+        }
+    }
+    return icon;
+}
+} // namespace
 
 LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent)
-    : QMainWindow(parent), m_store(store), m_theme(theme), m_sidebar(new SidebarView(store, this)),
-      m_status(new QLabel(this)), m_elapsed(new QLabel(this))
+    : QMainWindow(parent), m_store(store), m_theme(theme), m_background(new AppGlassBackground(theme.theme(), this)),
+      m_content(new ContentView(store, theme.theme(), this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
     setMinimumSize(1120, 640);
     resize(1320, 760);
-    // The sidebar column is at least 420 wide and starts at 470; the detail pane takes the rest.
-    auto *split = new QSplitter(this);
-    split->setChildrenCollapsible(false);
-    m_sidebar->setMinimumWidth(420);
-    split->addWidget(m_sidebar);
-    split->addWidget(new QWidget(split));
-    split->setStretchFactor(1, 1);
-    split->setSizes({470, width() - 470});
-    setCentralWidget(split);
-    statusBar()->addWidget(m_status, 1);
-    statusBar()->addPermanentWidget(m_elapsed);
-    auto *toolbar = addToolBar(QStringLiteral("Library"));
-    m_recordMac = toolbar->addAction(QStringLiteral("Record System Audio"), &m_store,
-                                     [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
-    m_recordMic = toolbar->addAction(QStringLiteral("Record Microphone"), &m_store,
-                                     [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
-    toolbar->addSeparator();
-    toolbar->addAction(QStringLiteral("Choose Save Folder…"), &m_store, [this] { m_store.chooseFolder(); });
+    m_background->lower();
+    setCentralWidget(m_content);
+    buildToolbar();
+    auto *remove = new QShortcut(QKeySequence::Delete, this);
+    connect(remove, &QShortcut::activated, m_content, &ContentView::confirmDeleteSelection);
 
-    connect(&m_store, &RecordingLibraryStore::statusMessageChanged, this, &LibraryWindow::showStatus);
-    connect(&m_store, &RecordingLibraryStore::captureStateChanged, this, &LibraryWindow::showRecordingState);
-    connect(&m_store, &RecordingLibraryStore::activeRecordingInputSourceChanged, this,
-            &LibraryWindow::showRecordingState);
-    connect(&m_store, &RecordingLibraryStore::elapsedTextChanged, this, &LibraryWindow::showRecordingState);
+    for (auto signal :
+         {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::activeRecordingInputSourceChanged,
+          &RecordingLibraryStore::isImportingURLChanged})
+        connect(&m_store, signal, this, &LibraryWindow::showRecordingState);
+    connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);
     connect(&m_theme, &ThemeController::themeChanged, this, &LibraryWindow::applyTheme);
     applyTheme();
     showRecordingState();
+    showSelection();
+}
+
+QToolButton *LibraryWindow::addItem(const QString &name, int glyph, const QString &help)
+{
+    auto *button = new QToolButton(this);
+    button->setText(name);
+    button->setIcon(glyphIcon(Symbols::Glyph(glyph)));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setToolTip(help);
+    button->setAccessibleName(help);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    // Icon, 6 points, text, 9 points of padding on each side.
+    button->setFixedWidth(16 + 6 + button->fontMetrics().horizontalAdvance(name) + 18);
+    return button;
+}
+
+void LibraryWindow::buildToolbar()
+{
+    auto *toolbar = addToolBar(QStringLiteral("Library"));
+    toolbar->setObjectName(QStringLiteral("libraryToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setIconSize(QSize(16, 16));
+    toolbar->setFloatable(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto *spring = new QWidget(toolbar);
+    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spring);
+
+    m_recordSystem = new RecordToolbarLabel(toolbar);
+    connect(m_recordSystem, &QAbstractButton::clicked, this,
+            [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
+    m_recordMicrophone = new MicrophoneToolbarLabel(toolbar);
+    connect(m_recordMicrophone, &QAbstractButton::clicked, this,
+            [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
+    m_import =
+        addItem(QStringLiteral("Import URL"), int(Symbols::Glyph::linkPlus), QStringLiteral("Import URL to MP3"));
+    connect(m_import, &QToolButton::clicked, this, &LibraryWindow::importRequested);
+    auto *folder =
+        addItem(QStringLiteral("Folder"), int(Symbols::Glyph::folder), QStringLiteral("Open Samples Folder"));
+    connect(folder, &QToolButton::clicked, this, [this] { FileBrowser::showInFolder(m_store.folderURL()); });
+    auto *settings = addItem(QStringLiteral("Settings"), int(Symbols::Glyph::gear), QStringLiteral("Settings"));
+    connect(settings, &QToolButton::clicked, this, &LibraryWindow::settingsRequested);
+    m_share = addItem(QStringLiteral("Share"), int(Symbols::Glyph::share), QStringLiteral("Share Selected Recording"));
+    m_shareMenu = new ShareMenu(m_share);
+    m_share->setMenu(m_shareMenu);
+    m_share->setPopupMode(QToolButton::InstantPopup);
+    auto *refresh = addItem(QStringLiteral("Refresh"), int(Symbols::Glyph::refresh), QStringLiteral("Refresh"));
+    connect(refresh, &QToolButton::clicked, this, [this] { m_store.refresh(); });
+
+    toolbar->addWidget(m_recordSystem);
+    toolbar->addWidget(m_recordMicrophone);
+    m_importItem = toolbar->addWidget(m_import);
+    m_importSpinnerItem = toolbar->addWidget(new BusySpinner(16, toolbar));
+    for (QWidget *item : {folder, settings, m_share, refresh})
+        toolbar->addWidget(item);
 }
 
 void LibraryWindow::applyTheme()
 {
-    setPalette(VespertoneTheme::darkAppearance(m_theme.theme()));
-    m_sidebar->applyTheme(m_theme.theme());
-}
-
-void LibraryWindow::showStatus()
-{
-    m_status->setText(m_store.statusMessage().value_or(QString()));
+    const auto theme = m_theme.theme();
+    setPalette(VespertoneTheme::darkAppearance(theme));
+    m_background->setTheme(theme);
+    m_content->setTheme(theme);
+    const auto accent = VespertoneTheme::accent(theme);
+    findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
+        ->setStyleSheet(
+            QStringLiteral("QToolBar { background: transparent; border: none; padding: 7px 12px; spacing: 6px; }"
+                           "QToolButton { color: rgba(255,255,255,0.88); border-radius: 8px;"
+                           " padding: 4px 8px; border: 1px solid transparent; }"
+                           "QToolButton:hover { background: rgba(255,255,255,0.07); }"
+                           "QToolButton:pressed { background: rgba(255,255,255,0.13); }"
+                           "QToolButton:focus { border-color: %1; }"
+                           "QToolButton:disabled { color: rgba(255,255,255,0.32); }"
+                           "QToolButton::menu-indicator { image: none; width: 0; }")
+                .arg(accent.name()));
 }
 
 void LibraryWindow::showRecordingState()
 {
-    const auto show = [this](QAction *action, RecordingInputSource source, const QString &idle) {
-        action->setEnabled(m_store.canToggleRecording(source));
-        action->setText(m_store.isRecording(source) ? QStringLiteral("Stop Recording") : idle);
-    };
-    show(m_recordMac, RecordingInputSource::macAudio, QStringLiteral("Record System Audio"));
-    show(m_recordMic, RecordingInputSource::microphone, QStringLiteral("Record Microphone"));
-    const bool recording = m_store.captureState().is(CaptureState::Kind::recording);
-    m_elapsed->setText(recording ? m_store.elapsedText() : QString());
+    const auto &state = m_store.captureState();
+    const auto active = m_store.activeRecordingInputSource();
+    m_recordSystem->setCaptureState(state, active);
+    m_recordSystem->setEnabled(m_store.canToggleRecording(RecordingInputSource::macAudio));
+    m_recordMicrophone->setCaptureState(state, active);
+    m_recordMicrophone->setEnabled(m_store.canToggleRecording(RecordingInputSource::microphone));
+    const bool importing = m_store.isImportingURL();
+    m_import->setEnabled(!importing && !isTaking(state));
+    m_importItem->setVisible(!importing);
+    m_importSpinnerItem->setVisible(importing);
+}
+
+void LibraryWindow::showSelection()
+{
+    const auto item = m_store.selectedItem();
+    m_share->setEnabled(item.has_value());
+    m_shareMenu->setFile(item ? item->url : QString());
+}
+
+void LibraryWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    m_background->setGeometry(rect());
+}
+
+void LibraryWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The library is scanned each time the window first appears.
+    if (!m_refreshedOnShow) {
+        m_refreshedOnShow = true;
+        m_store.refresh();
+    }
 }

@@ -2,29 +2,52 @@
 
 #include <QMainWindow>
 
+class AppGlassBackground;
 class QAction;
-class QLabel;
+class ContentView;
+class MicrophoneToolbarLabel;
+class QToolButton;
+class RecordToolbarLabel;
 class RecordingLibraryStore;
-class SidebarView;
+class ShareMenu;
 class ThemeController;
 
-/// The library window: record toggles, the recording sidebar and the status line.
+/// The library window: the toolbar of every top-level command over the content view.
 class LibraryWindow : public QMainWindow {
     Q_OBJECT
 public:
     /// \a store and \a theme outlive the window.
     LibraryWindow(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent = nullptr);
 
+    [[nodiscard]] ContentView *content() const { return m_content; }
+
+signals:
+    /// The Settings item was chosen.
+    void settingsRequested();
+    /// The Import URL item was chosen.
+    void importRequested();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void buildToolbar();
+    [[nodiscard]] QToolButton *addItem(const QString &name, int glyph, const QString &help);
     void applyTheme();
-    void showStatus();
     void showRecordingState();
+    void showSelection();
 
     RecordingLibraryStore &m_store;
     ThemeController &m_theme;
-    SidebarView *m_sidebar = nullptr;
-    QLabel *m_status = nullptr;
-    QLabel *m_elapsed = nullptr;
-    QAction *m_recordMac = nullptr;
-    QAction *m_recordMic = nullptr;
+    AppGlassBackground *m_background;
+    ContentView *m_content;
+    RecordToolbarLabel *m_recordSystem = nullptr;
+    MicrophoneToolbarLabel *m_recordMicrophone = nullptr;
+    QToolButton *m_import = nullptr;
+    QAction *m_importItem = nullptr;
+    QAction *m_importSpinnerItem = nullptr;
+    QToolButton *m_share = nullptr;
+    ShareMenu *m_shareMenu = nullptr;
+    bool m_refreshedOnShow = false;
 };

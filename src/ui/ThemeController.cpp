@@ -4,8 +4,7 @@
 
 ThemeController::ThemeController(StoreSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_theme(AppThemeChoices::stored(settings))
-{
-}
+{}
 
 void ThemeController::setTheme(AppThemeChoice theme)
 {

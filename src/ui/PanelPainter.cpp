@@ -1,0 +1,88 @@
+#include "ui/PanelPainter.h"
+
+#include "ui/BlurredShadow.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace Theme = VespertoneTheme;
+
+namespace {
+QLinearGradient diagonal(const QRectF &rect, const QGradientStops &stops)
+{
+    QLinearGradient gradient(rect.topLeft(), rect.bottomRight());
+    gradient.setStops(stops);
+    return gradient;
+}
+
+QPainterPath rounded(const QRectF &rect, double radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+/// Strokes \a panel's outline inside its edge, \a width wide.
+void strokeInside(QPainter &painter, const QRectF &panel, double radius, double width, const QBrush &brush)
+{
+    const double inset = width / 2;
+    QPen pen(brush, width);
+    pen.setJoinStyle(Qt::MiterJoin);
+    pen.setMiterLimit(10);
+    painter.strokePath(rounded(panel.adjusted(inset, inset, -inset, -inset), std::max(0.0, radius - inset)), pen);
+}
+} // namespace
+
+namespace PanelPainter {
+
+void paintBackground(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters,
+                     AppThemeChoice theme)
+{
+    const double radius = parameters.cornerRadius;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool gothic = theme == AppThemeChoice::gothic;
+    if (gothic) {
+        BlurredShadow::paint(painter, panel, radius, Theme::gothicPanelDropShadow());
+        BlurredShadow::paint(painter, panel, radius, Theme::gothicPanelGlow(parameters.shadowOpacity));
+    } else {
+        BlurredShadow::paint(painter, panel, radius, Theme::glassPanelDropShadow(parameters.shadowOpacity));
+        BlurredShadow::paint(painter, panel, radius, Theme::glassPanelGlow(parameters.shadowOpacity));
+    }
+    const auto shape = rounded(panel, radius);
+    painter.fillPath(shape, Theme::material(parameters.material));
+    painter.fillPath(shape,
+                     diagonal(panel,
+                              gothic ? Theme::gothicPanelFill(parameters.tintOpacity)
+                                     : Theme::glassPanelFill(parameters.tintOpacity)));
+    painter.restore();
+}
+
+void paintBorder(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters, AppThemeChoice theme)
+{
+    const double radius = parameters.cornerRadius;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (theme == AppThemeChoice::gothic) {
+        strokeInside(painter, panel, radius, Theme::gothicPanelBorderWidth,
+                     diagonal(panel, Theme::gothicPanelBorder(parameters.borderOpacity)));
+    } else {
+        strokeInside(painter, panel, radius, Theme::glassPanelBorderWidth,
+                     diagonal(panel, Theme::glassPanelBorder(parameters.borderOpacity)));
+        painter.setCompositionMode(QPainter::CompositionMode_Screen);
+        QPen highlight(diagonal(panel, Theme::glassPanelHighlight()), 1);
+        highlight.setMiterLimit(10);
+        painter.strokePath(rounded(panel, radius), highlight);
+    }
+    painter.restore();
+}
+
+QMarginsF shadowMargins(AppThemeChoice theme)
+{
+    const auto drop = theme == AppThemeChoice::gothic ? Theme::gothicPanelDropShadow() : Theme::glassPanelDropShadow(0);
+    const double reach = BlurredShadow::reach(drop.radius);
+    return {reach, reach - drop.offset.y(), reach, reach + drop.offset.y()};
+}
+
+} // namespace PanelPainter

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "ui/VespertoneTheme.h"
+
+#include <QMarginsF>
+#include <QRectF>
+
+class QPainter;
+
+/// Paints the two panel styles: the studio-glass panel and the gothic panel with its glow.
+namespace PanelPainter {
+/// Everything a panel draws behind its content: shadows, material and tint.
+void paintBackground(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
+                     AppThemeChoice theme);
+/// Everything a panel draws over its content: the inner border and, in studio glass, the highlight.
+void paintBorder(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
+                 AppThemeChoice theme);
+/// Room the shadows of a panel need around it.
+[[nodiscard]] QMarginsF shadowMargins(AppThemeChoice theme);
+} // namespace PanelPainter
