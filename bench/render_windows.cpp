@@ -1,8 +1,10 @@
 // render_windows: draws the library window of a generated library to PNG files, in both themes,
-// empty and full, for looking at the layout without a display.
+// empty, full and recording, for looking at the layout without a display. The recording scene
+// needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it.
 
 #include "library/MetadataStore.h"
 #include "platform/FreedesktopTrash.h"
+#include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,16 +40,23 @@ const Take takes[] = {
     {"Take 10", 95, 90, QStringLiteral("C major")},
     {"Vocal chop from the rehearsal with a rather long name that cannot fit", 140, 172.0, QStringLiteral("D# major")},
     {"Kick", 300, std::nullopt, QStringLiteral("G minor")},
+    {"Pad swell 3", 320, 84, QStringLiteral("E major")},
+    {"Break 12", 330, 174, std::nullopt},
+    {"Break 2", 335, 170, QStringLiteral("B minor")},
+    {"Field recording, rain on the roof", 400, std::nullopt, std::nullopt},
+    {"Bassline idea", 460, 122, QStringLiteral("C# minor")},
+    {"Choir stab", 520, 96, QStringLiteral("F major")},
 };
 
-/// Half a second of a 16-bit stereo 48 kHz sine as a WAV file.
-void writeTone(const QString &path)
+/// \a seconds of a 16-bit stereo 48 kHz sine, swelling twice a second, as a WAV file.
+void writeTone(const QString &path, double seconds = 0.5)
 {
     constexpr int rate = 48000;
-    constexpr int frames = rate / 2;
+    const int frames = int(rate * seconds);
     QByteArray samples(frames * 4, Qt::Uninitialized);
     for (int frame = 0; frame < frames; ++frame) {
-        const auto value = qint16(std::lround(8000 * std::sin(2 * M_PI * 440 * frame / rate)));
+        const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 2 * frame / rate);
+        const auto value = qint16(std::lround(26000 * swell * std::sin(2 * M_PI * 440 * frame / rate)));
         qToLittleEndian(value, samples.data() + frame * 4);
         qToLittleEndian(value, samples.data() + frame * 4 + 2);
     }
@@ -73,6 +83,14 @@ void fill(const QString &folder)
     }
 }
 
+/// Runs the event loop for \a ms.
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 /// Waits until the store has scanned its folder.
 void waitForStart(RecordingLibraryStore &store)
 {
@@ -80,6 +98,30 @@ void waitForStart(RecordingLibraryStore &store)
     QObject::connect(&store, &RecordingLibraryStore::recoveryFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+/// Starts a microphone take fed by a swelling tone; false when no sound server takes it.
+bool startTake(RecordingLibraryStore &store, QProcess &feed, const QString &tone)
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        return false;
+    feed.start(QStringLiteral("paplay"), {QStringLiteral("--device=mic_feed"), tone});
+    store.startRecording(RecordingInputSource::microphone, RecordingOutputFormat::wavPCM);
+    for (int wait = 0; wait < 100 && !store.captureState().is(CaptureState::Kind::recording); ++wait)
+        spin(50);
+    spin(2500);
+    return store.captureState().is(CaptureState::Kind::recording);
+}
+
+void save(QWidget &window, const QDir &out, const QString &name)
+{
+    // Layouts settle over a few turns: a scroll bar that goes away realigns the header.
+    for (int turn = 0; turn < 4; ++turn)
+        QCoreApplication::processEvents();
+    spin(250); // the status pill's entrance
+    if (!window.grab().save(out.filePath(name)))
+        qFatal("cannot save %s", qPrintable(name));
+    std::printf("%s\n", qPrintable(out.filePath(name)));
 }
 } // namespace
 
@@ -102,27 +144,36 @@ int main(int argc, char *argv[])
     SystemClock clock;
     FreedesktopTrash trash;
     WidgetDialogs dialogs;
-    for (const char *library : {"empty", "full"}) {
+    PulseSoundServer soundServer;
+    const auto tone = root.filePath(QStringLiteral("tone.wav"));
+    writeTone(tone, 30);
+    for (const char *library : {"empty", "full", "recording"}) {
         const auto folder = root.filePath(QString::fromLatin1(library));
         QDir().mkpath(folder);
-        if (QLatin1String(library) == QLatin1String("full"))
+        if (QLatin1String(library) != QLatin1String("empty"))
             fill(folder);
-        RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}});
+        RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}, &soundServer});
         waitForStart(store);
+        QProcess feed;
+        if (QLatin1String(library) == QLatin1String("recording") && !startTake(store, feed, tone)) {
+            std::fprintf(stderr, "render_windows: no sound server; the recording scene is skipped\n");
+            break;
+        }
         for (auto theme : AppThemeChoices::all) {
             ThemeController themes(store.settings());
             themes.setTheme(theme);
             LibraryWindow window(store, themes);
             window.show();
-            // Layouts settle over a few turns: a scroll bar that goes away realigns the header.
-            for (int turn = 0; turn < 4; ++turn)
-                QCoreApplication::processEvents();
-            const auto name = QStringLiteral("library-%1-%2-%3x.png")
-                                  .arg(AppThemeChoices::rawValue(theme), QLatin1String(library), scale);
-            if (!window.grab().save(out.filePath(name)))
-                qFatal("cannot save %s", qPrintable(name));
-            std::printf("%s\n", qPrintable(out.filePath(name)));
+            save(window, out,
+                 QStringLiteral("library-%1-%2-%3x.png")
+                     .arg(AppThemeChoices::rawValue(theme), QLatin1String(library), scale));
         }
+        if (store.captureState().is(CaptureState::Kind::recording)) {
+            auto stop = store.stopRecording();
+            spin(1500);
+        }
+        feed.kill();
+        feed.waitForFinished();
     }
     return 0;
 }

@@ -36,27 +36,37 @@ void strokeInside(QPainter &painter, const QRectF &panel, double radius, double 
 
 namespace PanelPainter {
 
-void paintBackground(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters,
-                     AppThemeChoice theme)
+void paintShadows(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters,
+                  AppThemeChoice theme)
 {
     const double radius = parameters.cornerRadius;
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    const bool gothic = theme == AppThemeChoice::gothic;
-    if (gothic) {
+    if (theme == AppThemeChoice::gothic) {
         BlurredShadow::paint(painter, panel, radius, Theme::gothicPanelDropShadow());
         BlurredShadow::paint(painter, panel, radius, Theme::gothicPanelGlow(parameters.shadowOpacity));
     } else {
         BlurredShadow::paint(painter, panel, radius, Theme::glassPanelDropShadow(parameters.shadowOpacity));
         BlurredShadow::paint(painter, panel, radius, Theme::glassPanelGlow(parameters.shadowOpacity));
     }
-    const auto shape = rounded(panel, radius);
+}
+
+void paintFill(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters, AppThemeChoice theme)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const auto shape = rounded(panel, parameters.cornerRadius);
     painter.fillPath(shape, Theme::material(parameters.material));
     painter.fillPath(shape,
                      diagonal(panel,
-                              gothic ? Theme::gothicPanelFill(parameters.tintOpacity)
-                                     : Theme::glassPanelFill(parameters.tintOpacity)));
+                              theme == AppThemeChoice::gothic ? Theme::gothicPanelFill(parameters.tintOpacity)
+                                                              : Theme::glassPanelFill(parameters.tintOpacity)));
     painter.restore();
+}
+
+void paintBackground(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters,
+                     AppThemeChoice theme)
+{
+    paintShadows(painter, panel, parameters, theme);
+    paintFill(painter, panel, parameters, theme);
 }
 
 void paintBorder(QPainter &painter, const QRectF &panel, const Theme::PanelParameters &parameters, AppThemeChoice theme)

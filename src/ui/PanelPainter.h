@@ -9,7 +9,13 @@ class QPainter;
 
 /// Paints the two panel styles: the studio-glass panel and the gothic panel with its glow.
 namespace PanelPainter {
-/// Everything a panel draws behind its content: shadows, material and tint.
+/// The panel's glow and drop shadow, which fall outside \a panel.
+void paintShadows(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
+                  AppThemeChoice theme);
+/// Everything a panel draws behind its content inside its shape: material and tint.
+void paintFill(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
+               AppThemeChoice theme);
+/// Shadows, then fill.
 void paintBackground(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
                      AppThemeChoice theme);
 /// Everything a panel draws over its content: the inner border and, in studio glass, the highlight.

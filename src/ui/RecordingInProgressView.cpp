@@ -86,7 +86,8 @@ RecordingInProgressView::RecordingInProgressView(RecordingLibraryStore &store, A
     m_rail->row()->addWidget(m_status, 1);
 
     auto *page = new QVBoxLayout(this);
-    page->setContentsMargins(28, 28, 28, 28);
+    // The bottom keeps clear of the status pill, which floats 18 points above the window's edge.
+    page->setContentsMargins(28, 28, 28, 28 + 60);
     page->setSpacing(22);
     page->addLayout(header);
     page->addWidget(m_waveformPanel, 1);

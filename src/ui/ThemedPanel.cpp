@@ -2,18 +2,22 @@
 
 #include "ui/PanelPainter.h"
 
+#include <QEvent>
 #include <QPainter>
 
 ThemedPanel::ThemedPanel(VespertoneTheme::PanelUse use, AppThemeChoice theme, int padding, QWidget *parent)
-    : QWidget(parent), m_use(use), m_theme(theme), m_padding(padding)
+    : QWidget(parent), m_use(use), m_theme(theme)
 {
-    updateMargins();
+    setContentsMargins(padding, padding, padding, padding);
+    if (parent)
+        parent->installEventFilter(this);
 }
 
 void ThemedPanel::setTheme(AppThemeChoice theme)
 {
     m_theme = theme;
-    updateMargins();
+    if (parentWidget())
+        parentWidget()->update();
     update();
 }
 
@@ -31,21 +35,18 @@ VespertoneTheme::PanelParameters ThemedPanel::parameters() const
     return parameters;
 }
 
-QRectF ThemedPanel::panelRect() const
+bool ThemedPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    return QRectF(rect()) - PanelPainter::shadowMargins(m_theme);
-}
-
-void ThemedPanel::updateMargins()
-{
-    const auto room = PanelPainter::shadowMargins(m_theme).toMargins();
-    setContentsMargins(room + QMargins(m_padding, m_padding, m_padding, m_padding));
+    if (watched == parentWidget() && event->type() == QEvent::Paint && isVisible()) {
+        QPainter painter(parentWidget());
+        PanelPainter::paintShadows(painter, QRectF(geometry()), parameters(), m_theme);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ThemedPanel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const auto panel = panelRect();
-    PanelPainter::paintBackground(painter, panel, parameters(), m_theme);
-    PanelPainter::paintBorder(painter, panel, parameters(), m_theme);
+    PanelPainter::paintFill(painter, QRectF(rect()), parameters(), m_theme);
+    PanelPainter::paintBorder(painter, QRectF(rect()), parameters(), m_theme);
 }

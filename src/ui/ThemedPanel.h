@@ -5,7 +5,7 @@
 #include <QWidget>
 
 /// A container drawn as a themed panel: glass or gothic by theme, with the numbers of its use.
-/// Its shadows fall inside its own bounds, so the layout margins leave room for them.
+/// Its shadows fall outside it, so they are painted on its parent, under the parent's children.
 class ThemedPanel : public QWidget {
     Q_OBJECT
 public:
@@ -17,17 +17,12 @@ public:
     /// Replaces the corner radius of the use (the control rail takes its radius from its user).
     void setCornerRadius(double radius);
     [[nodiscard]] VespertoneTheme::PanelParameters parameters() const;
-    /// The panel's own rectangle, inside the room left for its shadows.
-    [[nodiscard]] QRectF panelRect() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-
-private:
-    void updateMargins();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     VespertoneTheme::PanelUse m_use;
     AppThemeChoice m_theme;
-    int m_padding;
     double m_cornerRadius = -1;
 };
