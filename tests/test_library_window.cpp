@@ -1,30 +1,63 @@
-// The library window on a real store: listing, selection both ways, record toggles and clock.
+// The library window on a real store: selection both ways, the detail pane rule, the record
+// faces, the status pill and the live view; the faces and the live waveform also on their own.
 
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/StoreSettings.h"
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
+#include "ui/ContentView.h"
+#include "ui/ElapsedClock.h"
 #include "ui/LibraryWindow.h"
+#include "ui/LiveRecordingWaveformView.h"
+#include "ui/MicrophoneToolbarLabel.h"
+#include "ui/MultiSelectionView.h"
+#include "ui/RecordToolbarLabel.h"
+#include "ui/RecordingInProgressView.h"
 #include "ui/RecordingListModel.h"
+#include "ui/SidebarView.h"
+#include "ui/StatusPill.h"
 #include "ui/ThemeController.h"
 
-#include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 using namespace std::chrono_literals;
+using Kind = CaptureState::Kind;
 
 namespace {
-QAction *action(QWidget &window, const QString &text)
+QToolButton *item(QWidget &window, const QString &text)
 {
-    for (auto *candidate : window.findChildren<QAction *>()) {
-        if (candidate->text() == text)
-            return candidate;
+    for (auto *button : window.findChildren<QToolButton *>()) {
+        if (button->text() == text)
+            return button;
     }
     return nullptr;
+}
+
+CaptureState state(Kind kind)
+{
+    switch (kind) {
+    case Kind::recording: return CaptureState::recording(QDateTime::currentDateTime());
+    case Kind::failed: return CaptureState::failed(QStringLiteral("Lost"));
+    default: return kind == Kind::preparing ? CaptureState::preparing() : CaptureState::finishing();
+    }
+}
+
+void answer(QMessageBox *box, const QString &button)
+{
+    QVERIFY(box);
+    for (auto *candidate : box->buttons()) {
+        if (candidate->text() == button)
+            candidate->click();
+    }
 }
 } // namespace
 
@@ -40,8 +73,8 @@ private:
 private slots:
     void initTestCase()
     {
-        AudioFixtures::tone(m_env.path("Older.wav"), 0.5);
-        AudioFixtures::tone(m_env.path("Newer.aiff"), 0.5);
+        for (const char *name : {"Older.wav", "Newer.aiff", "Third.wav"})
+            AudioFixtures::tone(m_env.path(name), 0.5);
         auto environment = m_env.storeEnvironment();
         environment.soundServer = &m_server;
         environment.foregroundMonitor = &m_monitor;
@@ -50,11 +83,109 @@ private slots:
         QVERIFY(started.wait(20000));
     }
 
+    void facesFollowStateAndSource_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("source"); // -1: none
+        QTest::addColumn<int>("systemWidth");
+        QTest::addColumn<QString>("systemName");
+        QTest::addColumn<QString>("microphoneName");
+        const int mac = int(RecordingInputSource::macAudio);
+        const int mic = int(RecordingInputSource::microphone);
+        QTest::newRow("idle") << int(Kind::idle) << -1 << 64 << "Record System Audio"
+                              << "Record Microphone";
+        QTest::newRow("failed") << int(Kind::failed) << mac << 64 << "Record System Audio"
+                                << "Record Microphone";
+        QTest::newRow("system preparing") << int(Kind::preparing) << mac << 56 << "Preparing System Audio Recording"
+                                          << "Record Microphone";
+        QTest::newRow("system recording") << int(Kind::recording) << mac << 112 << "Stop System Audio Recording"
+                                          << "Record Microphone";
+        QTest::newRow("system saving") << int(Kind::finishing) << mac << 56 << "Saving System Audio Recording"
+                                       << "Record Microphone";
+        QTest::newRow("microphone preparing") << int(Kind::preparing) << mic << 64 << "Record System Audio"
+                                              << "Preparing Microphone Recording";
+        QTest::newRow("microphone recording") << int(Kind::recording) << mic << 64 << "Record System Audio"
+                                              << "Stop Microphone Recording";
+        QTest::newRow("microphone saving") << int(Kind::finishing) << mic << 64 << "Record System Audio"
+                                           << "Saving Microphone Recording";
+    }
+
+    void facesFollowStateAndSource()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, source);
+        QFETCH(int, systemWidth);
+        QFETCH(QString, systemName);
+        QFETCH(QString, microphoneName);
+        QWidget bar;
+        auto *system = new RecordToolbarLabel(&bar);
+        auto *microphone = new MicrophoneToolbarLabel(&bar);
+        bar.show();
+        const auto active = source < 0 ? std::nullopt : std::optional(RecordingInputSource(source));
+        for (ToolbarFaceButton *face : std::initializer_list<ToolbarFaceButton *>{system, microphone})
+            face->setCaptureState(state(Kind(kind)), active);
+        QCOMPARE(system->size(), QSize(systemWidth, 24));
+        QCOMPARE(microphone->size(), QSize(30, 24));
+        QCOMPARE(system->accessibleName(), systemName);
+        QCOMPARE(microphone->accessibleName(), microphoneName);
+        // Only the recording face pulses, and it stops when the take ends.
+        QCOMPARE(system->isPulsing(), systemName.startsWith("Stop"));
+        QCOMPARE(microphone->isPulsing(), microphoneName.startsWith("Stop"));
+        system->setCaptureState(CaptureState::idle(), std::nullopt);
+        QVERIFY(!system->isPulsing());
+    }
+
+    void liveWaveformKeepsTheNewestBars_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<int>("bars");
+        QTest::addColumn<double>("step");
+        QTest::newRow("none") << 0 << 400.0 << 0 << 0.0;
+        QTest::newRow("one stands at the left") << 1 << 400.0 << 1 << 0.0;
+        QTest::newRow("few spread over the width") << 5 << 400.0 << 5 << 100.0;
+        QTest::newRow("many scroll") << 1000 << 400.0 << 200 << 400.0 / 199;
+        QTest::newRow("narrow still shows one") << 3 << 1.0 << 1 << 0.0;
+    }
+
+    void liveWaveformKeepsTheNewestBars()
+    {
+        QFETCH(int, levels);
+        QFETCH(double, width);
+        QFETCH(int, bars);
+        QFETCH(double, step);
+        std::vector<float> peaks(levels);
+        for (int i = 0; i < levels; ++i)
+            peaks[i] = float(i) / 1000;
+        const auto lines = LiveRecordingWaveformView::bars(peaks, QSizeF(width, 100));
+        QCOMPARE(lines.size(), bars);
+        if (bars == 0)
+            return;
+        QCOMPARE(lines.front().x1(), 0.0);
+        if (bars > 1) {
+            QVERIFY(qFuzzyCompare(lines[1].x1(), step));
+            QVERIFY(qFuzzyCompare(lines.back().x1(), width));
+        }
+        // The newest level at the right, 42 % of the height per unit above and below the middle.
+        QCOMPARE(lines.back().y1(), 50 - 42 * double(peaks.back()));
+        QCOMPARE(lines.back().y2(), 50 + 42 * double(peaks.back()));
+    }
+
+    void themeFallsBackToGothicAndRestylesTheWindow()
+    {
+        m_store->settings().setText(StoreSettings::themeKey, QStringLiteral("neon"));
+        ThemeController theme(m_store->settings());
+        QCOMPARE(theme.theme(), AppThemeChoice::gothic);
+        LibraryWindow window(*m_store, theme);
+        theme.setTheme(AppThemeChoice::studioGlass);
+        QCOMPARE(window.content()->sidebar()->theme(), AppThemeChoice::studioGlass);
+        QCOMPARE(m_store->settings().text(StoreSettings::themeKey), QStringLiteral("studioGlass"));
+    }
+
     void listsAndSelectsBothWays()
     {
         ThemeController theme(m_store->settings());
         LibraryWindow window(*m_store, theme);
-        QCOMPARE(window.windowTitle(), QStringLiteral("Vespertone"));
         QCOMPARE(window.minimumSize(), QSize(1120, 640));
         auto *list = window.findChild<QListView *>();
         auto &selection = *list->selectionModel();
@@ -62,10 +193,6 @@ private slots:
             return static_cast<RecordingListModel *>(list->model())->row(item.id());
         };
         QCOMPARE(list->model()->rowCount(), int(m_store->recordings().size()));
-        const auto selected = selection.selectedRows();
-        QCOMPARE(selected.size(), 1);
-        QCOMPARE(selected.front().data(RecordingListModel::IdRole).toString(), m_store->recordings().front().id());
-
         const auto last = list->model()->index(rowOf(m_store->recordings().back()), 0);
         selection.select(last, QItemSelectionModel::ClearAndSelect);
         QCOMPARE(m_store->selectedIDs(), QSet<QString>{m_store->recordings().back().id()});
@@ -75,33 +202,102 @@ private slots:
         QVERIFY(!selection.isSelected(last));
     }
 
-    void recordTogglesFollowTheStore()
+    void statusPillShowsMessagesAndWork()
     {
         ThemeController theme(m_store->settings());
         LibraryWindow window(*m_store, theme);
-        auto *mac = action(window, "Record System Audio");
-        auto *mic = action(window, "Record Microphone");
-        QVERIFY(mac && mic && mac->isEnabled() && mic->isEnabled());
+        window.show();
+        auto *pill = window.content()->statusPill();
+        m_store->setStatusMessage(QStringLiteral("Saved"));
+        QVERIFY(pill->isPresent() && pill->isVisible());
+        QCOMPARE(pill->text(), QStringLiteral("Saved"));
+        QVERIFY(!pill->isBusy());
+        m_store->setStatusMessage(QString());
+        QVERIFY(!pill->isPresent());
+        QTRY_VERIFY(!pill->isVisible());
 
-        QSignalSpy states(m_store.get(), &RecordingLibraryStore::captureStateChanged);
-        mic->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(m_store->captureState().is(CaptureState::Kind::recording), 10000);
-        QCOMPARE(mic->text(), QStringLiteral("Stop Recording"));
-        QVERIFY(mic->isEnabled());
-        QVERIFY(!mac->isEnabled());
+        auto analysis = m_store->analyze(m_store->recordings().front().url);
+        QVERIFY(m_store->isAnalyzing());
+        QVERIFY(pill->isPresent() && pill->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isAnalyzing(), 20000);
+        QVERIFY(!pill->isBusy());
+    }
+
+    void detailPaneFollowsTheSelection()
+    {
+        ThemeController theme(m_store->settings());
+        LibraryWindow window(*m_store, theme);
+        auto *content = window.content();
+        auto *share = item(window, "Share");
+        m_store->setSelectedIDs({});
+        QCOMPARE(content->detail(), ContentView::Detail::empty);
+        QVERIFY(!share->isEnabled());
+        m_store->setSelectedIDs({m_store->recordings().front().id()});
+        QCOMPARE(content->detail(), ContentView::Detail::single);
+        QVERIFY(share->isEnabled());
+
+        const auto two = QSet<QString>{m_store->recordings()[0].id(), m_store->recordings()[1].id()};
+        m_store->setSelectedIDs(two);
+        QCOMPARE(content->detail(), ContentView::Detail::multiSelection);
+        QVERIFY(!share->isEnabled());
+        auto *multi = qobject_cast<MultiSelectionView *>(content->detailView());
+        const auto labels = multi->findChildren<QLabel *>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(),
+                            [](QLabel *label) { return label->text() == "2 recordings selected"; }));
+        const auto count = m_store->recordings().size();
+        multi->confirmDelete();
+        QCOMPARE(multi->confirmation()->text(), QStringLiteral("2 recordings will be moved to Trash."));
+        answer(multi->confirmation(), "Cancel");
+        QCOMPARE(m_store->recordings().size(), count);
+        multi->confirmDelete();
+        answer(multi->confirmation(), "Move to Trash");
+        QTRY_COMPARE(m_store->recordings().size(), count - 2);
+        QCOMPARE(m_env.trash.trashed.size(), 2);
+    }
+
+    void liveViewRunsTheTakeAndSpaceStopsIt()
+    {
+        ThemeController theme(m_store->settings());
+        LibraryWindow window(*m_store, theme);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *content = window.content();
+        auto *microphone = window.findChild<MicrophoneToolbarLabel *>();
+        auto *system = window.findChild<RecordToolbarLabel *>();
+        auto *import = item(window, "Import URL");
+        const RecordingInProgressView between(*m_store, AppThemeChoice::gothic);
+        QCOMPARE(between.title(), QStringLiteral("Ready"));
+        QCOMPARE(between.subtitle(), m_store->folderURL());
+        m_store->setSelectedIDs({m_store->recordings().front().id()});
+        QVERIFY(import->isEnabled());
+
+        m_server.holdOpen = true;
+        microphone->click();
+        QTRY_VERIFY(m_store->captureState().is(Kind::preparing));
+        QCOMPARE(content->detail(), ContentView::Detail::recording);
+        auto *live = qobject_cast<RecordingInProgressView *>(content->detailView());
+        QCOMPARE(live->title(), QStringLiteral("Preparing Recording"));
+        QCOMPARE(live->subtitle(), QFileInfo(m_store->activeCaptureURL().value_or(m_store->folderURL())).fileName());
+        QVERIFY(!live->stopButton()->isEnabled());
+        QVERIFY(!import->isEnabled() && !system->isEnabled());
+        QTest::keyClick(&window, Qt::Key_Space); // ignored while preparing
+        m_server.holdOpen = false;
+        m_server.openGate.release();
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->captureState().is(Kind::recording), 10000);
+        QCOMPARE(live->title(), QStringLiteral("Recording"));
+        QVERIFY(live->subtitle().endsWith(".m4a"));
+        QVERIFY(microphone->isPulsing());
         m_env.clock.advance(2500ms);
-        auto labels = window.findChildren<QLabel *>();
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel *l) { return l->text() == "00:03"; }));
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel *l) { return l->text() == "Recording Mic M4A"; }));
+        QCOMPARE(live->findChild<ElapsedClock *>()->text(), QStringLiteral("00:03"));
 
         m_server.feedSine(0.3);
         const auto before = m_store->recordings().size();
-        mic->trigger();
+        QTest::keyClick(&window, Qt::Key_Space);
         QTRY_VERIFY_WITH_TIMEOUT(m_store->recordings().size() == before + 1, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->isAnalyzing(), 20000);
-        QCOMPARE(mic->text(), QStringLiteral("Record Microphone"));
-        QVERIFY(mac->isEnabled());
-        QCOMPARE(window.findChild<QListView *>()->model()->rowCount(), int(m_store->recordings().size()));
+        QCOMPARE(content->detail(), ContentView::Detail::single);
+        QVERIFY(!microphone->isPulsing());
+        QVERIFY(import->isEnabled() && system->isEnabled());
     }
 };
 
