@@ -83,23 +83,29 @@ void RecordingListModel::removeVanished(const QVector<RecordingItem> &next)
 
 void RecordingListModel::reorderSurvivors(const QVector<RecordingItem> &next)
 {
-    QHash<QString, int> rank;
-    for (int row = 0; row < next.size(); ++row)
-        rank.insert(next[row].id(), row);
-    const auto byRank = [&rank](const RecordingItem &a, const RecordingItem &b) {
-        return rank.value(a.id()) < rank.value(b.id());
-    };
-    if (std::is_sorted(m_items.begin(), m_items.end(), byRank))
-        return;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const auto before = persistentIndexList();
+    // Every row left is in next, so next filtered to them is their new order.
     QHash<QString, int> oldRow;
+    oldRow.reserve(m_items.size());
     for (int row = 0; row < m_items.size(); ++row)
         oldRow.insert(m_items[row].id(), row);
-    std::sort(m_items.begin(), m_items.end(), byRank);
+    QVector<int> sources;
+    sources.reserve(m_items.size());
+    for (const auto &item : next) {
+        if (const auto found = oldRow.constFind(item.id()); found != oldRow.cend())
+            sources.append(*found);
+    }
+    if (std::is_sorted(sources.begin(), sources.end()))
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    QVector<RecordingItem> reordered;
+    reordered.reserve(m_items.size());
     QVector<int> newRow(m_items.size());
-    for (int row = 0; row < m_items.size(); ++row)
-        newRow[oldRow.value(m_items[row].id())] = row;
+    for (int row = 0; row < sources.size(); ++row) {
+        reordered.append(std::move(m_items[sources[row]]));
+        newRow[sources[row]] = row;
+    }
+    m_items = std::move(reordered);
+    const auto before = persistentIndexList();
     QModelIndexList after;
     for (const auto &index : before)
         after << (index.isValid() ? this->index(newRow.value(index.row())) : index);

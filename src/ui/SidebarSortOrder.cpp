@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace {
 /// Present values first, in their own order; two missing values are alike.
@@ -83,7 +85,34 @@ bool SidebarSortOrder::comesBefore(const RecordingItem &a, const RecordingItem &
 
 QVector<RecordingItem> SidebarSortOrder::sorted(QVector<RecordingItem> items) const
 {
-    std::stable_sort(items.begin(), items.end(),
-                     [this](const RecordingItem &a, const RecordingItem &b) { return comesBefore(a, b); });
-    return items;
+    // Each item's key is made once: collation keys and epoch times compare far faster than
+    // names through the collator and date-times through their time zones.
+    const auto count = std::size_t(items.size());
+    std::vector<qint64> created(count);
+    std::vector<QCollatorSortKey> titles;
+    for (std::size_t i = 0; i < count; ++i) {
+        created[i] = items[qsizetype(i)].createdAt.toMSecsSinceEpoch();
+        if (m_column == SidebarSortColumn::title)
+            titles.push_back(m_collator.sortKey(title(items[qsizetype(i)])));
+    }
+    const auto byColumn = [&](std::size_t a, std::size_t b) {
+        switch (m_column) {
+        case SidebarSortColumn::title: return titles[a].compare(titles[b]);
+        case SidebarSortColumn::date: return (created[a] > created[b]) - (created[a] < created[b]);
+        default: return compare(items[qsizetype(a)], items[qsizetype(b)]);
+        }
+    };
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int by = byColumn(a, b);
+        if (by == 0)
+            return created[a] > created[b];
+        return m_ascending ? by < 0 : by > 0;
+    });
+    QVector<RecordingItem> result;
+    result.reserve(items.size());
+    for (const auto index : order)
+        result.append(std::move(items[qsizetype(index)]));
+    return result;
 }
