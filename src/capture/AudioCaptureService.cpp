@@ -121,7 +121,7 @@ qint64 AudioCaptureService::droppedBufferCount() const
 QCoro::Task<QString> AudioCaptureService::startRecording(QString folder, RecordingEncodingSettings settings,
                                                          RecordingInputSource source)
 {
-    if (m_state.is(Kind::recording) || m_state.is(Kind::preparing) || m_state.is(Kind::finishing))
+    if (m_state.isTaking())
         throw AudioCaptureError(AudioCaptureError::Code::alreadyRecording);
     // Capture needs no permission here; an unreachable sound server fails when the source opens.
     setState(CaptureState::preparing());

@@ -18,6 +18,8 @@ public:
 
     [[nodiscard]] Kind kind() const { return m_kind; }
     [[nodiscard]] bool is(Kind kind) const { return m_kind == kind; }
+    /// True while a take is prepared, recorded or saved: neither idle nor failed.
+    [[nodiscard]] bool isTaking() const { return m_kind != Kind::idle && m_kind != Kind::failed; }
     /// When the source reported running; only for recording.
     [[nodiscard]] QDateTime startedAt() const { return m_startedAt; }
     /// The user-facing failure text; only for failed.

@@ -118,7 +118,7 @@ bool RecordingWorkflow::isBusy() const
 {
     using Kind = CaptureState::Kind;
     const auto &state = m_capture->state();
-    return m_take || state.is(Kind::recording) || state.is(Kind::preparing) || state.is(Kind::finishing);
+    return m_take || state.isTaking();
 }
 
 bool RecordingWorkflow::isRecording(RecordingInputSource source) const

@@ -15,14 +15,6 @@
 #include <QSplitter>
 #include <QStackedWidget>
 
-namespace {
-bool isTaking(const CaptureState &state)
-{
-    return state.is(CaptureState::Kind::preparing) || state.is(CaptureState::Kind::recording)
-        || state.is(CaptureState::Kind::finishing);
-}
-} // namespace
-
 ContentView::ContentView(RecordingLibraryStore &store, AppThemeChoice theme, QWidget *parent)
     : QWidget(parent), m_store(store), m_theme(theme), m_sidebar(new SidebarView(store, this)),
       m_details(new QStackedWidget(this)), m_empty(new EmptyLibraryView(theme, m_details)),
@@ -76,13 +68,13 @@ QWidget *ContentView::detailView() const
 bool ContentView::isBusy() const
 {
     return m_store.isImportingURL() || m_store.isAnalyzing() || m_store.isTrimming()
-        || isTaking(m_store.captureState());
+        || m_store.captureState().isTaking();
 }
 
 void ContentView::showDetail()
 {
     const auto selected = m_store.selectedItem();
-    if (isTaking(m_store.captureState())) {
+    if (m_store.captureState().isTaking()) {
         // Each take gets a fresh view, so its badge starts breathing anew.
         if (m_detail != Detail::recording || !m_live) {
             delete m_live;
@@ -130,7 +122,7 @@ void ContentView::showStatus()
 
 void ContentView::confirmDeleteSelection()
 {
-    if (isTaking(m_store.captureState()) || m_store.selectedIDs().isEmpty())
+    if (m_store.captureState().isTaking() || m_store.selectedIDs().isEmpty())
         return;
     if (m_detail == Detail::multiSelection) {
         m_multi->confirmDelete();

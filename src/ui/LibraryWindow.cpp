@@ -18,10 +18,6 @@
 #include <QToolButton>
 
 namespace {
-bool isTaking(const CaptureState &state)
-{
-    return !state.is(CaptureState::Kind::idle) && !state.is(CaptureState::Kind::failed);
-}
 
 QIcon glyphIcon(Symbols::Glyph glyph)
 {
@@ -151,7 +147,7 @@ void LibraryWindow::showRecordingState()
     m_recordMicrophone->setCaptureState(state, active);
     m_recordMicrophone->setEnabled(m_store.canToggleRecording(RecordingInputSource::microphone));
     const bool importing = m_store.isImportingURL();
-    m_import->setEnabled(!importing && !isTaking(state));
+    m_import->setEnabled(!importing && !state.isTaking());
     m_importItem->setVisible(!importing);
     m_importSpinnerItem->setVisible(importing);
 }
