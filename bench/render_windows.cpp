@@ -1,6 +1,6 @@
 // render_windows: draws the library window of a generated library to PNG files, in both themes,
-// empty, full and recording, for looking at the layout without a display. The recording scene
-// needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it.
+// empty, full, with three takes selected and recording, for looking at the layout without a display. The recording
+// scene needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it.
 
 #include "library/MetadataStore.h"
 #include "platform/FreedesktopTrash.h"
@@ -147,13 +147,15 @@ int main(int argc, char *argv[])
     PulseSoundServer soundServer;
     const auto tone = root.filePath(QStringLiteral("tone.wav"));
     writeTone(tone, 30);
-    for (const char *library : {"empty", "full", "recording"}) {
+    for (const char *library : {"empty", "full", "selection", "recording"}) {
         const auto folder = root.filePath(QString::fromLatin1(library));
         QDir().mkpath(folder);
         if (QLatin1String(library) != QLatin1String("empty"))
             fill(folder);
         RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}, &soundServer});
         waitForStart(store);
+        if (QLatin1String(library) == QLatin1String("selection"))
+            store.setSelectedIDs({store.recordings()[1].id(), store.recordings()[2].id(), store.recordings()[4].id()});
         QProcess feed;
         if (QLatin1String(library) == QLatin1String("recording") && !startTake(store, feed, tone)) {
             std::fprintf(stderr, "render_windows: no sound server; the recording scene is skipped\n");
