@@ -9,7 +9,6 @@
 #include "support/TestEnvironment.h"
 #include "ui/ShortcutRow.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -30,7 +29,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("all four") << HotKeyShortcut{40, 0x1E0000, "k"} << "Ctrl+Alt+Shift+Super+K";
         QTest::newRow("whole name upper-cased") << HotKeyShortcut{49, command, "Space"} << "Super+SPACE";
-        QTest::newRow("default record") << HotKeyStore::defaultToggleRecording() << "Shift+Super+R";
         QTest::newRow("no modifiers") << HotKeyShortcut{37, 0, "L"} << "L";
         QTest::newRow("other bits ignored") << HotKeyShortcut{0, 0x40000 | 0x1, "A"} << "Ctrl+A";
     }
@@ -117,38 +115,6 @@ private slots:
         QCOMPARE(toggles, 0); // the action runs on a later turn of the event loop
         QTRY_COMPARE(toggles, 1);
         QCOMPARE(libraries, 0);
-        store.center().unregisterAll();
-        QVERIFY(grabber.live.isEmpty());
-        grabber.press(2);
-        QTest::qWait(0);
-        QCOMPARE(libraries, 0);
-    }
-
-    void refusedRegistrationStopsTheCycle()
-    {
-        TestEnvironment env;
-        StoreSettings settings(*env.settings);
-        ScriptedHotKeyGrabber grabber;
-        grabber.refusedKeysyms = {quint32('r')};
-        HotKeyStore store(settings, grabber);
-        store.setToggleRecordingAction([] {});
-        store.setOpenLibraryAction([] {});
-        QSignalSpy messages(&store, &HotKeyStore::registrationMessageChanged);
-        store.registerAll();
-        QCOMPARE(store.registrationMessage().value_or(""),
-                 QStringLiteral("The hotkey could not be registered. OSStatus -9878."));
-        QVERIFY(grabber.live.isEmpty());
-        QVERIFY(!store.center().isRegistered(HotKeyStore::toggleRecordingName));
-
-        store.setToggleRecording(HotKeyShortcut{3, command | shift, "F"});
-        QVERIFY(!store.registrationMessage());
-        QCOMPARE(grabber.live.size(), 2);
-        QCOMPARE(messages.count(), 2);
-
-        // A late refusal, as the portal reports it, becomes the message too.
-        emit grabber.refused(HotKeyGrabber::unavailableStatus);
-        QCOMPARE(store.registrationMessage().value_or(""),
-                 QStringLiteral("The hotkey could not be registered. OSStatus -9868."));
     }
 
     void captureRules_data()
