@@ -125,4 +125,7 @@ void XcbHotKeyGrabber::readEvents()
             }
         }
     }
+    // A display that went away leaves the socket readable for ever; stop watching it.
+    if (xcb_connection_has_error(c) && m_notifier)
+        m_notifier->setEnabled(false);
 }
