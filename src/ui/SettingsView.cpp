@@ -281,3 +281,11 @@ void SettingsView::paintEvent(QPaintEvent *)
     background.setColorAt(1, color(gothic ? plum : studioGraphite, gothic ? 0.9 : 1));
     painter.fillRect(rect(), background);
 }
+
+void SettingsView::hideEvent(QHideEvent *event)
+{
+    // A row left waiting would keep the hotkeys let go.
+    m_toggleRow->setRecording(false);
+    m_libraryRow->setRecording(false);
+    QWidget::hideEvent(event);
+}

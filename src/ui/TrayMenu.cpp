@@ -102,8 +102,10 @@ void TrayMenu::refresh()
     const auto &status = m_store.statusMessage();
     const bool hasStatus = status && !status->isEmpty();
     m_status->setVisible(hasStatus);
-    if (hasStatus)
+    if (hasStatus) {
         m_status->setText(QFontMetrics(m_menu->font()).elidedText(*status, Qt::ElideMiddle, statusWidth));
+        m_status->setToolTip(*status);
+    }
     const auto system = RecordingInputSource::macAudio;
     const auto microphone = RecordingInputSource::microphone;
     m_recordSystem->setText(m_store.isRecording(system) ? QStringLiteral("Stop System Audio")
