@@ -11,6 +11,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev
   ffmpeg lame yt-dlp
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
+  desktop-file-utils appstream
 )
 
 missing=()

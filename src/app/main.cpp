@@ -1,18 +1,30 @@
 // vespertone: the desktop program.
 
+#include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
 #include "platform/FreedesktopTrash.h"
+#include "platform/InstanceChannel.h"
+#include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
+#include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
 #include "ui/LibraryWindow.h"
+#include "ui/SettingsView.h"
 #include "ui/ThemeController.h"
+#include "ui/TrayMenu.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QEventLoop>
 #include <QSettings>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 /// Runs \a task to its end; for the way out, when the application's own loop has ended.
@@ -28,16 +40,89 @@ void runToEnd(QCoro::Task<> task)
     if (!done)
         loop.exec();
 }
+
+/// X11 grabs where the session is X11, else the desktop portal.
+std::unique_ptr<HotKeyGrabber> makeHotKeyGrabber()
+{
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto grabber = std::make_unique<XcbHotKeyGrabber>();
+        if (grabber->isConnected())
+            return grabber;
+    }
+    if (QDBusConnection::sessionBus().isConnected())
+        return std::make_unique<PortalHotKeyGrabber>(QDBusConnection::sessionBus());
+    return std::make_unique<UnavailableHotKeyGrabber>();
+}
+
+/// Brings \a window to the front, shown and not minimised.
+void bringToFront(QWidget &window)
+{
+    window.show();
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.raise();
+    window.activateWindow();
+}
+
+/// Quits when the library window closes and no tray keeps the program reachable.
+class CloseWithoutTray : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close && !QSystemTrayIcon::isSystemTrayAvailable())
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+int signalPipe[2] = {-1, -1};
+
+void onQuitSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+/// SIGTERM and SIGINT (a session that ends, a terminal's Ctrl+C) quit through the event loop,
+/// so a running take is saved.
+void quitOnSignals(QObject &context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &context);
+    QObject::connect(notifier, &QSocketNotifier::activated, &context, [notifier] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    configureFFmpegLogging();
     QApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QApplication::setApplicationName(QStringLiteral("Vespertone"));
     QApplication::setDesktopFileName(QStringLiteral("vespertone"));
+    QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second launch hands its request to the running instance and ends.
+    InstanceChannel channel;
+    const auto request = InstanceChannel::requestFor(QApplication::arguments());
+    if (channel.send(request))
+        return 0;
+    channel.listen();
+
+    configureFFmpegLogging();
     QSettings settings;
     SystemClock clock;
     FreedesktopTrash trash;
@@ -49,10 +134,39 @@ int main(int argc, char *argv[])
 
     ThemeController theme(store.settings());
     LibraryWindow window(store, theme);
+    window.setObjectName(QStringLiteral("library"));
     dialogs.setParentWindow(&window);
-    window.show();
-    window.raise();
-    window.activateWindow();
+    CloseWithoutTray closeWatcher;
+    window.installEventFilter(&closeWatcher);
+    const auto grabber = makeHotKeyGrabber();
+    HotKeyStore hotKeys(store.settings(), *grabber);
+    SettingsView settingsView(store, hotKeys, theme);
+    TrayMenu tray(store, hotKeys,
+                  {[&window] { bringToFront(window); },
+                   [&settingsView] { bringToFront(settingsView); },
+                   {},
+                   [] { QCoreApplication::quit(); }});
+    tray.applyTheme(theme.theme());
+    QObject::connect(&theme, &ThemeController::themeChanged, &tray, &TrayMenu::applyTheme);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        tray.trayIcon().show();
+
+    const auto serve = [&](InstanceChannel::Request asked) {
+        if (asked == InstanceChannel::Request::toggleRecording)
+            tray.recordSystemAudio();
+        else
+            bringToFront(window);
+    };
+    QObject::connect(&channel, &InstanceChannel::requested, &tray, serve);
+    if (request == InstanceChannel::Request::toggleRecording) {
+        // The first take waits for the start-up scan and the recovery of left-over takes.
+        QObject::connect(
+            &store, &RecordingLibraryStore::recoveryFinished, &tray, [&tray] { tray.recordSystemAudio(); },
+            Qt::SingleShotConnection);
+    } else {
+        bringToFront(window);
+    }
+    quitOnSignals(app);
     // A take still running is saved before the program ends.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &store, [&store] { runToEnd(store.shutDown()); });
     return app.exec();

@@ -59,6 +59,24 @@ void StoreSettings::setFlag(const char *key, bool value)
     write(key, value);
 }
 
+QByteArray StoreSettings::data(const char *key) const
+{
+    return m_settings.value(QLatin1String(key)).toByteArray();
+}
+
+void StoreSettings::setData(const char *key, const QByteArray &value)
+{
+    write(key, value);
+}
+
+void StoreSettings::remove(const char *key)
+{
+    m_settings.remove(QLatin1String(key));
+    m_settings.sync();
+    if (m_settings.status() != QSettings::NoError)
+        throw AppError(QStringLiteral("The settings could not be saved."));
+}
+
 void StoreSettings::write(const char *key, const QVariant &value)
 {
     m_settings.setValue(QLatin1String(key), value);

@@ -40,6 +40,11 @@ public:
     /// The boolean stored under \a key, else \a fallback.
     [[nodiscard]] bool flag(const char *key, bool fallback) const;
     void setFlag(const char *key, bool value);
+    /// The binary value stored under \a key; empty when absent.
+    [[nodiscard]] QByteArray data(const char *key) const;
+    void setData(const char *key, const QByteArray &value);
+    /// Removes \a key.
+    void remove(const char *key);
 
 private:
     void write(const char *key, const QVariant &value);

@@ -1,0 +1,55 @@
+// The installed tree: executables, encoders, and a desktop entry, icon and AppStream metadata
+// that the desktop's own validators accept.
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+/// Runs \a program; its exit code and output, -1 when it did not run.
+std::pair<int, QByteArray> run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, process.readAll()};
+    return {process.exitCode(), process.readAll()};
+}
+} // namespace
+
+class DesktopInstallTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void installedTreeValidates()
+    {
+        QTemporaryDir prefix;
+        const auto [installed, log] =
+            run("cmake", {"--install", qEnvironmentVariable("VESPERTONE_BUILD_DIR"), "--prefix", prefix.path()});
+        QVERIFY2(installed == 0, log.constData());
+        for (const auto *file : {"bin/vespertone", "bin/vespertone-tool", "share/applications/vespertone.desktop",
+                                 "share/icons/hicolor/scalable/apps/vespertone.svg",
+                                 "share/metainfo/app.vespertone.Vespertone.metainfo.xml"})
+            QVERIFY2(QFileInfo::exists(prefix.filePath(file)), file);
+        QVERIFY(QFileInfo(prefix.filePath("share/vespertone/Encoders")).isDir());
+
+        const auto [entry, entryLog] =
+            run("desktop-file-validate", {prefix.filePath("share/applications/vespertone.desktop")});
+        QVERIFY2(entry == 0 && entryLog.trimmed().isEmpty(), entryLog.constData());
+        const auto [metainfo, metainfoLog] =
+            run("appstreamcli",
+                {"validate", "--no-net", prefix.filePath("share/metainfo/app.vespertone.Vespertone.metainfo.xml")});
+        QVERIFY2(metainfo == 0, metainfoLog.constData());
+        QFile metadata(prefix.filePath("share/metainfo/app.vespertone.Vespertone.metainfo.xml"));
+        QVERIFY(metadata.open(QIODevice::ReadOnly));
+        QVERIFY(!metadata.readAll().contains('@'));
+        QFile icon(prefix.filePath("share/icons/hicolor/scalable/apps/vespertone.svg"));
+        QVERIFY(icon.open(QIODevice::ReadOnly));
+        QVERIFY(icon.readAll().contains("<svg"));
+    }
+};
+
+QTEST_MAIN(DesktopInstallTest)
+#include "test_desktop_install.moc"
