@@ -40,15 +40,6 @@ QStringList visibleItems(const QMenu &menu)
     return items;
 }
 
-QAction *item(const QMenu &menu, const QString &text)
-{
-    for (auto *action : menu.actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
-
 QAbstractButton *button(QWidget &window, const QString &text)
 {
     for (auto *candidate : window.findChildren<QAbstractButton *>()) {

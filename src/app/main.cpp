@@ -146,6 +146,8 @@ int main(int argc, char *argv[])
                    [&settingsView] { bringToFront(settingsView); },
                    {},
                    [] { QCoreApplication::quit(); }});
+    QObject::connect(&window, &LibraryWindow::settingsRequested, &settingsView,
+                     [&settingsView] { bringToFront(settingsView); });
     tray.applyTheme(theme.theme());
     QObject::connect(&theme, &ThemeController::themeChanged, &tray, &TrayMenu::applyTheme);
     if (QSystemTrayIcon::isSystemTrayAvailable())

@@ -116,9 +116,7 @@ const std::optional<QString> &RecordingWorkflow::activeCaptureURL() const
 
 bool RecordingWorkflow::isBusy() const
 {
-    using Kind = CaptureState::Kind;
-    const auto &state = m_capture->state();
-    return m_take || state.isTaking();
+    return m_take || m_capture->state().isTaking();
 }
 
 bool RecordingWorkflow::isRecording(RecordingInputSource source) const

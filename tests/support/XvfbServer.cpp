@@ -13,7 +13,7 @@ XvfbServer::XvfbServer()
     if (!m_process.waitForStarted(5000))
         return;
     QByteArray number;
-    QTest::qWaitFor(
+    [[maybe_unused]] const bool answered = QTest::qWaitFor(
         [&] {
             number += m_process.readAllStandardOutput();
             return number.contains('\n') || m_process.state() == QProcess::NotRunning;
