@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsndfile1-dev libpulse-dev
-  libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev
+  libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev liblz4-dev
   ffmpeg lame yt-dlp
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
 )

@@ -1,9 +1,12 @@
 // vespertone: the desktop program.
 
 #include "media/FFmpegLogging.h"
+#include "platform/BrowserSessionFiles.h"
 #include "platform/FreedesktopTrash.h"
+#include "platform/MprisMediaPlayers.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
+#include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
 #include "ui/LibraryWindow.h"
@@ -44,8 +47,15 @@ int main(int argc, char *argv[])
     WidgetDialogs dialogs;
     PulseSoundServer soundServer;
     XcbForegroundApplicationMonitor foregroundMonitor;
-    RecordingLibraryStore store(
-        {&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
+    XcbDesktopWindows windows;
+    MprisMediaPlayers mediaPlayers;
+    BrowserSessionFiles browserSessions;
+    StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
+                                 std::nullopt, {},     &soundServer, &foregroundMonitor};
+    environment.windows = &windows;
+    environment.mediaPlayers = &mediaPlayers;
+    environment.browserSessions = &browserSessions;
+    RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());
     LibraryWindow window(store, theme);
