@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package needed to build, run and test the program.
 # Idempotent: does nothing when all packages are present. Works as root or through sudo.
+# With --test it also installs what only the tests need.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,9 @@ packages=(
   ffmpeg lame yt-dlp
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
 )
+
+# Browsers whose session files the tests read; only the test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
 
 missing=()
 for p in "${packages[@]}"; do
