@@ -2,6 +2,8 @@
 // read by BrowserSessionFiles, name both pages with their titles while the browser runs.
 
 #include "platform/BrowserSessionFiles.h"
+#include "platform/MprisMediaPlayers.h"
+#include "support/AudioFixtures.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestFiles.h"
 
@@ -99,6 +101,53 @@ private slots:
                        m_pages[0].second.toString(), m_pages[1].second.toString()});
         QVERIFY(firefox.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(holdsBothPages(home.path(), "firefox"), 60000);
+    }
+
+    void firefoxPublishesThePlayingPage()
+    {
+        const auto program = QStandardPaths::findExecutable("firefox-esr");
+        if (program.isEmpty() || QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            QSKIP("firefox-esr or dbus-daemon is not installed (scripts/install-deps.sh --test)");
+        if (QProcess::execute("pactl", {"info"}) != 0)
+            QSKIP("needs the sound server of scripts/with-test-services.sh");
+        // A private session bus, used by this process as well.
+        BrowserProcess bus;
+        bus.setStandardOutputFile({});
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForStarted());
+        QByteArray address;
+        while (!address.contains('\n')) {
+            QVERIFY(bus.waitForReadyRead(10000));
+            address += bus.readAllStandardOutput();
+        }
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+
+        QTemporaryDir home;
+        m_http.route("/tone.wav", {200, "audio/wav", readFile(AudioFixtures::tone(home.filePath("tone.wav"), 30))});
+        m_http.route("/play.html",
+                     {200, "text/html",
+                      "<html><head><title>Playing Tone</title></head><body>"
+                      "<audio autoplay loop src=\"tone.wav\"></audio></body></html>"});
+        writeFile(home.filePath("profile/user.js"),
+                  "user_pref(\"media.autoplay.default\", 0);\n"
+                  "user_pref(\"media.autoplay.blocking_policy\", 0);\n");
+        BrowserProcess firefox;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        firefox.setProcessEnvironment(environment);
+        firefox.start(
+            program,
+            {"--headless", "--no-remote", "--profile", home.filePath("profile"), m_http.url("/play.html").toString()});
+        QVERIFY(firefox.waitForStarted());
+        MprisMediaPlayers players;
+        const auto playing = [&] {
+            for (const auto &player : players.playingPlayers()) {
+                if (player.url == m_http.url("/play.html").toString())
+                    return player.desktopEntry.value_or("") + " | " + player.title.value_or("");
+            }
+            return QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), QStringLiteral("firefox-esr | Playing Tone"), 60000);
     }
 
     void chromiumSessionFile()
