@@ -136,6 +136,7 @@ private slots:
         QFETCH(QString, expected);
         scene(m_server, m_windows, m_players, m_browsers);
         QCOMPARE(text(m_desktop.bestCandidate(front, QStringLiteral("vespertone"))), expected);
+        QCOMPARE(m_players.asked, 1); // one look at the bus per lookup
     }
 
     void refreshesABrowserSourceURL()

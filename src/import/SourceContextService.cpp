@@ -1,11 +1,13 @@
 #include "import/SourceContextService.h"
 
 #include "import/MediaHosts.h"
+#include "platform/BrowserSessions.h"
 #include "platform/Clock.h"
 #include "platform/DesktopWindows.h"
 #include "platform/MediaPlayers.h"
 #include "platform/SoundServer.h"
 
+#include <QHash>
 #include <QUrl>
 
 #include <algorithm>
@@ -79,6 +81,45 @@ bool isApplication(const PlaybackStream &stream, const RunningApplication &appli
         && stream.appName->compare(*application.localizedName, Qt::CaseInsensitive) == 0;
 }
 
+/// The players as they were when first asked, so that one lookup asks the bus once.
+class PlayerSnapshot final : public MediaPlayers {
+public:
+    explicit PlayerSnapshot(MediaPlayers *players) : m_players(players) {}
+    std::vector<MediaPlayerState> playingPlayers() override
+    {
+        if (!m_playing)
+            m_playing = m_players ? m_players->playingPlayers() : std::vector<MediaPlayerState>();
+        return *m_playing;
+    }
+
+private:
+    MediaPlayers *m_players;
+    std::optional<std::vector<MediaPlayerState>> m_playing;
+};
+
+/// Each browser's session as first read, so that one lookup reads each file once.
+class SessionSnapshot final : public BrowserSessions {
+public:
+    explicit SessionSnapshot(BrowserSessions *sessions) : m_sessions(sessions) {}
+    std::optional<qint64> runningProcess(const QString &browser) override
+    {
+        if (!m_processes.contains(browser))
+            m_processes.insert(browser, m_sessions ? m_sessions->runningProcess(browser) : std::nullopt);
+        return m_processes.value(browser);
+    }
+    BrowserSession session(const QString &browser) override
+    {
+        if (!m_read.contains(browser))
+            m_read.insert(browser, m_sessions ? m_sessions->session(browser) : BrowserSession{});
+        return m_read.value(browser);
+    }
+
+private:
+    BrowserSessions *m_sessions;
+    QHash<QString, std::optional<qint64>> m_processes;
+    QHash<QString, BrowserSession> m_read;
+};
+
 RunningApplication streamApplication(const PlaybackStream &stream)
 {
     return {stream.processId, stream.appName ? stream.appName : stream.processBinary,
@@ -128,10 +169,27 @@ bool SourceContextService::titlesMatch(const QString &tabTitle, const QString &w
         && (tabTitle == windowTitle || tabTitle.contains(windowTitle) || windowTitle.contains(tabTitle));
 }
 
+template <typename Lookup>
+auto SourceContextService::withSnapshot(Lookup lookup) const
+{
+    PlayerSnapshot players(m_sources.players);
+    SessionSnapshot sessions(m_sources.browsers);
+    SourceContextService snapshot(
+        m_server, m_clock,
+        {m_sources.windows, m_sources.players ? &players : nullptr, m_sources.browsers ? &sessions : nullptr});
+    snapshot.m_isSnapshot = true;
+    return lookup(snapshot);
+}
+
 std::optional<RecordingSourceContext>
 SourceContextService::bestCandidate(const std::optional<RunningApplication> &latestForegroundApp,
                                     const std::optional<QString> &ignoringBundleIdentifier) const
 {
+    if (!m_isSnapshot) {
+        return withSnapshot([&](const SourceContextService &snapshot) {
+            return snapshot.bestCandidate(latestForegroundApp, ignoringBundleIdentifier);
+        });
+    }
     const auto &ignoring = ignoringBundleIdentifier;
     // The sound server knows who plays: the front application when it is among them, else the
     // stream that started last stands in for it.
@@ -178,6 +236,11 @@ std::optional<RecordingSourceContext>
 SourceContextService::refreshedURLContext(const RecordingSourceContext &stored,
                                           const std::optional<QString> &ignoringBundleIdentifier) const
 {
+    if (!m_isSnapshot) {
+        return withSnapshot([&](const SourceContextService &snapshot) {
+            return snapshot.refreshedURLContext(stored, ignoringBundleIdentifier);
+        });
+    }
     const auto browser = browserIdentifier(stored.bundleIdentifier);
     if (!browser)
         return std::nullopt;

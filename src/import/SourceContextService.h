@@ -82,6 +82,10 @@ public:
     [[nodiscard]] std::optional<RecordingSourceContext> runningBrowser(const std::optional<QString> &ignoring) const;
 
 private:
+    /// Runs \a lookup on a service whose players and sessions are each asked once.
+    template <typename Lookup>
+    [[nodiscard]] auto withSnapshot(Lookup lookup) const;
+
     [[nodiscard]] std::vector<PlaybackStream> playingStreams(const std::optional<QString> &ignoring) const;
     [[nodiscard]] std::optional<qint64> runningProcess(const QString &browser) const;
     [[nodiscard]] RecordingSourceContext browserContext(const QString &browser, const BrowserTab &tab) const;
@@ -89,4 +93,5 @@ private:
     SoundServer &m_server;
     Clock &m_clock;
     Sources m_sources;
+    bool m_isSnapshot = false;
 };

@@ -21,7 +21,12 @@ public:
 class FakeMediaPlayers final : public MediaPlayers {
 public:
     std::vector<MediaPlayerState> playing;
-    std::vector<MediaPlayerState> playingPlayers() override { return playing; }
+    int asked = 0; ///< calls of playingPlayers()
+    std::vector<MediaPlayerState> playingPlayers() override
+    {
+        ++asked;
+        return playing;
+    }
 };
 
 /// Browser sessions the test writes: a browser runs when it has a process.
