@@ -213,7 +213,7 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
         throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
     bool webpage = false;
     try {
-        auto direct = importDirect(url, folder, bitRate, allowWebExtraction, progress);
+        auto direct = importDirect(url, folder, bitRate, progress);
         co_return co_await std::move(direct);
     } catch (const URLAudioImportError &error) {
         if (error.code() != Code::webpageURL || !allowWebExtraction)
@@ -226,7 +226,7 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
     co_return co_await std::move(extract);
 }
 
-QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folder, AudioBitRate bitRate, bool,
+QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folder, AudioBitRate bitRate,
                                                          Progress progress)
 {
     const auto work = makeWorkFolder(folder);

@@ -75,8 +75,7 @@ signals:
     void downloadProgress(qint64 received, qint64 total);
 
 private:
-    QCoro::Task<QString> importDirect(QUrl url, QString folder, AudioBitRate bitRate, bool allowWebExtraction,
-                                      Progress progress);
+    QCoro::Task<QString> importDirect(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
     QCoro::Task<QString> download(QUrl url, QString workFolder, QString stem);
     QCoro::Task<QString> extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
     QCoro::Task<> runExtractor(QString program, QStringList arguments, QString workFolder);
