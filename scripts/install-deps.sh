@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package needed to build, run and test the program.
 # Idempotent: does nothing when all packages are present. Works as root or through sudo.
+# With --test it also installs what only the tests need.
 set -euo pipefail
 
 packages=(
@@ -8,11 +9,14 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsndfile1-dev libpulse-dev
-  libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev
+  libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev liblz4-dev
   ffmpeg lame yt-dlp
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
   desktop-file-utils appstream
 )
+
+# Browsers whose session files the tests read; only the test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
 
 missing=()
 for p in "${packages[@]}"; do

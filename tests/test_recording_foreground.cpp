@@ -1,6 +1,7 @@
 // The X11 foreground monitor under a private Xvfb: windows made active on the root window are
 // reported with their process, class and name; this process's own windows are not.
 
+#include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ class Desktop {
 public:
     explicit Desktop(const QByteArray &display) : c(xcb_connect(display.constData(), nullptr)) {}
     ~Desktop() { xcb_disconnect(c); }
-    void activate(quint32 pid, const QByteArray &wmClass, const QByteArray &name)
+    xcb_window_t activate(quint32 pid, const QByteArray &wmClass, const QByteArray &name)
     {
         const auto root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
         const auto id = xcb_generate_id(c);
@@ -30,6 +31,14 @@ public:
         set(id, "_NET_WM_NAME", atom("UTF8_STRING"), 8, name.size(), name.constData());
         set(root, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW, 32, 1, &id);
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); // a round trip
+        return id;
+    }
+    /// Sets the window manager's stacking list, bottom to top.
+    void stack(const std::vector<xcb_window_t> &windows)
+    {
+        const auto root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        set(root, "_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW, 32, qsizetype(windows.size()), windows.data());
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 
 private:
@@ -104,6 +113,23 @@ private slots:
         QVERIFY(activated.wait(5000));
         QCOMPARE(activated.count(), 1);
         QCOMPARE(described(activated.takeFirst()), "5151 - Player");
+    }
+
+    void listsWindowsFrontToBack()
+    {
+        XcbDesktopWindows absent(":987");
+        QVERIFY(absent.windows().empty() && !absent.frontmostApplication());
+        Desktop desktop(m_display);
+        const auto back = desktop.activate(7001, QByteArray("term\0Term\0", 10), "Shell");
+        const auto front = desktop.activate(7002, QByteArray("chromium\0Chromium\0", 18), "Mix - Chromium");
+        desktop.stack({back, front});
+        XcbDesktopWindows windows(m_display);
+        QStringList listed;
+        for (const auto &window : windows.windows())
+            listed << QString::number(window.processIdentifier.value_or(0)) + ' ' + window.title;
+        QCOMPARE(listed, QStringList({"7002 Mix - Chromium", "7001 Shell"}));
+        QCOMPARE(windows.frontmostApplication().value_or(RunningApplication{}).bundleIdentifier,
+                 std::optional<QString>("chromium"));
     }
 
     void activationReadDuringARoundTripIsReported()

@@ -5,6 +5,7 @@
 #include "platform/PulseSoundServer.h"
 #include "platform/SoundServerError.h"
 #include "support/FakeClock.h"
+#include "support/FakeDesktop.h"
 #include "support/FakeSoundServer.h"
 #include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
@@ -28,14 +29,135 @@ std::optional<RunningApplication> front(std::optional<qint64> pid, std::optional
 
 Q_DECLARE_METATYPE(RunningApplication)
 
+namespace {
+/// Puts applications, windows, players and browsers on the fake desktop.
+using Scene = std::function<void(FakeSoundServer &, FakeDesktopWindows &, FakeMediaPlayers &, FakeBrowserSessions &)>;
+
+QString text(const std::optional<RecordingSourceContext> &context)
+{
+    if (!context)
+        return QStringLiteral("<none>");
+    return QStringList{context->appName.value_or(""), context->bundleIdentifier.value_or(""),
+                       context->windowTitle.value_or(""), context->urlString.value_or("")}
+        .join(u'|');
+}
+
+BrowserSession tabs(std::initializer_list<BrowserTab> list)
+{
+    BrowserSession session{list, std::nullopt};
+    if (!session.tabs.empty())
+        session.frontTab = session.tabs.front();
+    return session;
+}
+} // namespace
+Q_DECLARE_METATYPE(Scene)
+
 class TestSourceContext : public QObject {
     Q_OBJECT
 
     FakeSoundServer m_server;
     FakeClock m_clock;
     SourceContextService m_service{m_server, m_clock};
+    FakeDesktopWindows m_windows;
+    FakeMediaPlayers m_players;
+    FakeBrowserSessions m_browsers;
+    SourceContextService m_desktop{m_server, m_clock, {&m_windows, &m_players, &m_browsers}};
 
 private slots:
+    void init()
+    {
+        m_server.streams.clear();
+        m_windows = {};
+        m_players = {};
+        m_browsers.processes.clear();
+        m_browsers.sessions.clear();
+    }
+
+    void readsBrowsersWindowsAndPlayers_data()
+    {
+        QTest::addColumn<Scene>("scene");
+        QTest::addColumn<std::optional<RunningApplication>>("front");
+        QTest::addColumn<QString>("expected");
+        const auto firefox = front(10, "Firefox", "firefox-esr"), chromium = front(20, "Chromium", "chromium");
+        const BrowserTab docs{"Docs", "https://docs.org/"}, mix{"Mix", "https://soundcloud.com/x/mix"},
+            clip{"Clip", "https://m.youtube.com/watch?v=2"}, news{"News", "https://news.org/"};
+        const auto bothRun = [=](FakeBrowserSessions &b, BrowserSession fox, BrowserSession chrome) {
+            b.processes = {{"firefox", 10}, {"chromium", 20}};
+            b.sessions = {{"firefox", fox}, {"chromium", chrome}};
+        };
+        QTest::newRow("a media tab elsewhere beats the front browser's page")
+            << Scene([=](auto &, auto &, auto &, auto &b) {
+                   bothRun(b, tabs({docs}), tabs({news, mix}));
+               })
+            << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
+        QTest::newRow("the front browser is asked first")
+            << Scene([=](auto &, auto &, auto &, auto &b) { bothRun(b, tabs({clip}), tabs({mix})); }) << firefox
+            << "Firefox|firefox|Clip|https://m.youtube.com/watch?v=2";
+        QTest::newRow("the browser heard playing comes before the front one")
+            << Scene([=](auto &server, auto &, auto &, auto &b) {
+                   bothRun(b, tabs({clip}), tabs({mix}));
+                   server.streams = {{4, false, true, "Chromium", std::nullopt, "chromium", 20, "Mix"}};
+               })
+            << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
+        QTest::newRow("the tab whose title the front window shows") << Scene([=](auto &, auto &w, auto &, auto &b) {
+            b.processes = {{"firefox", 10}};
+            b.sessions = {{"firefox", tabs({docs, {"Beta", "https://b.org/"}})}};
+            w.list = {{11, "Other"}, {10, "Beta — Mozilla Firefox"}, {10, "Docs — Mozilla Firefox"}};
+        }) << firefox << "Firefox|firefox-esr|Beta — Mozilla Firefox|https://b.org/";
+        QTest::newRow("the page a browser plays, from its media player")
+            << Scene([=](auto &, auto &, auto &p, auto &b) {
+                   b.processes = {{"firefox", 10}};
+                   b.sessions = {{"firefox", tabs({docs})}};
+                   p.playing = {{"firefox-esr", 10, "Song", "https://www.youtube.com/watch?v=1"}};
+               })
+            << chromium << "Firefox|firefox|Song|https://www.youtube.com/watch?v=1";
+        QTest::newRow("a player without address, heard playing") << Scene([=](auto &server, auto &w, auto &, auto &) {
+            server.streams = {stream(3, "Music", 77)};
+            w.list = {{77, "Album — Music"}};
+        }) << firefox << "Music|org.example.Music|Album — Music|";
+        QTest::newRow("any browser's page when the front application has none")
+            << Scene([=](auto &, auto &, auto &, auto &b) {
+                   b.processes = {{"chromium", 20}};
+                   b.sessions = {{"chromium", tabs({news})}};
+               })
+            << front(5, "Terminal", "org.gnome.Terminal") << "Chromium|chromium||https://news.org/";
+        QTest::newRow("an outside tool in front: the frontmost application")
+            << Scene([=](auto &, auto &w, auto &, auto &) {
+                   w.frontmost = RunningApplication{6, "Notes", "org.notes"};
+               })
+            << front(5, "Code", "code") << "Notes|org.notes||";
+        QTest::newRow("this program in front, nothing else")
+            << Scene([](auto &, auto &, auto &, auto &) {}) << front(1, "Vespertone", "vespertone") << "<none>";
+    }
+    void readsBrowsersWindowsAndPlayers()
+    {
+        QFETCH(Scene, scene);
+        QFETCH(std::optional<RunningApplication>, front);
+        QFETCH(QString, expected);
+        scene(m_server, m_windows, m_players, m_browsers);
+        QCOMPARE(text(m_desktop.bestCandidate(front, QStringLiteral("vespertone"))), expected);
+        QCOMPARE(m_players.asked, 1); // one look at the bus per lookup
+    }
+
+    void refreshesABrowserSourceURL()
+    {
+        const RecordingSourceContext stored{"Firefox", "firefox-esr", "Beta — Mozilla Firefox", std::nullopt,
+                                            m_clock.now().addDays(-1)};
+        m_browsers.sessions = {{"firefox", tabs({{"Alpha", "https://a.org/"}, {"Beta", "https://b.org/"}})}};
+        // Closed: the saved session still names the tab.
+        auto refreshed = m_desktop.refreshedURLContext(stored, QStringLiteral("vespertone"));
+        QCOMPARE(text(refreshed), QStringLiteral("Firefox|firefox-esr|Beta — Mozilla Firefox|https://b.org/"));
+        QCOMPARE(refreshed->capturedAt, m_clock.now());
+        // Running: a fresh context of its front window.
+        m_browsers.processes = {{"firefox", 10}};
+        m_windows.list = {{10, "Alpha — Mozilla Firefox"}};
+        QCOMPARE(text(m_desktop.refreshedURLContext(stored, std::nullopt)),
+                 QStringLiteral("Firefox|firefox|Alpha — Mozilla Firefox|https://a.org/"));
+        auto player = stored;
+        player.bundleIdentifier = "org.gnome.Music";
+        QCOMPARE(text(m_desktop.refreshedURLContext(player, std::nullopt)), QStringLiteral("<none>"));
+    }
+
     void streamPropertiesBecomeTheContext()
     {
         m_server.streams = {stream(7, "Radio", 4242)};

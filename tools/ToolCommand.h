@@ -9,6 +9,7 @@
 #include <vector>
 
 class RecordingLibraryStore;
+struct RecordingSourceContext;
 
 /// What a subcommand runs with: its arguments, the output streams and the library store.
 class ToolContext {
@@ -25,6 +26,9 @@ public:
     QCoro::Task<RecordingLibraryStore *> store();
     /// The store when its folder is a folder; none (after reporting why) otherwise.
     QCoro::Task<RecordingLibraryStore *> library();
+
+    /// What a system-audio take started now would record as its source.
+    [[nodiscard]] std::optional<RecordingSourceContext> currentSource();
 
     /// The value following \a option in the arguments, removing both; none when absent.
     std::optional<QString> takeOption(const QString &option);
@@ -56,3 +60,4 @@ std::vector<ToolCommand> libraryCommands();
 std::vector<ToolCommand> analysisCommands();
 std::vector<ToolCommand> editingCommands();
 std::vector<ToolCommand> captureCommands();
+std::vector<ToolCommand> importCommands();

@@ -1,10 +1,15 @@
 #include "ToolCommand.h"
 
+#include "import/SourceContextService.h"
+#include "platform/BrowserSessionFiles.h"
 #include "platform/Dialogs.h"
 #include "platform/FreedesktopTrash.h"
+#include "platform/MprisMediaPlayers.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
+#include "platform/XcbDesktopWindows.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/RecordingWorkflow.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -28,6 +33,9 @@ public:
     FreedesktopTrash trash;
     DecliningDialogs dialogs;
     PulseSoundServer soundServer;
+    XcbDesktopWindows windows;
+    MprisMediaPlayers mediaPlayers;
+    BrowserSessionFiles browserSessions;
 };
 
 ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
@@ -43,6 +51,9 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::store()
         StoreEnvironment environment{&m_platform->settings,   &m_platform->clock, &m_platform->trash,
                                      &m_platform->dialogs,    m_folder,           {},
                                      &m_platform->soundServer};
+        environment.windows = &m_platform->windows;
+        environment.mediaPlayers = &m_platform->mediaPlayers;
+        environment.browserSessions = &m_platform->browserSessions;
         m_store = std::make_unique<RecordingLibraryStore>(environment);
         // Commands run after the start-up scan and the recovery of left-over takes it starts.
         co_await qCoro(m_store.get(), &RecordingLibraryStore::recoveryFinished);
@@ -58,6 +69,13 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
     const auto &status = store->statusMessage();
     fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
     co_return nullptr;
+}
+
+std::optional<RecordingSourceContext> ToolContext::currentSource()
+{
+    const SourceContextService service(m_platform->soundServer, m_platform->clock,
+                                       {&m_platform->windows, &m_platform->mediaPlayers, &m_platform->browserSessions});
+    return service.bestCandidate(std::nullopt, QString::fromLatin1(RecordingWorkflow::ownBundleIdentifier));
 }
 
 std::optional<QString> ToolContext::takeOption(const QString &option)

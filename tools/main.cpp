@@ -12,7 +12,7 @@ namespace {
 std::vector<ToolCommand> allCommands()
 {
     std::vector<ToolCommand> commands;
-    for (auto group : {libraryCommands, analysisCommands, editingCommands, captureCommands}) {
+    for (auto group : {libraryCommands, analysisCommands, editingCommands, captureCommands, importCommands}) {
         for (auto &command : group())
             commands.push_back(std::move(command));
     }

@@ -2,11 +2,14 @@
 
 #include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
+#include "platform/BrowserSessionFiles.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/InstanceChannel.h"
+#include "platform/MprisMediaPlayers.h"
 #include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
+#include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
@@ -129,8 +132,15 @@ int main(int argc, char *argv[])
     WidgetDialogs dialogs;
     PulseSoundServer soundServer;
     XcbForegroundApplicationMonitor foregroundMonitor;
-    RecordingLibraryStore store(
-        {&settings, &clock, &trash, &dialogs, std::nullopt, {}, &soundServer, &foregroundMonitor});
+    XcbDesktopWindows windows;
+    MprisMediaPlayers mediaPlayers;
+    BrowserSessionFiles browserSessions;
+    StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
+                                 std::nullopt, {},     &soundServer, &foregroundMonitor};
+    environment.windows = &windows;
+    environment.mediaPlayers = &mediaPlayers;
+    environment.browserSessions = &browserSessions;
+    RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());
     LibraryWindow window(store, theme);
@@ -142,10 +152,8 @@ int main(int argc, char *argv[])
     HotKeyStore hotKeys(store.settings(), *grabber);
     SettingsView settingsView(store, hotKeys, theme);
     TrayMenu tray(store, hotKeys,
-                  {[&window] { bringToFront(window); },
-                   [&settingsView] { bringToFront(settingsView); },
-                   {},
-                   [] { QCoreApplication::quit(); }});
+                  {[&window] { bringToFront(window); }, [&settingsView] { bringToFront(settingsView); },
+                   [&store] { store.promptImportURL(); }, [] { QCoreApplication::quit(); }});
     QObject::connect(&window, &LibraryWindow::settingsRequested, &settingsView,
                      [&settingsView] { bringToFront(settingsView); });
     tray.applyTheme(theme.theme());

@@ -14,4 +14,13 @@ public:
     /// A text prompt; none when cancelled.
     [[nodiscard]] virtual QCoro::Task<std::optional<QString>> askText(QString title, QString message,
                                                                       QString initialText) = 0;
+    /// A warning with the buttons \a confirmButton (first) and "Cancel"; true only for the first.
+    /// Where no one can answer, it declines.
+    [[nodiscard]] virtual QCoro::Task<bool> confirm(QString title, QString message, QString confirmButton)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(message);
+        Q_UNUSED(confirmButton);
+        co_return false;
+    }
 };

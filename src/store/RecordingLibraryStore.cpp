@@ -2,12 +2,15 @@
 
 #include "base/AppError.h"
 #include "base/IgnoreFailure.h"
+#include "import/URLAudioImportService.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/XdgUrlOpener.h"
 #include "store/EditingCommands.h"
+#include "store/ImportCommands.h"
 #include "store/RecordingWorkflow.h"
 #include "store/StatusLine.h"
 #include "store/StoreSettings.h"
@@ -28,8 +31,14 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder);
     StoreContext &context = *this;
     m_editing = std::make_unique<EditingCommands>(context, *m_env.trash, *m_env.dialogs);
+    const SourceContextService::Sources sources{m_env.windows, m_env.mediaPlayers, m_env.browserSessions};
     m_workflow = std::make_unique<RecordingWorkflow>(RecordingWorkflow::Services{
-        context, *m_settings, *m_finalizer, *m_editing, m_env.soundServer, m_env.foregroundMonitor});
+        context, *m_settings, *m_finalizer, *m_editing, m_env.soundServer, m_env.foregroundMonitor, sources});
+    if (!m_env.urlOpener)
+        m_ownUrlOpener = std::make_unique<XdgUrlOpener>();
+    m_import = std::make_unique<ImportCommands>(ImportCommands::Services{
+        context, *m_settings, *m_env.dialogs, *m_editing, m_env.urlOpener ? *m_env.urlOpener : *m_ownUrlOpener,
+        m_workflow->soundServer(), sources, m_env.encodersFolder});
 
     connect(m_status.get(), &StatusLine::changed, this, &RecordingLibraryStore::statusMessageChanged);
     auto *editing = m_editing.get();
@@ -45,6 +54,10 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(workflow, &RecordingWorkflow::activeInputSourceChanged, this,
             &RecordingLibraryStore::activeRecordingInputSourceChanged);
     connect(workflow, &RecordingWorkflow::interruptedTakeSaved, this, &RecordingLibraryStore::interruptedTakeSaved);
+    connect(m_import.get(), &ImportCommands::isImportingURLChanged, this,
+            &RecordingLibraryStore::isImportingURLChanged);
+    connect(&m_import->urlImporter(), &URLAudioImportService::downloadProgress, this,
+            &RecordingLibraryStore::urlImportProgress);
 
     // Started from the event loop, so observers connected after construction see it finish.
     QMetaObject::invokeMethod(this, &RecordingLibraryStore::startUp, Qt::QueuedConnection);
@@ -100,7 +113,13 @@ void RecordingLibraryStore::setStatusMessage(const std::optional<QString> &messa
 
 bool RecordingLibraryStore::isStatusBusy() const
 {
-    return m_workflow->isBusy() || isAnalyzing() || isTrimming() || m_isImportingURL;
+    return m_workflow->isBusy() || isAnalyzing() || isTrimming() || isImportingURL();
+}
+
+bool RecordingLibraryStore::isImportingURL() const
+{
+    // Asked by the status line while the collaborators are still being made.
+    return m_import && m_import->isImportingURL();
 }
 
 bool RecordingLibraryStore::isAnalyzing() const
@@ -343,4 +362,27 @@ QCoro::Task<bool> RecordingLibraryStore::deleteRecordings(QVector<RecordingItem>
 QCoro::Task<> RecordingLibraryStore::encodeMP3(QString wav, QString mp3, AudioBitRate bitRate)
 {
     return m_finalizer->encodeMP3(std::move(wav), std::move(mp3), bitRate);
+}
+
+// Import and source.
+
+QCoro::Task<> RecordingLibraryStore::promptImportURL()
+{
+    return m_import->promptImportURL();
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::importURL(QString text, bool allowWebExtraction,
+                                                                     std::optional<AudioBitRate> bitRate)
+{
+    return m_import->importURL(std::move(text), allowWebExtraction, bitRate);
+}
+
+void RecordingLibraryStore::cancelImport()
+{
+    m_import->cancelImport();
+}
+
+QCoro::Task<> RecordingLibraryStore::openSource(RecordingItem item)
+{
+    return m_import->openSource(std::move(item));
 }

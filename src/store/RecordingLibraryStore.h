@@ -19,6 +19,8 @@
 #include <vector>
 
 class EditingCommands;
+class ImportCommands;
+class UrlOpener;
 class RecordingWorkflow;
 class StatusLine;
 class StoreSettings;
@@ -52,7 +54,7 @@ public:
     [[nodiscard]] bool isStatusBusy() const;
     [[nodiscard]] bool isAnalyzing() const;
     [[nodiscard]] bool isTrimming() const;
-    [[nodiscard]] bool isImportingURL() const { return m_isImportingURL; }
+    [[nodiscard]] bool isImportingURL() const;
     [[nodiscard]] const std::optional<SavedTrimUndo> &lastSavedTrimUndo() const;
 
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
@@ -111,6 +113,18 @@ public:
     /// Encodes the PCM WAV \a wav into \a mp3 with the library's encoder. Throws AppError.
     QCoro::Task<> encodeMP3(QString wav, QString mp3, AudioBitRate bitRate);
 
+    // Import and source.
+    /// Asks for an address and imports it as MP3.
+    QCoro::Task<> promptImportURL();
+    /// Imports the typed \a text as MP3 at \a bitRate (none: the stored rate), selects and
+    /// analyses it; returns the new file's final path, or none (the status says why).
+    QCoro::Task<std::optional<QString>> importURL(QString text, bool allowWebExtraction,
+                                                  std::optional<AudioBitRate> bitRate = std::nullopt);
+    /// Stops the running import, leaving no work files.
+    void cancelImport();
+    /// Opens the web address \a item came from, asking its browser afresh when none was stored.
+    QCoro::Task<> openSource(RecordingItem item);
+
 signals:
     void folderURLChanged();
     void recordingsChanged();
@@ -123,6 +137,8 @@ signals:
     void isAnalyzingChanged();
     void isTrimmingChanged();
     void isImportingURLChanged();
+    /// Bytes of the running URL import received so far, and its total (-1 when unknown).
+    void urlImportProgress(qint64 received, qint64 total);
     void lastSavedTrimUndoChanged();
     void activeRecordingInputSourceChanged();
     void recordingFormatChanged();
@@ -147,10 +163,11 @@ private:
     QVector<RecordingItem> m_recordings;
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
-    bool m_isImportingURL = false;
+    std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<TakeFinalizer> m_finalizer;
     std::unique_ptr<EditingCommands> m_editing;
     std::unique_ptr<RecordingWorkflow> m_workflow;
+    std::unique_ptr<ImportCommands> m_import;
 };

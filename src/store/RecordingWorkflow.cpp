@@ -76,7 +76,7 @@ RecordingWorkflow::RecordingWorkflow(Services services, QObject *parent)
     : QObject(parent), m_context(services.context), m_settings(services.settings), m_finalizer(services.finalizer),
       m_editing(services.editing),
       m_soundServer(services.soundServer ? *services.soundServer : unreachableSoundServer()),
-      m_capture(std::make_unique<AudioCaptureService>(m_soundServer, m_context.clock())),
+      m_sources(services.sources), m_capture(std::make_unique<AudioCaptureService>(m_soundServer, m_context.clock())),
       m_elapsedTimer(m_context.clock().createTimer(this))
 {
     const auto *capture = m_capture.get();
@@ -193,8 +193,8 @@ QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSour
         co_return RecordingSourceContext::microphone(m_context.clock().now());
     auto *server = &m_soundServer;
     auto *clock = &m_context.clock();
-    auto lookup = BackgroundTask::run([server, clock, foreground = m_latestForegroundSourceApp] {
-        const SourceContextService service(*server, *clock);
+    auto lookup = BackgroundTask::run([server, clock, sources = m_sources, foreground = m_latestForegroundSourceApp] {
+        const SourceContextService service(*server, *clock, sources);
         return service.bestCandidate(foreground, QString::fromLatin1(ownBundleIdentifier));
     });
     try {

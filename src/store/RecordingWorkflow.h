@@ -3,6 +3,7 @@
 #include "base/AudioBitRate.h"
 #include "capture/CaptureState.h"
 #include "capture/RecordingOutputFormat.h"
+#include "import/SourceContextService.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingSourceContext.h"
 #include "platform/RunningApplication.h"
@@ -38,6 +39,7 @@ public:
         EditingCommands &editing;
         SoundServer *soundServer = nullptr;
         ForegroundApplicationMonitor *foregroundMonitor = nullptr;
+        SourceContextService::Sources sources = {};
     };
 
     /// The identifier this program's own windows and streams carry.
@@ -58,6 +60,8 @@ public:
         return m_latestForegroundSourceApp;
     }
     /// True while a take starts, runs or is being finished by the capture service.
+    /// The sound server takes are recorded from (a failing one when none was given).
+    [[nodiscard]] SoundServer &soundServer() const { return m_soundServer; }
     [[nodiscard]] bool isBusy() const;
     [[nodiscard]] bool isRecording(RecordingInputSource source) const;
     [[nodiscard]] bool canToggle(RecordingInputSource source) const;
@@ -99,6 +103,7 @@ private:
     TakeFinalizer &m_finalizer;
     EditingCommands &m_editing;
     SoundServer &m_soundServer;
+    SourceContextService::Sources m_sources;
     std::unique_ptr<AudioCaptureService> m_capture;
     Timer *m_elapsedTimer;
     CaptureState m_captureState;

@@ -5,10 +5,14 @@
 
 class Clock;
 class Dialogs;
+class BrowserSessions;
+class DesktopWindows;
 class ForegroundApplicationMonitor;
+class MediaPlayers;
 class QSettings;
 class SoundServer;
 class Trash;
+class UrlOpener;
 
 /// The platform facilities a RecordingLibraryStore works through; all outlive the store.
 struct StoreEnvironment {
@@ -24,4 +28,11 @@ struct StoreEnvironment {
     SoundServer *soundServer = nullptr;
     /// Reports the applications that come to the front; none means no reports.
     ForegroundApplicationMonitor *foregroundMonitor = nullptr;
+    /// Where source addresses are opened; none means xdg-open.
+    UrlOpener *urlOpener = nullptr;
+    /// The window list, media players and browser sessions a source is looked up in; none
+    /// means that facility answers nothing.
+    DesktopWindows *windows = nullptr;
+    MediaPlayers *mediaPlayers = nullptr;
+    BrowserSessions *browserSessions = nullptr;
 };

@@ -97,7 +97,7 @@ void LibraryWindow::buildToolbar()
             [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
     m_import =
         addItem(QStringLiteral("Import URL"), int(Symbols::Glyph::linkPlus), QStringLiteral("Import URL to MP3"));
-    connect(m_import, &QToolButton::clicked, this, &LibraryWindow::importRequested);
+    connect(m_import, &QToolButton::clicked, this, [this] { m_store.promptImportURL(); });
     auto *folder =
         addItem(QStringLiteral("Folder"), int(Symbols::Glyph::folder), QStringLiteral("Open Samples Folder"));
     connect(folder, &QToolButton::clicked, this, [this] { FileBrowser::showInFolder(m_store.folderURL()); });

@@ -24,8 +24,6 @@ public:
 signals:
     /// The Settings item was chosen.
     void settingsRequested();
-    /// The Import URL item was chosen.
-    void importRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <qcoro/qcorosignal.h>
 
 QCoro::Task<std::optional<QString>> WidgetDialogs::chooseFolder(QString title, QString initialFolder)
@@ -29,4 +31,16 @@ QCoro::Task<std::optional<QString>> WidgetDialogs::askText(QString title, QStrin
     if (!dialog || result != QDialog::Accepted)
         co_return std::nullopt;
     co_return dialog->textValue();
+}
+
+QCoro::Task<bool> WidgetDialogs::confirm(QString title, QString message, QString confirmButton)
+{
+    QPointer box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::NoButton, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *accept = box->addButton(confirmButton, QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(accept);
+    box->open();
+    co_await qCoro(box.data(), &QDialog::finished);
+    co_return box && box->clickedButton() == accept;
 }

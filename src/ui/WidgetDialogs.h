@@ -13,6 +13,7 @@ public:
 
     QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString initialFolder) override;
     QCoro::Task<std::optional<QString>> askText(QString title, QString message, QString initialText) override;
+    QCoro::Task<bool> confirm(QString title, QString message, QString confirmButton) override;
 
 private:
     QPointer<QWidget> m_parent;

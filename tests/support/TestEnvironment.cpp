@@ -28,6 +28,12 @@ QCoro::Task<std::optional<QString>> ScriptedDialogs::askText(QString title, QStr
     co_return next(textAnswers, std::optional<QString>());
 }
 
+QCoro::Task<bool> ScriptedDialogs::confirm(QString title, QString, QString)
+{
+    asked << title;
+    co_return next(confirmAnswers, false);
+}
+
 bool FolderTrash::moveToTrash(const QString &path, QString *error)
 {
     if (failingPaths.contains(path)) {

@@ -16,10 +16,12 @@ class ScriptedDialogs final : public Dialogs {
 public:
     std::deque<std::optional<QString>> folderAnswers;
     std::deque<std::optional<QString>> textAnswers;
+    std::deque<bool> confirmAnswers;
     QStringList asked; ///< titles of the questions put, in order
 
     QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString initialFolder) override;
     QCoro::Task<std::optional<QString>> askText(QString title, QString message, QString initialText) override;
+    QCoro::Task<bool> confirm(QString title, QString message, QString confirmButton) override;
 };
 
 /// A Trash that moves files into its own folder and can be told to fail.

@@ -1,0 +1,553 @@
+#include "import/URLAudioImportService.h"
+
+#include "import/MediaHosts.h"
+#include "import/URLAudioImportError.h"
+#include "library/Formatters.h"
+#include "library/LibraryFileMoves.h"
+#include "library/UniqueFileNamer.h"
+#include "media/AudioFileError.h"
+#include "media/AudioFileReader.h"
+#include "media/FFmpegHandles.h"
+#include "media/MP3EncoderError.h"
+#include "media/MP3EncoderService.h"
+#include "platform/BackgroundTask.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStorageInfo>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QUuid>
+#include <qcoro/qcoroprocess.h>
+#include <qcoro/qcorosignal.h>
+
+#include <sndfile.h>
+
+namespace {
+
+using Code = URLAudioImportError::Code;
+
+struct SndfileCloser {
+    void operator()(SNDFILE *file) const { sf_close(file); }
+};
+
+QString freshStem()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+/// The last path component of \a url as written (still percent-encoded).
+QString lastComponent(const QUrl &url)
+{
+    const auto path = url.path(QUrl::FullyEncoded);
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+/// The path extension of \a url when it is a plain one, else "media".
+QString downloadExtension(const QUrl &url)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9]{1,16}$"));
+    const auto name = lastComponent(url);
+    const auto dot = name.lastIndexOf(u'.');
+    const auto extension = dot > 0 ? name.mid(dot + 1) : QString();
+    return plain.match(extension).hasMatch() ? extension : QStringLiteral("media");
+}
+
+QString hostText(const QUrl &url)
+{
+    const auto host = url.host();
+    return host.isEmpty() ? QStringLiteral("That URL") : host;
+}
+
+void removeFiles(const QStringList &files)
+{
+    for (const auto &file : files) {
+        if (!file.isEmpty())
+            QFile::remove(file); // a work file that cannot go is left for the user, never reported
+    }
+}
+
+/// Ensures \a folder's work folder exists and returns it; throws AppError.
+QString makeWorkFolder(const QString &folder)
+{
+    const auto work = UniqueFileNamer::workFolder(folder);
+    if (!QDir().mkpath(work))
+        throw AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(work));
+    return work;
+}
+
+} // namespace
+
+URLAudioImportService::URLAudioImportService(QString encodersFolder, QObject *parent)
+    : QObject(parent), m_encodersFolder(std::move(encodersFolder)),
+      m_mp3Encoder(new MP3EncoderService(m_encodersFolder, this)), m_network(new QNetworkAccessManager(this)),
+      m_cancelled(std::make_shared<std::atomic<bool>>(false))
+{}
+
+URLAudioImportService::~URLAudioImportService() = default;
+
+bool URLAudioImportService::isKnownStreamingPageHost(const QString &host)
+{
+    return MediaHosts::isMediaHost(host);
+}
+
+bool URLAudioImportService::isWebpageMIMEType(const QString &mimeType)
+{
+    const auto type = mimeType.section(u';', 0, 0).trimmed().toLower();
+    return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml")
+        || type == QLatin1String("text/xml") || type == QLatin1String("application/xml");
+}
+
+QString URLAudioImportService::displayError(const QString &text)
+{
+    const auto trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return {};
+    if (trimmed.contains(QLatin1String("[PYI-"))
+        && trimmed.contains(QLatin1String("Failed to load Python shared library")))
+        return QStringLiteral("The web extractor could not load its bundled Python runtime. Rebuild Vespertone with "
+                              "the signed web extractor entitlement.");
+    QStringList lines;
+    for (const auto &line : trimmed.split(QRegularExpression(QStringLiteral("[\\r\\n]")))) {
+        if (const auto clean = line.trimmed(); !clean.isEmpty())
+            lines << clean;
+    }
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        if (line->contains(QLatin1String("ERROR:"), Qt::CaseInsensitive))
+            return *line;
+    }
+    return lines.last();
+}
+
+QStringList URLAudioImportService::extractorArguments(const QString &outputTemplate, const QUrl &url)
+{
+    return {QStringLiteral("--no-playlist"),
+            QStringLiteral("--format"),
+            QStringLiteral("bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]"),
+            QStringLiteral("-o"),
+            outputTemplate,
+            url.toString(QUrl::FullyEncoded)};
+}
+
+QProcessEnvironment URLAudioImportService::processEnvironment()
+{
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    return environment;
+}
+
+std::optional<QString> URLAudioImportService::executableURL(const QString &name) const
+{
+    const auto encoders = m_encodersFolder.isEmpty() ? MP3EncoderService::defaultEncodersFolder() : m_encodersFolder;
+    QStringList candidates{QDir(encoders).filePath(name)};
+    for (const auto &folder : m_systemFolders)
+        candidates << QDir(folder).filePath(name);
+    for (const auto &candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+QString URLAudioImportService::resultBaseName(const QUrl &url, const QDateTime &now)
+{
+    auto component = lastComponent(url);
+    if (const auto dot = component.lastIndexOf(u'.'); dot > 0)
+        component.truncate(dot);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString decoded = decoder(QByteArray::fromPercentEncoding(component.toUtf8()));
+    if (decoder.hasError())
+        decoded.clear();
+    auto name = UniqueFileNamer::sanitizedBaseName(decoded);
+    // A leading dot would hide the file from the library.
+    while (name.startsWith(u'.'))
+        name = name.mid(1).trimmed();
+    // Room for a counter and the sidecar's suffix within the usual 255-byte name limit.
+    while (name.toUtf8().size() > 200)
+        name.chop(1);
+    name = name.trimmed();
+    if (name.isEmpty())
+        return QStringLiteral("Imported ") + AppDateFormatters::fileStamp(now);
+    return name;
+}
+
+void URLAudioImportService::cancel()
+{
+    m_cancelled->store(true);
+    if (m_reply)
+        m_reply->abort();
+    if (m_process)
+        m_process->kill();
+}
+
+void URLAudioImportService::throwIfCancelled() const
+{
+    if (m_cancelled->load())
+        throw URLAudioImportError(Code::cancelled);
+}
+
+QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, AudioBitRate bitRate,
+                                                      bool allowWebExtraction, Progress progress)
+{
+    // Each import starts with its own flag, so a cancel of a finished import cannot reach it.
+    m_cancelled = std::make_shared<std::atomic<bool>>(false);
+    const auto scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        throw URLAudioImportError(Code::unsupportedURL);
+    if (!url.host().isEmpty() && isKnownStreamingPageHost(url.host())) {
+        if (!allowWebExtraction)
+            throw URLAudioImportError(Code::streamingPage, url.host());
+        progress(QStringLiteral("Extracting web audio"));
+        auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+        co_return co_await std::move(extract);
+    }
+    if (!m_mp3Encoder->isAvailable())
+        throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
+    bool webpage = false;
+    try {
+        auto direct = importDirect(url, folder, bitRate, progress);
+        co_return co_await std::move(direct);
+    } catch (const URLAudioImportError &error) {
+        if (error.code() != Code::webpageURL || !allowWebExtraction)
+            throw;
+        webpage = true;
+    }
+    Q_ASSERT(webpage);
+    progress(QStringLiteral("Extracting web audio"));
+    auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+    co_return co_await std::move(extract);
+}
+
+QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folder, AudioBitRate bitRate,
+                                                         Progress progress)
+{
+    const auto work = makeWorkFolder(folder);
+    const auto stem = freshStem();
+    progress(QStringLiteral("Downloading URL"));
+    auto fetch = download(url, work, stem);
+    const auto downloaded = co_await std::move(fetch);
+    const auto base = resultBaseName(url, QDateTime::currentDateTime());
+    QString result;
+    try {
+        auto encode =
+            encodeIntoLibrary(downloaded, folder, base, stem, bitRate, progress, QStringLiteral("Extracting audio"));
+        result = co_await std::move(encode);
+    } catch (...) {
+        removeFiles({downloaded});
+        throw;
+    }
+    removeFiles({downloaded});
+    co_return result;
+}
+
+QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolder, QString stem)
+{
+    throwIfCancelled();
+    const auto path = workFolder + u'/' + stem + u'.' + downloadExtension(url);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw URLAudioImportError(Code::downloadFailed, file.errorString());
+
+    QStorageInfo storage(workFolder);
+    const qint64 freeSpace = storage.isValid() ? storage.bytesAvailable() : -1;
+    const bool diskLimits = freeSpace >= 0 && freeSpace < m_maximumDownloadSize;
+    const qint64 limit = diskLimits ? freeSpace : m_maximumDownloadSize;
+    const auto tooLarge = diskLimits
+        ? QStringLiteral("The download is larger than the free space on the save folder’s disk.")
+        : QStringLiteral("The download is larger than the %1 limit.")
+              .arg(QLocale::c().formattedDataSize(m_maximumDownloadSize, 0, QLocale::DataSizeIecFormat));
+
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply *reply = m_network->get(request);
+    m_reply = reply;
+    // Never more than this much of the body waits in memory.
+    reply->setReadBufferSize(1 << 20);
+    std::optional<URLAudioImportError> failure;
+    bool checked = false;
+    qint64 received = 0;
+    std::optional<qint64> declared; // the accepted response's length, when stated
+    QTimer stall;
+    stall.setSingleShot(true);
+    // The abort runs from the event loop: it finishes the reply, which ends this coroutine.
+    const auto fail = [&failure, reply](URLAudioImportError error) {
+        if (!failure)
+            failure = std::move(error);
+        QMetaObject::invokeMethod(
+            reply,
+            [reply] {
+                if (!reply->isFinished())
+                    reply->abort();
+            },
+            Qt::QueuedConnection);
+    };
+    const auto check = [&]() -> bool {
+        if (checked)
+            return !failure;
+        const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid())
+            return true;
+        const int code = status.toInt();
+        // A redirect is followed, or refused, by the redirect policy.
+        if (code >= 300 && code <= 399 && !reply->isFinished())
+            return true;
+        checked = true;
+        if (const auto length = reply->header(QNetworkRequest::ContentLengthHeader); length.isValid())
+            declared = length.toLongLong();
+        if (code < 200 || code > 299) {
+            fail(URLAudioImportError(Code::downloadFailed, QStringLiteral("The server returned HTTP %1.").arg(code)));
+            return false;
+        }
+        if (isWebpageMIMEType(reply->header(QNetworkRequest::ContentTypeHeader).toString())) {
+            fail(URLAudioImportError(Code::webpageURL, hostText(url)));
+            return false;
+        }
+        if (declared.value_or(0) > limit) {
+            fail(URLAudioImportError(Code::downloadFailed, tooLarge));
+            return false;
+        }
+        return true;
+    };
+    QObject::connect(&stall, &QTimer::timeout, reply, [&] {
+        fail(URLAudioImportError(Code::downloadFailed,
+                                 QStringLiteral("The download stalled: nothing arrived for %1 seconds.")
+                                     .arg(m_stallTimeout.count() / 1000.0)));
+    });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] { check(); });
+    const auto drain = [&] {
+        while (reply->bytesAvailable() > 0 && !failure) {
+            const auto chunk = reply->read(1 << 16);
+            received += chunk.size();
+            if (received > limit) {
+                fail(URLAudioImportError(Code::downloadFailed, tooLarge));
+                return;
+            }
+            if (file.write(chunk) != chunk.size()) {
+                fail(URLAudioImportError(Code::downloadFailed, file.errorString()));
+                return;
+            }
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
+        stall.start(m_stallTimeout);
+        if (failure || !check())
+            return;
+        drain();
+        emit downloadProgress(received, declared.value_or(-1));
+    });
+    stall.start(m_stallTimeout);
+    if (!reply->isFinished())
+        co_await qCoro(reply, &QNetworkReply::finished);
+    stall.stop();
+    const auto error = reply->error();
+    if (!failure && error == QNetworkReply::InsecureRedirectError)
+        failure = URLAudioImportError(Code::downloadFailed,
+                                      QStringLiteral("The server redirected to an unencrypted http address, "
+                                                     "which is not followed."));
+    if (!failure && error != QNetworkReply::OperationCanceledError && check())
+        drain();
+    const auto errorString = reply->errorString();
+    reply->disconnect();
+    reply->deleteLater();
+    if (!file.flush() && !failure)
+        failure = URLAudioImportError(Code::downloadFailed, file.errorString());
+    file.close();
+    if (!failure && m_cancelled->load())
+        failure = URLAudioImportError(Code::cancelled);
+    if (!failure && error != QNetworkReply::NoError)
+        failure = URLAudioImportError(Code::downloadFailed, errorString);
+    else if (!failure && declared && received < *declared)
+        failure = URLAudioImportError(Code::downloadFailed,
+                                      QStringLiteral("The connection closed before the download was complete."));
+    if (failure) {
+        QFile::remove(path);
+        throw *failure;
+    }
+    co_return path;
+}
+
+QCoro::Task<QString> URLAudioImportService::encodeIntoLibrary(QString source, QString folder, QString baseName,
+                                                              QString stem, AudioBitRate bitRate, Progress progress,
+                                                              QString convertingText)
+{
+    const auto wav = UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
+    const auto partial = UniqueFileNamer::workFolder(folder) + u'/' + stem + QStringLiteral("-encoded.mp3");
+    QString result;
+    try {
+        progress(convertingText);
+        auto cancelled = m_cancelled;
+        auto transcode = BackgroundTask::run(
+            [source, wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
+        co_await std::move(transcode);
+        throwIfCancelled();
+        progress(QStringLiteral("Encoding MP3"));
+        auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
+        co_await std::move(encode);
+        throwIfCancelled();
+        result = LibraryFileMoves::publish(partial, folder, baseName, QStringLiteral("mp3"));
+    } catch (...) {
+        removeFiles({wav, partial});
+        throw;
+    }
+    removeFiles({wav, partial});
+    co_return result;
+}
+
+QCoro::Task<QString> URLAudioImportService::extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate,
+                                                               Progress progress)
+{
+    const auto program = executableURL(QStringLiteral("yt-dlp"));
+    if (!program)
+        throw URLAudioImportError(Code::missingWebExtractor);
+    const auto work = makeWorkFolder(folder);
+    const auto stem = freshStem();
+    const auto outputTemplate = work + u'/' + stem + QStringLiteral(".%(ext)s");
+    const auto base = resultBaseName(url, QDateTime::currentDateTime());
+    QString result;
+    try {
+        auto run = runExtractor(*program, extractorArguments(outputTemplate, url), work);
+        co_await std::move(run);
+        const auto output = extractedAudioURL(work, stem);
+        if (!output)
+            throw URLAudioImportError(Code::downloadFailed,
+                                      QStringLiteral("The web extractor did not produce an audio file."));
+        auto encode =
+            encodeIntoLibrary(*output, folder, base, stem, bitRate, progress, QStringLiteral("Converting audio"));
+        result = co_await std::move(encode);
+    } catch (...) {
+        cleanupTemporaryFiles(work, stem);
+        throw;
+    }
+    cleanupTemporaryFiles(work, stem);
+    co_return result;
+}
+
+QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments, QString workFolder)
+{
+    throwIfCancelled();
+    QProcess process;
+    m_process = &process;
+    process.setProcessEnvironment(processEnvironment());
+    process.setWorkingDirectory(workFolder);
+    process.setStandardInputFile(QProcess::nullDevice());
+    // Its progress lines are never read; a pipe nobody reads would stop it once full.
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setProgram(program);
+    process.setArguments(arguments);
+    auto start = qCoro(process).start(QIODevice::ReadOnly, std::chrono::milliseconds(-1));
+    const bool started = co_await std::move(start);
+    if (!started) {
+        const auto error = process.errorString();
+        throw AppError(QStringLiteral("The web extractor could not be started: %1").arg(error));
+    }
+    auto finish = qCoro(process).waitForFinished(std::chrono::milliseconds(-1));
+    co_await std::move(finish);
+    throwIfCancelled();
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        co_return;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(process.readAllStandardError());
+    if (decoder.hasError())
+        text.clear();
+    throw URLAudioImportError(Code::downloadFailed, displayError(text));
+}
+
+std::optional<QString> URLAudioImportService::extractedAudioURL(const QString &folder, const QString &stem)
+{
+    const QDir dir(folder);
+    for (const auto &info : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        const auto extension = info.suffix().toLower();
+        if (info.completeBaseName() == stem && (extension == QLatin1String("m4a") || extension == QLatin1String("mp4")))
+            return info.absoluteFilePath();
+    }
+    return std::nullopt;
+}
+
+void URLAudioImportService::cleanupTemporaryFiles(const QString &folder, const QString &stem)
+{
+    // yt-dlp's own leftovers share the stem: STEM.m4a.part, STEM.temp.m4a, STEM.f140.m4a, ...
+    const QDir dir(folder);
+    for (const auto &name : dir.entryList({stem + QStringLiteral(".*"), stem + QStringLiteral("-*")}, QDir::Files))
+        QFile::remove(dir.filePath(name));
+}
+
+void URLAudioImportService::transcodeToWAV(const QString &source, const QString &destination,
+                                           const std::atomic<bool> *cancelled)
+{
+    std::optional<AudioFileReader> reader;
+    try {
+        reader.emplace(source);
+    } catch (const AudioFileError &error) {
+        if (error.code() == AudioFileError::Code::decodeFailed)
+            throw URLAudioImportError(Code::transcodeFailed, error.text());
+        throw URLAudioImportError(Code::noAudioTrack);
+    }
+    const int channels = reader->channelCount();
+    const int rate = int(std::lround(reader->sampleRate()));
+    if (channels <= 0 || rate <= 0)
+        throw URLAudioImportError(Code::noAudioTrack);
+
+    AVChannelLayout inLayout{}, outLayout{};
+    av_channel_layout_default(&inLayout, channels);
+    av_channel_layout_default(&outLayout, 2);
+    SwrContext *raw = nullptr;
+    const int configured = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_S16, 48000, &inLayout,
+                                               AV_SAMPLE_FMT_FLTP, rate, 0, nullptr);
+    const FFmpeg::Resampler resampler(raw);
+    av_channel_layout_uninit(&inLayout);
+    av_channel_layout_uninit(&outLayout);
+    if (configured < 0 || swr_init(resampler.get()) < 0)
+        throw URLAudioImportError(Code::transcodeFailed, QStringLiteral("The audio could not be resampled."));
+
+    SF_INFO format{};
+    format.samplerate = 48000;
+    format.channels = 2;
+    format.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+    const std::unique_ptr<SNDFILE, SndfileCloser> wav(
+        sf_open(QFile::encodeName(destination).constData(), SFM_WRITE, &format));
+    if (!wav)
+        throw URLAudioImportError(Code::transcodeFailed, QString::fromUtf8(sf_strerror(nullptr)));
+
+    constexpr qint64 chunk = 8192;
+    AudioBuffer buffer;
+    std::vector<qint16> out;
+    std::vector<const uint8_t *> planes(std::size_t(channels), nullptr);
+    const auto writeConverted = [&](const uint8_t **input, int frames) {
+        const int capacity = swr_get_out_samples(resampler.get(), frames);
+        if (capacity < 0)
+            throw URLAudioImportError(Code::transcodeFailed);
+        out.resize(std::size_t(capacity) * 2 + 2);
+        auto *output = reinterpret_cast<uint8_t *>(out.data());
+        const int converted = swr_convert(resampler.get(), &output, capacity, input, frames);
+        if (converted < 0)
+            throw URLAudioImportError(Code::transcodeFailed, QStringLiteral("The audio could not be resampled."));
+        if (sf_writef_short(wav.get(), out.data(), converted) != converted)
+            throw URLAudioImportError(Code::transcodeFailed, QString::fromUtf8(sf_strerror(wav.get())));
+    };
+    for (;;) {
+        if (cancelled && cancelled->load())
+            throw URLAudioImportError(Code::cancelled);
+        qint64 frames = 0;
+        try {
+            frames = reader->read(buffer, chunk);
+        } catch (const AudioFileError &error) {
+            throw URLAudioImportError(Code::transcodeFailed, error.text());
+        }
+        if (frames <= 0)
+            break;
+        for (int c = 0; c < channels; ++c)
+            planes[std::size_t(c)] = reinterpret_cast<const uint8_t *>(buffer.channels[std::size_t(c)].data());
+        writeConverted(planes.data(), int(frames));
+    }
+    writeConverted(nullptr, 0);
+    if (sf_error(wav.get()) != SF_ERR_NO_ERROR)
+        throw URLAudioImportError(Code::transcodeFailed, QString::fromUtf8(sf_strerror(wav.get())));
+}
