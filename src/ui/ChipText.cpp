@@ -42,7 +42,8 @@ void ChipText::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const auto chip = QRectF(rect()).adjusted(margin, margin, -margin, -margin);
-    PanelPainter::panel(painter, chip, m_theme, VespertoneTheme::panel(VespertoneTheme::PanelUse::chip, m_theme));
+    PanelPainter::panel(painter, chip, m_theme, VespertoneTheme::panel(VespertoneTheme::PanelUse::chip, m_theme),
+                        margin);
     painter.setFont(TextStyles::caption(QFont::DemiBold));
     painter.setPen(m_theme == AppThemeChoice::gothic ? VespertoneTheme::color(VespertoneTheme::bone)
                                                      : VespertoneTheme::primaryText());

@@ -17,6 +17,7 @@ PanelFrame::PanelFrame(Style style, QWidget *parent) : QWidget(parent), m_style(
 void PanelFrame::setTheme(AppThemeChoice theme)
 {
     m_theme = theme;
+    m_cache = QPixmap();
     update();
 }
 
@@ -31,5 +32,14 @@ void PanelFrame::paintEvent(QPaintEvent *)
     if (!parameters)
         return;
     QPainter painter(this);
-    PanelPainter::panel(painter, panelRect(), m_theme, *parameters);
+    // Children repaint small strips over the panel (the playhead): those blit the cached panel.
+    const auto ratio = painter.device()->devicePixelRatioF();
+    if (m_cache.isNull() || m_cache.deviceIndependentSize() != QSizeF(size()) || m_cache.devicePixelRatio() != ratio) {
+        m_cache = QPixmap((QSizeF(size()) * ratio).toSize());
+        m_cache.setDevicePixelRatio(ratio);
+        m_cache.fill(Qt::transparent);
+        QPainter cache(&m_cache);
+        PanelPainter::panel(cache, panelRect(), m_theme, *parameters, margin);
+    }
+    painter.drawPixmap(0, 0, m_cache);
 }

@@ -3,6 +3,7 @@
 #include "ui/AppThemeChoice.h"
 #include "ui/VespertoneTheme.h"
 
+#include <QPixmap>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -25,5 +26,6 @@ protected:
 
 private:
     Style m_style;
+    QPixmap m_cache; ///< the panel at the current size and theme; null when stale
     AppThemeChoice m_theme = AppThemeChoice::gothic;
 };

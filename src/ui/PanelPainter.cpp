@@ -3,6 +3,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace PanelPainter {
 namespace {
@@ -30,10 +31,15 @@ void strokeInside(QPainter &painter, const QRectF &rect, double radius, double w
 }
 } // namespace
 
-void shadow(QPainter &painter, const QRectF &rect, double cornerRadius, const VespertoneTheme::Shadow &shadow)
+void shadow(QPainter &painter, const QRectF &rect, double cornerRadius, VespertoneTheme::Shadow shadow, double room)
 {
     if (shadow.color.alphaF() <= 0)
         return;
+    const auto reach = shadow.radius + std::max(std::abs(shadow.offset.x()), std::abs(shadow.offset.y()));
+    if (reach > room) {
+        shadow.radius *= room / reach;
+        shadow.offset *= room / reach;
+    }
     // Rings of falling opacity outside the shape stand in for a blur.
     constexpr int rings = 6;
     const auto outline = rounded(rect, cornerRadius);
@@ -56,7 +62,7 @@ void shadow(QPainter &painter, const QRectF &rect, double cornerRadius, const Ve
 }
 
 void panel(QPainter &painter, const QRectF &rect, AppThemeChoice theme,
-           const VespertoneTheme::PanelParameters &parameters)
+           const VespertoneTheme::PanelParameters &parameters, double shadowRoom)
 {
     using namespace VespertoneTheme;
     const auto radius = parameters.cornerRadius;
@@ -64,15 +70,15 @@ void panel(QPainter &painter, const QRectF &rect, AppThemeChoice theme,
     painter.setRenderHint(QPainter::Antialiasing);
     const auto shape = rounded(rect, radius);
     if (theme == AppThemeChoice::gothic) {
-        PanelPainter::shadow(painter, rect, radius, gothicPanelDropShadow());
-        PanelPainter::shadow(painter, rect, radius, gothicPanelGlow(parameters.shadowOpacity));
+        PanelPainter::shadow(painter, rect, radius, gothicPanelDropShadow(), shadowRoom);
+        PanelPainter::shadow(painter, rect, radius, gothicPanelGlow(parameters.shadowOpacity), shadowRoom);
         painter.fillPath(shape, material(parameters.material));
         painter.fillPath(shape, diagonal(rect, gothicPanelFill(parameters.tintOpacity)));
         strokeInside(painter, rect, radius, gothicPanelBorderWidth,
                      diagonal(rect, gothicPanelBorder(parameters.borderOpacity)));
     } else {
-        PanelPainter::shadow(painter, rect, radius, glassPanelDropShadow(parameters.shadowOpacity));
-        PanelPainter::shadow(painter, rect, radius, glassPanelGlow(parameters.shadowOpacity));
+        PanelPainter::shadow(painter, rect, radius, glassPanelDropShadow(parameters.shadowOpacity), shadowRoom);
+        PanelPainter::shadow(painter, rect, radius, glassPanelGlow(parameters.shadowOpacity), shadowRoom);
         painter.fillPath(shape, material(parameters.material));
         painter.fillPath(shape, diagonal(rect, glassPanelFill(parameters.tintOpacity)));
         strokeInside(painter, rect, radius, glassPanelBorderWidth,
@@ -90,7 +96,7 @@ void gothicButton(QPainter &painter, const QRectF &rect, const VespertoneTheme::
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(look.opacity);
-    PanelPainter::shadow(painter, rect, radius, look.shadow);
+    PanelPainter::shadow(painter, rect, radius, look.shadow, 2);
     const auto shape = rounded(rect, radius);
     painter.fillPath(shape, look.fill);
     painter.fillPath(shape, diagonal(rect, look.sheen));

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -501,7 +502,9 @@ void RecordingDetailView::stopBeforeCapture()
 
 void RecordingDetailView::hideEvent(QHideEvent *event)
 {
-    m_player->stop();
+    // A minimised window keeps playing; a hidden editor does not.
+    if (!event->spontaneous())
+        m_player->stop();
     QWidget::hideEvent(event);
 }
 

@@ -7,6 +7,7 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QWheelEvent>
@@ -86,8 +87,11 @@ void WaveformTrimView::setViewport(double zoom, double start)
     next.clamp();
     if (next.zoom == m_viewport.zoom && next.start == m_viewport.start)
         return;
+    if (next.zoom != m_viewport.zoom)
+        m_strip = QPixmap();
     m_viewport = next;
-    invalidate();
+    m_playheadPixel = -1;
+    update();
 }
 
 void WaveformTrimView::setLoading(bool loading)
@@ -105,6 +109,12 @@ void WaveformTrimView::setPlayheadTime(std::optional<double> time)
     const auto before = playheadStrip(m_playhead);
     m_playhead = time;
     const auto after = playheadStrip(m_playhead);
+    // A long take moves the playhead less than a device pixel a tick: nothing to draw then.
+    const auto ratio = devicePixelRatioF();
+    if (before.isEmpty() == after.isEmpty() && !before.isEmpty()
+        && std::lround(track().x(*m_playhead, m_viewport) * ratio) == m_playheadPixel)
+        return;
+    m_playheadPixel = time ? std::lround(track().x(*time, m_viewport) * ratio) : -1;
     if (!before.isEmpty())
         update(before);
     if (!after.isEmpty())
@@ -150,22 +160,26 @@ QRect WaveformTrimView::playheadStrip(std::optional<double> time) const
 
 void WaveformTrimView::invalidate()
 {
-    m_waveform = QPixmap();
+    m_surface = QPixmap();
+    m_strip = QPixmap();
+    m_playheadPixel = -1;
     update();
 }
 
 void WaveformTrimView::resizeEvent(QResizeEvent *event)
 {
-    m_waveform = QPixmap();
+    m_surface = QPixmap();
+    m_strip = QPixmap();
+    m_playheadPixel = -1;
     QWidget::resizeEvent(event);
 }
 
-void WaveformTrimView::renderWaveform(double ratio)
+void WaveformTrimView::renderSurface(double ratio)
 {
-    m_waveform = QPixmap((QSizeF(size()) * ratio).toSize());
-    m_waveform.setDevicePixelRatio(ratio);
-    m_waveform.fill(Qt::transparent);
-    QPainter painter(&m_waveform);
+    m_surface = QPixmap((QSizeF(size()) * ratio).toSize());
+    m_surface.setDevicePixelRatio(ratio);
+    m_surface.fill(Qt::transparent);
+    QPainter painter(&m_surface);
     painter.setRenderHint(QPainter::Antialiasing);
     const auto surface = surfaceRect().adjusted(0.5, 0.5, -0.5, -0.5);
     QLinearGradient fill(surface.topLeft(), surface.bottomLeft());
@@ -177,42 +191,78 @@ void WaveformTrimView::renderWaveform(double ratio)
     painter.setPen(QPen(isGothic(m_theme) ? color(violet, 0.36) : color(white, 0.08), 1));
     painter.setBrush(fill);
     painter.drawRoundedRect(surface, surfaceRadius, surfaceRadius);
-    paintWaveform(painter, canvasRect());
 }
 
-void WaveformTrimView::paintWaveform(QPainter &painter, const QRectF &canvas) const
+bool WaveformTrimView::stripCovers(double ratio) const
 {
-    const auto mid = canvas.center().y();
-    if (m_peaks.isEmpty()) {
-        auto pen = QPen(secondaryText(), 1);
-        auto lineColor = secondaryText();
-        lineColor.setAlphaF(0.35f);
-        pen.setColor(lineColor);
-        painter.setPen(pen);
-        painter.drawLine(QPointF(canvas.left() + 18, mid), QPointF(canvas.right() - 18, mid));
+    const auto span = m_viewport.span();
+    const auto start = m_viewport.clampedStart();
+    return !m_strip.isNull() && m_strip.devicePixelRatio() == ratio && m_stripSpan == span && start >= m_stripStart
+        && start + span <= m_stripStart + stripWindows * span;
+}
+
+void WaveformTrimView::renderStrip(double ratio)
+{
+    const auto canvas = canvasRect();
+    const auto span = m_viewport.span();
+    m_stripSpan = span;
+    m_stripStart = m_viewport.clampedStart() - span * (stripWindows - 1) / 2;
+    const QSizeF size(canvas.width() * stripWindows, canvas.height());
+    m_strip = QPixmap((size * ratio).toSize());
+    m_strip.setDevicePixelRatio(ratio);
+    m_strip.fill(Qt::transparent);
+    if (!(span > 0))
         return;
+    QPainter painter(&m_strip);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Every value sits at its own time, so the strip scrolls without redrawing.
+    const auto mid = size.height() / 2;
+    const auto amplitude = std::max(size.height() * 0.42, 1.0);
+    const auto count = m_peaks.size();
+    const auto step = count > 1 ? m_viewport.duration / double(count - 1) : 0;
+    QVector<QLineF> lines;
+    for (qsizetype i = 0; i < count; ++i) {
+        const auto x = (step * double(i) - m_stripStart) / span * canvas.width();
+        if (x < -4 || x > size.width() + 4)
+            continue;
+        const auto level = std::clamp(double(m_peaks[i]), 0.0, 1.0);
+        lines.append(QLineF(x, mid - amplitude * level, x, mid + amplitude * level));
     }
-    const auto values = m_viewport.peaksForVisibleRange(m_peaks, m_viewport.clampedStart(), m_viewport.visibleEnd());
-    const auto count = std::max<std::size_t>(values.size(), 2);
-    const auto step = canvas.width() / double(count - 1);
-    const auto amplitude = std::max(canvas.height() * 0.42, 1.0);
-    QPainterPath path;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto x = canvas.left() + step * double(i);
-        const auto level = std::clamp(double(values[i]), 0.0, 1.0);
-        path.moveTo(x, mid - amplitude * level);
-        path.lineTo(x, mid + amplitude * level);
-    }
-    painter.setBrush(Qt::NoBrush);
+    // Each stroke of a vertical line is a thin rectangle: far cheaper to fill than a stroked path.
+    const auto stroke = [&](const QColor &color, double width) {
+        for (const auto &line : lines)
+            painter.fillRect(QRectF(line.x1() - width / 2, line.y1(), width, line.y2() - line.y1()), color);
+    };
     if (isGothic(m_theme)) {
-        painter.strokePath(path, QPen(color(violetHot, 0.22), 1.0));
-        painter.strokePath(path, QPen(color(violet, 0.34), 3.4));
-        painter.strokePath(path, QPen(color(violetHot, 0.72), 1.1));
+        stroke(color(violetHot, 0.22), 1.0);
+        stroke(color(violet, 0.34), 3.4);
+        stroke(color(violetHot, 0.72), 1.1);
     } else {
         auto label = primaryText();
         label.setAlphaF(0.48f);
-        painter.strokePath(path, QPen(label, 1));
+        stroke(label, 1);
     }
+}
+
+void WaveformTrimView::paintWaveform(QPainter &painter, double ratio)
+{
+    const auto canvas = canvasRect();
+    if (m_peaks.isEmpty()) {
+        auto lineColor = secondaryText();
+        lineColor.setAlphaF(0.35f);
+        painter.setPen(QPen(lineColor, 1));
+        const auto mid = canvas.center().y();
+        painter.drawLine(QPointF(canvas.left() + 18, mid), QPointF(canvas.right() - 18, mid));
+        return;
+    }
+    if (!stripCovers(ratio))
+        renderStrip(ratio);
+    if (!(m_stripSpan > 0))
+        return;
+    // Whole device pixels keep the bars crisp while the window scrolls.
+    const auto offset = std::round((m_viewport.clampedStart() - m_stripStart) / m_stripSpan * canvas.width() * ratio);
+    const QRectF source(offset, 0, std::round(canvas.width() * ratio), m_strip.height());
+    painter.drawPixmap(canvas, m_strip, source);
 }
 
 void WaveformTrimView::paintHandle(QPainter &painter, const QRectF &rect, bool start) const
@@ -255,14 +305,14 @@ void WaveformTrimView::paintHandle(QPainter &painter, const QRectF &rect, bool s
     painter.strokePath(chevron, QPen(mark, gothic ? 2.8 : 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
 }
 
-void WaveformTrimView::paintEvent(QPaintEvent *)
+void WaveformTrimView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const auto ratio = painter.device()->devicePixelRatioF();
-    if (m_waveform.isNull() || m_waveform.deviceIndependentSize() != QSizeF(size())
-        || m_waveform.devicePixelRatio() != ratio)
-        renderWaveform(ratio);
-    painter.drawPixmap(0, 0, m_waveform);
+    if (m_surface.isNull() || m_surface.devicePixelRatio() != ratio)
+        renderSurface(ratio);
+    painter.drawPixmap(0, 0, m_surface);
+    paintWaveform(painter, ratio);
     painter.setRenderHint(QPainter::Antialiasing);
 
     const auto line = track();
@@ -289,10 +339,17 @@ void WaveformTrimView::paintEvent(QPaintEvent *)
         }
     }
 
-    paintHandle(painter, handleRect(line.x(m_trim.start, m_viewport)), true);
-    paintHandle(painter, handleRect(line.x(m_trim.end, m_viewport)), false);
+    // A playhead strip leaves the handles and times alone unless it touches them.
+    const QRectF dirty = event->rect().adjusted(-8, -8, 8, 8);
+    for (const bool start : {true, false}) {
+        const auto handle = handleRect(line.x(start ? m_trim.start : m_trim.end, m_viewport));
+        if (handle.intersects(dirty))
+            paintHandle(painter, handle, start);
+    }
 
     const QRectF labels(line.left, height() - labelRowHeight, line.width, labelRowHeight);
+    if (!labels.intersects(dirty) && !m_loading)
+        return;
     painter.setFont(TextStyles::caption());
     painter.setPen(secondaryText());
     painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, TimeText::editorClock(m_viewport.clampedStart()));

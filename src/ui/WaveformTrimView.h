@@ -61,10 +61,14 @@ private:
     [[nodiscard]] QRectF canvasRect() const;
     [[nodiscard]] QRectF handleRect(double x) const;
     [[nodiscard]] QRect playheadStrip(std::optional<double> time) const;
-    /// The surface and the envelope at \a ratio device pixels a point, drawn once per window,
-    /// size and theme.
-    void renderWaveform(double ratio);
-    void paintWaveform(QPainter &painter, const QRectF &canvas) const;
+    /// The surface at \a ratio device pixels a point, drawn once per size and theme.
+    void renderSurface(double ratio);
+    /// True when the cached envelope strip holds the visible window at the current zoom.
+    [[nodiscard]] bool stripCovers(double ratio) const;
+    /// Draws the envelope over three windows' width around the visible one.
+    void renderStrip(double ratio);
+    /// The envelope of the visible window, from the strip, or the flat line without peaks.
+    void paintWaveform(QPainter &painter, double ratio);
     void paintHandle(QPainter &painter, const QRectF &rect, bool start) const;
     void invalidate();
     void emitViewport(const WaveformViewport &viewport);
@@ -75,8 +79,14 @@ private:
     TrimRange m_trim;
     bool m_loading = false;
     std::optional<double> m_playhead;
+    long m_playheadPixel = -1; ///< the device pixel column the playhead was last drawn at
 
-    QPixmap m_waveform; ///< the cached surface and envelope; null when stale
+    /// How many windows wide the cached envelope strip is: scrolling redraws it rarely.
+    static constexpr int stripWindows = 3;
+    QPixmap m_surface;       ///< the cached surface; null when stale
+    QPixmap m_strip;         ///< the cached envelope around the window; null when stale
+    double m_stripStart = 0; ///< seconds at the strip's left edge
+    double m_stripSpan = 0;  ///< seconds per window width in the strip
     Drag m_drag = Drag::none;
     QPointF m_pressPoint;
     std::optional<double> m_panBaseStart;
