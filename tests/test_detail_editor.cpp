@@ -16,8 +16,11 @@
 #include "ui/WaveformTrimView.h"
 #include "ui/WaveformViewport.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 #include <cmath>
 
 using namespace std::chrono_literals;
@@ -268,6 +271,77 @@ private slots:
         QCOMPARE(viewport.peaksForVisibleRange(peaks, 12, 20).size(), std::size_t(1));
         QVERIFY(viewport.peaksForVisibleRange({}, 0, 10).empty());
         QVERIFY(WaveformViewport{}.peaksForVisibleRange(peaks, 0, 10).empty());
+    }
+
+    void dragsHandlesAndPans_data()
+    {
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QPointF>("from");
+        QTest::addColumn<QPointF>("to");
+        QTest::addColumn<TrimRange>("expectedTrim"); // (-1, -1): none reported
+        QTest::addColumn<double>("expectedStart");   // -1: no window change
+        // 548 points wide with the gothic inset of 24: 10 s over a 500-point track at zoom 1.
+        QTest::newRow("start handle past the end")
+            << 1.0 << QPointF(124, 80) << QPointF(474, 80) << TrimRange(7.98, 8) << -1.0;
+        QTest::newRow("end handle to the far left")
+            << 1.0 << QPointF(424, 80) << QPointF(-50, 80) << TrimRange(2, 2.02) << -1.0;
+        QTest::newRow("surface at zoom 1") << 1.0 << QPointF(300, 80) << QPointF(100, 80) << TrimRange(-1, -1) << -1.0;
+        QTest::newRow("surface zoomed: drag left goes later")
+            << 4.0 << QPointF(300, 80) << QPointF(200, 80) << TrimRange(-1, -1) << 0.5;
+        QTest::newRow("less than the pan threshold")
+            << 4.0 << QPointF(300, 80) << QPointF(302, 80) << TrimRange(-1, -1) << -1.0;
+    }
+    void dragsHandlesAndPans()
+    {
+        QFETCH(double, zoom);
+        QFETCH(QPointF, from);
+        QFETCH(QPointF, to);
+        QFETCH(TrimRange, expectedTrim);
+        QFETCH(double, expectedStart);
+        WaveformTrimView view;
+        view.resize(548, 184);
+        view.setPeaks({0.2f, 1.0f, 0.5f}, 10);
+        view.setViewport(zoom, 0);
+        view.setTrimRange(zoom > 1 ? TrimRange(0.5, 2) : TrimRange(2, 8));
+        QSignalSpy trims(&view, &WaveformTrimView::trimEdited);
+        QSignalSpy windows(&view, &WaveformTrimView::viewportEdited);
+        const auto send = [&](QEvent::Type type, QPointF point, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, point, view.mapToGlobal(point), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(&view, &event);
+        };
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        send(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+        send(QEvent::MouseMove, to, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+        if (expectedTrim == TrimRange(-1, -1)) {
+            QVERIFY(trims.isEmpty());
+        } else {
+            QVERIFY(!trims.isEmpty());
+            QVERIFY(near(trims.last().first().value<TrimRange>(), expectedTrim));
+        }
+        if (expectedStart < 0) {
+            QVERIFY(windows.isEmpty());
+        } else {
+            QVERIFY(!windows.isEmpty());
+            QCOMPARE(windows.last().at(1).toDouble(), expectedStart);
+        }
+    }
+
+    void zoomsWithControlWheel()
+    {
+        WaveformTrimView view;
+        view.resize(548, 184);
+        view.setPeaks({}, 10);
+        QSignalSpy windows(&view, &WaveformTrimView::viewportEdited);
+        // One notch in at the point over 6 s: the time under the pointer stays there.
+        QWheelEvent wheel(QPointF(324, 80), view.mapToGlobal(QPointF(324, 80)), {}, QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&view, &wheel);
+        QCOMPARE(windows.count(), 1);
+        const auto zoom = windows.last().at(0).toDouble();
+        const auto start = windows.last().at(1).toDouble();
+        QCOMPARE(zoom, 1.25);
+        QCOMPARE(start + 10 / zoom * 0.6, 6.0);
     }
 
     // --- loop candidates
