@@ -9,6 +9,7 @@
 #include "store/RecordingLibraryStore.h"
 #include "ui/ChipText.h"
 #include "ui/FileBrowser.h"
+#include "ui/GothicWaveformRule.h"
 #include "ui/HeaderSourceView.h"
 #include "ui/PanelFrame.h"
 #include "ui/RailButton.h"
@@ -84,6 +85,8 @@ RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeCont
     column->setContentsMargins(20, 16, 20, 16);
     column->setSpacing(10);
     column->addWidget(buildHeader());
+    m_rule = new GothicWaveformRule(this);
+    column->addWidget(m_rule);
 
     m_waveformFrame = new PanelFrame(waveformFrameStyle, this);
     auto *frameColumn = new QVBoxLayout(m_waveformFrame);
@@ -573,6 +576,7 @@ void RecordingDetailView::applyTheme()
     palette.setColor(QPalette::Window, Qt::transparent);
     setPalette(palette);
     m_timeline->setTheme(theme);
+    m_rule->setVisible(gothic);
     m_waveformFrame->setTheme(theme);
     // The gothic frame pads the timeline 18 points left and right.
     m_waveformFrame->layout()->setContentsMargins(gothic ? 24 : 0, gothic ? 16 : 0, gothic ? 24 : 0, gothic ? 12 : 0);

@@ -16,6 +16,7 @@ class AudioAnalyzer;
 class AudioPlaybackService;
 class ChipText;
 class Clock;
+class GothicWaveformRule;
 class HeaderSourceView;
 class LoopFinderService;
 class PanelFrame;
@@ -126,6 +127,7 @@ private:
     ChipText *m_bpmChip = nullptr;
     ChipText *m_keyChip = nullptr;
     HeaderSourceView *m_source = nullptr;
+    GothicWaveformRule *m_rule = nullptr;
     PanelFrame *m_waveformFrame = nullptr;
     WaveformTrimView *m_timeline = nullptr;
     QLabel *m_waveformErrorText = nullptr;
