@@ -27,7 +27,9 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace VespertoneTheme;
@@ -39,6 +41,8 @@ constexpr double minimumTrimLength = 0.02;
 constexpr int minimumLoopPeaks = 32;
 constexpr double minimumLoopDuration = 1.0;
 constexpr int loopSuggestionLimit = 6;
+/// How far the playhead runs on past the player's last tick.
+constexpr double maximumExtrapolation = 0.1;
 
 std::optional<PanelParameters> waveformFrameStyle(AppThemeChoice theme)
 {
@@ -78,7 +82,8 @@ RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeCont
                                          AudioPlaybackService *player, QWidget *parent)
     : QWidget(parent), m_store(store), m_theme(theme), m_ownClock(clock ? nullptr : std::make_unique<SystemClock>()),
       m_player(player ? player : new AudioPlaybackService(this)), m_analyzer(new AudioAnalyzer(this)),
-      m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this))
+      m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this)),
+      m_frameTimer(new QTimer(this))
 {
     m_player->setParent(this);
     auto *column = new QVBoxLayout(this);
@@ -121,15 +126,27 @@ RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeCont
         m_viewport.clamp();
         showViewport();
     });
+    m_frameTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_frameTimer, &QTimer::timeout, this, &RecordingDetailView::advancePlayhead);
     connect(m_player, &AudioPlaybackService::isPlayingChanged, this, [this](bool playing) {
-        m_timeline->setPlayheadTime(playing ? std::optional(m_player->currentTime()) : std::nullopt);
+        if (playing) {
+            m_tickTime = m_player->currentTime();
+            m_sinceTick.start();
+            // Between the player's ticks the playhead moves on at the display's rate.
+            const auto *display = screen();
+            const auto rate = display && display->refreshRate() > 1 ? display->refreshRate() : 60.0;
+            m_frameTimer->start(int(1000 / rate));
+            showPlayhead(m_tickTime);
+        } else {
+            m_frameTimer->stop();
+            m_timeline->setPlayheadTime(std::nullopt);
+        }
         updateControls();
     });
     connect(m_player, &AudioPlaybackService::currentTimeChanged, this, [this](double time) {
-        if (!m_player->isPlaying())
-            return;
-        keepTimeVisible(time);
-        m_timeline->setPlayheadTime(time);
+        // The frame timer draws it.
+        m_tickTime = time;
+        m_sinceTick.start();
     });
     connect(m_player, &AudioPlaybackService::failed, &m_store,
             [this](const QString &text) { m_store.setStatusMessage(text); });
@@ -459,6 +476,22 @@ void RecordingDetailView::setWaveformZoom(double zoom, double anchorTime)
 {
     m_viewport.zoomAround(zoom, anchorTime);
     showViewport();
+}
+
+void RecordingDetailView::advancePlayhead()
+{
+    // Real time since the last tick, at most a few ticks' worth; a loop folds it back to its start.
+    auto time = m_tickTime + std::min(double(m_sinceTick.elapsed()) / 1000, maximumExtrapolation);
+    const auto &selection = m_player->selection();
+    if (selection.end && time >= *selection.end)
+        time = selection.loop ? selection.start + (time - *selection.end) : *selection.end;
+    showPlayhead(time);
+}
+
+void RecordingDetailView::showPlayhead(double time)
+{
+    keepTimeVisible(time);
+    m_timeline->setPlayheadTime(time);
 }
 
 void RecordingDetailView::keepTimeVisible(double time)

@@ -6,6 +6,7 @@
 #include "ui/TrimRange.h"
 #include "ui/WaveformViewport.h"
 
+#include <QElapsedTimer>
 #include <QVector>
 #include <QWidget>
 #include <memory>
@@ -23,6 +24,7 @@ class PanelFrame;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QTimer;
 class RailButton;
 class RecordingLibraryStore;
 class ThemeController;
@@ -97,6 +99,9 @@ private:
     void showViewport();
     void updateControls();
     void updatePlaybackSelection();
+    /// Moves the playhead on from the last tick by the time passed since.
+    void advancePlayhead();
+    void showPlayhead(double time);
     void keepTimeVisible(double time);
     void applyLoopSuggestion(const LoopSuggestion &suggestion);
     void setLoopSuggestionMessage(std::optional<QString> message);
@@ -110,6 +115,9 @@ private:
     AudioAnalyzer *m_analyzer;
     LoopFinderService *m_loopFinder;
     TrimSelectionModel *m_trim;
+    QTimer *m_frameTimer;      ///< moves the playhead at the display's rate while playing
+    QElapsedTimer m_sinceTick; ///< since the player's last time tick
+    double m_tickTime = 0;     ///< the time of that tick
 
     std::optional<RecordingItem> m_item;
     QVector<float> m_peaks;

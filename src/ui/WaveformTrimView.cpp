@@ -25,6 +25,8 @@ constexpr double surfaceRadius = 12;
 /// The least drag that pans the window.
 constexpr double panThreshold = 3;
 constexpr double knobSize = 8;
+/// How far a handle's glow reaches beyond it.
+constexpr double handleGlow = 4;
 
 bool isGothic(AppThemeChoice theme)
 {
@@ -160,6 +162,7 @@ QRect WaveformTrimView::playheadStrip(std::optional<double> time) const
 
 void WaveformTrimView::invalidate()
 {
+    m_handles[0] = m_handles[1] = QPixmap();
     m_surface = QPixmap();
     m_strip = QPixmap();
     m_playheadPixel = -1;
@@ -343,8 +346,22 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
     const QRectF dirty = event->rect().adjusted(-8, -8, 8, 8);
     for (const bool start : {true, false}) {
         const auto handle = handleRect(line.x(start ? m_trim.start : m_trim.end, m_viewport));
-        if (handle.intersects(dirty))
-            paintHandle(painter, handle, start);
+        if (!handle.intersects(dirty))
+            continue;
+        // Handles look the same wherever they are: drawn once, then copied.
+        auto &cached = m_handles[start ? 0 : 1];
+        const auto box =
+            QRectF(QPointF(0, 0), handle.size()).adjusted(-handleGlow, -handleGlow, handleGlow, handleGlow);
+        if (cached.isNull() || cached.devicePixelRatio() != ratio || cached.deviceIndependentSize() != box.size()) {
+            cached = QPixmap((box.size() * ratio).toSize());
+            cached.setDevicePixelRatio(ratio);
+            cached.fill(Qt::transparent);
+            QPainter handlePainter(&cached);
+            handlePainter.setRenderHint(QPainter::Antialiasing);
+            handlePainter.translate(handleGlow, handleGlow);
+            paintHandle(handlePainter, QRectF(QPointF(0, 0), handle.size()), start);
+        }
+        painter.drawPixmap(handle.topLeft() + box.topLeft(), cached);
     }
 
     const QRectF labels(line.left, height() - labelRowHeight, line.width, labelRowHeight);

@@ -84,6 +84,7 @@ private:
     /// How many windows wide the cached envelope strip is: scrolling redraws it rarely.
     static constexpr int stripWindows = 3;
     QPixmap m_surface;       ///< the cached surface; null when stale
+    QPixmap m_handles[2];    ///< the cached start and end handles with their glow
     QPixmap m_strip;         ///< the cached envelope around the window; null when stale
     double m_stripStart = 0; ///< seconds at the strip's left edge
     double m_stripSpan = 0;  ///< seconds per window width in the strip
