@@ -265,7 +265,9 @@ void WaveformTrimView::paintWaveform(QPainter &painter, double ratio)
     // Whole device pixels keep the bars crisp while the window scrolls.
     const auto offset = std::round((m_viewport.clampedStart() - m_stripStart) / m_stripSpan * canvas.width() * ratio);
     const QRectF source(offset, 0, std::round(canvas.width() * ratio), m_strip.height());
-    painter.drawPixmap(canvas, m_strip, source);
+    // Drawn one to one (no scaling), from a whole device pixel of the widget.
+    const QPointF origin(std::round(canvas.left() * ratio) / ratio, std::round(canvas.top() * ratio) / ratio);
+    painter.drawPixmap(origin, m_strip, source);
 }
 
 void WaveformTrimView::paintHandle(QPainter &painter, const QRectF &rect, bool start) const
@@ -316,7 +318,6 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
         renderSurface(ratio);
     painter.drawPixmap(0, 0, m_surface);
     paintWaveform(painter, ratio);
-    painter.setRenderHint(QPainter::Antialiasing);
 
     const auto line = track();
     const auto canvas = canvasRect();
@@ -338,6 +339,7 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
             painter.fillRect(QRectF(left, canvas.top(), 2, canvas.height()), knob);
             painter.setPen(Qt::NoPen);
             painter.setBrush(knob);
+            painter.setRenderHint(QPainter::Antialiasing);
             painter.drawEllipse(QRectF(left + 1 - knobSize / 2, canvas.top() - knobSize, knobSize, knobSize));
         }
     }
@@ -361,7 +363,9 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
             handlePainter.translate(handleGlow, handleGlow);
             paintHandle(handlePainter, QRectF(QPointF(0, 0), handle.size()), start);
         }
-        painter.drawPixmap(handle.topLeft() + box.topLeft(), cached);
+        // Copied from a whole device pixel: a fractional place would resample it.
+        const auto at = handle.topLeft() + box.topLeft();
+        painter.drawPixmap(QPointF(std::round(at.x() * ratio) / ratio, std::round(at.y() * ratio) / ratio), cached);
     }
 
     const QRectF labels(line.left, height() - labelRowHeight, line.width, labelRowHeight);
