@@ -6,6 +6,7 @@
 #include "media/AudioPlaybackService.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
+#include "support/FakeSoundServer.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 #include "ui/HeaderSourceView.h"
@@ -17,11 +18,13 @@
 #include "ui/WaveformViewport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -38,6 +41,28 @@ bool near(TrimRange a, TrimRange b)
 {
     return std::abs(a.start - b.start) < 1e-6 && std::abs(a.end - b.end) < 1e-6;
 }
+/// An output that plays in real time into nowhere, for playback without a sound server.
+class SilentOutput final : public AudioOutput {
+public:
+    [[nodiscard]] qint64 writableFrames() override { return std::max<qint64>(heardFrame() + 4800 - m_written, 0); }
+    void write(const float *, qint64 frames) override
+    {
+        if (m_written == 0)
+            m_clock.start();
+        m_written += frames;
+    }
+    void flushOut() override {}
+    [[nodiscard]] qint64 heardFrame() override
+    {
+        return m_written == 0 ? 0 : std::min(m_written, m_clock.elapsed() * 48);
+    }
+    void waitForRequest(std::chrono::milliseconds timeout) override { std::this_thread::sleep_for(timeout); }
+    [[nodiscard]] bool failed() const override { return false; }
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_written = 0;
+};
 } // namespace
 
 Q_DECLARE_METATYPE(TrimRange)
@@ -432,6 +457,36 @@ private slots:
     }
 
     // --- the editor on a store
+
+    void stopsPlaybackBeforeACaptureStarts()
+    {
+        TestEnvironment env;
+        FakeSoundServer server;
+        auto environment = env.storeEnvironment();
+        environment.soundServer = &server;
+        const auto path = AudioFixtures::tone(env.path(QStringLiteral("Tone.wav")), 3);
+        RecordingLibraryStore store(environment);
+        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
+        QVERIFY(started.wait(20000));
+        ThemeController theme(store.settings());
+        auto *player = new AudioPlaybackService(
+            [](int, int) -> std::unique_ptr<AudioOutput> { return std::make_unique<SilentOutput>(); });
+        RecordingDetailView view(store, theme, &env.clock, player);
+        QCOMPARE(view.recording()->url, path);
+        view.togglePlayback();
+        QTRY_VERIFY(player->isPlaying());
+        QTRY_VERIFY(player->currentTime() > 0.1);
+
+        // The first state a capture shows already finds playback stopped.
+        std::optional<bool> playingAtCapture;
+        connect(&store, &RecordingLibraryStore::captureStateChanged, this, [&] {
+            if (!playingAtCapture && !store.captureState().is(CaptureState::Kind::idle))
+                playingAtCapture = player->isPlaying();
+        });
+        finish(store.startRecording(RecordingInputSource::microphone));
+        QCOMPARE(playingAtCapture, std::optional(false));
+        finish(store.stopRecording());
+    }
 
     void editsTheSelectedRecording()
     {
