@@ -3,22 +3,21 @@
 #include "store/RecordingLibraryStore.h"
 #include "ui/EmptyLibraryView.h"
 #include "ui/MultiSelectionView.h"
+#include "ui/RecordingDetailView.h"
 #include "ui/RecordingInProgressView.h"
 #include "ui/SidebarView.h"
 #include "ui/StatusPill.h"
+#include "ui/ThemeController.h"
 
-#include <QFileInfo>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
 
-ContentView::ContentView(RecordingLibraryStore &store, AppThemeChoice theme, QWidget *parent)
-    : QWidget(parent), m_store(store), m_theme(theme), m_sidebar(new SidebarView(store, this)),
-      m_details(new QStackedWidget(this)), m_empty(new EmptyLibraryView(theme, m_details)),
-      m_multi(new MultiSelectionView(theme, m_details)), m_pill(new StatusPill(theme, this))
+ContentView::ContentView(RecordingLibraryStore &store, ThemeController &themes, QWidget *parent)
+    : QWidget(parent), m_store(store), m_themes(themes), m_theme(themes.theme()),
+      m_sidebar(new SidebarView(store, this)), m_details(new QStackedWidget(this)),
+      m_empty(new EmptyLibraryView(m_theme, m_details)), m_multi(new MultiSelectionView(m_theme, m_details)),
+      m_pill(new StatusPill(m_theme, this))
 {
     // The sidebar column is at least 420 wide and starts at 470; the detail pane takes the rest.
     auto *split = new QSplitter(this);
@@ -44,7 +43,7 @@ ContentView::ContentView(RecordingLibraryStore &store, AppThemeChoice theme, QWi
                         &RecordingLibraryStore::isTrimmingChanged, &RecordingLibraryStore::isImportingURLChanged,
                         &RecordingLibraryStore::captureStateChanged})
         connect(&store, signal, this, &ContentView::showStatus);
-    setTheme(theme);
+    setTheme(m_theme);
     showDetail();
     showStatus();
 }
@@ -99,17 +98,17 @@ void ContentView::showDetail()
     }
 }
 
-QWidget *ContentView::singleView()
+RecordingDetailView *ContentView::singleView()
 {
     const auto item = *m_store.selectedItem();
     // Another file gets a fresh editor with fresh state.
-    if (m_single && m_singlePath == item.url)
+    if (m_single && m_single->recording() && m_single->recording()->url == item.url)
         return m_single;
     delete m_single;
-    auto *placeholder = new QLabel(QFileInfo(item.url).fileName(), m_details);
-    placeholder->setAlignment(Qt::AlignCenter);
-    m_single = placeholder;
-    m_singlePath = item.url;
+    m_single = new RecordingDetailView(m_store, m_themes, m_details);
+    m_single->setRecording(item);
+    connect(m_single, &RecordingDetailView::openSourceRequested, &m_store,
+            [this](const RecordingItem &source) { m_store.openSource(source); });
     m_details->addWidget(m_single);
     return m_single;
 }
@@ -128,17 +127,6 @@ void ContentView::confirmDeleteSelection()
         m_multi->confirmDelete();
         return;
     }
-    const auto item = *m_store.selectedItem();
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Move to Trash?"),
-                                QStringLiteral("“%1” will be moved to Trash.").arg(QFileInfo(item.url).fileName()),
-                                QMessageBox::NoButton, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    auto *confirm = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box->setWindowModality(Qt::WindowModal);
-    connect(box, &QMessageBox::finished, this, [this, box, confirm, item] {
-        if (box->clickedButton() == static_cast<QAbstractButton *>(confirm))
-            m_store.deleteRecordings({item});
-    });
-    box->open();
+    if (m_store.selectedItem())
+        singleView()->confirmDelete();
 }

@@ -10,9 +10,11 @@ class MultiSelectionView;
 class QSplitter;
 class QStackedWidget;
 class RecordingInProgressView;
+class RecordingDetailView;
 class RecordingLibraryStore;
 class SidebarView;
 class StatusPill;
+class ThemeController;
 
 /// The library window's content: the sidebar beside a detail pane that shows the live take, the
 /// several selected takes, the one selected take or the empty library, with the status pill below.
@@ -22,7 +24,8 @@ public:
     /// What the detail pane shows.
     enum class Detail { recording, multiSelection, single, empty };
 
-    ContentView(RecordingLibraryStore &store, AppThemeChoice theme, QWidget *parent = nullptr);
+    /// \a store and \a themes outlive the view.
+    ContentView(RecordingLibraryStore &store, ThemeController &themes, QWidget *parent = nullptr);
 
     void setTheme(AppThemeChoice theme);
     [[nodiscard]] Detail detail() const { return m_detail; }
@@ -37,16 +40,16 @@ public:
 private:
     void showDetail();
     void showStatus();
-    [[nodiscard]] QWidget *singleView();
+    [[nodiscard]] RecordingDetailView *singleView();
 
     RecordingLibraryStore &m_store;
+    ThemeController &m_themes;
     AppThemeChoice m_theme;
     SidebarView *m_sidebar;
     QStackedWidget *m_details;
     EmptyLibraryView *m_empty;
     MultiSelectionView *m_multi;
-    QPointer<QWidget> m_single;
-    QString m_singlePath;
+    QPointer<RecordingDetailView> m_single;
     QPointer<RecordingInProgressView> m_live;
     StatusPill *m_pill;
     Detail m_detail = Detail::empty;

@@ -40,7 +40,7 @@ QIcon glyphIcon(Symbols::Glyph glyph)
 
 LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent)
     : QMainWindow(parent), m_store(store), m_theme(theme), m_background(new AppGlassBackground(theme.theme(), this)),
-      m_content(new ContentView(store, theme.theme(), this))
+      m_content(new ContentView(store, theme, this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
     setMinimumSize(1120, 640);

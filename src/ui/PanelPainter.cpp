@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace Theme = VespertoneTheme;
 
@@ -31,6 +32,18 @@ void strokeInside(QPainter &painter, const QRectF &panel, double radius, double 
     pen.setJoinStyle(Qt::MiterJoin);
     pen.setMiterLimit(10);
     painter.strokePath(rounded(panel.adjusted(inset, inset, -inset, -inset), std::max(0.0, radius - inset)), pen);
+}
+
+/// \a shadow scaled down so that it reaches at most \a room beyond its shape.
+Theme::Shadow within(Theme::Shadow shadow, double room)
+{
+    const double reach =
+        BlurredShadow::reach(shadow.radius) + std::max(std::abs(shadow.offset.x()), std::abs(shadow.offset.y()));
+    if (reach > room) {
+        shadow.radius *= room / reach;
+        shadow.offset *= room / reach;
+    }
+    return shadow;
 }
 } // namespace
 
@@ -85,6 +98,34 @@ void paintBorder(QPainter &painter, const QRectF &panel, const Theme::PanelParam
         highlight.setMiterLimit(10);
         painter.strokePath(rounded(panel, radius), highlight);
     }
+    painter.restore();
+}
+
+void paint(QPainter &painter, const QRectF &panel, AppThemeChoice theme, const Theme::PanelParameters &parameters,
+           double shadowRoom)
+{
+    const double radius = parameters.cornerRadius;
+    const bool gothic = theme == AppThemeChoice::gothic;
+    const auto drop = gothic ? Theme::gothicPanelDropShadow() : Theme::glassPanelDropShadow(parameters.shadowOpacity);
+    const auto glow =
+        gothic ? Theme::gothicPanelGlow(parameters.shadowOpacity) : Theme::glassPanelGlow(parameters.shadowOpacity);
+    BlurredShadow::paint(painter, panel, radius, within(drop, shadowRoom));
+    BlurredShadow::paint(painter, panel, radius, within(glow, shadowRoom));
+    paintFill(painter, panel, parameters, theme);
+    paintBorder(painter, panel, parameters, theme);
+}
+
+void gothicButton(QPainter &painter, const QRectF &rect, const Theme::GothicButtonLook &look)
+{
+    const double radius = Theme::gothicButtonCornerRadius;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(painter.opacity() * look.opacity);
+    BlurredShadow::paint(painter, rect, radius, within(look.shadow, 2));
+    const auto shape = rounded(rect, radius);
+    painter.fillPath(shape, look.fill);
+    painter.fillPath(shape, diagonal(rect, look.sheen));
+    strokeInside(painter, rect, radius, 1, diagonal(rect, look.border));
     painter.restore();
 }
 

@@ -21,6 +21,13 @@ void paintBackground(QPainter &painter, const QRectF &panel, const VespertoneThe
 /// Everything a panel draws over its content: the inner border and, in studio glass, the highlight.
 void paintBorder(QPainter &painter, const QRectF &panel, const VespertoneTheme::PanelParameters &parameters,
                  AppThemeChoice theme);
+/// Room a panel that draws its own shadows, inside its widget, leaves for them.
+inline constexpr double shadowMargin = 14;
+/// The whole panel in \a panel, its shadows shrunk to reach at most \a shadowRoom beyond it.
+void paint(QPainter &painter, const QRectF &panel, AppThemeChoice theme,
+           const VespertoneTheme::PanelParameters &parameters, double shadowRoom = shadowMargin);
+/// The gothic control button's body in \a rect for \a look.
+void gothicButton(QPainter &painter, const QRectF &rect, const VespertoneTheme::GothicButtonLook &look);
 /// Room the shadows of a panel need around it.
 [[nodiscard]] QMarginsF shadowMargins(AppThemeChoice theme);
 } // namespace PanelPainter

@@ -1,0 +1,214 @@
+// The detail editor with a long take: how long its waveform takes to appear and how responsive
+// the GUI thread stays meanwhile, then the GUI thread's CPU share while the take plays with the
+// timeline zoomed in and following the playhead.
+// Usage: bash scripts/with-test-services.sh build/bin/bench_timeline [--minutes M] [--play S] [--file PATH]
+
+#include "analysis/AudioAnalyzer.h"
+#include "media/AudioPlaybackService.h"
+#include "platform/FreedesktopTrash.h"
+#include "platform/SystemClock.h"
+#include "store/RecordingLibraryStore.h"
+#include "ui/RecordingDetailView.h"
+#include "ui/ThemeController.h"
+#include "ui/WaveformTrimView.h"
+#include "ui/WidgetDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+/// Counts paint events of one widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+/// The longest the event loop went without running a 5 ms timer.
+class StallMeter : public QObject {
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(5);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] { m_longest = std::max(m_longest, m_since.restart()); });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_since.start();
+        m_timer.start();
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        return m_longest;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+};
+
+void waitFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int minutes = 60;
+    int playSeconds = 10;
+    QString file;
+    const auto args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == u"--minutes")
+            minutes = args[i + 1].toInt();
+        else if (args[i] == u"--play")
+            playSeconds = args[i + 1].toInt();
+        else if (args[i] == u"--file")
+            file = args[i + 1];
+    }
+
+    QTemporaryDir root;
+    const auto folder = root.filePath(QStringLiteral("Library"));
+    QDir().mkpath(folder);
+    const auto take = folder + u'/' + (file.isEmpty() ? QStringLiteral("Long take.wav") : QFileInfo(file).fileName());
+    if (file.isEmpty()) {
+        std::printf("generating %d minutes of 16-bit stereo 48 kHz WAV...\n", minutes);
+        std::fflush(stdout);
+        const auto status = QProcess::execute(
+            QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+             QStringLiteral("-i"),
+             QStringLiteral("aevalsrc=0.5*sin(2*PI*220*t)*exp(-8*mod(t\\,0.5)):s=48000:d=%1").arg(minutes * 60),
+             QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), take});
+        if (status != 0)
+            qFatal("ffmpeg failed");
+    } else if (!QFile::link(QFileInfo(file).absoluteFilePath(), take)) {
+        qFatal("cannot link %s", qPrintable(file));
+    }
+
+    QSettings settings(root.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    SystemClock clock;
+    FreedesktopTrash trash;
+    WidgetDialogs dialogs;
+    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}});
+    {
+        QEventLoop loop;
+        QObject::connect(&store, &RecordingLibraryStore::recoveryFinished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    // The page cache holds the file for both measurements, as for the engine's figure.
+    QElapsedTimer envelopeTimer;
+    envelopeTimer.start();
+    (void)AudioAnalyzer::waveformPeaksSync(take, RecordingDetailView::peakCount);
+    const auto envelopeMs = envelopeTimer.elapsed();
+
+    ThemeController theme(store.settings());
+    RecordingDetailView view(store, theme);
+    view.resize(900, 640);
+    view.show();
+    waitFor(200);
+
+    StallMeter stalls;
+    QElapsedTimer opening;
+    QEventLoop loaded;
+    QObject::connect(&view, &RecordingDetailView::waveformLoaded, &loaded, &QEventLoop::quit);
+    stalls.start();
+    opening.start();
+    store.setSelectedIDs({take});
+    if (view.isLoadingWaveform())
+        loaded.exec();
+    const auto openMs = opening.elapsed();
+    const auto longestStall = stalls.stop();
+    std::printf("open: waveform shown after %lld ms (envelope alone: %lld ms); longest GUI stall %lld ms\n", openMs,
+                envelopeMs, longestStall);
+
+    PaintCounter counter;
+    view.timeline().installEventFilter(&counter);
+    int ticks = 0;
+    QObject::connect(&view.player(), &AudioPlaybackService::currentTimeChanged, [&ticks] { ++ticks; });
+    /// Plays the selected take from its start at \a zoom for the given seconds and prints the
+    /// GUI thread's share of a core.
+    const auto measurePlayback = [&](const char *what, double zoom) {
+        view.setWaveformZoom(zoom, 0);
+        view.togglePlayback();
+        QElapsedTimer started;
+        started.start();
+        while (!view.player().isPlaying() && started.elapsed() < 5000)
+            waitFor(10);
+        if (!view.player().isPlaying()) {
+            std::printf("playback did not start: is a sound server running?\n");
+            return false;
+        }
+        ticks = 0;
+        counter.paints = 0;
+        stalls.start();
+        const auto cpuBefore = threadCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        waitFor(playSeconds * 1000);
+        const auto cpu = threadCpuSeconds() - cpuBefore;
+        const auto seconds = double(wall.elapsed()) / 1000;
+        const auto stall = stalls.stop();
+        std::printf("%s, zoom %g, %.1f s: GUI thread CPU %.2f %% of a core; %d time ticks (%.1f/s), %d timeline "
+                    "paints (%.1f/s); window now starts at %.2f s; longest GUI stall %lld ms\n",
+                    what, zoom, seconds, 100 * cpu / seconds, ticks, ticks / seconds, counter.paints,
+                    counter.paints / seconds, view.viewport().clampedStart(), stall);
+        std::fflush(stdout);
+        view.player().stop();
+        return true;
+    };
+    if (!measurePlayback("long take", 16))
+        return 1;
+
+    // A short take zoomed in: the playhead moves every tick and the window scrolls after it.
+    const auto shortTake = folder + QStringLiteral("/Short take.wav");
+    QProcess::execute(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+         QStringLiteral("-i"), QStringLiteral("aevalsrc=0.5*sin(2*PI*220*t)*exp(-8*mod(t\\,0.5)):s=48000:d=40"),
+         QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), shortTake});
+    {
+        QEventLoop loop;
+        QObject::connect(&store, &RecordingLibraryStore::refreshFinished, &loop, &QEventLoop::quit);
+        store.refresh(shortTake);
+        loop.exec();
+    }
+    if (view.isLoadingWaveform())
+        loaded.exec();
+    if (!measurePlayback("40 s take, following", 8))
+        return 1;
+    return 0;
+}

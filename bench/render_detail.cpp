@@ -1,0 +1,164 @@
+// render_detail: draws the recording detail editor for a generated take to PNG files, in both
+// themes at 1x and 2x, over a stand-in for the window background, without a display.
+
+#include "library/MetadataStore.h"
+#include "platform/FreedesktopTrash.h"
+#include "platform/SystemClock.h"
+#include "store/RecordingLibraryStore.h"
+#include "store/StoreSettings.h"
+#include "ui/RecordingDetailView.h"
+#include "ui/ThemeController.h"
+#include "ui/VespertoneTheme.h"
+#include "ui/WaveformTrimView.h"
+#include "ui/WidgetDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtEndian>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+/// Twenty seconds of a 16-bit stereo 48 kHz beat: kicks on the beat at 124 BPM over a pad.
+void writeBeat(const QString &path)
+{
+    constexpr int rate = 48000;
+    constexpr int frames = rate * 20;
+    QByteArray samples(frames * 4, Qt::Uninitialized);
+    const double beat = 60.0 / 124 * rate;
+    for (int frame = 0; frame < frames; ++frame) {
+        const double sinceBeat = std::fmod(frame, beat) / rate;
+        const double bar = std::fmod(frame / (beat * 4), 1.0);
+        const double kick =
+            std::exp(-sinceBeat * 18) * std::sin(2 * M_PI * 55 * sinceBeat * (1 + 2 * std::exp(-sinceBeat * 30)));
+        const double pad = 0.25 * (0.6 + 0.4 * std::sin(2 * M_PI * bar)) * std::sin(2 * M_PI * 220 * frame / rate);
+        const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * frame / (rate * 9.0));
+        const auto value = qint16(std::lround(15000 * (0.8 * kick + pad * swell)));
+        qToLittleEndian(value, samples.data() + frame * 4);
+        qToLittleEndian(value, samples.data() + frame * 4 + 2);
+    }
+    QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\0\0\0\0\0\0\0\0\x04\0\x10\0data\0\0\0\0", 44);
+    qToLittleEndian(quint32(36 + samples.size()), header.data() + 4);
+    qToLittleEndian(quint32(rate), header.data() + 24);
+    qToLittleEndian(quint32(rate * 4), header.data() + 28);
+    qToLittleEndian(quint32(samples.size()), header.data() + 40);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(header + samples) != header.size() + samples.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+/// The window's background glow and shade behind the editor.
+class Backdrop : public QWidget {
+public:
+    explicit Backdrop(AppThemeChoice theme) : m_theme(theme) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        using namespace VespertoneTheme;
+        QPainter painter(this);
+        painter.fillRect(rect(), color(m_theme == AppThemeChoice::gothic ? ink : studioInk));
+        const auto glow = backgroundGlow(m_theme);
+        QRadialGradient radial(rect().topRight(), glow.endRadius, rect().topRight());
+        auto stops = glow.stops;
+        radial.setStops(stops);
+        painter.fillRect(rect(), radial);
+        QLinearGradient shade(rect().topLeft(), rect().bottomRight());
+        shade.setStops(backgroundShade(m_theme));
+        painter.fillRect(rect(), shade);
+    }
+
+private:
+    AppThemeChoice m_theme;
+};
+
+void settle(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: render_detail OUTDIR\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+
+    QTemporaryDir root;
+    const auto folder = root.filePath(QStringLiteral("Library"));
+    QDir().mkpath(folder);
+    const auto take = folder + QStringLiteral("/Night Drive Loop_bpm_124.wav");
+    writeBeat(take);
+    auto metadata = RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(21, 14, 9), Qt::LocalTime));
+    metadata.bpm = 124.2;
+    metadata.musicalKey = QStringLiteral("F# minor");
+    metadata.trimStart = 3.2;
+    metadata.trimEnd = 14.9;
+    RecordingSourceContext source;
+    source.appName = QStringLiteral("Firefox");
+    source.urlString = QStringLiteral("https://www.example.com/watch?v=night-drive");
+    source.capturedAt = metadata.createdAt;
+    metadata.source = source;
+    MetadataStore::save(metadata, take);
+
+    QSettings settings(root.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    SystemClock clock;
+    FreedesktopTrash trash;
+    WidgetDialogs dialogs;
+    RecordingLibraryStore store({&settings, &clock, &trash, &dialogs, folder, {}});
+    {
+        QEventLoop loop;
+        QObject::connect(&store, &RecordingLibraryStore::recoveryFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    store.setSelectedIDs({take});
+    for (const auto theme : AppThemeChoices::all) {
+        ThemeController themes(store.settings());
+        themes.setTheme(theme);
+        Backdrop host(theme);
+        auto *layout = new QVBoxLayout(&host);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto *view = new RecordingDetailView(store, themes, &host);
+        layout->addWidget(view);
+        host.resize(880, 620);
+        host.show();
+        {
+            QEventLoop loop;
+            QObject::connect(view, &RecordingDetailView::waveformLoaded, &loop, &QEventLoop::quit);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            if (view->isLoadingWaveform())
+                loop.exec();
+        }
+        view->setWaveformZoom(1.6, 9);
+        view->timeline().setPlayheadTime(7.4);
+        settle(50);
+        for (const int scale : {1, 2}) {
+            QImage image(host.size() * scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(scale);
+            image.fill(Qt::black);
+            host.render(&image);
+            const auto name = QStringLiteral("detail-%1-%2x.png").arg(AppThemeChoices::rawValue(theme)).arg(scale);
+            if (!image.save(out.filePath(name)))
+                qFatal("cannot write %s", qPrintable(name));
+            std::printf("%s\n", qPrintable(out.filePath(name)));
+        }
+    }
+    return 0;
+}
