@@ -1,6 +1,8 @@
 // The installed tree: executables, encoders, and a desktop entry, icon and AppStream metadata
 // that the desktop's own validators accept.
 
+#include "support/TestFiles.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -29,25 +31,19 @@ private slots:
         const auto [installed, log] =
             run("cmake", {"--install", qEnvironmentVariable("VESPERTONE_BUILD_DIR"), "--prefix", prefix.path()});
         QVERIFY2(installed == 0, log.constData());
-        for (const auto *file : {"bin/vespertone", "bin/vespertone-tool", "share/applications/vespertone.desktop",
-                                 "share/icons/hicolor/scalable/apps/vespertone.svg",
-                                 "share/metainfo/app.vespertone.Vespertone.metainfo.xml"})
-            QVERIFY2(QFileInfo::exists(prefix.filePath(file)), file);
+        // The validators below fail on a missing desktop entry or metadata, the icon read on a missing icon.
+        QVERIFY(QFileInfo(prefix.filePath("bin/vespertone")).isExecutable());
+        QVERIFY(QFileInfo(prefix.filePath("bin/vespertone-tool")).isExecutable());
         QVERIFY(QFileInfo(prefix.filePath("share/vespertone/Encoders")).isDir());
 
         const auto [entry, entryLog] =
             run("desktop-file-validate", {prefix.filePath("share/applications/vespertone.desktop")});
         QVERIFY2(entry == 0 && entryLog.trimmed().isEmpty(), entryLog.constData());
-        const auto [metainfo, metainfoLog] =
-            run("appstreamcli",
-                {"validate", "--no-net", prefix.filePath("share/metainfo/app.vespertone.Vespertone.metainfo.xml")});
+        const auto metainfoPath = prefix.filePath("share/metainfo/app.vespertone.Vespertone.metainfo.xml");
+        const auto [metainfo, metainfoLog] = run("appstreamcli", {"validate", "--no-net", metainfoPath});
         QVERIFY2(metainfo == 0, metainfoLog.constData());
-        QFile metadata(prefix.filePath("share/metainfo/app.vespertone.Vespertone.metainfo.xml"));
-        QVERIFY(metadata.open(QIODevice::ReadOnly));
-        QVERIFY(!metadata.readAll().contains('@'));
-        QFile icon(prefix.filePath("share/icons/hicolor/scalable/apps/vespertone.svg"));
-        QVERIFY(icon.open(QIODevice::ReadOnly));
-        QVERIFY(icon.readAll().contains("<svg"));
+        QVERIFY(!readFile(metainfoPath).contains('@'));
+        QVERIFY(readFile(prefix.filePath("share/icons/hicolor/scalable/apps/vespertone.svg")).contains("<svg"));
     }
 };
 

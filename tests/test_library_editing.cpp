@@ -11,8 +11,8 @@
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -25,22 +25,8 @@
 using namespace std::chrono_literals;
 
 namespace {
-QByteArray digest(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1)
-                                          : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
 
 const RecordingSourceContext browser{.appName = "Firefox",
-                                     .bundleIdentifier = std::nullopt,
                                      .windowTitle = "Drum loops",
                                      .urlString = "https://example.com/loops",
                                      .capturedAt = QDateTime(QDate(2024, 4, 2), QTime(8, 30), Qt::UTC)};
@@ -64,9 +50,7 @@ class LibraryEditingTest : public QObject {
     /// Copies \a fixture into the library as \a name with a sidecar created in \a year.
     QString add(const QString &fixture, const QString &name, int year = 2024)
     {
-        const auto path = env().path(name);
-        if (!QFile::copy(fixture, path))
-            qFatal("cannot copy %s", qPrintable(name));
+        const auto path = writeFile(env().path(name), readFile(fixture));
         auto metadata = RecordingMetadata::fresh(QDateTime(QDate(year, 1, 1), QTime(0, 0), Qt::UTC));
         metadata.source = browser;
         MetadataStore::save(metadata, path);
@@ -83,12 +67,9 @@ class LibraryEditingTest : public QObject {
 
     RecordingItem item(const QString &path)
     {
-        for (const auto &recording : store().recordings())
-            if (recording.url == path)
-                return recording;
-        RecordingItem bare;
-        bare.url = path;
-        return bare;
+        const auto all = store().recordings();
+        const auto found = std::find_if(all.begin(), all.end(), [&](const auto &each) { return each.url == path; });
+        return found != all.end() ? *found : RecordingItem{.url = path};
     }
 
     QStringList libraryFiles() const { return QDir(m_env->libraryFolder()).entryList(QDir::Files, QDir::Name); }
@@ -145,13 +126,9 @@ private slots:
         const auto result = EditingCommands::renameForBPMIfNeeded(env().path(name), bpm);
 
         QCOMPARE(result, env().path(expected));
-        const auto content = [](const QString &path) {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QCOMPARE(content(result), QByteArray("audio"));
+        QCOMPARE(readFile(result), QByteArray("audio"));
         for (const auto &other : existing) // never replaced
-            QCOMPARE(content(env().path(other)), other.toUtf8());
+            QCOMPARE(readFile(env().path(other)), other.toUtf8());
         QCOMPARE(MetadataStore::load(result)->musicalKey, std::optional<QString>(QStringLiteral("A minor")));
         QCOMPARE(QFileInfo::exists(env().path(name)), name == expected);
         QVERIFY_THROWS_EXCEPTION(AppError, EditingCommands::renameForBPMIfNeeded(env().path("Gone.wav"), 120));
@@ -184,27 +161,22 @@ private slots:
         // Not audio: an error status, and the sidecar is untouched.
         const auto broken = add(m_tone, QStringLiteral("Broken.wav"));
         writeFile(broken, "not audio at all");
-        const auto before = digest(MetadataStore::metadataURL(broken));
+        const auto before = readFile(MetadataStore::metadataURL(broken));
         QCOMPARE(finish(store().analyze(broken)), std::nullopt);
         QVERIFY(!status().isEmpty() && !status().startsWith(QStringLiteral("Analy")));
-        QCOMPARE(digest(MetadataStore::metadataURL(broken)), before);
+        QCOMPARE(readFile(MetadataStore::metadataURL(broken)), before);
     }
 
     // A file where the metadata folder belongs: no sidecar can be written.
     void unsavableSidecarsAreReportedAndLeaveNothingBehind()
     {
-        const auto loop = env().path(QStringLiteral("Loop.wav"));
-        const auto take = env().path(QStringLiteral("Take.m4a"));
-        QFile::copy(m_click, loop);
-        QFile::copy(m_m4a, take);
-        QDir().mkpath(env().path(QStringLiteral(".vespertone")));
+        const auto loop = writeFile(env().path(QStringLiteral("Loop.wav")), readFile(m_click));
+        const auto take = writeFile(env().path(QStringLiteral("Take.m4a")), readFile(m_m4a));
         writeFile(env().path(QStringLiteral(".vespertone/metadata")), "");
         reopen();
 
-        QCOMPARE(finish(store().analyze(loop)), std::nullopt);
-        QVERIFY(status().contains(QStringLiteral("could not be")));
-        QCOMPARE(finish(store().trim(item(take), 1, 3)), std::nullopt);
-        QVERIFY(status().contains(QStringLiteral("could not be")));
+        QVERIFY(!finish(store().analyze(loop)) && status().contains(QStringLiteral("could not be")));
+        QVERIFY(!finish(store().trim(item(take), 1, 3)) && status().contains(QStringLiteral("could not be")));
         QCOMPARE(libraryFiles(), (QStringList{"Loop_bpm_120.wav", "Take.m4a"}));
         QCOMPARE(store().lastSavedTrimUndo(), std::nullopt);
     }
@@ -214,12 +186,12 @@ private slots:
         const auto take = add(m_m4a, QStringLiteral("Take.m4a"), 2023);
         writeFile(env().path(QStringLiteral("Take Trim.m4a")), "someone else's");
         reopen();
-        const auto before = digest(take);
+        const auto before = readFile(take);
 
         const auto trimmed = finish(store().trim(item(take), 2, 6));
 
         QCOMPARE(trimmed, std::optional<QString>(env().path(QStringLiteral("Take Trim 2.m4a"))));
-        QCOMPARE(digest(take), before);
+        QCOMPARE(readFile(take), before);
         const auto metadata = MetadataStore::load(*trimmed);
         QVERIFY(std::abs(*metadata->duration - 4) < 0.05);
         QCOMPARE(metadata->trimEnd, std::optional<double>(4));
@@ -252,29 +224,17 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected"); ///< empty: refused
         QTest::addColumn<QString>("status");
-        QTest::newRow("sanitised") << "  a/b:c\nd "
-                                   << "a b c d.wav"
-                                   << "Renamed to a b c d.wav";
-        QTest::newRow("extension kept") << "Take.m4a"
-                                        << "Take.m4a.wav"
-                                        << "Renamed to Take.m4a.wav";
-        QTest::newRow("collision") << "Drums"
-                                   << "Drums 2.wav"
-                                   << "Renamed to Drums 2.wav";
-        QTest::newRow("other extension") << "Bass"
-                                         << "Bass.wav"
-                                         << "Renamed to Bass.wav";
-        QTest::newRow("leading dot") << ".secret"
-                                     << "secret.wav"
-                                     << "Renamed to secret.wav";
-        QTest::newRow("same name") << " Take\n"
-                                   << "Take.wav"
-                                   << "";
-        QTest::newRow("only dots") << "..."
-                                   << ""
-                                   << "Enter a name before renaming.";
-        QTest::newRow("sidecar past the name limit") << QString(240, u'n') << ""
-                                                     << "too long";
+        const auto row = [](const char *tag, QString name, QString expected, QString status) {
+            QTest::newRow(tag) << name << expected << status;
+        };
+        row("sanitised", "  a/b:c\nd ", "a b c d.wav", "Renamed to a b c d.wav");
+        row("extension kept", "Take.m4a", "Take.m4a.wav", "Renamed to Take.m4a.wav");
+        row("collision", "Drums", "Drums 2.wav", "Renamed to Drums 2.wav");
+        row("other extension", "Bass", "Bass.wav", "Renamed to Bass.wav");
+        row("leading dot", ".secret", "secret.wav", "Renamed to secret.wav");
+        row("same name", " Take\n", "Take.wav", "");
+        row("only dots", "...", "", "Enter a name before renaming.");
+        row("sidecar past the name limit", QString(240, u'n'), "", "too long");
     }
 
     void rename()
@@ -286,16 +246,15 @@ private slots:
         writeFile(env().path(QStringLiteral("Drums.wav")), "drums");
         writeFile(env().path(QStringLiteral("Bass.m4a")), "bass");
         reopen();
-        const auto before = digest(take);
-        const auto others = digest(env().path(QStringLiteral("Drums.wav")));
+        const auto before = readFile(take);
 
         const auto result = finish(store().rename(item(take), name));
 
         QCOMPARE(result, expected.isEmpty() ? std::nullopt : std::optional(env().path(expected)));
         QVERIFY(this->status().contains(status));
-        QCOMPARE(digest(env().path(QStringLiteral("Drums.wav"))), others);
+        QCOMPARE(readFile(env().path(QStringLiteral("Drums.wav"))), QByteArray("drums"));
         const auto kept = expected.isEmpty() ? take : env().path(expected);
-        QCOMPARE(digest(kept), before);
+        QCOMPARE(readFile(kept), before);
         QCOMPARE(MetadataStore::load(kept)->source, std::optional<RecordingSourceContext>(browser));
         QCOMPARE(QFileInfo::exists(take), kept == take);
     }
@@ -307,14 +266,14 @@ private slots:
         const auto c = add(m_tone, QStringLiteral("C.wav"), 2023);
         reopen();
         env().trash.failingPaths << b;
-        const auto sidecarB = digest(MetadataStore::metadataURL(b));
+        const auto sidecarB = readFile(MetadataStore::metadataURL(b));
 
         QVERIFY(!finish(store().deleteRecordings({item(a), item(b), item(c)})));
 
         QVERIFY(status().contains(QStringLiteral("B.wav")));
         // Nothing of the failed recording went, so no copy of it is left in the Trash.
         QCOMPARE(env().trash.trashed, (QStringList{a, MetadataStore::metadataURL(a)}));
-        QCOMPARE(digest(MetadataStore::metadataURL(b)), sidecarB);
+        QCOMPARE(readFile(MetadataStore::metadataURL(b)), sidecarB);
         QCOMPARE(libraryFiles(), (QStringList{"B.wav", "C.wav"}));
         QCOMPARE(store().recordings().size(), 2);
 
@@ -328,21 +287,17 @@ private slots:
     {
         const auto take = add(m_m4a, QStringLiteral("Vespertone 2024-05-01 10.00.00.m4a"));
         reopen();
-        const auto before = digest(take);
+        const auto before = readFile(take);
         auto lock = TakeLock::acquire(take);
         QVERIFY(lock);
         const auto refused = QStringLiteral("“Vespertone 2024-05-01 10.00.00.m4a” is still being recorded.");
 
-        QCOMPARE(finish(store().rename(item(take), QStringLiteral("Mine"))), std::nullopt);
-        QCOMPARE(status(), refused);
-        QCOMPARE(finish(store().trim(item(take), 1, 2)), std::nullopt);
-        QCOMPARE(status(), refused);
-        QCOMPARE(finish(store().analyze(take)), std::nullopt);
-        QCOMPARE(status(), refused);
-        QVERIFY(!finish(store().deleteRecordings({item(take)})));
-        QCOMPARE(status(), refused);
+        QVERIFY(!finish(store().rename(item(take), QStringLiteral("Mine"))) && status() == refused);
+        QVERIFY(!finish(store().trim(item(take), 1, 2)) && status() == refused);
+        QVERIFY(!finish(store().analyze(take)) && status() == refused);
+        QVERIFY(!finish(store().deleteRecordings({item(take)})) && status() == refused);
         QCOMPARE(libraryFiles(), QStringList{QFileInfo(take).fileName()});
-        QCOMPARE(digest(take), before);
+        QCOMPARE(readFile(take), before);
         QVERIFY(env().trash.trashed.isEmpty());
 
         lock.reset(); // the take has ended

@@ -12,6 +12,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,7 +21,7 @@
 namespace {
 const QString desktopPath = "/org/freedesktop/portal/desktop";
 
-/// The portal's GlobalShortcuts and host Registry, answering every request on its Request path.
+/// The portal's GlobalShortcuts, answering every request on its Request path; "Register" is unknown to it.
 class FakePortal final : public QDBusVirtualObject {
 public:
     explicit FakePortal(QDBusConnection bus) : m_bus(std::move(bus)) {}
@@ -36,10 +37,6 @@ public:
     {
         calls << message.member();
         const auto arguments = message.arguments();
-        if (message.member() == "Register") {
-            m_bus.send(message.createReply());
-            return true;
-        }
         QVariantMap results;
         uint response = 0;
         QVariantMap options;
@@ -51,17 +48,10 @@ public:
         } else if (message.member() == "BindShortcuts") {
             options = qdbus_cast<QVariantMap>(arguments.at(3));
             triggers.clear();
-            const auto shortcuts = qvariant_cast<QDBusArgument>(arguments.at(1));
-            shortcuts.beginArray();
-            while (!shortcuts.atEnd()) {
-                QString id;
-                QVariantMap shortcutOptions;
-                shortcuts.beginStructure();
-                shortcuts >> id >> shortcutOptions;
-                shortcuts.endStructure();
+            QList<std::pair<QString, QVariantMap>> shortcuts;
+            qvariant_cast<QDBusArgument>(arguments.at(1)) >> shortcuts;
+            for (const auto &[id, shortcutOptions] : shortcuts)
                 triggers.insert(id, shortcutOptions.value("preferred_trigger").toString());
-            }
-            shortcuts.endArray();
             response = refuseBind ? 2 : 0;
         } else {
             return false;
@@ -92,42 +82,21 @@ private:
 class PortalHotKeysTest : public QObject {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-    QProcess m_bus;
-    QString m_address;
-
 private slots:
-    void initTestCase()
+    void registersActivatesAndReportsFailures()
     {
-        QFile config(m_dir.filePath("bus.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        // A session bus of the test's own, anyone may own any name on it.
-        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                     " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                     "<busconfig><type>session</type><listen>unix:dir="
-                     + m_dir.path().toUtf8()
-                     + "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                       "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                       "<allow own=\"*\"/></policy></busconfig>\n");
-        config.close();
-        m_bus.start("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is not installed");
-        QTRY_VERIFY(m_bus.canReadLine() || m_bus.state() != QProcess::Running);
-        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
-        QVERIFY(!m_address.isEmpty());
-    }
-
-    void cleanupTestCase()
-    {
-        m_bus.terminate();
-        m_bus.waitForFinished(5000);
-    }
-
-    void registersActivatesAndReportsRefusal()
-    {
-        auto service = QDBusConnection::connectToBus(m_address, "portal");
-        auto client = QDBusConnection::connectToBus(m_address, "client");
+        // A session bus of the test's own.
+        QTemporaryDir dir;
+        QProcess bus;
+        bus.start("dbus-daemon", {"--session", "--address=unix:dir=" + dir.path(), "--nofork", "--print-address=1"});
+        QVERIFY2(bus.waitForStarted() && bus.waitForReadyRead(10000), "dbus-daemon did not start");
+        const auto stop = qScopeGuard([&bus] {
+            bus.terminate();
+            bus.waitForFinished(5000);
+        });
+        const auto address = QString::fromUtf8(bus.readLine().trimmed());
+        auto service = QDBusConnection::connectToBus(address, "portal");
+        auto client = QDBusConnection::connectToBus(address, "client");
         QVERIFY(service.isConnected() && client.isConnected());
         FakePortal portal(service);
         QVERIFY(service.registerVirtualObject(desktopPath, &portal));
@@ -147,13 +116,9 @@ private slots:
         QVERIFY(bound.wait(5000));
         QCOMPARE(portal.calls, QStringList({"Register", "CreateSession", "BindShortcuts"}));
         QCOMPARE(portal.triggers.value("toggleRecording"), QStringLiteral("SHIFT+LOGO+r"));
-        QCOMPARE(portal.triggers.value("openLibrary"), QStringLiteral("SHIFT+LOGO+l"));
+        QCOMPARE(portal.triggers.size(), 2);
         QVERIFY(!hotKeys.registrationMessage());
-
-        // Registering the same set again binds nothing new.
-        hotKeys.registerAll();
-        QTest::qWait(100);
-        QCOMPARE(portal.calls.size(), 3);
+        hotKeys.registerAll(); // the same set again binds nothing new: one more session below only
 
         portal.activate("openLibrary");
         QTRY_COMPARE(libraries, 1);
@@ -161,31 +126,23 @@ private slots:
 
         // A changed set opens a new session; the portal refusing it is reported.
         portal.refuseBind = true;
-        QSignalSpy messages(&hotKeys, &HotKeyStore::registrationMessageChanged);
         hotKeys.setOpenLibrary(HotKeyShortcut{37, HotKeyShortcut::controlFlag | HotKeyShortcut::optionFlag, "L"});
-        QTRY_VERIFY(hotKeys.registrationMessage().has_value());
-        QCOMPARE(*hotKeys.registrationMessage(), QStringLiteral("The hotkey could not be registered. OSStatus -9878."));
+        QTRY_COMPARE(hotKeys.registrationMessage().value_or(""),
+                     QStringLiteral("The hotkey could not be registered. OSStatus -9878."));
         QCOMPARE(portal.triggers.value("openLibrary"), QStringLiteral("CTRL+ALT+l"));
         QCOMPARE(portal.calls.count("CreateSession"), 2);
         QCOMPARE(portal.calls.count("Register"), 1);
         service.unregisterService(PortalHotKeyGrabber::portalService);
-    }
 
-    void withoutPortalRegistrationFails()
-    {
-        auto client = QDBusConnection::connectToBus(m_address, "lonely");
-        TestEnvironment env;
-        StoreSettings settings(*env.settings);
-        PortalHotKeyGrabber grabber(client, "org.freedesktop.portal.Nobody");
-        HotKeyStore hotKeys(settings, grabber);
-        hotKeys.setToggleRecordingAction([] {});
-        hotKeys.registerAll();
-        QTRY_COMPARE(hotKeys.registrationMessage().value_or(""),
-                     QStringLiteral("The hotkey could not be registered. OSStatus -9868."));
-        // From then on every registration fails at once.
-        hotKeys.registerAll();
-        QCOMPARE(hotKeys.registrationMessage().value_or(""),
-                 QStringLiteral("The hotkey could not be registered. OSStatus -9868."));
+        // Without a portal every registration fails, the first one after the call, the next at once.
+        PortalHotKeyGrabber lonely(QDBusConnection::connectToBus(address, "lonely"), "org.freedesktop.portal.Nobody");
+        HotKeyStore unbound(settings, lonely);
+        unbound.setToggleRecordingAction([] {});
+        unbound.registerAll();
+        const auto missing = QStringLiteral("The hotkey could not be registered. OSStatus -9868.");
+        QTRY_COMPARE(unbound.registrationMessage().value_or(""), missing);
+        unbound.registerAll();
+        QCOMPARE(unbound.registrationMessage().value_or(""), missing);
     }
 };
 

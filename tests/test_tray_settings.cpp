@@ -49,15 +49,18 @@ QAbstractButton *button(QWidget &window, const QString &text)
     return nullptr;
 }
 
-bool showsLabel(QWidget &window, const QString &text)
+/// True when a visible label reads \a text (or, not \a exact, contains it).
+bool showsLabel(QWidget &window, const QString &text, bool exact = true)
 {
     const auto labels = window.findChildren<QLabel *>();
-    return std::any_of(labels.begin(), labels.end(),
-                       [&](QLabel *label) { return label->isVisibleTo(&window) && label->text() == text; });
+    return std::any_of(labels.begin(), labels.end(), [&](QLabel *label) {
+        return label->isVisibleTo(&window) && (exact ? label->text() == text : label->text().contains(text));
+    });
 }
 
-const QStringList tail{"-", "Import URL...", "Open Library", "Choose Folder", "Reveal Folder", "Settings...",
-                       "-", "Quit"};
+const QStringList folders{"Open Library", "Choose Folder", "Reveal Folder", "Settings...", "-", "Quit"};
+const QStringList idleTail = QStringList{"-", "Import URL..."} + folders;
+const QStringList busyTail = QStringList{"-", "Import URL... (off)"} + folders;
 } // namespace
 
 class TraySettingsTest : public QObject {
@@ -89,7 +92,7 @@ private slots:
         auto &menu = tray.menu();
         m_store->setStatusMessage(std::nullopt);
         QCOMPARE(visibleItems(menu),
-                 QStringList({"Launch App", "-", "Record System Audio", "Record Microphone"}) + tail);
+                 QStringList({"Launch App", "-", "Record System Audio", "Record Microphone"}) + idleTail);
         // Wired at start, so the hotkeys work without a tray, and again each time the menu appears.
         QCOMPARE(grabber.live.size(), 2);
         hotKeys.setOpenLibraryAction({});
@@ -103,21 +106,19 @@ private slots:
         tray.recordMicrophone();
         QCOMPARE(libraryShown, 2);
         QTRY_VERIFY(m_store->captureState().is(CaptureState::Kind::preparing));
-        auto preparing = QStringList({"Launch App", "-", "Preparing recording (off)", "Record System Audio (off)",
-                                      "Record Microphone (off)"})
-            + tail;
-        preparing[preparing.indexOf("Import URL...")] = "Import URL... (off)";
-        QCOMPARE(visibleItems(menu), preparing);
+        QCOMPARE(visibleItems(menu),
+                 QStringList({"Launch App", "-", "Preparing recording (off)", "Record System Audio (off)",
+                              "Record Microphone (off)"})
+                     + busyTail);
 
         m_server.openGate.release();
         QTRY_VERIFY_WITH_TIMEOUT(m_store->captureState().is(CaptureState::Kind::recording), 10000);
         m_server.holdOpen = false;
         m_env.clock.advance(2500ms);
-        auto recording = QStringList({"Launch App", "-", "00:03 (off)", "Recording Mic M4A (off)",
-                                      "Record System Audio (off)", "Stop Microphone"})
-            + tail;
-        recording[recording.indexOf("Import URL...")] = "Import URL... (off)";
-        QCOMPARE(visibleItems(menu), recording);
+        QCOMPARE(visibleItems(menu),
+                 QStringList({"Launch App", "-", "00:03 (off)", "Recording Mic M4A (off)", "Record System Audio (off)",
+                              "Stop Microphone"})
+                     + busyTail);
 
         // Stopping a take leaves the windows as they are.
         m_server.feedSine(0.3);
@@ -130,36 +131,31 @@ private slots:
         QCOMPARE(menu.actions().at(3)->toolTip(), m_store->statusMessage().value_or("none"));
     }
 
-    void settingsRowsAndPickers()
+    void settingsRowsPickersAndShortcutCapture()
     {
         ScriptedHotKeyGrabber grabber;
         HotKeyStore hotKeys(m_store->settings(), grabber);
+        hotKeys.setToggleRecordingAction([] {});
+        hotKeys.registerAll();
         ThemeController theme(m_store->settings());
         theme.setTheme(AppThemeChoice::gothic);
         SettingsView settings(*m_store, hotKeys, theme);
         settings.show();
-        QCOMPARE(settings.windowTitle(), QStringLiteral("Settings"));
-        QCOMPARE(settings.width(), 540);
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
         for (const auto *text : {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder",
                                  "Toggle Recording", "Open Library", "Version", "0.1.0"})
             QVERIFY2(showsLabel(settings, text), text);
-        QVERIFY(!showsLabel(settings, "Screen Recording"));
-        QVERIFY(!showsLabel(settings, "Microphone"));
 
         QSignalSpy restyled(&theme, &ThemeController::themeChanged);
         QVERIFY(showsLabel(settings, "Purple vampire sampler mode."));
         button(settings, "Studio Glass")->click();
         QCOMPARE(restyled.count(), 1);
-        QCOMPARE(m_store->settings().text(StoreSettings::themeKey), QStringLiteral("studioGlass"));
         QVERIFY(showsLabel(settings, "Black glass, glossy, and restrained."));
 
         const auto boxes = settings.findChildren<QComboBox *>();
         QCOMPARE(boxes.size(), 2);
         auto *format = boxes[0];
         auto *bitRate = boxes[1];
-        QCOMPARE(format->count(), 4);
-        QCOMPARE(format->itemText(2), QStringLiteral("WAV PCM (.wav)"));
-        QCOMPARE(bitRate->itemText(3), QStringLiteral("320 kbps"));
         m_store->setAacBitRate(AudioBitRate::kbps256);
         QCOMPARE(bitRate->currentText(), QStringLiteral("256 kbps"));
         emit format->activated(2);
@@ -168,24 +164,14 @@ private slots:
         QCOMPARE(bitRate->currentText(), QStringLiteral("256 kbps"));
         emit format->activated(1);
         QVERIFY(bitRate->isEnabled());
-    }
 
-    void shortcutCapture()
-    {
-        ScriptedHotKeyGrabber grabber;
-        HotKeyStore hotKeys(m_store->settings(), grabber);
-        hotKeys.setToggleRecordingAction([] {});
-        hotKeys.registerAll();
-        ThemeController theme(m_store->settings());
-        SettingsView settings(*m_store, hotKeys, theme);
-        settings.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        // Shortcut capture: a registered chord reaches the row, not the hotkey; Escape cancels.
         auto *record = static_cast<QPushButton *>(button(settings, "Shift+Super+R"));
         QVERIFY(record);
         QCOMPARE(grabber.live.size(), 1);
         record->click();
         QCOMPARE(record->text(), QStringLiteral("Press keys"));
-        QVERIFY(grabber.live.isEmpty()); // a registered chord reaches the row, not the hotkey
+        QVERIFY(grabber.live.isEmpty());
         QTest::keyClick(record, Qt::Key_K);
         QCOMPARE(record->text(), QStringLiteral("Press keys"));
         QTest::keyClick(record, Qt::Key_Escape);
@@ -208,8 +194,7 @@ private slots:
         QCOMPARE(grabber.live.size(), 1);
         settings.show();
 
-        auto rows = settings.findChildren<ShortcutRow *>();
-        auto *clear = rows.front()->findChild<QToolButton *>();
+        auto *clear = settings.findChildren<ShortcutRow *>().front()->findChild<QToolButton *>();
         QVERIFY(clear->isEnabled());
         clear->click();
         QCOMPARE(record->text(), QStringLiteral("None"));
@@ -218,13 +203,11 @@ private slots:
 
         // A refused registration shows its message and the commands to bind instead.
         grabber.refusedKeysyms = {quint32('r')};
-        QVERIFY(!showsLabel(settings, "The hotkey could not be registered. OSStatus -9878."));
+        const auto refused = QStringLiteral("The hotkey could not be registered. OSStatus -9878.");
+        QVERIFY(!showsLabel(settings, refused));
         hotKeys.setToggleRecording(HotKeyStore::defaultToggleRecording());
-        QVERIFY(showsLabel(settings, "The hotkey could not be registered. OSStatus -9878."));
-        const auto labels = settings.findChildren<QLabel *>();
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel *label) {
-            return label->isVisibleTo(&settings) && label->text().contains("vespertone --toggle-recording");
-        }));
+        QVERIFY(showsLabel(settings, refused));
+        QVERIFY(showsLabel(settings, "vespertone --toggle-recording", false));
     }
 };
 
