@@ -31,8 +31,12 @@ QByteArray page(const QByteArray &title)
 /// A browser in its own process group, which goes entirely when the test ends.
 class BrowserProcess : public QProcess {
 public:
-    BrowserProcess()
+    explicit BrowserProcess(const QString &home = {})
     {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        if (!home.isEmpty())
+            environment.insert("HOME", home);
+        setProcessEnvironment(environment);
         setChildProcessModifier([] { ::setsid(); });
         setStandardOutputFile(QProcess::nullDevice());
         setStandardErrorFile(QProcess::nullDevice());
@@ -107,10 +111,7 @@ private slots:
                   "user_pref(\"media.autoplay.default\", 0);\n"
                   "user_pref(\"media.autoplay.blocking_policy\", 0);\n"
                   "user_pref(\"media.block-autoplay-until-in-foreground\", false);\n");
-        BrowserProcess firefox;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        firefox.setProcessEnvironment(environment);
+        BrowserProcess firefox(home.path());
         firefox.start(program,
                       {"--headless", "--no-remote", "--profile", profiles + "/test.default",
                        m_http.url("/one.html").toString(), m_http.url("/two.html").toString(),
@@ -136,10 +137,7 @@ private slots:
             QSKIP("chromium is not installed (scripts/install-deps.sh --test)");
         QTemporaryDir home;
         const auto userData = home.filePath(".config/chromium");
-        BrowserProcess chromium;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        chromium.setProcessEnvironment(environment);
+        BrowserProcess chromium(home.path());
         chromium.start(program,
                        {"--headless=new", "--no-sandbox", "--password-store=basic", "--no-first-run",
                         "--remote-debugging-port=0", "--user-data-dir=" + userData,

@@ -51,17 +51,17 @@ class TestUrlImport : public QObject {
         importer->setStallTimeout(std::chrono::milliseconds(400));
         return importer;
     }
-    /// Imports \a url, returning the new file's name or the error text, and the progress texts.
-    QString import(URLAudioImportService &importer, const QUrl &url, bool allow, QStringList *progress = nullptr,
-                   QStringList *workSeen = nullptr)
+    QStringList m_progress, m_workSeen; ///< the last import's progress texts and work folder entries
+    /// Imports \a url, returning the new file's name or the error text.
+    QString import(URLAudioImportService &importer, const QUrl &url, bool allow)
     {
+        m_progress.clear();
+        m_workSeen.clear();
         try {
             const auto file =
-                finish(importer.importMP3(url, library(), AudioBitRate::kbps128, allow, [&](const QString &text) {
-                    if (progress)
-                        *progress << text;
-                    if (workSeen)
-                        *workSeen << entriesOf(work());
+                finish(importer.importMP3(url, library(), AudioBitRate::kbps128, allow, [this](const QString &text) {
+                    m_progress << text;
+                    m_workSeen << entriesOf(work());
                 }));
             if (QFileInfo(file).absolutePath() != library())
                 return "outside: " + file;
@@ -197,8 +197,7 @@ private slots:
             url = m_https->url(path.mid(4));
         }
         writeFile(library() + "/My Song.mp3", "keep");
-        QStringList progress, seen;
-        const auto result = import(*importer, url, false, &progress, &seen);
+        const auto result = import(*importer, url, false);
         QVERIFY2(QRegularExpression("^" + expected + "$").match(result).hasMatch(), qPrintable(result));
         QCOMPARE(entriesOf(work()), QStringList());
         QCOMPARE(readFile(library() + "/My Song.mp3"), QByteArray("keep"));
@@ -208,10 +207,10 @@ private slots:
             QCOMPARE(left, QStringList{"My Song.mp3"});
             return;
         }
-        QCOMPARE(progress, QStringList({"Downloading URL", "Extracting audio", "Encoding MP3"}));
+        QCOMPARE(m_progress, QStringList({"Downloading URL", "Extracting audio", "Encoding MP3"}));
         // While it is converted, the download waits in the work folder under a fresh name.
-        QVERIFY2(QRegularExpression("^[0-9A-F-]{36}\\.\\w+$").match(seen.value(0)).hasMatch(),
-                 qPrintable(seen.join('|')));
+        QVERIFY2(QRegularExpression("^[0-9A-F-]{36}\\.\\w+$").match(m_workSeen.value(0)).hasMatch(),
+                 qPrintable(m_workSeen.join('|')));
         const auto info = AudioFileReader::measure(library() + u'/' + result);
         QCOMPARE(info.sampleRate, 48000.0);
         QCOMPARE(info.channelCount, 2);
@@ -289,9 +288,8 @@ private slots:
         });
         if (mode == "hang")
             poll.start(20);
-        QStringList reported;
-        QCOMPARE(import(*importer, address, true, &reported), expected);
-        QCOMPARE(reported, progress);
+        QCOMPARE(import(*importer, address, true), expected);
+        QCOMPARE(m_progress, progress);
         QCOMPARE(entriesOf(work()), QStringList());
         if (expected.endsWith(".mp3"))
             QVERIFY(std::abs(AudioFileReader::measure(library() + u'/' + expected).length - 48000) < 2400);
