@@ -1,5 +1,6 @@
-// The installed browsers themselves, headless against two local pages: their session files, as
-// read by BrowserSessionFiles, name both pages with their titles while the browser runs.
+// The installed browsers themselves, headless against local pages: their session files, as read
+// by BrowserSessionFiles, name both pages with their titles while the browser runs, and Firefox
+// publishes its playing page on the session bus.
 
 #include "platform/BrowserSessionFiles.h"
 #include "platform/MprisMediaPlayers.h"
@@ -30,8 +31,12 @@ QByteArray page(const QByteArray &title)
 /// A browser in its own process group, which goes entirely when the test ends.
 class BrowserProcess : public QProcess {
 public:
-    BrowserProcess()
+    explicit BrowserProcess(const QString &home = {})
     {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        if (!home.isEmpty())
+            environment.insert("HOME", home);
+        setProcessEnvironment(environment);
         setChildProcessModifier([] { ::setsid(); });
         setStandardOutputFile(QProcess::nullDevice());
         setStandardErrorFile(QProcess::nullDevice());
@@ -44,30 +49,24 @@ public:
     }
 };
 
-bool holdsPages(const BrowserSession &session, const QList<QPair<QString, QUrl>> &pages)
-{
-    for (const auto &[title, url] : pages) {
-        const bool found = std::any_of(session.tabs.begin(), session.tabs.end(), [&](const BrowserTab &tab) {
-            return tab.title == title && QUrl(tab.urlString) == url;
-        });
-        if (!found)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 class TestRealBrowsers : public QObject {
     Q_OBJECT
 
     LocalHttpServer m_http;
-    QList<QPair<QString, QUrl>> m_pages;
 
-    /// True when \a browser runs under \a home and its saved session names both pages.
+    /// True when \a browser runs under \a home and its saved session names both pages with their titles.
     [[nodiscard]] bool holdsBothPages(const QString &home, const QString &browser)
     {
         BrowserSessionFiles files(home);
-        return files.runningProcess(browser) && holdsPages(files.session(browser), m_pages);
+        const auto tabs = files.session(browser).tabs;
+        const auto holds = [&](const QString &title, const QString &path) {
+            return std::any_of(tabs.begin(), tabs.end(), [&](const BrowserTab &tab) {
+                return tab.title == title && QUrl(tab.urlString) == m_http.url(path);
+            });
+        };
+        return files.runningProcess(browser) && holds("Page One", "/one.html") && holds("Page Two", "/two.html");
     }
 
 private slots:
@@ -75,35 +74,9 @@ private slots:
     {
         m_http.route("/one.html", {200, "text/html", page("Page One")});
         m_http.route("/two.html", {200, "text/html", page("Page Two")});
-        m_pages = {{"Page One", m_http.url("/one.html")}, {"Page Two", m_http.url("/two.html")}};
     }
 
-    void firefoxSessionStore()
-    {
-        const auto program = QStandardPaths::findExecutable("firefox-esr");
-        if (program.isEmpty())
-            QSKIP("firefox-esr is not installed (scripts/install-deps.sh --test)");
-        QTemporaryDir home;
-        const auto profiles = home.filePath(".mozilla/firefox");
-        writeFile(profiles + "/profiles.ini", "[Profile0]\nName=test\nIsRelative=1\nPath=test.default\nDefault=1\n");
-        writeFile(profiles + "/test.default/user.js",
-                  "user_pref(\"browser.sessionstore.interval\", 1000);\n"
-                  "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-                  "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-                  "user_pref(\"browser.aboutwelcome.enabled\", false);\n");
-        BrowserProcess firefox;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("MOZ_HEADLESS", "1");
-        firefox.setProcessEnvironment(environment);
-        firefox.start(program,
-                      {"--headless", "--no-remote", "--profile", profiles + "/test.default",
-                       m_pages[0].second.toString(), m_pages[1].second.toString()});
-        QVERIFY(firefox.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(holdsBothPages(home.path(), "firefox"), 60000);
-    }
-
-    void firefoxPublishesThePlayingPage()
+    void firefoxSessionStoreAndPlayer()
     {
         const auto program = QStandardPaths::findExecutable("firefox-esr");
         if (program.isEmpty() || QStandardPaths::findExecutable("dbus-daemon").isEmpty())
@@ -128,17 +101,24 @@ private slots:
                      {200, "text/html",
                       "<html><head><title>Playing Tone</title></head><body>"
                       "<audio autoplay loop src=\"tone.wav\"></audio></body></html>"});
-        writeFile(home.filePath("profile/user.js"),
+        const auto profiles = home.filePath(".mozilla/firefox");
+        writeFile(profiles + "/profiles.ini", "[Profile0]\nName=test\nIsRelative=1\nPath=test.default\nDefault=1\n");
+        writeFile(profiles + "/test.default/user.js",
+                  "user_pref(\"browser.sessionstore.interval\", 1000);\n"
+                  "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+                  "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+                  "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
                   "user_pref(\"media.autoplay.default\", 0);\n"
-                  "user_pref(\"media.autoplay.blocking_policy\", 0);\n");
-        BrowserProcess firefox;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        firefox.setProcessEnvironment(environment);
-        firefox.start(
-            program,
-            {"--headless", "--no-remote", "--profile", home.filePath("profile"), m_http.url("/play.html").toString()});
+                  "user_pref(\"media.autoplay.blocking_policy\", 0);\n"
+                  "user_pref(\"media.block-autoplay-until-in-foreground\", false);\n");
+        BrowserProcess firefox(home.path());
+        firefox.start(program,
+                      {"--headless", "--no-remote", "--profile", profiles + "/test.default",
+                       m_http.url("/one.html").toString(), m_http.url("/two.html").toString(),
+                       m_http.url("/play.html").toString()});
         QVERIFY(firefox.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(holdsBothPages(home.path(), "firefox"), 60000);
+        // The playing tab is published on the bus with its page and title.
         MprisMediaPlayers players;
         const auto playing = [&] {
             for (const auto &player : players.playingPlayers()) {
@@ -157,20 +137,18 @@ private slots:
             QSKIP("chromium is not installed (scripts/install-deps.sh --test)");
         QTemporaryDir home;
         const auto userData = home.filePath(".config/chromium");
-        BrowserProcess chromium;
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        chromium.setProcessEnvironment(environment);
+        BrowserProcess chromium(home.path());
         chromium.start(program,
                        {"--headless=new", "--no-sandbox", "--password-store=basic", "--no-first-run",
-                        "--remote-debugging-port=0", "--user-data-dir=" + userData, m_pages[0].second.toString()});
+                        "--remote-debugging-port=0", "--user-data-dir=" + userData,
+                        m_http.url("/one.html").toString()});
         QVERIFY(chromium.waitForStarted());
         // The second tab through the debugging endpoint, whose port the browser writes down.
         QTRY_VERIFY_WITH_TIMEOUT(!readFile(userData + "/DevToolsActivePort").isEmpty(), 30000);
         const auto port = readFile(userData + "/DevToolsActivePort").split('\n').value(0);
         QNetworkAccessManager network;
         QNetworkRequest request(
-            QUrl("http://127.0.0.1:" + QString::fromLatin1(port) + "/json/new?" + m_pages[1].second.toString()));
+            QUrl("http://127.0.0.1:" + QString::fromLatin1(port) + "/json/new?" + m_http.url("/two.html").toString()));
         std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, "PUT"));
         QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
         QCOMPARE(reply->error(), QNetworkReply::NoError);

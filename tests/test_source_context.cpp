@@ -30,8 +30,14 @@ std::optional<RunningApplication> front(std::optional<qint64> pid, std::optional
 Q_DECLARE_METATYPE(RunningApplication)
 
 namespace {
-/// Puts applications, windows, players and browsers on the fake desktop.
-using Scene = std::function<void(FakeSoundServer &, FakeDesktopWindows &, FakeMediaPlayers &, FakeBrowserSessions &)>;
+/// The fake desktop: streams, windows, players and browsers.
+struct Desk {
+    FakeSoundServer &server;
+    FakeDesktopWindows &w;
+    FakeMediaPlayers &p;
+    FakeBrowserSessions &b;
+};
+using Scene = std::function<void(Desk &)>;
 
 QString text(const std::optional<RecordingSourceContext> &context)
 {
@@ -81,60 +87,51 @@ private slots:
         const auto firefox = front(10, "Firefox", "firefox-esr"), chromium = front(20, "Chromium", "chromium");
         const BrowserTab docs{"Docs", "https://docs.org/"}, mix{"Mix", "https://soundcloud.com/x/mix"},
             clip{"Clip", "https://m.youtube.com/watch?v=2"}, news{"News", "https://news.org/"};
-        const auto bothRun = [=](FakeBrowserSessions &b, BrowserSession fox, BrowserSession chrome) {
-            b.processes = {{"firefox", 10}, {"chromium", 20}};
-            b.sessions = {{"firefox", fox}, {"chromium", chrome}};
+        const auto bothRun = [=](Desk &d, BrowserSession fox, BrowserSession chrome) {
+            d.b.processes = {{"firefox", 10}, {"chromium", 20}};
+            d.b.sessions = {{"firefox", fox}, {"chromium", chrome}};
         };
-        QTest::newRow("a media tab elsewhere beats the front browser's page")
-            << Scene([=](auto &, auto &, auto &, auto &b) {
-                   bothRun(b, tabs({docs}), tabs({news, mix}));
-               })
-            << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
+        QTest::newRow("a media tab elsewhere beats the front browser's page") << Scene([=](Desk &d) {
+            bothRun(d, tabs({docs}), tabs({news, mix}));
+        }) << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
         QTest::newRow("the front browser is asked first")
-            << Scene([=](auto &, auto &, auto &, auto &b) { bothRun(b, tabs({clip}), tabs({mix})); }) << firefox
+            << Scene([=](Desk &d) { bothRun(d, tabs({clip}), tabs({mix})); }) << firefox
             << "Firefox|firefox|Clip|https://m.youtube.com/watch?v=2";
-        QTest::newRow("the browser heard playing comes before the front one")
-            << Scene([=](auto &server, auto &, auto &, auto &b) {
-                   bothRun(b, tabs({clip}), tabs({mix}));
-                   server.streams = {{4, false, true, "Chromium", std::nullopt, "chromium", 20, "Mix"}};
-               })
-            << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
-        QTest::newRow("the tab whose title the front window shows") << Scene([=](auto &, auto &w, auto &, auto &b) {
-            b.processes = {{"firefox", 10}};
-            b.sessions = {{"firefox", tabs({docs, {"Beta", "https://b.org/"}})}};
-            w.list = {{11, "Other"}, {10, "Beta — Mozilla Firefox"}, {10, "Docs — Mozilla Firefox"}};
+        QTest::newRow("the browser heard playing comes before the front one") << Scene([=](Desk &d) {
+            bothRun(d, tabs({clip}), tabs({mix}));
+            d.server.streams = {{4, false, true, "Chromium", std::nullopt, "chromium", 20, "Mix"}};
+        }) << firefox << "Chromium|chromium|Mix|https://soundcloud.com/x/mix";
+        QTest::newRow("the tab whose title the front window shows") << Scene([=](Desk &d) {
+            d.b.processes = {{"firefox", 10}};
+            d.b.sessions = {{"firefox", tabs({docs, {"Beta", "https://b.org/"}})}};
+            d.w.list = {{11, "Other"}, {10, "Beta — Mozilla Firefox"}, {10, "Docs — Mozilla Firefox"}};
         }) << firefox << "Firefox|firefox-esr|Beta — Mozilla Firefox|https://b.org/";
-        QTest::newRow("the page a browser plays, from its media player")
-            << Scene([=](auto &, auto &, auto &p, auto &b) {
-                   b.processes = {{"firefox", 10}};
-                   b.sessions = {{"firefox", tabs({docs})}};
-                   p.playing = {{"firefox-esr", 10, "Song", "https://www.youtube.com/watch?v=1"}};
-               })
-            << chromium << "Firefox|firefox|Song|https://www.youtube.com/watch?v=1";
-        QTest::newRow("a player without address, heard playing") << Scene([=](auto &server, auto &w, auto &, auto &) {
-            server.streams = {stream(3, "Music", 77)};
-            w.list = {{77, "Album — Music"}};
+        QTest::newRow("the page a browser plays, from its media player") << Scene([=](Desk &d) {
+            d.b.processes = {{"firefox", 10}};
+            d.b.sessions = {{"firefox", tabs({docs})}};
+            d.p.playing = {{"firefox-esr", 10, "Song", "https://www.youtube.com/watch?v=1"}};
+        }) << chromium << "Firefox|firefox|Song|https://www.youtube.com/watch?v=1";
+        QTest::newRow("a player without address, heard playing") << Scene([=](Desk &d) {
+            d.server.streams = {stream(3, "Music", 77)};
+            d.w.list = {{77, "Album — Music"}};
         }) << firefox << "Music|org.example.Music|Album — Music|";
-        QTest::newRow("any browser's page when the front application has none")
-            << Scene([=](auto &, auto &, auto &, auto &b) {
-                   b.processes = {{"chromium", 20}};
-                   b.sessions = {{"chromium", tabs({news})}};
-               })
-            << front(5, "Terminal", "org.gnome.Terminal") << "Chromium|chromium||https://news.org/";
-        QTest::newRow("an outside tool in front: the frontmost application")
-            << Scene([=](auto &, auto &w, auto &, auto &) {
-                   w.frontmost = RunningApplication{6, "Notes", "org.notes"};
-               })
-            << front(5, "Code", "code") << "Notes|org.notes||";
+        QTest::newRow("any browser's page when the front application has none") << Scene([=](Desk &d) {
+            d.b.processes = {{"chromium", 20}};
+            d.b.sessions = {{"chromium", tabs({news})}};
+        }) << front(5, "Terminal", "org.gnome.Terminal") << "Chromium|chromium||https://news.org/";
+        QTest::newRow("an outside tool in front: the frontmost application") << Scene([=](Desk &d) {
+            d.w.frontmost = RunningApplication{6, "Notes", "org.notes"};
+        }) << front(5, "Code", "code") << "Notes|org.notes||";
         QTest::newRow("this program in front, nothing else")
-            << Scene([](auto &, auto &, auto &, auto &) {}) << front(1, "Vespertone", "vespertone") << "<none>";
+            << Scene([](Desk &) {}) << front(1, "Vespertone", "vespertone") << "<none>";
     }
     void readsBrowsersWindowsAndPlayers()
     {
         QFETCH(Scene, scene);
         QFETCH(std::optional<RunningApplication>, front);
         QFETCH(QString, expected);
-        scene(m_server, m_windows, m_players, m_browsers);
+        Desk desk{m_server, m_windows, m_players, m_browsers};
+        scene(desk);
         QCOMPARE(text(m_desktop.bestCandidate(front, QStringLiteral("vespertone"))), expected);
         QCOMPARE(m_players.asked, 1); // one look at the bus per lookup
     }
@@ -158,20 +155,6 @@ private slots:
         QCOMPARE(text(m_desktop.refreshedURLContext(player, std::nullopt)), QStringLiteral("<none>"));
     }
 
-    void streamPropertiesBecomeTheContext()
-    {
-        m_server.streams = {stream(7, "Radio", 4242)};
-        const auto full = *m_service.bestCandidate(std::nullopt, std::nullopt);
-        QCOMPARE(full.capturedAt, m_clock.now());
-        // Missing properties fall back to the process binary.
-        m_server.streams[0] = {7, false, true, std::nullopt, std::nullopt, "radio", std::nullopt, std::nullopt};
-        const auto bare = *m_service.bestCandidate(std::nullopt, std::nullopt);
-        QCOMPARE(QList({full.appName, full.bundleIdentifier, full.windowTitle, full.urlString, bare.appName,
-                        bare.bundleIdentifier, bare.windowTitle}),
-                 QList<std::optional<QString>>(
-                     {"Radio", "org.example.Radio", "Radio track", std::nullopt, "radio", "radio", std::nullopt}));
-    }
-
     void choosesAmongTheRunningStreamsOfTheDefaultSink_data()
     {
         QTest::addColumn<bool>("playing");
@@ -179,15 +162,18 @@ private slots:
         QTest::addColumn<std::optional<QString>>("ignoring");
         QTest::addColumn<QString>("expected");
         const std::optional<QString> none, own("org.example.Vespertone"), player("org.example.Player");
-        QTest::newRow("newest") << true << std::optional<RunningApplication>() << none << "New";
-        QTest::newRow("front by process") << true << front(100, std::nullopt) << none << "Old";
-        QTest::newRow("front by name, any case") << true << front(std::nullopt, "old") << none << "Old";
+        const QString old = "Old|org.example.Old|Old track|", newest = "New|org.example.New|New track|";
+        QTest::newRow("newest") << true << std::optional<RunningApplication>() << none << newest;
+        QTest::newRow("front by name, any case") << true << front(std::nullopt, "old") << none << old;
         QTest::newRow("front by identifier")
-            << true << front(std::nullopt, std::nullopt, "org.example.Old") << none << "Old";
-        QTest::newRow("front paused") << true << front(std::nullopt, "Paused") << none << "New";
-        QTest::newRow("front elsewhere") << true << front(std::nullopt, "Headset") << none << "New";
-        QTest::newRow("ignored even in front") << true << front(std::nullopt, "Vespertone") << own << "New";
-        QTest::newRow("silence: front") << false << front(55, "Player", "org.example.Player") << none << "Player";
+            << true << front(std::nullopt, std::nullopt, "org.example.Old") << none << old;
+        QTest::newRow("front without properties: its binary")
+            << true << front(150, std::nullopt) << none << "middle|middle||";
+        QTest::newRow("front paused") << true << front(std::nullopt, "Paused") << none << newest;
+        QTest::newRow("front elsewhere") << true << front(std::nullopt, "Headset") << none << newest;
+        QTest::newRow("ignored even in front") << true << front(std::nullopt, "Vespertone") << own << newest;
+        QTest::newRow("silence: front, without a stream's title")
+            << false << front(55, "Player", "org.example.Player") << none << "Player|org.example.Player||";
         QTest::newRow("silence: front unnamed")
             << false << front(55, std::nullopt, "org.example.Player") << none << "<none>";
         QTest::newRow("silence: front ignored")
@@ -201,21 +187,20 @@ private slots:
         QFETCH(std::optional<QString>, ignoring);
         QFETCH(QString, expected);
         auto paused = stream(20, "Paused"), elsewhere = stream(21, "Headset"), anonymous = stream(22, "Anon");
+        const PlaybackStream bare{5, false, true, std::nullopt, std::nullopt, "middle", 150, std::nullopt};
         paused.corked = true;
         elsewhere.onDefaultSink = false;
         anonymous.appName.reset();
         anonymous.processBinary.reset();
-        m_server.streams = {
-            stream(3, "Old", 100), stream(12, "New", 200), stream(5, "Middle", 150), paused, elsewhere, anonymous};
+        m_server.streams = {stream(3, "Old", 100), stream(12, "New", 200), bare, paused, elsewhere, anonymous};
         if (ignoring)
             m_server.streams.push_back(stream(19, "Vespertone"));
         if (!playing)
             m_server.streams.clear();
         const auto context = m_service.bestCandidate(front, ignoring);
-        QCOMPARE(context ? context->appName.value_or("<unnamed>") : QStringLiteral("<none>"), expected);
-        if (!playing && context) // the front application's own identity, and no stream's title
-            QCOMPARE(QList({context->bundleIdentifier, context->windowTitle}),
-                     QList<std::optional<QString>>({"org.example.Player", std::nullopt}));
+        QCOMPARE(text(context), expected);
+        if (context)
+            QCOMPARE(context->capturedAt, m_clock.now());
     }
 
     void readsTheRealServerFromPoolThreads()
@@ -232,25 +217,25 @@ private slots:
         PulseSoundServer server;
         SourceContextService service(server, m_clock);
         // As the store runs it: on the thread pool, several lookups at once.
-        auto appNow = [&](const std::optional<RunningApplication> &app) {
+        auto contextNow = [&](const std::optional<RunningApplication> &app) {
             QList<QFuture<std::optional<RecordingSourceContext>>> lookups;
             for (int i = 0; i < 4; ++i)
                 lookups << QtConcurrent::run([&] { return service.bestCandidate(app, std::nullopt); });
-            QStringList apps;
+            QStringList contexts;
             for (auto &lookup : lookups)
-                apps << lookup.result().value_or(RecordingSourceContext{}).appName.value_or("<none>");
-            apps.removeDuplicates();
-            return apps.join(u'|');
+                contexts << text(lookup.result());
+            contexts.removeDuplicates();
+            return contexts.join(u' ');
         };
         const auto tonePid = play("ToneApp", "Evening Raga", "@DEFAULT_SINK@");
         QVERIFY(tonePid);
-        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt), QStringLiteral("ToneApp"), 10000);
-        QCOMPARE(service.bestCandidate(std::nullopt, std::nullopt)->windowTitle.value_or(QString()),
-                 QStringLiteral("Evening Raga"));
+        const QString tone = "ToneApp|org.example.ToneApp|Evening Raga|";
+        QTRY_COMPARE_WITH_TIMEOUT(contextNow(std::nullopt), tone, 10000);
         QVERIFY(play("MicApp", "Voice", "mic_feed"));
         QVERIFY(play("OtherApp", "Morning", "@DEFAULT_SINK@"));
-        QTRY_COMPARE_WITH_TIMEOUT(appNow(std::nullopt), QStringLiteral("OtherApp"), 10000);
-        QCOMPARE(appNow(front(tonePid, std::nullopt)), QStringLiteral("ToneApp"));
+        QTRY_COMPARE_WITH_TIMEOUT(contextNow(std::nullopt), QStringLiteral("OtherApp|org.example.OtherApp|Morning|"),
+                                  10000);
+        QCOMPARE(contextNow(front(tonePid, std::nullopt)), tone);
     }
 
     void silentServerIsGivenUpOn()

@@ -44,24 +44,24 @@ class TestUrlImport : public QObject {
 
     QString library() const { return m_dir.filePath("Library"); }
     QString work() const { return UniqueFileNamer::workFolder(library()); }
-    std::unique_ptr<URLAudioImportService> service(bool withExtractor = true)
+    std::unique_ptr<URLAudioImportService> service(const QString &encoders = QStringLiteral("Encoders"))
     {
-        auto importer = std::make_unique<URLAudioImportService>(withExtractor ? m_encoders : m_dir.filePath("bare"));
+        auto importer = std::make_unique<URLAudioImportService>(m_dir.filePath(encoders));
         importer->setSystemFolders({});
         importer->setStallTimeout(std::chrono::milliseconds(400));
         return importer;
     }
-    /// Imports \a url, returning the new file's name or the error text, and the progress texts.
-    QString import(URLAudioImportService &importer, const QUrl &url, bool allow, QStringList *progress = nullptr,
-                   QStringList *workSeen = nullptr)
+    QStringList m_progress, m_workSeen; ///< the last import's progress texts and work folder entries
+    /// Imports \a url, returning the new file's name or the error text.
+    QString import(URLAudioImportService &importer, const QUrl &url, bool allow)
     {
+        m_progress.clear();
+        m_workSeen.clear();
         try {
             const auto file =
-                finish(importer.importMP3(url, library(), AudioBitRate::kbps128, allow, [&](const QString &text) {
-                    if (progress)
-                        *progress << text;
-                    if (workSeen)
-                        *workSeen << entriesOf(work());
+                finish(importer.importMP3(url, library(), AudioBitRate::kbps128, allow, [this](const QString &text) {
+                    m_progress << text;
+                    m_workSeen << entriesOf(work());
                 }));
             if (QFileInfo(file).absolutePath() != library())
                 return "outside: " + file;
@@ -77,11 +77,12 @@ private slots:
         QVERIFY(!QStandardPaths::findExecutable("lame").isEmpty());
         m_encoders = m_dir.filePath("Encoders");
         m_fakeDir = m_dir.filePath("fake");
-        QDir().mkpath(m_encoders);
-        QDir().mkpath(m_dir.filePath("bare"));
         QDir().mkpath(m_fakeDir);
-        QFile::link(QStandardPaths::findExecutable("lame"), m_encoders + "/lame");
-        QFile::link(QStandardPaths::findExecutable("lame"), m_dir.filePath("bare/lame"));
+        for (const auto *folder : {"Encoders", "bare", "real"}) {
+            QDir().mkpath(m_dir.filePath(folder));
+            QFile::link(QStandardPaths::findExecutable("lame"), m_dir.filePath(folder) + "/lame");
+        }
+        QFile::link(QStandardPaths::findExecutable("yt-dlp"), m_dir.filePath("real/yt-dlp"));
         writeFile(m_encoders + "/yt-dlp", fakeExtractor());
         QFile::setPermissions(m_encoders + "/yt-dlp", QFile::permissions(m_encoders + "/yt-dlp") | QFile::ExeOwner);
         AudioFixtures::tone(m_fakeDir + "/audio.m4a", 1);
@@ -92,12 +93,9 @@ private slots:
                 AudioFixtures::tone(m_dir.filePath(QStringLiteral("mono.") + ext), 0.5, 440, 0.5, 44100, 1);
             m_http.route(QStringLiteral("/media/Tone.") + ext, {200, "audio/whatever", readFile(file)});
         }
-        m_http.route("/My%20Song.mp3", {200, "audio/mpeg", m_wav});
-        m_http.route("/noext", {200, "application/octet-stream", m_wav});
-        m_http.route("/..%2F..%2Fescape.wav", {200, "audio/wav", m_wav});
-        m_http.route("/%00%0A%1Fctl.wav", {200, "audio/wav", m_wav});
-        m_http.route("/%FF%FE.wav", {200, "audio/wav", m_wav});
-        m_http.route("/", {200, "audio/wav", m_wav});
+        for (const auto *path :
+             {"/My%20Song.mp3", "/noext", "/..%2F..%2Fescape.wav", "/%00%0A%1Fctl.wav", "/%FF%FE.wav", "/", "/big.wav"})
+            m_http.route(path, {200, "application/octet-stream", m_wav});
         m_http.route("/500.wav", {500, "text/plain", "boom"});
         m_http.route("/page.wav", {200, "text/html", "<html></html>"});
         m_http.route("/page2", {200, "application/xhtml+xml; charset=utf-8", "<html/>"});
@@ -106,8 +104,12 @@ private slots:
         m_http.route("/r2", {301, "text/plain", {}, m_http.url("/media/Tone.wav").toEncoded()});
         m_http.route("/stall.wav", {200, "audio/wav", m_wav, "", -1, 1000});
         m_http.route("/cut.wav", {200, "audio/wav", m_wav, "", -1, -1, 1000});
-        m_http.route("/big.wav", {200, "audio/wav", m_wav});
         m_http.route("/big-undeclared.wav", {200, "audio/wav", m_wav, "", -2});
+        m_http.route("/clip.m4a", {200, "audio/mp4", readFile(m_fakeDir + "/audio.m4a")});
+        m_http.route(
+            "/Evening.html",
+            {200, "text/html",
+             "<html><head><title>Evening</title></head><body><audio controls src=\"clip.m4a\"></audio></body></html>"});
         const auto certificate = TestCertificate::make();
         if (!certificate.certificate.isEmpty()) {
             auto ssl = QSslConfiguration::defaultConfiguration();
@@ -133,8 +135,10 @@ private slots:
         QTest::addColumn<QString>("expected"); ///< the new file's name, or the error (patterns)
         for (const auto *ext : {"wav", "aif", "m4a", "mp3", "flac", "ogg"})
             QTest::newRow(ext) << QStringLiteral("/media/Tone.") + ext << "Tone\\.mp3";
-        QTest::newRow("percent-encoded") << "/My%20Song.mp3"
-                                         << "My Song\\.mp3";
+        QTest::newRow("percent-encoded, never replacing") << "/My%20Song.mp3"
+                                                          << "My Song 2\\.mp3";
+        QTest::newRow("no extension") << "/noext"
+                                      << "noext\\.mp3";
         QTest::newRow("encoded slashes stay inside") << "/..%2F..%2Fescape.wav"
                                                      << "escape\\.mp3";
         QTest::newRow("control characters") << "/%00%0A%1Fctl.wav"
@@ -164,9 +168,19 @@ private slots:
         QTest::newRow("streamed too large") << "/big-undeclared.wav"
                                             << "The download is larger than the 64 KiB limit\\.";
         QTest::newRow("https to http refused")
-            << "https:/down.wav"
+            << "tls:/down.wav"
             << "The server redirected to an unencrypted http address, which is not followed\\.";
-        QTest::newRow("https to https") << "https:/up.wav"
+        const QString unsupported = "Paste a direct http or https audio/video file URL\\.";
+        QTest::newRow("ftp") << "ftp://example.org/a.mp3" << unsupported;
+        QTest::newRow("file") << "file:///etc/passwd" << unsupported;
+        QTest::newRow("no scheme") << "example.org/a.mp3" << unsupported;
+        QTest::newRow("media subdomain without permission")
+            << "https://m.youtube.com/watch?v=1"
+            << "m\\.youtube\\.com links are web pages, not direct media files\\. Open the page and use Record to "
+               "capture playback\\.";
+        QTest::newRow("short link") << "HTTP://youtu.be/x"
+                                    << "youtu\\.be links are web pages.*";
+        QTest::newRow("https to https") << "tls:/up.wav"
                                         << "up\\.mp3";
     }
     void importsDirectFiles()
@@ -176,62 +190,31 @@ private slots:
         auto importer = service();
         if (path.contains("big"))
             importer->setMaximumDownloadSize(64 * 1024);
-        QUrl url = m_http.url(path);
-        if (path.startsWith("https:")) {
+        QUrl url = path.startsWith('/') ? m_http.url(path) : QUrl(path);
+        if (path.startsWith("tls:")) {
             if (!m_https)
                 QSKIP("openssl could not make a certificate");
-            url = m_https->url(path.mid(6));
+            url = m_https->url(path.mid(4));
         }
-        QStringList progress;
-        const auto result = import(*importer, url, false, &progress);
+        writeFile(library() + "/My Song.mp3", "keep");
+        const auto result = import(*importer, url, false);
         QVERIFY2(QRegularExpression("^" + expected + "$").match(result).hasMatch(), qPrintable(result));
         QCOMPARE(entriesOf(work()), QStringList());
+        QCOMPARE(readFile(library() + "/My Song.mp3"), QByteArray("keep"));
         if (!result.endsWith(".mp3")) {
-            QCOMPARE(entriesOf(library()), QStringList{".vespertone"});
+            auto left = entriesOf(library()); // nothing but the work folder and the kept file
+            left.removeAll(".vespertone");
+            QCOMPARE(left, QStringList{"My Song.mp3"});
             return;
         }
-        QCOMPARE(progress, QStringList({"Downloading URL", "Extracting audio", "Encoding MP3"}));
+        QCOMPARE(m_progress, QStringList({"Downloading URL", "Extracting audio", "Encoding MP3"}));
+        // While it is converted, the download waits in the work folder under a fresh name.
+        QVERIFY2(QRegularExpression("^[0-9A-F-]{36}\\.\\w+$").match(m_workSeen.value(0)).hasMatch(),
+                 qPrintable(m_workSeen.join('|')));
         const auto info = AudioFileReader::measure(library() + u'/' + result);
         QCOMPARE(info.sampleRate, 48000.0);
         QCOMPARE(info.channelCount, 2);
         QVERIFY(std::abs(info.length - (path.contains("Tone") || path == "/r1" ? 24000 : 48000)) < 2400);
-    }
-
-    void namesNeverReplaceFilesAndNameTheDownload()
-    {
-        auto importer = service();
-        writeFile(library() + "/My Song.mp3", "keep");
-        QStringList seen;
-        QCOMPARE(import(*importer, m_http.url("/My%20Song.mp3"), false), QStringLiteral("My Song 2.mp3"));
-        QCOMPARE(import(*importer, m_http.url("/noext"), false, nullptr, &seen), QStringLiteral("noext.mp3"));
-        QCOMPARE(readFile(library() + "/My Song.mp3"), QByteArray("keep"));
-        // While it is converted, the download waits in the work folder under a fresh name.
-        QVERIFY2(QRegularExpression("^[0-9A-F-]{36}\\.media$").match(seen.value(0)).hasMatch(),
-                 qPrintable(seen.join('|')));
-    }
-
-    void refusesAddressesBeforeTheNetwork_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("expected");
-        const QString unsupported = "Paste a direct http or https audio/video file URL.";
-        QTest::newRow("ftp") << "ftp://example.org/a.mp3" << unsupported;
-        QTest::newRow("file") << "file:///etc/passwd" << unsupported;
-        QTest::newRow("no scheme") << "example.org/a.mp3" << unsupported;
-        QTest::newRow("media subdomain without permission")
-            << "https://m.youtube.com/watch?v=1"
-            << "m.youtube.com links are web pages, not direct media files. Open the page and use Record to capture "
-               "playback.";
-        QTest::newRow("short link") << "HTTP://youtu.be/x"
-                                    << "youtu.be links are web pages";
-    }
-    void refusesAddressesBeforeTheNetwork()
-    {
-        QFETCH(QString, url);
-        QFETCH(QString, expected);
-        auto importer = service();
-        QVERIFY(import(*importer, QUrl(url), false).startsWith(expected));
-        QVERIFY(m_http.requested.filter("watch").isEmpty());
     }
 
     void recognisesMediaHosts()
@@ -252,6 +235,11 @@ private slots:
         QTest::newRow("media page") << "ok"
                                     << "https://www.youtube.com/watch?v=abc&list=x"
                                     << "watch.mp3" << web;
+        QTest::newRow("real extractor on a local page")
+            << "real"
+            << "@/Evening.html"
+            << "Evening.mp3"
+            << QStringList{"Downloading URL", "Extracting web audio", "Converting audio", "Encoding MP3"};
         QTest::newRow("html answer falls back")
             << "ok"
             << "@/page.wav"
@@ -271,6 +259,9 @@ private slots:
             << "The web extractor could not load its bundled Python runtime. Rebuild Vespertone with the signed web "
                "extractor entitlement."
             << QStringList{web.first()};
+        QTest::newRow("cancelled while it runs") << "hang"
+                                                 << "https://soundcloud.com/a/b"
+                                                 << "The import was cancelled." << QStringList{web.first()};
         QTest::newRow("missing extractor")
             << "missing"
             << "https://soundcloud.com/a/b"
@@ -286,12 +277,22 @@ private slots:
         QFETCH(QStringList, progress);
         qputenv("FAKE_MODE", mode.toUtf8());
         QFile::remove(m_fakeDir + "/arguments");
-        auto importer = service(mode != "missing");
+        if (mode == "real" && QStandardPaths::findExecutable("yt-dlp").isEmpty())
+            QSKIP("yt-dlp is not installed");
+        auto importer = service(mode == "missing" ? "bare" : mode == "real" ? "real" : "Encoders");
         const QUrl address = url.startsWith('@') ? m_http.url(url.mid(1)) : QUrl(url);
-        QStringList reported;
-        QCOMPARE(import(*importer, address, true, &reported), expected);
-        QCOMPARE(reported, progress);
+        QTimer poll; // cancels once the extractor has its work file
+        connect(&poll, &QTimer::timeout, importer.get(), [&] {
+            if (!entriesOf(work()).isEmpty())
+                importer->cancel();
+        });
+        if (mode == "hang")
+            poll.start(20);
+        QCOMPARE(import(*importer, address, true), expected);
+        QCOMPARE(m_progress, progress);
         QCOMPARE(entriesOf(work()), QStringList());
+        if (expected.endsWith(".mp3"))
+            QVERIFY(std::abs(AudioFileReader::measure(library() + u'/' + expected).length - 48000) < 2400);
         if (mode != "ok")
             return;
         const auto arguments = QString::fromUtf8(readFile(m_fakeDir + "/arguments")).split('\n');
@@ -304,90 +305,30 @@ private slots:
         QCOMPARE(readFile(m_fakeDir + "/path"), QByteArray("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
     }
 
-    void realExtractorReadsALocalPage()
-    {
-        const auto extractor = QStandardPaths::findExecutable("yt-dlp");
-        if (extractor.isEmpty())
-            QSKIP("yt-dlp is not installed");
-        const auto encoders = m_dir.filePath("real");
-        QDir().mkpath(encoders);
-        QFile::link(extractor, encoders + "/yt-dlp");
-        QFile::link(QStandardPaths::findExecutable("lame"), encoders + "/lame");
-        m_http.route("/clip.m4a", {200, "audio/mp4", readFile(m_fakeDir + "/audio.m4a")});
-        m_http.route(
-            "/Evening.html",
-            {200, "text/html",
-             "<html><head><title>Evening</title></head><body><audio controls src=\"clip.m4a\"></audio></body></html>"});
-        URLAudioImportService importer(encoders);
-        importer.setSystemFolders({});
-        QStringList progress;
-        QCOMPARE(import(importer, m_http.url("/Evening.html"), true, &progress), QStringLiteral("Evening.mp3"));
-        QCOMPARE(progress,
-                 QStringList({"Downloading URL", "Extracting web audio", "Converting audio", "Encoding MP3"}));
-        QVERIFY(std::abs(AudioFileReader::measure(library() + "/Evening.mp3").length - 48000) < 2400);
-        QCOMPARE(entriesOf(work()), QStringList());
-    }
-
-    void cancellationLeavesNoWorkFiles_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::newRow("stalled download") << "@/stall.wav";
-        QTest::newRow("running extractor") << "https://soundcloud.com/a/b";
-    }
-    void cancellationLeavesNoWorkFiles()
-    {
-        QFETCH(QString, url);
-        qputenv("FAKE_MODE", "hang");
-        auto importer = service();
-        importer->setStallTimeout(std::chrono::seconds(60));
-        const QUrl address = url.startsWith('@') ? m_http.url(url.mid(1)) : QUrl(url);
-        QTimer::singleShot(0, importer.get(), [&] {
-            // Once the download or the extractor has its work file.
-            QTimer *poll = new QTimer(importer.get());
-            connect(poll, &QTimer::timeout, importer.get(), [&, poll] {
-                if (!entriesOf(work()).isEmpty()) {
-                    poll->stop();
-                    importer->cancel();
-                }
-            });
-            poll->start(20);
-        });
-        QCOMPARE(import(*importer, address, true), QStringLiteral("The import was cancelled."));
-        QCOMPARE(entriesOf(work()), QStringList());
-    }
-
     void toolImportsAndOpens_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");
+        QTest::addColumn<QString>("io"); ///< standard output, "--", standard error
         QTest::newRow("import") << QStringList{"import", "@/My%20Song.mp3", "--bitrate", "320"} << 0
-                                << "^@lib/My Song(_bpm_\\d+)?\\.mp3\n$"
-                                << "Importing URL\nDownloading URL\nExtracting audio\nEncoding MP3\nImported My "
-                                   "Song\\.mp3\nAnalyzing imported audio\n";
-        QTest::newRow("import: 404") << QStringList{"import", "@/nothing.mp3"} << 1 << "^$"
-                                     << "The server returned HTTP 404\\.\n$";
+                                << "^@lib/My Song(_bpm_\\d+)?\\.mp3\n--\nImporting URL\nDownloading URL\nExtracting "
+                                   "audio\nEncoding MP3\nImported My Song\\.mp3\nAnalyzing imported audio\n";
         QTest::newRow("import: media page without --confirm-rights")
-            << QStringList{"import", "https://youtu.be/x"} << 1 << "^$"
-            << "^Importing URL\nyoutu\\.be links are web pages";
-        QTest::newRow("import: Ctrl-C") << QStringList{"import", "@/stall.wav", "SIGINT"} << 130 << "^$"
-                                        << "The import was cancelled\\.\n$";
+            << QStringList{"import", "https://youtu.be/x"} << 1 << "^--\nImporting URL\nyoutu\\.be links are web pages";
+        QTest::newRow("import: Ctrl-C") << QStringList{"import", "@/stall.wav", "SIGINT"} << 130
+                                        << "^--\n.*The import was cancelled\\.\n$";
         QTest::newRow("source") << QStringList{"source", "Old.mp3"} << 0
                                 << "^\\{\\s*\"appName\": \"URL Import\",\\s*\"capturedAt\": \"2020-01-02T03:04:05Z\","
-                                   "\\s*\"urlString\": \"https://example\\.org/a\"\\s*\\}\n$"
-                                << "^$";
-        QTest::newRow("source --open") << QStringList{"source", "Old.mp3", "--open"} << 0 << "^$"
-                                       << "^Opened source\n$";
-        QTest::newRow("source: none stored") << QStringList{"source", "Plain.mp3", "--open"} << 1 << "^$"
-                                             << "^No source was captured for this recording\\.\n$";
+                                   "\\s*\"urlString\": \"https://example\\.org/a\"\\s*\\}\n--\n$";
+        QTest::newRow("source --open") << QStringList{"source", "Old.mp3", "--open"} << 0 << "^--\nOpened source\n$";
+        QTest::newRow("source: none stored") << QStringList{"source", "Plain.mp3", "--open"} << 1
+                                             << "^--\nNo source was captured for this recording\\.\n$";
     }
     void toolImportsAndOpens()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
-        QFETCH(QString, out);
-        QFETCH(QString, err);
+        QFETCH(QString, io);
         const auto bin = m_dir.filePath("bin");
         writeFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n");
         QFile::setPermissions(bin + "/xdg-open", QFile::permissions(bin + "/xdg-open") | QFile::ExeOwner);
@@ -413,14 +354,13 @@ private slots:
         }
         QSignalSpy finished(&tool, &QProcess::finished);
         QVERIFY(finished.wait(60000));
-        const auto output = QString::fromUtf8(tool.readAllStandardOutput());
-        const auto errors = QString::fromUtf8(tool.readAllStandardError());
-        QVERIFY2(tool.exitCode() == exitCode, qPrintable(errors));
-        QVERIFY2(QRegularExpression(QString(out).replace("@lib", QRegularExpression::escape(library())))
-                     .match(output)
+        const auto output = tool.readAllStandardOutput() + "--\n" + tool.readAllStandardError();
+        QVERIFY2(tool.exitCode() == exitCode, output.constData());
+        QVERIFY2(QRegularExpression(io.replace("@lib", QRegularExpression::escape(library())),
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(QString::fromUtf8(output))
                      .hasMatch(),
-                 qPrintable(output));
-        QVERIFY2(QRegularExpression(err).match(errors).hasMatch(), qPrintable(errors));
+                 output.constData());
         QCOMPARE(entriesOf(work()), QStringList());
         if (arguments.contains("--open") && exitCode == 0) // xdg-open runs detached
             QTRY_COMPARE(readFile(bin + "/opened"), QByteArray("https://example.org/a"));
@@ -460,10 +400,6 @@ private slots:
         const auto source = *MetadataStore::load(*file)->source;
         QCOMPARE(QList({source.appName, source.bundleIdentifier, source.windowTitle, source.urlString}),
                  QList<std::optional<QString>>({"URL Import", std::nullopt, "127.0.0.1", typed}));
-
-        statuses.clear();
-        QCOMPARE(finish(store.importURL("www.example.org/a.mp3", false)), std::nullopt);
-        QCOMPARE(statuses, QStringList{"Paste a direct http or https audio/video file URL."});
 
         // A media-site address whose rights question is declined starts nothing.
         statuses.clear();

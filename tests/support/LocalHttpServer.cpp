@@ -47,7 +47,6 @@ void LocalHttpServer::incomingConnection(qintptr descriptor)
 void LocalHttpServer::answer(QTcpSocket *socket, const QByteArray &request)
 {
     const auto path = QString::fromUtf8(request.split(' ').value(1));
-    requested << path;
     const auto found = m_routes.find(path.section(u'?', 0, 0));
     const Response response = found != m_routes.end() ? *found : Response{404, "text/plain", "not found"};
     QByteArray head = "HTTP/1.0 " + QByteArray::number(response.status) + " Scripted\r\n";

@@ -27,8 +27,6 @@ public:
     void route(const QString &path, Response response) { m_routes.insert(path, std::move(response)); }
     /// http(s)://127.0.0.1:PORT + \a path.
     [[nodiscard]] QUrl url(const QString &path) const;
-    /// The paths requested so far.
-    QStringList requested;
 
 protected:
     void incomingConnection(qintptr descriptor) override;
