@@ -1,5 +1,5 @@
-// The library window on a real store: selection both ways, the detail pane rule, the record
-// faces, the status pill and the live view; the faces and the live waveform also on their own.
+// The library window on a real store: the detail pane rule, the record faces, the status pill
+// and the live view; the faces and the live waveform also on their own.
 
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
@@ -15,14 +15,12 @@
 #include "ui/MultiSelectionView.h"
 #include "ui/RecordToolbarLabel.h"
 #include "ui/RecordingInProgressView.h"
-#include "ui/RecordingListModel.h"
 #include "ui/SidebarView.h"
 #include "ui/StatusPill.h"
 #include "ui/ThemeController.h"
 
 #include <QFileInfo>
 #include <QLabel>
-#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -180,26 +178,6 @@ private slots:
         theme.setTheme(AppThemeChoice::studioGlass);
         QCOMPARE(window.content()->sidebar()->theme(), AppThemeChoice::studioGlass);
         QCOMPARE(m_store->settings().text(StoreSettings::themeKey), QStringLiteral("studioGlass"));
-    }
-
-    void listsAndSelectsBothWays()
-    {
-        ThemeController theme(m_store->settings());
-        LibraryWindow window(*m_store, theme);
-        QCOMPARE(window.minimumSize(), QSize(1120, 640));
-        auto *list = window.findChild<QListView *>();
-        auto &selection = *list->selectionModel();
-        const auto rowOf = [list](const RecordingItem &item) {
-            return static_cast<RecordingListModel *>(list->model())->row(item.id());
-        };
-        QCOMPARE(list->model()->rowCount(), int(m_store->recordings().size()));
-        const auto last = list->model()->index(rowOf(m_store->recordings().back()), 0);
-        selection.select(last, QItemSelectionModel::ClearAndSelect);
-        QCOMPARE(m_store->selectedIDs(), QSet<QString>{m_store->recordings().back().id()});
-
-        m_store->setSelectedIDs({m_store->recordings().front().id()});
-        QVERIFY(selection.isSelected(list->model()->index(rowOf(m_store->recordings().front()), 0)));
-        QVERIFY(!selection.isSelected(last));
     }
 
     void statusPillShowsMessagesAndWork()
