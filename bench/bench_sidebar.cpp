@@ -7,6 +7,7 @@
 #include "platform/FreedesktopTrash.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
+#include "support/BenchSupport.h"
 #include "ui/SidebarSortColumn.h"
 #include "ui/SidebarSortOrder.h"
 #include "ui/SidebarView.h"
@@ -31,12 +32,7 @@ const char *const keys[] = {"C major", "A minor", "F# minor", "D# major", "G min
 void fill(const QString &folder, int takes)
 {
     const auto tiny = folder + QStringLiteral("/.tiny");
-    QFile file(tiny);
-    QByteArray wav("RIFF\x4c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0\0\xee\x02\0\x04\0\x10\0data\x28\0\0\0",
-                   44);
-    if (!file.open(QIODevice::WriteOnly) || file.write(wav + QByteArray(40, '\0')) != 84)
-        qFatal("cannot write %s", qPrintable(tiny));
-    file.close();
+    BenchSupport::writeWav(tiny, 10, [](int) { return qint16(0); });
     auto random = QRandomGenerator(7);
     const QDateTime start(QDate(2024, 1, 1), QTime(9, 0));
     for (int take = 0; take < takes; ++take) {
@@ -69,8 +65,7 @@ void report(const char *what, qint64 nanoseconds)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::preferOffscreen();
     QApplication app(argc, argv);
     const int takes = argc > 1 ? std::atoi(argv[1]) : 10000;
     QTemporaryDir root;

@@ -8,6 +8,7 @@
 #include "platform/FreedesktopTrash.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
+#include "support/BenchSupport.h"
 #include "ui/RecordingDetailView.h"
 #include "ui/ThemeController.h"
 #include "ui/WaveformTrimView.h"
@@ -73,19 +74,11 @@ private:
     QElapsedTimer m_since;
     qint64 m_longest = 0;
 };
-
-void waitFor(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::preferOffscreen();
     QApplication app(argc, argv);
     int minutes = 60;
     int playSeconds = 10;
@@ -139,7 +132,7 @@ int main(int argc, char *argv[])
     RecordingDetailView view(store, theme);
     view.resize(900, 640);
     view.show();
-    waitFor(200);
+    BenchSupport::spin(200);
 
     StallMeter stalls;
     QElapsedTimer opening;
@@ -167,7 +160,7 @@ int main(int argc, char *argv[])
         QElapsedTimer started;
         started.start();
         while (!view.player().isPlaying() && started.elapsed() < 5000)
-            waitFor(10);
+            BenchSupport::spin(10);
         if (!view.player().isPlaying()) {
             std::printf("playback did not start: is a sound server running?\n");
             return false;
@@ -178,7 +171,7 @@ int main(int argc, char *argv[])
         const auto cpuBefore = threadCpuSeconds();
         QElapsedTimer wall;
         wall.start();
-        waitFor(playSeconds * 1000);
+        BenchSupport::spin(playSeconds * 1000);
         const auto cpu = threadCpuSeconds() - cpuBefore;
         const auto seconds = double(wall.elapsed()) / 1000;
         const auto stall = stalls.stop();

@@ -6,6 +6,7 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
+#include "support/BenchSupport.h"
 #include "ui/RecordingDetailView.h"
 #include "ui/ThemeController.h"
 #include "ui/VespertoneTheme.h"
@@ -22,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtEndian>
 #include <cmath>
 #include <cstdio>
 
@@ -31,28 +31,16 @@ namespace {
 void writeBeat(const QString &path)
 {
     constexpr int rate = 48000;
-    constexpr int frames = rate * 20;
-    QByteArray samples(frames * 4, Qt::Uninitialized);
     const double beat = 60.0 / 124 * rate;
-    for (int frame = 0; frame < frames; ++frame) {
+    BenchSupport::writeWav(path, rate * 20, [beat](int frame) {
         const double sinceBeat = std::fmod(frame, beat) / rate;
         const double bar = std::fmod(frame / (beat * 4), 1.0);
         const double kick =
             std::exp(-sinceBeat * 18) * std::sin(2 * M_PI * 55 * sinceBeat * (1 + 2 * std::exp(-sinceBeat * 30)));
         const double pad = 0.25 * (0.6 + 0.4 * std::sin(2 * M_PI * bar)) * std::sin(2 * M_PI * 220 * frame / rate);
         const double swell = 0.5 + 0.5 * std::sin(2 * M_PI * frame / (rate * 9.0));
-        const auto value = qint16(std::lround(15000 * (0.8 * kick + pad * swell)));
-        qToLittleEndian(value, samples.data() + frame * 4);
-        qToLittleEndian(value, samples.data() + frame * 4 + 2);
-    }
-    QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\0\0\0\0\0\0\0\0\x04\0\x10\0data\0\0\0\0", 44);
-    qToLittleEndian(quint32(36 + samples.size()), header.data() + 4);
-    qToLittleEndian(quint32(rate), header.data() + 24);
-    qToLittleEndian(quint32(rate * 4), header.data() + 28);
-    qToLittleEndian(quint32(samples.size()), header.data() + 40);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(header + samples) != header.size() + samples.size())
-        qFatal("cannot write %s", qPrintable(path));
+        return qint16(std::lround(15000 * (0.8 * kick + pad * swell)));
+    });
 }
 
 /// The window's background glow and shade behind the editor.
@@ -79,13 +67,6 @@ protected:
 private:
     AppThemeChoice m_theme;
 };
-
-void settle(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -94,8 +75,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: render_detail OUTDIR\n");
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::preferOffscreen();
     QApplication app(argc, argv);
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());
@@ -148,7 +128,7 @@ int main(int argc, char *argv[])
         }
         view->setWaveformZoom(1.6, 9);
         view->timeline().setPlayheadTime(7.4);
-        settle(50);
+        BenchSupport::spin(50);
         for (const int scale : {1, 2}) {
             QImage image(host.size() * scale, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(scale);

@@ -6,6 +6,7 @@
 #include "platform/HotKeyGrabber.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
+#include "support/BenchSupport.h"
 #include "ui/SettingsView.h"
 #include "ui/ThemeController.h"
 #include "ui/TrayMenu.h"
@@ -42,8 +43,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: render_settings OUTDIR\n");
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::preferOffscreen();
     QApplication app(argc, argv);
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());

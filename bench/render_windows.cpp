@@ -8,6 +8,7 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
+#include "support/BenchSupport.h"
 #include "ui/AppThemeChoice.h"
 #include "ui/LibraryWindow.h"
 #include "ui/ThemeController.h"
@@ -21,7 +22,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 #include <cmath>
 #include <cstdio>
 
@@ -52,22 +52,10 @@ const Take takes[] = {
 void writeTone(const QString &path, double seconds = 0.5)
 {
     constexpr int rate = 48000;
-    const int frames = int(rate * seconds);
-    QByteArray samples(frames * 4, Qt::Uninitialized);
-    for (int frame = 0; frame < frames; ++frame) {
+    BenchSupport::writeWav(path, int(rate * seconds), [](int frame) {
         const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 2 * frame / rate);
-        const auto value = qint16(std::lround(26000 * swell * std::sin(2 * M_PI * 440 * frame / rate)));
-        qToLittleEndian(value, samples.data() + frame * 4);
-        qToLittleEndian(value, samples.data() + frame * 4 + 2);
-    }
-    QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\0\0\0\0\0\0\0\0\x04\0\x10\0data\0\0\0\0", 44);
-    qToLittleEndian(quint32(36 + samples.size()), header.data() + 4);
-    qToLittleEndian(quint32(rate), header.data() + 24);
-    qToLittleEndian(quint32(rate * 4), header.data() + 28);
-    qToLittleEndian(quint32(samples.size()), header.data() + 40);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(header + samples) != header.size() + samples.size())
-        qFatal("cannot write %s", qPrintable(path));
+        return qint16(std::lround(26000 * swell * std::sin(2 * M_PI * 440 * frame / rate)));
+    });
 }
 
 void fill(const QString &folder)
@@ -81,14 +69,6 @@ void fill(const QString &folder)
         metadata.musicalKey = take.key;
         MetadataStore::save(metadata, path);
     }
-}
-
-/// Runs the event loop for \a ms.
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 /// Waits until the store has scanned its folder.
@@ -108,8 +88,8 @@ bool startTake(RecordingLibraryStore &store, QProcess &feed, const QString &tone
     feed.start(QStringLiteral("paplay"), {QStringLiteral("--device=mic_feed"), tone});
     store.startRecording(RecordingInputSource::microphone, RecordingOutputFormat::wavPCM);
     for (int wait = 0; wait < 100 && !store.captureState().is(CaptureState::Kind::recording); ++wait)
-        spin(50);
-    spin(2500);
+        BenchSupport::spin(50);
+    BenchSupport::spin(2500);
     return store.captureState().is(CaptureState::Kind::recording);
 }
 
@@ -118,7 +98,7 @@ void save(QWidget &window, const QDir &out, const QString &name)
     // Layouts settle over a few turns: a scroll bar that goes away realigns the header.
     for (int turn = 0; turn < 4; ++turn)
         QCoreApplication::processEvents();
-    spin(250); // the status pill's entrance
+    BenchSupport::spin(250); // the status pill's entrance
     if (!window.grab().save(out.filePath(name)))
         qFatal("cannot save %s", qPrintable(name));
     std::printf("%s\n", qPrintable(out.filePath(name)));
@@ -133,8 +113,7 @@ int main(int argc, char *argv[])
     }
     const QString scale = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("1");
     qputenv("QT_SCALE_FACTOR", scale.toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchSupport::preferOffscreen();
     QApplication app(argc, argv);
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());
@@ -172,7 +151,7 @@ int main(int argc, char *argv[])
         }
         if (store.captureState().is(CaptureState::Kind::recording)) {
             auto stop = store.stopRecording();
-            spin(1500);
+            BenchSupport::spin(1500);
         }
         feed.kill();
         feed.waitForFinished();

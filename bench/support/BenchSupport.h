@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+/// What the benchmark and render programs share: test audio, waiting, the offscreen default.
+namespace BenchSupport {
+/// Uses the offscreen platform unless QT_QPA_PLATFORM names another; call before QApplication.
+void preferOffscreen();
+/// Runs the event loop for \a milliseconds.
+void spin(int milliseconds);
+/// Writes \a frames of 16-bit stereo 48 kHz WAV to \a path, both channels \a sample(frame);
+/// fails the program when it cannot.
+void writeWav(const QString &path, int frames, const std::function<qint16(int frame)> &sample);
+} // namespace BenchSupport
