@@ -71,8 +71,10 @@ QCoro::Task<> RecordingLibraryStore::startUp()
     co_await ensureFolderAndRefresh();
     if (self)
         co_await recoverLeftoverTakes();
-    if (self)
-        emit recoveryFinished();
+    if (!self)
+        co_return;
+    m_hasStarted = true;
+    emit recoveryFinished();
 }
 
 void RecordingLibraryStore::setSelectedIDs(const QSet<QString> &ids)

@@ -99,6 +99,8 @@ public:
     QCoro::Task<> shutDown();
     void requestScreenCapturePermission();
     void requestMicrophonePermission();
+    /// True once the first scan and the recovery of left-over takes are done.
+    [[nodiscard]] bool hasStarted() const { return m_hasStarted; }
     /// Finishes takes that a stopped process left in the work folder; returns the files made.
     QCoro::Task<QStringList> recoverLeftoverTakes();
 
@@ -163,6 +165,7 @@ private:
     QVector<RecordingItem> m_recordings;
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
+    bool m_hasStarted = false;
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;

@@ -168,9 +168,11 @@ void LibraryWindow::resizeEvent(QResizeEvent *event)
 void LibraryWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    // The library is scanned each time the window first appears.
+    // The library is scanned when a window first appears, unless the store's own first scan
+    // is still running.
     if (!m_refreshedOnShow) {
         m_refreshedOnShow = true;
-        m_store.refresh();
+        if (m_store.hasStarted())
+            m_store.refresh();
     }
 }
