@@ -9,10 +9,10 @@
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
 #include "support/BenchSupport.h"
-#include "ui/AppThemeChoice.h"
-#include "ui/LibraryWindow.h"
-#include "ui/ThemeController.h"
-#include "ui/WidgetDialogs.h"
+#include "ui/style/AppThemeChoice.h"
+#include "ui/library/LibraryWindow.h"
+#include "ui/style/ThemeController.h"
+#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,13 +9,13 @@
 #include "support/FakeSoundServer.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
-#include "ui/HeaderSourceView.h"
-#include "ui/LoopSuggestionCycle.h"
-#include "ui/RecordingDetailView.h"
-#include "ui/ThemeController.h"
-#include "ui/TrimSelectionModel.h"
-#include "ui/WaveformTrimView.h"
-#include "ui/WaveformViewport.h"
+#include "ui/editor/HeaderSourceView.h"
+#include "ui/editor/LoopSuggestionCycle.h"
+#include "ui/editor/RecordingDetailView.h"
+#include "ui/style/ThemeController.h"
+#include "ui/editor/TrimSelectionModel.h"
+#include "ui/editor/WaveformTrimView.h"
+#include "ui/editor/WaveformViewport.h"
 
 #include <QApplication>
 #include <QMouseEvent>

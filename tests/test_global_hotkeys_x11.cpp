@@ -9,7 +9,7 @@
 #include "support/PulseTestServer.h"
 #include "support/TestEnvironment.h"
 #include "support/XvfbServer.h"
-#include "ui/TrayMenu.h"
+#include "ui/tray/TrayMenu.h"
 
 #include <QSignalSpy>
 #include <QTest>

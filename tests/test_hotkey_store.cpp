@@ -5,7 +5,7 @@
 #include "store/StoreSettings.h"
 #include "support/ScriptedHotKeyGrabber.h"
 #include "support/TestEnvironment.h"
-#include "ui/ShortcutRow.h"
+#include "ui/settings/ShortcutRow.h"
 
 #include <QTest>
 

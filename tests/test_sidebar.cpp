@@ -7,10 +7,10 @@
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
-#include "ui/GothicMasthead.h"
-#include "ui/RecordingListModel.h"
-#include "ui/SidebarView.h"
-#include "ui/SortHeader.h"
+#include "ui/library/GothicMasthead.h"
+#include "ui/library/RecordingListModel.h"
+#include "ui/library/SidebarView.h"
+#include "ui/library/SortHeader.h"
 
 #include <QAction>
 #include <QListView>

@@ -8,10 +8,10 @@
 #include "support/FakeSoundServer.h"
 #include "support/ScriptedHotKeyGrabber.h"
 #include "support/TestEnvironment.h"
-#include "ui/SettingsView.h"
-#include "ui/ShortcutRow.h"
-#include "ui/ThemeController.h"
-#include "ui/TrayMenu.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/settings/ShortcutRow.h"
+#include "ui/style/ThemeController.h"
+#include "ui/tray/TrayMenu.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -13,11 +13,11 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
-#include "ui/LibraryWindow.h"
-#include "ui/SettingsView.h"
-#include "ui/ThemeController.h"
-#include "ui/TrayMenu.h"
-#include "ui/WidgetDialogs.h"
+#include "ui/library/LibraryWindow.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/style/ThemeController.h"
+#include "ui/tray/TrayMenu.h"
+#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>

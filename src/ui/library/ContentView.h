@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ui/style/AppThemeChoice.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class EmptyLibraryView;
+class MultiSelectionView;
+class QSplitter;
+class QStackedWidget;
+class RecordingInProgressView;
+class RecordingDetailView;
+class RecordingLibraryStore;
+class SidebarView;
+class StatusPill;
+class ThemeController;
+
+/// The library window's content: the sidebar beside a detail pane that shows the live take, the
+/// several selected takes, the one selected take or the empty library, with the status pill below.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    /// What the detail pane shows.
+    enum class Detail { recording, multiSelection, single, empty };
+
+    /// \a store and \a themes outlive the view.
+    ContentView(RecordingLibraryStore &store, ThemeController &themes, QWidget *parent = nullptr);
+
+    void setTheme(AppThemeChoice theme);
+    [[nodiscard]] Detail detail() const { return m_detail; }
+    [[nodiscard]] QWidget *detailView() const;
+    [[nodiscard]] SidebarView *sidebar() const { return m_sidebar; }
+    [[nodiscard]] StatusPill *statusPill() const { return m_pill; }
+    /// Asks to move the selected recordings to the trash.
+    void confirmDeleteSelection();
+    /// True while the store works: importing, analysing, trimming or taking.
+    [[nodiscard]] bool isBusy() const;
+
+private:
+    void showDetail();
+    void showStatus();
+    [[nodiscard]] RecordingDetailView *singleView();
+
+    RecordingLibraryStore &m_store;
+    ThemeController &m_themes;
+    AppThemeChoice m_theme;
+    SidebarView *m_sidebar;
+    QStackedWidget *m_details;
+    EmptyLibraryView *m_empty;
+    MultiSelectionView *m_multi;
+    QPointer<RecordingDetailView> m_single;
+    QPointer<RecordingInProgressView> m_live;
+    StatusPill *m_pill;
+    Detail m_detail = Detail::empty;
+};

@@ -1,0 +1,178 @@
+#include "ui/library/LibraryWindow.h"
+
+#include "store/RecordingLibraryStore.h"
+#include "ui/style/AppGlassBackground.h"
+#include "ui/common/BusySpinner.h"
+#include "ui/library/ContentView.h"
+#include "ui/common/FileBrowser.h"
+#include "ui/library/MicrophoneToolbarLabel.h"
+#include "ui/library/RecordToolbarLabel.h"
+#include "ui/library/ShareMenu.h"
+#include "ui/style/Symbols.h"
+#include "ui/style/ThemeController.h"
+#include "ui/style/VespertoneTheme.h"
+
+#include <QPainter>
+#include <QShortcut>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+QIcon glyphIcon(Symbols::Glyph glyph)
+{
+    QIcon icon;
+    for (const double scale : {1.0, 2.0}) {
+        for (const auto mode : {QIcon::Normal, QIcon::Disabled}) {
+            QPixmap pixmap(QSize(16, 16) * scale);
+            pixmap.setDevicePixelRatio(scale);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            Symbols::glyph(painter, glyph, QRectF(0, 0, 16, 16), 14,
+                           QColor::fromRgbF(1, 1, 1, mode == QIcon::Normal ? 0.88f : 0.32f));
+            painter.end();
+            icon.addPixmap(pixmap, mode);
+        }
+    }
+    return icon;
+}
+} // namespace
+
+LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent)
+    : QMainWindow(parent), m_store(store), m_theme(theme), m_background(new AppGlassBackground(theme.theme(), this)),
+      m_content(new ContentView(store, theme, this))
+{
+    setWindowTitle(QStringLiteral("Vespertone"));
+    setMinimumSize(1120, 640);
+    resize(1320, 760);
+    m_background->lower();
+    setCentralWidget(m_content);
+    buildToolbar();
+    auto *remove = new QShortcut(QKeySequence::Delete, this);
+    connect(remove, &QShortcut::activated, m_content, &ContentView::confirmDeleteSelection);
+
+    for (auto signal :
+         {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::activeRecordingInputSourceChanged,
+          &RecordingLibraryStore::isImportingURLChanged})
+        connect(&m_store, signal, this, &LibraryWindow::showRecordingState);
+    connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);
+    connect(&m_theme, &ThemeController::themeChanged, this, &LibraryWindow::applyTheme);
+    applyTheme();
+    showRecordingState();
+    showSelection();
+}
+
+QToolButton *LibraryWindow::addItem(const QString &name, int glyph, const QString &help)
+{
+    auto *button = new QToolButton(this);
+    button->setText(name);
+    button->setIcon(glyphIcon(Symbols::Glyph(glyph)));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setToolTip(help);
+    button->setAccessibleName(help);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    // Icon, 6 points, text, 9 points of padding on each side.
+    button->setFixedWidth(16 + 6 + button->fontMetrics().horizontalAdvance(name) + 18);
+    return button;
+}
+
+void LibraryWindow::buildToolbar()
+{
+    auto *toolbar = addToolBar(QStringLiteral("Library"));
+    toolbar->setObjectName(QStringLiteral("libraryToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setIconSize(QSize(16, 16));
+    toolbar->setFloatable(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto *spring = new QWidget(toolbar);
+    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spring);
+
+    m_recordSystem = new RecordToolbarLabel(toolbar);
+    connect(m_recordSystem, &QAbstractButton::clicked, this,
+            [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
+    m_recordMicrophone = new MicrophoneToolbarLabel(toolbar);
+    connect(m_recordMicrophone, &QAbstractButton::clicked, this,
+            [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
+    m_import =
+        addItem(QStringLiteral("Import URL"), int(Symbols::Glyph::linkPlus), QStringLiteral("Import URL to MP3"));
+    connect(m_import, &QToolButton::clicked, this, [this] { m_store.promptImportURL(); });
+    auto *folder =
+        addItem(QStringLiteral("Folder"), int(Symbols::Glyph::folder), QStringLiteral("Open Samples Folder"));
+    connect(folder, &QToolButton::clicked, this, [this] { FileBrowser::showInFolder(m_store.folderURL()); });
+    auto *settings = addItem(QStringLiteral("Settings"), int(Symbols::Glyph::gear), QStringLiteral("Settings"));
+    connect(settings, &QToolButton::clicked, this, &LibraryWindow::settingsRequested);
+    m_share = addItem(QStringLiteral("Share"), int(Symbols::Glyph::share), QStringLiteral("Share Selected Recording"));
+    m_shareMenu = new ShareMenu(m_share);
+    m_share->setMenu(m_shareMenu);
+    m_share->setPopupMode(QToolButton::InstantPopup);
+    auto *refresh = addItem(QStringLiteral("Refresh"), int(Symbols::Glyph::refresh), QStringLiteral("Refresh"));
+    connect(refresh, &QToolButton::clicked, this, [this] { m_store.refresh(); });
+
+    toolbar->addWidget(m_recordSystem);
+    toolbar->addWidget(m_recordMicrophone);
+    m_importItem = toolbar->addWidget(m_import);
+    m_importSpinnerItem = toolbar->addWidget(new BusySpinner(16, toolbar));
+    for (QWidget *item : {folder, settings, m_share, refresh})
+        toolbar->addWidget(item);
+}
+
+void LibraryWindow::applyTheme()
+{
+    const auto theme = m_theme.theme();
+    setPalette(VespertoneTheme::darkAppearance(theme));
+    m_background->setTheme(theme);
+    m_content->setTheme(theme);
+    const auto accent = VespertoneTheme::accent(theme);
+    findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
+        ->setStyleSheet(
+            QStringLiteral("QToolBar { background: transparent; border: none; padding: 7px 12px; spacing: 6px; }"
+                           "QToolButton { color: rgba(255,255,255,0.88); border-radius: 8px;"
+                           " padding: 4px 8px; border: 1px solid transparent; }"
+                           "QToolButton:hover { background: rgba(255,255,255,0.07); }"
+                           "QToolButton:pressed { background: rgba(255,255,255,0.13); }"
+                           "QToolButton:focus { border-color: %1; }"
+                           "QToolButton:disabled { color: rgba(255,255,255,0.32); }"
+                           "QToolButton::menu-indicator { image: none; width: 0; }")
+                .arg(accent.name()));
+}
+
+void LibraryWindow::showRecordingState()
+{
+    const auto &state = m_store.captureState();
+    const auto active = m_store.activeRecordingInputSource();
+    m_recordSystem->setCaptureState(state, active);
+    m_recordSystem->setEnabled(m_store.canToggleRecording(RecordingInputSource::macAudio));
+    m_recordMicrophone->setCaptureState(state, active);
+    m_recordMicrophone->setEnabled(m_store.canToggleRecording(RecordingInputSource::microphone));
+    const bool importing = m_store.isImportingURL();
+    m_import->setEnabled(!importing && !state.isTaking());
+    m_importItem->setVisible(!importing);
+    m_importSpinnerItem->setVisible(importing);
+}
+
+void LibraryWindow::showSelection()
+{
+    const auto item = m_store.selectedItem();
+    m_share->setEnabled(item.has_value());
+    m_shareMenu->setFile(item ? item->url : QString());
+}
+
+void LibraryWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    m_background->setGeometry(rect());
+}
+
+void LibraryWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The library is scanned when a window first appears, unless the store's own first scan
+    // is still running.
+    if (!m_refreshedOnShow) {
+        m_refreshedOnShow = true;
+        if (m_store.hasStarted())
+            m_store.refresh();
+    }
+}

@@ -1,0 +1,222 @@
+#include "ui/style/VespertoneTheme.h"
+
+namespace VespertoneTheme {
+
+namespace {
+/// Colours spread evenly from 0 to 1.
+QGradientStops evenly(std::initializer_list<QColor> colors)
+{
+    QGradientStops stops;
+    const auto last = double(colors.size() - 1);
+    int index = 0;
+    for (const auto &stop : colors)
+        stops.append({last > 0 ? index++ / last : 0.0, stop});
+    return stops;
+}
+
+bool gothic(AppThemeChoice theme)
+{
+    return theme == AppThemeChoice::gothic;
+}
+} // namespace
+
+QColor color(Rgb rgb, double opacity)
+{
+    return QColor::fromRgbF(float(rgb.red), float(rgb.green), float(rgb.blue), float(opacity));
+}
+
+QColor primaryText()
+{
+    return color(white, 0.85);
+}
+
+QColor secondaryText()
+{
+    return color(white, 0.55);
+}
+
+QPalette darkAppearance(AppThemeChoice theme)
+{
+    const auto base = color(gothic(theme) ? ink : studioInk);
+    const auto raised = gothic(theme) ? color(midnight) : color(studioGraphite);
+    QPalette palette(base);
+    palette.setColor(QPalette::Window, base);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, raised);
+    palette.setColor(QPalette::Button, raised);
+    palette.setColor(QPalette::WindowText, primaryText());
+    palette.setColor(QPalette::Text, primaryText());
+    palette.setColor(QPalette::ButtonText, primaryText());
+    palette.setColor(QPalette::PlaceholderText, secondaryText());
+    palette.setColor(QPalette::ToolTipBase, raised);
+    palette.setColor(QPalette::ToolTipText, primaryText());
+    palette.setColor(QPalette::Highlight, accent(theme));
+    palette.setColor(QPalette::HighlightedText, color(white));
+    palette.setColor(QPalette::Link, accent(theme));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, secondaryText());
+    return palette;
+}
+
+QColor accent(AppThemeChoice theme)
+{
+    return color(gothic(theme) ? violet : studioAccent);
+}
+
+QColor material(Material material)
+{
+    switch (material) {
+    case Material::sidebar: return QColor(38, 36, 42, 235);
+    case Material::underWindowBackground: return QColor(28, 27, 31, 240);
+    case Material::thin: return QColor(48, 46, 52, 200);
+    case Material::ultraThin: return QColor(58, 56, 62, 150);
+    }
+    return QColor(28, 27, 31, 240);
+}
+
+PanelParameters panel(PanelUse use, AppThemeChoice theme)
+{
+    const bool g = gothic(theme);
+    switch (use) {
+    case PanelUse::statusPill:
+        return g ? PanelParameters{18, Material::thin, 0.26, 0.32, 0.22}
+                 : PanelParameters{18, Material::thin, 0.10, 0.18, 0.14};
+    case PanelUse::emptyAndMultiSelection:
+        return g ? PanelParameters{14, Material::thin, 0.26, 0.28, 0.22}
+                 : PanelParameters{14, Material::thin, 0.10, 0.16, 0.14};
+    case PanelUse::liveWaveform:
+        return g ? PanelParameters{14, Material::thin, 0.18, 0.34, 0.22}
+                 : PanelParameters{14, Material::thin, 0.06, 0.18, 0.14};
+    case PanelUse::settingsForm:
+        return g ? PanelParameters{14, Material::thin, 0.22, 0.30, 0.22}
+                 : PanelParameters{14, Material::thin, 0.08, 0.16, 0.14};
+    case PanelUse::controlRail:
+        return g ? PanelParameters{0, Material::thin, 0.30, 0.34, 0.30}
+                 : PanelParameters{0, Material::thin, 0.10, 0.18, 0.16};
+    case PanelUse::chip:
+        return g ? PanelParameters{6, Material::ultraThin, 0.30, 0.34, 0.14}
+                 : PanelParameters{6, Material::ultraThin, 0.08, 0.16, 0.08};
+    }
+    return {14, Material::thin, 0.26, 0.28, 0.22};
+}
+
+QGradientStops glassPanelFill(double tintOpacity)
+{
+    return evenly({color(white, tintOpacity * 0.22), color(studioGraphite, tintOpacity + 0.12),
+                   color(black, tintOpacity + 0.28)});
+}
+
+QGradientStops glassPanelBorder(double borderOpacity)
+{
+    return evenly({color(white, borderOpacity * 0.8), color(studioAccent, borderOpacity * 0.38), color(black, 0.46)});
+}
+
+QGradientStops glassPanelHighlight()
+{
+    return evenly({color(white, 0.24), color(white, 0)});
+}
+
+Shadow glassPanelGlow(double shadowOpacity)
+{
+    return {color(studioGlow, shadowOpacity * 0.34), 18, {0, 0}};
+}
+
+Shadow glassPanelDropShadow(double shadowOpacity)
+{
+    return {color(black, shadowOpacity + 0.18), 20, {0, 12}};
+}
+
+QGradientStops gothicPanelFill(double tintOpacity)
+{
+    return evenly({color(plum, tintOpacity), color(ink, tintOpacity + 0.14)});
+}
+
+QGradientStops gothicPanelBorder(double borderOpacity)
+{
+    return evenly({color(violetHot, borderOpacity), color(violet, borderOpacity * 0.72), color(black, 0.54)});
+}
+
+Shadow gothicPanelGlow(double glowOpacity)
+{
+    return {color(violet, glowOpacity), 20, {0, 0}};
+}
+
+Shadow gothicPanelDropShadow()
+{
+    return {color(black, 0.58), 22, {0, 14}};
+}
+
+GothicButtonLook gothicButton(bool enabled, bool active, bool pressed)
+{
+    const bool lit = active && enabled;
+    GothicButtonLook look;
+    look.label = !enabled ? color(dimBone) : (lit || pressed) ? color(white) : color(white, 0.94);
+    look.fill = lit ? color(violet, pressed ? 0.72 : 0.58) : color(ink, pressed ? 0.86 : 0.68);
+    look.sheen = evenly({color(white,
+                               lit           ? 0.20
+                                   : pressed ? 0.14
+                                             : 0.08),
+                         color(plum,
+                               lit           ? 0.34
+                                   : pressed ? 0.22
+                                             : 0.12),
+                         color(black, 0.20)});
+    look.border = evenly({color(white,
+                                lit           ? 0.54
+                                    : enabled ? 0.30
+                                              : 0.12),
+                          color(violetHot,
+                                lit           ? 0.70
+                                    : enabled ? 0.34
+                                              : 0.12),
+                          color(black, 0.30)});
+    look.shadow =
+        lit ? Shadow{color(violet, 0.42), 12, {0, 0}} : Shadow{color(violet, pressed ? 0.22 : 0.12), 8, {0, 0}};
+    look.opacity = enabled ? 1.0 : 0.52;
+    return look;
+}
+
+double backgroundBlurOpacity(AppThemeChoice theme)
+{
+    return gothic(theme) ? 0.72 : 1.0;
+}
+
+RadialLayer backgroundGlow(AppThemeChoice theme)
+{
+    if (gothic(theme))
+        return {80, 900, evenly({color(plum, 0.72), color(midnight, 0.92), color(ink)})};
+    return {90, 760, evenly({color(studioGlow, 0.24), color(studioBlack, 0.88), color(studioInk)})};
+}
+
+QGradientStops backgroundShade(AppThemeChoice theme)
+{
+    if (gothic(theme))
+        return evenly({color(black, 0.20), color(violet, 0.12), color(black, 0.46)});
+    return evenly({color(black, 0.32), color(studioGraphite, 0.28), color(black, 0.72)});
+}
+
+double sidebarBlurOpacity(AppThemeChoice theme)
+{
+    return gothic(theme) ? 0.70 : 0.82;
+}
+
+QGradientStops sidebarGradient(AppThemeChoice theme)
+{
+    if (gothic(theme))
+        return evenly({color(black, 0.72), color(midnight, 0.88), color(black, 0.82)});
+    return evenly({color(studioBlack, 0.62), color(studioInk, 0.86)});
+}
+
+QPolygonF gothicHorizon(QSizeF size)
+{
+    static constexpr std::pair<double, double> points[] = {{0, 1},       {0, 0.82},    {0.18, 0.70}, {0.27, 0.30},
+                                                           {0.34, 0.70}, {0.48, 0.64}, {0.58, 0.18}, {0.67, 0.62},
+                                                           {0.82, 0.54}, {0.91, 0.36}, {1, 0.68},    {1, 1}};
+    QPolygonF outline;
+    for (const auto &[x, y] : points)
+        outline << QPointF(x * size.width(), y * size.height());
+    outline << outline.front();
+    return outline;
+}
+
+} // namespace VespertoneTheme

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ui/style/AppThemeChoice.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class HotKeyStore;
+class QAction;
+class QIcon;
+class QMenu;
+class QSystemTrayIcon;
+class RecordingLibraryStore;
+
+/// The tray icon and its menu: record toggles, the status, library and folder commands. Each
+/// time the menu appears, and once at start, it wires the global hotkeys to its own actions.
+class TrayMenu : public QObject {
+    Q_OBJECT
+public:
+    /// What the menu asks of the program around it.
+    struct Commands {
+        std::function<void()> openLibrary;  ///< shows the library window in front
+        std::function<void()> openSettings; ///< shows the settings window in front
+        std::function<void()> importURL;    ///< asks for an address to import; none hides nothing, disables the item
+        std::function<void()> quit;
+    };
+
+    /// \a store and \a hotKeys outlive the menu.
+    TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands commands, QObject *parent = nullptr);
+    ~TrayMenu() override;
+
+    [[nodiscard]] QMenu &menu() const { return *m_menu; }
+    [[nodiscard]] QSystemTrayIcon &trayIcon() const { return *m_tray; }
+    /// Points both hotkeys at the system-audio record action and the library, and registers them.
+    void wireHotKeys();
+    /// Starts a system-audio take (showing the library first) or stops the running one.
+    void recordSystemAudio();
+    /// The same for the microphone.
+    void recordMicrophone();
+    /// Gives the menu the dark appearance of \a theme.
+    void applyTheme(AppThemeChoice theme);
+    /// The tray icon: a filled record circle while recording, else a waveform in a circle.
+    [[nodiscard]] static QIcon icon(bool recording);
+
+private:
+    void refresh();
+    void record(int source);
+
+    RecordingLibraryStore &m_store;
+    HotKeyStore &m_hotKeys;
+    Commands m_commands;
+    std::unique_ptr<QMenu> m_menu;
+    QSystemTrayIcon *m_tray = nullptr;
+    QAction *m_elapsed = nullptr;
+    QAction *m_status = nullptr;
+    QAction *m_recordSystem = nullptr;
+    QAction *m_recordMicrophone = nullptr;
+    QAction *m_import = nullptr;
+    bool m_showsRecording = false;
+};
