@@ -10,9 +10,10 @@ constexpr auto idleWake = std::chrono::milliseconds(250);
 } // namespace
 
 CaptureWriterQueue::CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                                       std::int64_t checkpointFrames, Observer observer)
+                                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval,
+                                       Observer observer)
     : m_writer(std::move(writer)), m_capacityFrames(capacityFrames), m_checkpointFrames(checkpointFrames),
-      m_observer(std::move(observer)), m_thread(QThread::create([this] { run(); }))
+      m_syncInterval(syncInterval), m_observer(std::move(observer)), m_thread(QThread::create([this] { run(); }))
 {
     m_thread->setObjectName(QString::fromLatin1(label));
     m_thread->start();
@@ -23,12 +24,12 @@ CaptureWriterQueue::~CaptureWriterQueue()
     close(Ending::cancel);
 }
 
-bool CaptureWriterQueue::push(CaptureBuffer &&buffer)
+bool CaptureWriterQueue::push(SharedCaptureBuffer buffer)
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (m_ending == Ending::none && m_queuedFrames + buffer.frames() <= m_capacityFrames) {
-            m_queuedFrames += buffer.frames();
+        if (m_ending == Ending::none && m_queuedFrames + buffer->frames() <= m_capacityFrames) {
+            m_queuedFrames += buffer->frames();
             m_queue.push_back(std::move(buffer));
             m_wake.notify_one();
             return true;
@@ -73,7 +74,7 @@ void CaptureWriterQueue::close(Ending ending)
 
 void CaptureWriterQueue::run()
 {
-    std::deque<CaptureBuffer> batch;
+    std::deque<SharedCaptureBuffer> batch;
     Ending ending = Ending::none;
     while (ending == Ending::none) {
         {
@@ -97,28 +98,40 @@ void CaptureWriterQueue::run()
     end(ending);
 }
 
-void CaptureWriterQueue::writeBuffers(std::deque<CaptureBuffer> &buffers)
+void CaptureWriterQueue::writeBuffers(std::deque<SharedCaptureBuffer> &buffers)
 {
-    for (auto &buffer : buffers) {
+    for (const auto &buffer : buffers) {
         // After a write error the file takes nothing more; finish() rethrows it.
         if (!m_error) {
             try {
-                m_writer->write(buffer.samples.data(), buffer.frames());
-                m_written += buffer.frames();
+                m_writer->write(buffer->samples.data(), buffer->frames());
+                m_written += buffer->frames();
                 // Also inside a long batch, so a failure later in it loses at most one interval.
-                if (m_written - m_checkpointed >= m_checkpointFrames) {
-                    m_checkpointed = m_written;
-                    m_writer->checkpoint();
-                }
+                keepDurable();
             } catch (...) {
                 fail();
             }
         }
-        const auto level = AudioCaptureService::peakLevel(buffer.samples);
+        const auto level = AudioCaptureService::peakLevel(buffer->samples);
         if (level && m_observer.peak)
             m_observer.peak(*level);
     }
     buffers.clear();
+}
+
+void CaptureWriterQueue::keepDurable()
+{
+    if (m_written - m_checkpointed >= m_checkpointFrames) {
+        m_checkpointed = m_written;
+        m_writer->checkpoint();
+    }
+    // Only what a checkpoint made readable is worth the disk's time.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_syncInterval.count() > 0 && m_checkpointed > m_synced && now - m_lastSync >= m_syncInterval) {
+        m_synced = m_checkpointed;
+        m_lastSync = now;
+        m_writer->sync();
+    }
 }
 
 QString CaptureWriterQueue::failureMessage() const

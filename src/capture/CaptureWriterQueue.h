@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -14,10 +15,10 @@
 #include <mutex>
 
 /// The serial writer queue of one take: its own thread takes buffers from a bounded queue,
-/// writes them, reports each buffer's peak and checkpoints the file after every
-/// checkpointFrames frames written (a second of audio). Buffers
+/// writes them, reports each buffer's peak, checkpoints the file after every checkpointFrames
+/// frames written (a second of audio) and syncs it to the disk every syncInterval. Buffers
 /// are dropped (and counted) only when the writer is more than the capacity behind. After a
-/// failed write or checkpoint the file takes nothing more and the observer hears of it.
+/// failed write, checkpoint or sync the file takes nothing more and the observer hears of it.
 class CaptureWriterQueue {
 public:
     static constexpr const char *label = "com.vespertone.capture.writer";
@@ -31,15 +32,16 @@ public:
         std::function<void(const QString &message)> writerFailed;
     };
 
+    /// A \a syncInterval of zero never syncs during the take.
     CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                       std::int64_t checkpointFrames, Observer observer);
+                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval, Observer observer);
     /// Cancels the file unless finish() or cancel() ran.
     ~CaptureWriterQueue();
     CaptureWriterQueue(const CaptureWriterQueue &) = delete;
     CaptureWriterQueue &operator=(const CaptureWriterQueue &) = delete;
 
     /// From any thread; never waits for the writer. False when the buffer was dropped.
-    bool push(CaptureBuffer &&buffer);
+    bool push(SharedCaptureBuffer buffer);
     /// From any thread: the source ended.
     void markSourceFailed();
     [[nodiscard]] bool sourceFailed() const { return m_sourceFailed; }
@@ -61,7 +63,9 @@ private:
     enum class Ending { none, finish, cancel };
 
     void run();
-    void writeBuffers(std::deque<CaptureBuffer> &buffers);
+    void writeBuffers(std::deque<SharedCaptureBuffer> &buffers);
+    /// Checkpoints and syncs when their time has come.
+    void keepDurable();
     /// Records the failure in flight and tells the observer.
     void fail();
     void end(Ending ending);
@@ -70,11 +74,12 @@ private:
     std::unique_ptr<CaptureFileWriter> m_writer;
     const std::int64_t m_capacityFrames;
     const std::int64_t m_checkpointFrames;
+    const std::chrono::milliseconds m_syncInterval;
     Observer m_observer;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<CaptureBuffer> m_queue;
+    std::deque<SharedCaptureBuffer> m_queue;
     std::int64_t m_queuedFrames = 0;
     Ending m_ending = Ending::none;
     bool m_failureSignalled = false;
@@ -86,6 +91,8 @@ private:
     std::atomic<std::int64_t> m_written = 0;
     std::exception_ptr m_error;      ///< writer thread only until it ends
     std::int64_t m_checkpointed = 0; ///< frames written at the last checkpoint; writer thread only
+    std::int64_t m_synced = 0;       ///< frames written at the last sync; writer thread only
+    std::chrono::steady_clock::time_point m_lastSync = std::chrono::steady_clock::now();
 
     std::mutex m_closeMutex;
     bool m_closed = false;
