@@ -103,7 +103,7 @@ void measure(RecordingOutputFormat format, double minutes, const QString &folder
     const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    finished(service.startRecording(folder, {format, AudioBitRate::kbps192, 48000, 2}, RecordingInputSource::macAudio));
+    finished(service.startRecording(folder, {format, AudioBitRate::kbps192, 48000, 2}, CaptureTarget::defaultOutput()));
     runFor(minutes * 60);
     const auto threads = perThread ? threadTimes() : QString();
     const auto url = finished(service.stopRecording());
@@ -151,7 +151,7 @@ int main(int argc, char **argv)
         SystemClock clock;
         AudioCaptureService service(server, clock);
         finished(service.startRecording(folder.path(), {RecordingOutputFormat::wavPCM, AudioBitRate::kbps192, 48000, 2},
-                                        RecordingInputSource::macAudio));
+                                        CaptureTarget::defaultOutput()));
         runFor(3);
         finished(service.stopRecording());
     }

@@ -15,8 +15,9 @@ packages=(
   desktop-file-utils appstream
 )
 
-# Browsers whose session files the tests read; only the test command installs them.
-[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
+# Browsers whose session files the tests read, and PipeWire, the second sound server the
+# capture and playback suites run against; only the test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium pipewire pipewire-pulse wireplumber)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
+#include "capture/CaptureTargets.h"
 #include "capture/CaptureWriterQueue.h"
 #include "library/Formatters.h"
 #include "support/FakeClock.h"
@@ -31,7 +32,7 @@ QSemaphore gate;
 std::atomic<int> writes = 0;
 /// Its writes wait at the gate (10 s at most, so a failed check never hangs) and then fail.
 struct StuckWriter final : CaptureFileWriter {
-    void write(const float *, std::int64_t) override
+    void write(const std::int16_t *, std::int64_t) override
     {
         ++writes;
         if (gate.tryAcquire(1, 10000))
@@ -59,7 +60,8 @@ class TestCaptureService : public QObject {
     [[nodiscard]] QString folder() const { return m_dir.filePath(QStringLiteral("Library")); }
     QCoro::Task<QString> starting(Format format = Format::wavPCM, Source source = Source::macAudio, int channels = 2)
     {
-        return m_service->startRecording(folder(), {format, AudioBitRate::kbps192, 48000, channels}, source);
+        return m_service->startRecording(folder(), {format, AudioBitRate::kbps192, 48000, channels},
+                                         CaptureTargets::forInput(source));
     }
     [[nodiscard]] QStringList files() const
     {
@@ -99,7 +101,7 @@ private slots:
         QCOMPARE(url, base + extension);
         m_server.feedSine(1.5);
         QCOMPARE(finish(m_service->stopRecording()), url);
-        QVERIFY(m_service->state() == CaptureState::idle() && !m_server.running());
+        QVERIFY(m_service->state() == CaptureState::idle() && m_server.running() == 0);
         const auto signal = analyse(url, 0, 1);
         QCOMPARE(QList<double>({signal.sampleRate, double(signal.channels), double(signal.decoded)}),
                  QList<double>({48000, 2, 72000}));
@@ -109,7 +111,7 @@ private slots:
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("elsewhere")), base + " 2" + extension));
         AudioCaptureService other(m_server, m_clock);
         const auto first = finish(starting(format));
-        const auto second = finish(other.startRecording(folder(), settings, Source::microphone));
+        const auto second = finish(other.startRecording(folder(), settings, CaptureTarget::defaultInput()));
         QCOMPARE(QStringList({first, second}), QStringList({base + " 3" + extension, base + " 4" + extension}));
         QCOMPARE(finish(m_service->stopRecording()), first);
         QCOMPARE(finish(other.stopRecording()), second);
@@ -181,7 +183,7 @@ private slots:
             QVERIFY(interrupted.wait());
             QCOMPARE(interrupted.first(), QVariantList({url, message}));
         }
-        QVERIFY(m_service->state() == CaptureState::failed(message) && !m_server.running());
+        QVERIFY(m_service->state() == CaptureState::failed(message) && m_server.running() == 0);
         QFile::remove(folder());
         if (started) { // all the source gave, or what reached the disk before it filled (M4A: whole fragments)
             const auto signal = analyse(url, 0, 1);
@@ -194,7 +196,7 @@ private slots:
         // Once the cause is gone, the same input records from its own device.
         m_server.openFailure.reset();
         QVERIFY(failureOf(starting(format, source)).isNull());
-        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
+        QCOMPARE(m_server.lastTarget(), CaptureTargets::forInput(source));
     }
 
     void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight_data()
@@ -227,7 +229,7 @@ private slots:
             m_server.openGate.release();
         const auto url = *m_service->activeURL();
         m_service.reset();
-        QVERIFY(!m_server.running() && m_server.opened.load() == 1);
+        QVERIFY(m_server.running() == 0 && m_server.opened.load() == 1);
         if (phase == 0)
             QCOMPARE(files() << failureOf(std::move(start)), QStringList(gone));
         else
@@ -238,30 +240,33 @@ private slots:
     {
         finish(starting());
         for (int i = 1; i <= 901; ++i)
-            m_server.deliver({std::vector<float>(32, float(i % 100) / 100.0f), 2});
+            m_server.deliver({std::vector<std::int16_t>(32, std::int16_t(i % 100 * 300)), 2});
         QTRY_COMPARE(m_service->livePeaks().size(), std::size_t(900));
-        QTRY_COMPARE(m_service->livePeaks().back(), 0.01f);
-        QCOMPARE(m_service->livePeaks().front(), 0.02f);
+        QTRY_COMPARE(m_service->livePeaks().back(), 300 / 32767.0f);
+        QCOMPARE(m_service->livePeaks().front(), 600 / 32767.0f);
         finish(m_service->stopRecording());
         finish(starting());
         QVERIFY(m_service->livePeaks().empty());
-        auto samples = std::vector(4096, 0.1f), short1000 = std::vector(1000, 0.0f);
-        samples[1] = 0.9f;      // stride 2 skips it
-        short1000[999] = -1.5f; // stride 1 reaches it; clamped
+        auto samples = std::vector<std::int16_t>(4096, 3277), short1000 = std::vector<std::int16_t>(1000, 0);
+        samples[1] = 29490;      // stride 2 skips it
+        short1000[999] = -32768; // stride 1 reaches it; clamped
         QCOMPARE(QList({AudioCaptureService::peakLevel(samples), AudioCaptureService::peakLevel(short1000),
                         AudioCaptureService::peakLevel({})}),
-                 QList<std::optional<float>>({0.1f, 1.0f, std::nullopt}));
+                 QList<std::optional<float>>({3277 / 32767.0f, 1.0f, std::nullopt}));
     }
 
     void writerQueueNeverBlocksAndReportsAFailureOnce()
     {
         std::atomic<int> peaks = 0, failures = 0;
-        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000,
+        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000, {},
                                  {[&](float) { ++peaks; }, {}, [&](const QString &) { ++failures; }});
         const auto opener = qScopeGuard([&] { gate.release(); }); // runs before the queue ends
         int accepted = 0;
         for (int i = 0; i < 26; ++i) {
-            accepted += queue.push({std::vector<float>(1920, 0.25f), 2}) ? 1 : 0;
+            accepted +=
+                queue.push(std::make_shared<CaptureBuffer>(CaptureBuffer{std::vector<std::int16_t>(1920, 8192), 2}))
+                ? 1
+                : 0;
             if (i == 0)
                 QTRY_COMPARE(writes.load(), 1); // the writer is stuck in it
         }

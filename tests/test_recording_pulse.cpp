@@ -79,7 +79,7 @@ private:
     std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)
     {
         finish(store.startRecording(input));
-        if (!store.isRecording(input) || !takeBuffers(store, 50))
+        if (!store.isRecording(input) || !takeBuffers(store, 20))
             return std::nullopt;
         return finish(store.stopRecording());
     }
@@ -115,7 +115,7 @@ private slots:
         finish(store->startRecording(RecordingInputSource::macAudio));
         QElapsedTimer running;
         running.start();
-        QVERIFY(takeBuffers(*store, 40));
+        QVERIFY(takeBuffers(*store, 16));
         const double elapsed = running.nsecsElapsed() / 1e9;
         const auto final = finish(store->stopRecording());
         QVERIFY(final);

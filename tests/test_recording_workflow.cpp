@@ -126,8 +126,7 @@ private slots:
         rig.start(input);
         QTRY_VERIFY(rig.store->activeTake()->source); // looked up off the GUI thread
         QVERIFY(rig.store->isRecording(input) && !rig.store->canToggleRecording(other));
-        QCOMPARE(rig.server.lastDevice(),
-                 mac ? SoundServer::CaptureDevice::defaultSinkMonitor : SoundServer::CaptureDevice::defaultSource);
+        QCOMPARE(rig.server.lastTarget(), mac ? CaptureTarget::defaultOutput() : CaptureTarget::defaultInput());
         // The file being written (an MP3 take's work WAV) is locked against edits and other processes' recovery.
         const bool mp3 = format == RecordingOutputFormat::mp3LAME;
         QVERIFY(TakeLock::isHeld(mp3 ? rig.workWav() : rig.env.path(rig.takeName() + "." + extension)));

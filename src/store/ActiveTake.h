@@ -3,15 +3,17 @@
 #include "capture/RecordingEncodingSettings.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingSourceContext.h"
+#include "platform/CaptureTarget.h"
 #include "store/TakeLock.h"
 
 #include <optional>
 
 /// What the running take keeps to itself until it is saved: how it is recorded, from which
-/// input, where its sound comes from and the lock on its file.
+/// input and target, where its sound comes from and the lock on its file.
 struct ActiveTake {
     RecordingEncodingSettings settings;
     RecordingInputSource input;
+    CaptureTarget target;
     std::optional<RecordingSourceContext> source;
     std::optional<TakeLock> lock;
 };

@@ -2,9 +2,11 @@
 
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
+#include "library/RecordingInputSource.h"
 
 #include <QString>
 #include <QVariant>
+#include <array>
 #include <optional>
 
 class QSettings;
@@ -20,6 +22,13 @@ public:
     static constexpr auto sortAscendingKey = "Vespertone.SidebarSortAscending";
     static constexpr auto toggleRecordingHotKeyKey = "Vespertone.HotKey.ToggleRecording";
     static constexpr auto openLibraryHotKeyKey = "Vespertone.HotKey.OpenLibrary";
+    static constexpr auto saveLastSecondsHotKeyKey = "Vespertone.HotKey.SaveLastSeconds";
+    static constexpr auto keepSecondsKey = "Vespertone.KeepLastSeconds";
+    static constexpr auto keepInputKey = "Vespertone.KeepLastInput";
+    static constexpr auto keepApplicationKey = "Vespertone.KeepLastApplication";
+    static constexpr auto preRollKey = "Vespertone.StartTakesFromKeptWindow";
+    /// How long the kept window may be, in seconds; 0 keeps nothing.
+    static constexpr std::array keepSecondsChoices{0, 15, 30, 60, 120};
 
     /// \a settings outlives this object.
     explicit StoreSettings(QSettings &settings) : m_settings(settings) {}
@@ -30,6 +39,15 @@ public:
     /// The stored bit rate; 192000 when absent or not one of the four rates.
     [[nodiscard]] AudioBitRate aacBitRate() const;
     void setAacBitRate(AudioBitRate rate);
+    /// The stored length of the kept window; 0 (nothing kept) when absent or not a choice.
+    [[nodiscard]] int keepSeconds() const;
+    /// Stores \a seconds, which must be one of keepSecondsChoices.
+    void setKeepSeconds(int seconds);
+    /// The stored input the window keeps; system audio when absent or unknown.
+    [[nodiscard]] RecordingInputSource keptInput() const;
+    /// The application the window keeps, for the application input.
+    [[nodiscard]] QString keptApplication() const;
+    void setKeptInput(RecordingInputSource input, const QString &application);
     /// The library folder: \a override when given, else the stored one, else the default.
     [[nodiscard]] QString saveFolder(const std::optional<QString> &override) const;
     /// Stores \a folder as the library folder.
