@@ -19,8 +19,9 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUN
 chmod 700 "$XDG_RUNTIME_DIR"
 
 # A private PulseAudio daemon: "speakers" is the default sink; the default source
-# "microphone" carries whatever is played into the sink "mic_feed". Works as root too.
-# The loopbacks into "void" listen to both null sinks at low latency, so they render in
+# "microphone" carries whatever is played into the sink "mic_feed"; "studio" is an output
+# of its own for tests that need silence around their tones. Works as root too.
+# The loopbacks into "void" listen to the null sinks at low latency, so they render in
 # small blocks as a sound card does; otherwise a new record stream waits up to two seconds
 # for the next block and misses what was rendered before.
 start_pulseaudio() {
@@ -35,9 +36,11 @@ load-module module-native-protocol-unix auth-anonymous=1 socket=$socket
 load-module module-null-sink sink_name=speakers rate=48000 sink_properties=device.description=Speakers
 load-module module-null-sink sink_name=mic_feed rate=48000 sink_properties=device.description=Microphone_feed
 load-module module-remap-source source_name=microphone master=mic_feed.monitor source_properties=device.description=Microphone
+load-module module-null-sink sink_name=studio rate=48000 sink_properties=device.description=Studio
 load-module module-null-sink sink_name=void rate=48000 sink_properties=device.description=Void
 load-module module-loopback source=speakers.monitor sink=void latency_msec=40 source_dont_move=true sink_dont_move=true
 load-module module-loopback source=mic_feed.monitor sink=void latency_msec=40 source_dont_move=true sink_dont_move=true
+load-module module-loopback source=studio.monitor sink=void latency_msec=40 source_dont_move=true sink_dont_move=true
 set-default-sink speakers
 set-default-source microphone
 PA
@@ -99,6 +102,7 @@ start_pipewire() {
   pactl load-module module-null-sink sink_name=speakers rate=48000 sink_properties=device.description=Speakers >/dev/null
   pactl load-module module-null-sink sink_name=mic_feed rate=48000 sink_properties=device.description=Microphone_feed >/dev/null
   pactl load-module module-remap-source source_name=microphone master=mic_feed.monitor source_properties=device.description=Microphone >/dev/null
+  pactl load-module module-null-sink sink_name=studio rate=48000 sink_properties=device.description=Studio >/dev/null
   # The session manager keeps the defaults; they hold once it has seen the devices.
   for _ in $(seq 100); do
     pactl set-default-sink speakers 2>/dev/null && pactl set-default-source microphone 2>/dev/null \

@@ -6,12 +6,15 @@
 #include "capture/CaptureTargets.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
+#include "support/AudioFixtures.h"
 #include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -157,6 +160,74 @@ private slots:
         // Over the whole take, a leak of ten milliseconds would show.
         QVERIFY2(level(6300, 0, length) < 0.0005 && level(440, 0, length) < 0.0005,
                  qPrintable(QStringLiteral("%1 %2").arg(level(6300, 0, length)).arg(level(440, 0, length))));
+    }
+
+    void theKeptWindowIsSavedWithEachSoundAtItsPlace()
+    {
+        // A tone of three seconds plays into the quiet "studio" output while the last ten
+        // seconds are kept, and ends; five seconds later the window is saved.
+        const auto studio = CaptureTarget{CaptureTarget::Kind::outputMonitor, "studio", {}, {}};
+        PulseSoundServer server;
+        AudioCaptureService service(server, m_clock);
+        service.keepWindow(studio, 10);
+        QTRY_VERIFY_WITH_TIMEOUT(service.isListening(), 10000);
+        QTest::qWait(2000); // the window fills in real time
+        QProcess burst;
+        burst.start("paplay", {"--device=studio", AudioFixtures::tone(m_dir.filePath("burst.wav"), 3, 1500, level)});
+        QVERIFY(burst.waitForFinished(20000));
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        QTest::qWait(5000);
+        const double pressed = double(sinceEnd.elapsed()) / 1000;
+        const RecordingEncodingSettings settings{Format::wavPCM, AudioBitRate::kbps192, 48000, 2};
+        const auto url = finish(service.saveWindow(folder() + "/Kept", settings));
+        QCOMPARE(QFileInfo(url).absolutePath(), folder() + "/Kept");
+        QVERIFY(service.isListening());
+
+        const auto samples = firstChannel(url);
+        QCOMPARE(qint64(samples.size()), qint64(10 * 48000));
+        const auto span = toneSpan(samples, 1500, 0.25);
+        QVERIFY(span);
+        const auto [start, end] = *span;
+        QVERIFY2(std::abs(end - start - 3) < 0.05 && std::abs(end - (10 - pressed)) < 0.2,
+                 qPrintable(QStringLiteral("%1 to %2 s, pressed %3 s after").arg(start).arg(end).arg(pressed)));
+    }
+
+    void aTakeOfTheKeptTargetBeginsWithWhatWasHeardBeforeRecord()
+    {
+        const auto studio = CaptureTarget{CaptureTarget::Kind::outputMonitor, "studio", {}, {}};
+        PulseSoundServer server;
+        AudioCaptureService service(server, m_clock);
+        service.keepWindow(studio, 10);
+        service.setPreRoll(true);
+        QTRY_VERIFY_WITH_TIMEOUT(service.isListening(), 10000);
+        QProcess tone;
+        tone.start("paplay", {"--device=studio", AudioFixtures::tone(m_dir.filePath("before.wav"), 1, 1500, level)});
+        QVERIFY(tone.waitForFinished(20000));
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        QTest::qWait(1000);
+        const double recorded = double(sinceEnd.elapsed()) / 1000;
+        const auto url = finish(
+            service.startRecording(folder() + "/PreRoll", {Format::wavPCM, AudioBitRate::kbps192, 48000, 2}, studio));
+        QVERIFY(captureBuffers(service, 20));
+        const double stopped = double(sinceEnd.elapsed()) / 1000;
+        QCOMPARE(finish(service.stopRecording()), url);
+
+        const auto samples = firstChannel(url);
+        const double length = double(samples.size()) / 48000;
+        const auto span = toneSpan(samples, 1500, 0.25);
+        QVERIFY(span);
+        const auto [start, end] = *span;
+        // It ended before Record was pressed, as long before the take's end as it was heard.
+        QVERIFY2(std::abs(end - start - 1) < 0.05 && end < length - (stopped - recorded)
+                     && std::abs((length - end) - stopped) < 0.2,
+                 qPrintable(QStringLiteral("%1 to %2 of %3 s; Record %4 s, stop %5 s after it ended")
+                                .arg(start)
+                                .arg(end)
+                                .arg(length)
+                                .arg(recorded)
+                                .arg(stopped)));
     }
 
     void killedRecordersStartedTogetherKeepTwoPlayableFiles_data()

@@ -12,10 +12,10 @@
 #include "ui/editor/HeaderSourceView.h"
 #include "ui/editor/LoopSuggestionCycle.h"
 #include "ui/editor/RecordingDetailView.h"
-#include "ui/style/ThemeController.h"
 #include "ui/editor/TrimSelectionModel.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/editor/WaveformViewport.h"
+#include "ui/style/ThemeController.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -8,15 +8,15 @@
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
 #include "ui/library/ContentView.h"
-#include "ui/live/ElapsedClock.h"
 #include "ui/library/LibraryWindow.h"
-#include "ui/live/LiveRecordingWaveformView.h"
 #include "ui/library/MicrophoneToolbarLabel.h"
 #include "ui/library/MultiSelectionView.h"
 #include "ui/library/RecordToolbarLabel.h"
-#include "ui/live/RecordingInProgressView.h"
 #include "ui/library/SidebarView.h"
 #include "ui/library/StatusPill.h"
+#include "ui/live/ElapsedClock.h"
+#include "ui/live/LiveRecordingWaveformView.h"
+#include "ui/live/RecordingInProgressView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QFileInfo>
