@@ -7,10 +7,10 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/BenchSupport.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -75,11 +75,12 @@ int main(int argc, char *argv[])
         save(tray.menu(), out, QStringLiteral("tray-%1").arg(AppThemeChoices::rawValue(choice)));
         tray.menu().hide();
         const auto iconFile = out.filePath(QStringLiteral("tray-icons-%1.png").arg(AppThemeChoices::rawValue(choice)));
-        QPixmap icons(112, 48);
+        QPixmap icons(160, 48);
         icons.fill(QColor(40, 40, 44));
         QPainter painter(&icons);
-        painter.drawPixmap(8, 8, TrayMenu::icon(false).pixmap(32, 32));
-        painter.drawPixmap(56, 8, TrayMenu::icon(true).pixmap(32, 32));
+        painter.drawPixmap(8, 8, TrayMenu::icon(TrayMenu::Activity::idle).pixmap(32, 32));
+        painter.drawPixmap(56, 8, TrayMenu::icon(TrayMenu::Activity::listening).pixmap(32, 32));
+        painter.drawPixmap(104, 8, TrayMenu::icon(TrayMenu::Activity::recording).pixmap(32, 32));
         painter.end();
         icons.save(iconFile);
     }

@@ -2,6 +2,7 @@
 
 #include "base/AudioBitRate.h"
 #include "capture/CaptureState.h"
+#include "capture/PlayingApplication.h"
 #include "capture/RecordingOutputFormat.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingItem.h"
@@ -23,7 +24,6 @@ class EditingCommands;
 class ImportCommands;
 class UrlOpener;
 class RecordingWorkflow;
-struct PlayingApplication;
 class StatusLine;
 class StoreSettings;
 class TakeFinalizer;

@@ -13,7 +13,20 @@ void waveform(QPainter &painter, const QRectF &box, double height, const QColor 
 void chevron(QPainter &painter, const QRectF &box, double size, bool up, const QColor &color);
 
 /// The glyphs of toolbar items and panels, each drawn to fill a square.
-enum class Glyph { linkPlus, folder, gear, share, refresh, microphone, stop, trash, checklist, waveform };
+enum class Glyph {
+    linkPlus,
+    folder,
+    gear,
+    share,
+    refresh,
+    microphone,
+    stop,
+    trash,
+    checklist,
+    waveform,
+    keptWindow,  ///< an arrow turning back around a dot: the last seconds kept
+    application, ///< a window: an application without an icon of its own
+};
 /// Draws \a glyph centred in \a box, \a size points square, in \a color.
 void glyph(QPainter &painter, Glyph glyph, const QRectF &box, double size, const QColor &color);
 } // namespace Symbols
