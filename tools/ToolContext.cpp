@@ -1,7 +1,9 @@
 #include "ToolCommand.h"
 
+#include "capture/PlayingApplications.h"
 #include "import/SourceContextService.h"
 #include "platform/BrowserSessionFiles.h"
+#include "platform/DesktopEntries.h"
 #include "platform/Dialogs.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/MprisMediaPlayers.h"
@@ -11,6 +13,7 @@
 #include "store/RecordingLibraryStore.h"
 #include "store/RecordingWorkflow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
 #include <qcoro/qcorosignal.h>
@@ -69,6 +72,13 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
     const auto &status = store->statusMessage();
     fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
     co_return nullptr;
+}
+
+std::vector<PlayingApplication> ToolContext::playingApplications()
+{
+    const DesktopEntries entries;
+    return PlayingApplications::group(m_platform->soundServer.playbackStreams(), &entries,
+                                      QCoreApplication::applicationPid());
 }
 
 std::optional<RecordingSourceContext> ToolContext::currentSource()
