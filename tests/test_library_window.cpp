@@ -278,7 +278,8 @@ private slots:
         // The chevron, a right click or Down opens the menu; none of them starts a take.
         QTest::mouseClick(system, Qt::LeftButton, {}, QPoint(system->width() - 4, 12));
         QTRY_VERIFY(menu->isVisible());
-        QCOMPARE(menuItems(*menu), QStringList({"Record System Audio", "Record Microphone", "-", "Chat", "Player"}));
+        QCOMPARE(menuItems(*menu),
+                 QStringList({"Record System Audio", "Record Microphone", "-", "Playing Now (off)", "Chat", "Player"}));
         menu->hide();
         QTest::mouseClick(system, Qt::RightButton, {}, QPoint(10, 12));
         QTRY_VERIFY(menu->isVisible());
@@ -295,9 +296,9 @@ private slots:
         QCOMPARE(system->accessibleName(), QStringLiteral("Stop Player Recording"));
         QVERIFY(system->isPulsing() && system->isEnabled());
         emit menu->aboutToShow();
-        QCOMPARE(
-            menuItems(*menu),
-            QStringList({"Record System Audio (off)", "Record Microphone (off)", "-", "Chat (off)", "Stop Player"}));
+        QCOMPARE(menuItems(*menu),
+                 QStringList({"Record System Audio (off)", "Record Microphone (off)", "-", "Playing Now (off)",
+                              "Chat (off)", "Stop Player"}));
         m_server.feedSine(0.3);
         const auto before = m_store->recordings().size();
         QTest::mouseClick(system, Qt::LeftButton, {}, QPoint(10, 12));

@@ -9,6 +9,7 @@
 #include "ui/library/RecordToolbarLabel.h"
 #include "ui/library/ShareMenu.h"
 #include "ui/style/AppGlassBackground.h"
+#include "ui/style/MenuAppearance.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
@@ -139,6 +140,7 @@ void LibraryWindow::applyTheme()
     setPalette(VespertoneTheme::darkAppearance(theme));
     m_background->setTheme(theme);
     m_content->setTheme(theme);
+    MenuAppearance::apply(*m_recordMenu, theme);
     const auto accent = VespertoneTheme::accent(theme);
     findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
         ->setStyleSheet(

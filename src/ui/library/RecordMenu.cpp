@@ -28,6 +28,7 @@ void RecordMenu::rebuild()
     };
     input(RecordingInputSource::macAudio, QStringLiteral("System Audio"));
     input(RecordingInputSource::microphone, QStringLiteral("Microphone"));
-    addSection(QStringLiteral("Playing Now"));
+    addSeparator();
+    addAction(QStringLiteral("Playing Now"))->setEnabled(false);
     ApplicationActions::add(*this, m_store, [this](const CaptureTarget &target) { m_store.toggleRecording(target); });
 }

@@ -263,7 +263,12 @@ void SettingsView::applyTheme()
                        " border-left: none; }"
                        "QPushButton:checked { background: %9; border-color: %8; color: white; }"
                        "QComboBox QAbstractItemView { color: %1; background: %10; selection-background-color: %9; }"
-                       "QToolButton { border: none; background: transparent; }")
+                       "QToolButton { border: none; background: transparent; }"
+                       "QCheckBox { color: %1; spacing: 8px; }"
+                       "QCheckBox:disabled { color: %2; }"
+                       "QCheckBox::indicator { width: 13px; height: 13px; border: 1px solid %7;"
+                       " border-radius: 4px; background: %6; }"
+                       "QCheckBox::indicator:checked { background: %9; border-color: %8; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
                  css(accent), css(selected),
                  css(VespertoneTheme::material(VespertoneTheme::Material::underWindowBackground)))

@@ -4,6 +4,7 @@
 #include "store/RecordingLibraryStore.h"
 #include "ui/common/ApplicationActions.h"
 #include "ui/common/FileBrowser.h"
+#include "ui/style/MenuAppearance.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/VespertoneTheme.h"
 
@@ -162,11 +163,8 @@ void TrayMenu::refresh()
 
 void TrayMenu::applyTheme(AppThemeChoice theme)
 {
-    const auto palette = VespertoneTheme::darkAppearance(theme);
-    m_menu->setPalette(palette);
-    // Dividers drawn from the palette vanish on the dark appearance; they get a faint line.
-    m_menu->setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; margin: 4px 10px;"
-                                         " background: rgba(255, 255, 255, 0.14); }"));
+    MenuAppearance::apply(*m_menu, theme);
+    MenuAppearance::apply(*m_applications, theme);
 }
 
 QIcon TrayMenu::icon(Activity activity)
