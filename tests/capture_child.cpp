@@ -45,10 +45,10 @@ int main(int argc, char **argv)
     PulseSoundServer server;
     SystemClock clock;
     AudioCaptureService service(server, clock);
-    int buffers = 0;
+    qint64 reported = 0;
     QObject::connect(&service, &AudioCaptureService::livePeaksChanged, [&] {
-        if (!service.livePeaks().empty() && ++buffers % 10 == 0)
-            QTextStream(stdout) << "buffers " << buffers << Qt::endl;
+        for (; reported + 10 <= service.liveLevelCount(); reported += 10)
+            QTextStream(stdout) << "buffers " << reported + 10 << Qt::endl;
     });
     const auto take = record(service, app.arguments());
     return app.exec();

@@ -258,8 +258,10 @@ private slots:
     void writerQueueNeverBlocksAndReportsAFailureOnce()
     {
         std::atomic<int> peaks = 0, failures = 0;
-        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000, {},
-                                 {[&](float) { ++peaks; }, {}, [&](const QString &) { ++failures; }});
+        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000, {}, 960,
+                                 {[&](const std::vector<float> &levels) { peaks += int(levels.size()); },
+                                  {},
+                                  [&](const QString &) { ++failures; }});
         const auto opener = qScopeGuard([&] { gate.release(); }); // runs before the queue ends
         int accepted = 0;
         for (int i = 0; i < 26; ++i) {

@@ -32,13 +32,13 @@ constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
 
-/// Waits until the running take has delivered \a buffers buffers.
-bool takeBuffers(RecordingLibraryStore &store, int buffers)
+/// Waits until the running take has delivered \a batches batches of levels (a tenth of a second each).
+bool takeBuffers(RecordingLibraryStore &store, int batches)
 {
     QSignalSpy peaks(&store, &RecordingLibraryStore::livePeaksChanged);
-    while (peaks.count() < buffers && peaks.wait(5000)) {
+    while (peaks.count() < batches && peaks.wait(5000)) {
     }
-    return peaks.count() >= buffers;
+    return peaks.count() >= batches;
 }
 
 } // namespace
@@ -80,7 +80,7 @@ private:
     std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)
     {
         finish(store.startRecording(input));
-        if (!store.isRecording(input) || !takeBuffers(store, 20))
+        if (!store.isRecording(input) || !takeBuffers(store, 10))
             return std::nullopt;
         return finish(store.stopRecording());
     }
@@ -116,7 +116,7 @@ private slots:
         finish(store->startRecording(RecordingInputSource::macAudio));
         QElapsedTimer running;
         running.start();
-        QVERIFY(takeBuffers(*store, 16));
+        QVERIFY(takeBuffers(*store, 8));
         const double elapsed = running.nsecsElapsed() / 1e9;
         const auto final = finish(store->stopRecording());
         QVERIFY(final);

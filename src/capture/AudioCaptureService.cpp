@@ -191,6 +191,7 @@ QCoro::Task<QString> AudioCaptureService::startRecording(QString folder, Recordi
     // Capture needs no permission here; an unreachable sound server fails when the source opens.
     setState(CaptureState::preparing());
     m_livePeaks.clear();
+    m_liveLevelCount = 0;
     emit livePeaksChanged();
 
     QPointer self(this);
@@ -245,9 +246,9 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
 
     const auto take = ++m_take;
     CaptureWriterQueue::Observer observer;
-    observer.peak = [this, take](float level) {
+    observer.peaks = [this, take](const std::vector<float> &levels) {
         QMetaObject::invokeMethod(
-            this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
+            this, [this, take, levels] { appendLivePeaks(take, levels); }, Qt::QueuedConnection);
     };
     // These run on the writer thread, which ends before the service does (see the destructor).
     observer.sourceFailed = [this, take] {
@@ -265,7 +266,8 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
     const auto rate = std::int64_t(settings.sampleRate);
     // The pre-roll arrives at once: the queue holds it on top of the backlog it allows.
     m_writer = std::make_shared<CaptureWriterQueue>(std::move(file), rate * writerBacklogSeconds + preRollFrames, rate,
-                                                    m_syncInterval, std::move(observer));
+                                                    m_syncInterval, rate * writerBatchMilliseconds / 1000,
+                                                    std::move(observer));
     m_outputURL = url;
     setActiveURL(url);
     return url;
@@ -480,11 +482,12 @@ QCoro::Task<QString> AudioCaptureService::saveWindow(QString folder, RecordingEn
     co_return url;
 }
 
-void AudioCaptureService::appendLivePeak(quint64 take, float level)
+void AudioCaptureService::appendLivePeaks(quint64 take, const std::vector<float> &levels)
 {
     if (take != m_take)
         return;
-    m_livePeaks.push_back(level);
+    m_livePeaks.insert(m_livePeaks.end(), levels.begin(), levels.end());
+    m_liveLevelCount += qint64(levels.size());
     if (m_livePeaks.size() > std::size_t(maxLivePeaks))
         m_livePeaks.erase(m_livePeaks.begin(), m_livePeaks.end() - maxLivePeaks);
     emit livePeaksChanged();

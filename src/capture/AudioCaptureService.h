@@ -35,6 +35,8 @@ public:
     static constexpr int writerBacklogSeconds = 5;
     /// How often a running take's file is put on the disk.
     static constexpr std::chrono::milliseconds defaultSyncInterval{2000};
+    /// How much audio the writer takes at a time (and the live levels arrive in).
+    static constexpr int writerBatchMilliseconds = 100;
     /// How long a kept window whose capture failed waits before it listens again.
     static constexpr std::chrono::milliseconds windowRetryInterval{5000};
     static constexpr int sampleRate = 48000;
@@ -51,6 +53,8 @@ public:
     [[nodiscard]] const std::optional<QString> &activeURL() const { return m_activeURL; }
     /// Peak levels 0...1 of the latest buffers, oldest first.
     [[nodiscard]] const std::vector<float> &livePeaks() const { return m_livePeaks; }
+    /// The levels the take has published so far, those that livePeaks no longer holds included.
+    [[nodiscard]] qint64 liveLevelCount() const { return m_liveLevelCount; }
     /// Buffers the current (else the last) take lost because the writer fell behind.
     [[nodiscard]] qint64 droppedBufferCount() const;
 
@@ -112,7 +116,7 @@ private:
     /// A slot the destructor empties if the job filling it is never awaited to its end.
     CaptureSlot newSlot(std::shared_ptr<LiveCapture> capture);
     void dropSlot(const CaptureSlot &slot);
-    void appendLivePeak(quint64 take, float level);
+    void appendLivePeaks(quint64 take, const std::vector<float> &levels);
     void setState(const CaptureState &state);
     void setActiveURL(const std::optional<QString> &url);
 
@@ -121,6 +125,7 @@ private:
     CaptureState m_state;
     std::optional<QString> m_activeURL;
     std::vector<float> m_livePeaks;
+    qint64 m_liveLevelCount = 0;
     std::chrono::milliseconds m_syncInterval = defaultSyncInterval;
 
     quint64 m_take = 0; ///< counts takes, so late peaks and failures of an old one are ignored

@@ -11,9 +11,10 @@ constexpr auto idleWake = std::chrono::milliseconds(250);
 
 CaptureWriterQueue::CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
                                        std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval,
-                                       Observer observer)
+                                       std::int64_t batchFrames, Observer observer)
     : m_writer(std::move(writer)), m_capacityFrames(capacityFrames), m_checkpointFrames(checkpointFrames),
-      m_syncInterval(syncInterval), m_observer(std::move(observer)), m_thread(QThread::create([this] { run(); }))
+      m_syncInterval(syncInterval), m_batchFrames(batchFrames), m_observer(std::move(observer)),
+      m_thread(QThread::create([this] { run(); }))
 {
     m_thread->setObjectName(QString::fromLatin1(label));
     m_thread->start();
@@ -31,7 +32,10 @@ bool CaptureWriterQueue::push(SharedCaptureBuffer buffer)
         if (m_ending == Ending::none && m_queuedFrames + buffer->frames() <= m_capacityFrames) {
             m_queuedFrames += buffer->frames();
             m_queue.push_back(std::move(buffer));
-            m_wake.notify_one();
+            // Woken for a batch, not for each buffer: fewer turns of the thread for the same work.
+            // The first buffer goes at once, so the take shows its first sound without delay.
+            if (m_queuedFrames >= m_batchFrames || !m_delivered)
+                m_wake.notify_one();
             return true;
         }
     }
@@ -80,11 +84,13 @@ void CaptureWriterQueue::run()
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait_for(lock, idleWake, [this] {
-                return !m_queue.empty() || m_ending != Ending::none || (m_sourceFailed && !m_failureSignalled);
+                return m_queuedFrames >= m_batchFrames || (!m_delivered && !m_queue.empty()) || m_ending != Ending::none
+                    || (m_sourceFailed && !m_failureSignalled);
             });
             ending = m_ending;
             if (ending != Ending::cancel)
                 batch.swap(m_queue);
+            m_delivered = m_delivered || !batch.empty();
             m_queuedFrames = 0;
             m_queue.clear();
         }
@@ -100,6 +106,8 @@ void CaptureWriterQueue::run()
 
 void CaptureWriterQueue::writeBuffers(std::deque<SharedCaptureBuffer> &buffers)
 {
+    std::vector<float> levels;
+    levels.reserve(buffers.size());
     for (const auto &buffer : buffers) {
         // After a write error the file takes nothing more; finish() rethrows it.
         if (!m_error) {
@@ -112,10 +120,11 @@ void CaptureWriterQueue::writeBuffers(std::deque<SharedCaptureBuffer> &buffers)
                 fail();
             }
         }
-        const auto level = AudioCaptureService::peakLevel(buffer->samples);
-        if (level && m_observer.peak)
-            m_observer.peak(*level);
+        if (const auto level = AudioCaptureService::peakLevel(buffer->samples))
+            levels.push_back(*level);
     }
+    if (!levels.empty() && m_observer.peaks)
+        m_observer.peaks(levels);
     buffers.clear();
 }
 

@@ -13,28 +13,33 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
-/// The serial writer queue of one take: its own thread takes buffers from a bounded queue,
-/// writes them, reports each buffer's peak, checkpoints the file after every checkpointFrames
-/// frames written (a second of audio) and syncs it to the disk every syncInterval. Buffers
-/// are dropped (and counted) only when the writer is more than the capacity behind. After a
-/// failed write, checkpoint or sync the file takes nothing more and the observer hears of it.
+/// The serial writer queue of one take: its own thread takes the first buffer at once and then
+/// buffers from a bounded queue once a batch of them waits (a tenth of a second), writes them,
+/// reports the peak of each, checkpoints the file after every checkpointFrames frames written (a
+/// second of audio) and syncs it to the disk every syncInterval. Buffers are dropped (and
+/// counted) only when the writer is more than the capacity behind. After a failed write,
+/// checkpoint or sync the file takes nothing more and the observer hears of it.
 class CaptureWriterQueue {
 public:
     static constexpr const char *label = "com.vespertone.capture.writer";
 
     /// Called on the writer thread.
     struct Observer {
-        std::function<void(float)> peak;
+        /// After each batch, the peak level of each buffer it wrote, oldest first.
+        std::function<void(const std::vector<float> &levels)> peaks;
         /// The source reported its end; after the buffers it delivered before.
         std::function<void()> sourceFailed;
         /// Writing failed; \a message is the user-facing text. Called once.
         std::function<void(const QString &message)> writerFailed;
     };
 
-    /// A \a syncInterval of zero never syncs during the take.
+    /// A \a syncInterval of zero never syncs during the take; the writer wakes once \a batchFrames
+    /// frames wait, and at least four times a second.
     CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval, Observer observer);
+                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval, std::int64_t batchFrames,
+                       Observer observer);
     /// Cancels the file unless finish() or cancel() ran.
     ~CaptureWriterQueue();
     CaptureWriterQueue(const CaptureWriterQueue &) = delete;
@@ -75,12 +80,14 @@ private:
     const std::int64_t m_capacityFrames;
     const std::int64_t m_checkpointFrames;
     const std::chrono::milliseconds m_syncInterval;
+    const std::int64_t m_batchFrames;
     Observer m_observer;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<SharedCaptureBuffer> m_queue;
     std::int64_t m_queuedFrames = 0;
+    bool m_delivered = false; ///< a first buffer went to the writer
     Ending m_ending = Ending::none;
     bool m_failureSignalled = false;
     QString m_failureMessage;

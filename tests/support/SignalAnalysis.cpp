@@ -91,7 +91,8 @@ bool serverAnswers(const QByteArray &server)
 bool captureBuffers(AudioCaptureService &service, int buffers)
 {
     QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
-    while (peaks.count() < buffers && peaks.wait(5000)) {
+    const auto until = service.liveLevelCount() + buffers;
+    while (service.liveLevelCount() < until && peaks.wait(5000)) {
     }
-    return peaks.count() >= buffers;
+    return service.liveLevelCount() >= until;
 }
