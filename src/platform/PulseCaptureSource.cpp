@@ -57,6 +57,8 @@ pa_usec_t PulseCaptureSource::tailTime()
     Pulse::MainloopLock lock(m_connection.loop());
     if (!m_running || !m_stream)
         return 0;
+    m_connection.complete(
+        pa_stream_update_timing_info(m_stream.get(), PulseConnection::signalStreamSuccess, &m_connection));
     pa_usec_t latency = 0;
     int negative = 0;
     if (pa_stream_get_latency(m_stream.get(), &latency, &negative) != 0 || negative)
@@ -97,10 +99,9 @@ void PulseCaptureSource::connectStream(const QByteArray &name)
     attributes.maxlength = uint32_t(-1);
     attributes.fragsize = uint32_t(pa_usec_to_bytes(fragmentTime, &m_spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
-    if (pa_stream_connect_record(
-            m_stream.get(), name.constData(), &attributes,
-            pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING))
-        < 0)
+    // Timing is asked for only when a flush needs it: automatic updates would wake both ends
+    // ten times a second for the whole capture.
+    if (pa_stream_connect_record(m_stream.get(), name.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
         throw SoundServerError(SoundServerError::Code::streamFailed);
 
     pa_stream_state_t state;
@@ -152,6 +153,8 @@ void PulseCaptureSource::deliverPending()
     auto buffer = std::make_shared<CaptureBuffer>();
     buffer->channelCount = m_channelCount;
     buffer->samples.swap(m_pending);
+    // A kept window holds thousands of these: each takes only the room its samples need.
+    buffer->samples.shrink_to_fit();
     m_pending.reserve(m_fragmentSamples * 2);
     m_handlers.audio(std::move(buffer));
 }

@@ -32,6 +32,11 @@ public:
     {
         static_cast<PulseConnection *>(connection)->signal();
     }
+    /// The same for stream operations.
+    static void signalStreamSuccess(pa_stream *, int, void *connection)
+    {
+        static_cast<PulseConnection *>(connection)->signal();
+    }
     /// Locked: waits until \a operation (owned from here on) is done, at most five seconds;
     /// false when it could not be started, the connection broke or the time ran out.
     bool complete(pa_operation *operation);
