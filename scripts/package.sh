@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 umask 022
 bash scripts/install-deps.sh --package
 [ -f build/build.ninja ] || bash scripts/build.sh
-cmake --build build >/dev/null # nothing to do after the tests' build
+cmake --build build >&2 # nothing to do after the tests' build
 
 work=build/package
 root=$work/debian/vespertone
