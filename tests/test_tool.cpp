@@ -18,6 +18,7 @@ namespace {
 /// status, patterns for stdout and stderr, and the files afterwards: "NAME" exists, "!NAME" does
 /// not, "NAME ~ PATTERN" has matching text, "NAME ≈ BYTES" about that size. NAME is in the
 /// library, or in the home after "~/"; "@lib" and "@home" stand for those folders everywhere.
+/// The tool runs in the library folder unless PWD=FOLDER says otherwise.
 void row(const QString &name, const QStringList &arguments, int exitCode, const QString &out, const QString &err,
          const QStringList &after = {})
 {
@@ -73,6 +74,7 @@ private slots:
                 .hasMatch();
         };
         auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PWD", library); // relative paths name files in the tool's working folder
         arguments =
             QStringList{"HOME=@home", "XDG_CONFIG_HOME=@home/.config", "XDG_DATA_HOME=@home/.local/share"} + arguments;
         while (!arguments.isEmpty() && arguments.first().contains(QRegularExpression("^[A-Z_]+="))) {
@@ -82,7 +84,7 @@ private slots:
         for (auto &argument : arguments)
             argument = expand(argument);
 
-        QDir::setCurrent(library); // relative FILEs name files in the tool's working folder
+        QDir::setCurrent(environment.value("PWD"));
         const auto run = runTool(arguments, 60000, environment);
         QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
         QVERIFY2(matches(out, run.out), run.out.constData());
@@ -128,13 +130,17 @@ void addRows()
     row("scan: a file as folder", {"scan", "--folder", "@lib/Take.wav"}, 1, "^$", "^The folder “Take.wav”");
     row("delete: a file as folder", {"delete", "Take.wav", "--folder", "@lib/Loop.wav"}, 1, "^$",
         "^The folder “Loop.wav” couldn’t be created\\.$", {"Take.wav"});
+    row("folder: the stored one", {"folder"}, 0, "^@lib\n$", "^$");
+    row("folder: --folder, neither made nor stored", {"folder", "--folder", "new"}, 0, "^@lib/new\n$", "^$",
+        {"!new", R"(~/.config/Vespertone/Vespertone.conf ~ SaveFolderPath=@lib\n)"});
+    row("version", {"--version"}, 0, R"(^vespertone-tool \d+\.\d+\.\d+\n$)", "^$");
     row("no command", {}, 2, "^$", "^Usage:");
     row("only a folder", {"--folder", "@lib"}, 2, "^$", "^Usage:");
     row("unknown command", {"frobnicate"}, 2, "^$", "^Unknown command “frobnicate”");
     // A wrong command line: a message on stderr, exit status 2 and nothing done.
     for (const QString line :
          {"scan x", "probe", "peaks Take.wav x", "analyze", "trim Take.wav 1", "rename x", "delete",
-          "encode-mp3 Take.wav", "scan --folder", "scan --folder ", "peaks Take.wav --target 0",
+          "encode-mp3 Take.wav", "folder x", "scan --folder", "scan --folder ", "peaks Take.wav --target 0",
           "peaks Take.wav --target x", "loops Loop.wav --bpm nan", "loops Loop.wav --limit -1", "trim Take.wav one 2",
           "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96"})
         row("usage: " + line, line.split(' '), 2, "^$", R"(^\S+ (takes|needs|is) )", {"!Take Trim.m4a", "!Out.mp3"});
@@ -157,6 +163,12 @@ void addRows()
                                "delete @home/Outside.wav", "trim @home/Outside.wav 0 1"})
         row("outside the library: " + line.section(' ', 0, 0), line.split(' '), 1, "^$", "is not in the library folder",
             {"~/Outside.wav", "!Inside.wav"});
+    // A bare name is a take in the library wherever the tool runs; a path is the working folder's.
+    row("bare name: rename elsewhere", {"PWD=@home", "rename", "Take.wav", "Renamed"}, 0, R"(^@lib/Renamed\.wav$)",
+        "^Renamed to Renamed\\.wav$", {"Renamed.wav", "!Take.wav", "~/Outside.wav"});
+    row("bare name: source elsewhere", {"PWD=@home", "source", "Old Take.wav"}, 0, R"("appName": "Music")", "^$");
+    row("path: relative to the working folder", {"PWD=@home", "delete", "./Take.wav"}, 1, "^$",
+        "is not in the library folder", {"Take.wav"});
     row("trim: a new M4A", {"trim", "Take.wav", "0.5", "2.5"}, 0, R"(^@lib/Take Trim\.m4a$)", R"(^Trim saved\.$)",
         {"Take.wav ≈ 576044", R"(.vespertone/metadata/Take Trim.m4a.vtmeta.json ~ "trimEnd" : 2,)"});
     row("trim: empty range", {"trim", "Take.wav", "2", "1"}, 1, "^$", "too short", {"!Take Trim.m4a"});

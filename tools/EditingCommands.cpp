@@ -16,10 +16,12 @@
 
 namespace {
 
-/// \a argument as an absolute path in the store's folder; none (after reporting) elsewhere.
+/// \a argument as an absolute path in the store's folder, where a bare name names a file; none
+/// (after reporting) elsewhere.
 std::optional<QString> libraryPath(ToolContext &context, const RecordingLibraryStore &store, const QString &argument)
 {
-    const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(argument)));
+    const QDir base = argument.contains(u'/') ? QDir::current() : QDir(store.folderURL());
+    const QFileInfo info(QDir::cleanPath(base.absoluteFilePath(argument)));
     const auto folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     if (folder.isEmpty() || folder != QFileInfo(store.folderURL()).canonicalFilePath() || info.fileName().isEmpty()) {
         context.fail(QStringLiteral("“%1” is not in the library folder “%2”.").arg(argument, store.folderURL()));
@@ -67,7 +69,7 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
 QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
-        co_return context.usage(QStringLiteral("analyze takes one FILE."));
+        co_return context.usage(QStringLiteral("analyze takes one TAKE."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -97,7 +99,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 {
     const auto &arguments = context.arguments();
     if (arguments.size() != 3)
-        co_return context.usage(QStringLiteral("trim takes FILE START END (seconds)."));
+        co_return context.usage(QStringLiteral("trim takes TAKE START END (seconds)."));
     const auto start = seconds(context, arguments.at(1));
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
@@ -119,7 +121,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
-        co_return context.usage(QStringLiteral("rename takes FILE NEWNAME."));
+        co_return context.usage(QStringLiteral("rename takes TAKE NEWNAME."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -137,7 +139,7 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
-        co_return context.usage(QStringLiteral("delete takes one or more FILEs."));
+        co_return context.usage(QStringLiteral("delete takes one or more TAKEs."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -188,16 +190,16 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 std::vector<ToolCommand> editingCommands()
 {
     return {
-        {QStringLiteral("analyze"), QStringLiteral("analyze FILE [--folder DIR]"),
+        {QStringLiteral("analyze"), QStringLiteral("analyze TAKE [--folder DIR]"),
          QStringLiteral(
              "Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
          analyzeCommand},
-        {QStringLiteral("trim"), QStringLiteral("trim FILE START END [--folder DIR]"),
+        {QStringLiteral("trim"), QStringLiteral("trim TAKE START END [--folder DIR]"),
          QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."),
          trimCommand},
-        {QStringLiteral("rename"), QStringLiteral("rename FILE NEWNAME [--folder DIR]"),
+        {QStringLiteral("rename"), QStringLiteral("rename TAKE NEWNAME [--folder DIR]"),
          QStringLiteral("Renames a recording (the extension stays) and prints its new path."), renameCommand},
-        {QStringLiteral("delete"), QStringLiteral("delete FILE... [--folder DIR]"),
+        {QStringLiteral("delete"), QStringLiteral("delete TAKE... [--folder DIR]"),
          QStringLiteral("Moves recordings and their sidecars to the Trash, without asking."), removeCommand},
         {QStringLiteral("encode-mp3"), QStringLiteral("encode-mp3 WAV MP3 [--bitrate 128|192|256|320]"),
          QStringLiteral("Encodes a WAV file to a new MP3 file with the bundled LAME encoder (default 192 kbps)."),

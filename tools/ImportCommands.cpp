@@ -112,11 +112,12 @@ QCoro::Task<int> sourceCommand(ToolContext &context)
     }
     const bool open = arguments.removeAll(QStringLiteral("--open")) > 0;
     if (arguments.size() != 1)
-        co_return context.usage(QStringLiteral("source takes one FILE, or --now."));
+        co_return context.usage(QStringLiteral("source takes one TAKE, or --now."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
-    const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(arguments.first())));
+    const QDir base = arguments.first().contains(u'/') ? QDir::current() : QDir(store->folderURL());
+    const QFileInfo info(QDir::cleanPath(base.absoluteFilePath(arguments.first())));
     const auto path = store->folderURL() + u'/' + info.fileName();
     const auto item = std::find_if(store->recordings().begin(), store->recordings().end(), [&](const auto &item) {
         return item.url == path
@@ -149,7 +150,7 @@ std::vector<ToolCommand> importCommands()
          QStringLiteral("Imports a direct audio or video file URL as MP3; with --confirm-rights (you own the content "
                         "or have permission) also a web page through yt-dlp. Prints the new file's path."),
          importCommand},
-        {QStringLiteral("source"), QStringLiteral("source FILE [--open] | source --now [--folder DIR]"),
+        {QStringLiteral("source"), QStringLiteral("source TAKE [--open] | source --now [--folder DIR]"),
          QStringLiteral("Prints the recording's stored source as JSON, or opens its address with --open; --now prints "
                         "the source a system-audio take started now would record."),
          sourceCommand},

@@ -26,6 +26,9 @@ public:
     QCoro::Task<RecordingLibraryStore *> store();
     /// The store when its folder is a folder; none (after reporting why) otherwise.
     QCoro::Task<RecordingLibraryStore *> library();
+    /// The folder the store would use (--folder DIR, else the stored one, else the default),
+    /// without scanning or creating it.
+    [[nodiscard]] QString folderPath() const;
 
     /// What a system-audio take started now would record as its source.
     [[nodiscard]] std::optional<RecordingSourceContext> currentSource();

@@ -10,6 +10,7 @@
 #include "platform/XcbDesktopWindows.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/RecordingWorkflow.h"
+#include "store/StoreSettings.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -69,6 +70,11 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
     const auto &status = store->statusMessage();
     fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
     co_return nullptr;
+}
+
+QString ToolContext::folderPath() const
+{
+    return StoreSettings(m_platform->settings).saveFolder(m_folder);
 }
 
 std::optional<RecordingSourceContext> ToolContext::currentSource()

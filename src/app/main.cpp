@@ -1,5 +1,6 @@
 // vespertone: the desktop program.
 
+#include "base/ProgramVersion.h"
 #include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
 #include "platform/BrowserSessionFiles.h"
@@ -13,11 +14,11 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -25,11 +26,46 @@
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QTextStream>
 #include <csignal>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+const char helpText[] =
+    "Usage: vespertone [--toggle-recording | --show-library]\n"
+    "       vespertone --help | --version\n"
+    "\n"
+    "Opens the library window, or hands the request to the Vespertone already running for this user.\n"
+    "\n"
+    "Options:\n"
+    "  --toggle-recording\n"
+    "      Starts a system-audio take, or stops the one running, without opening the window.\n"
+    "  --show-library\n"
+    "      Brings the library window to the front.\n"
+    "  --help, -h\n"
+    "      Prints this help and exits.\n"
+    "  --version\n"
+    "      Prints the version and exits.\n";
+
+/// Answers --help and --version, which need no display; false for any other command line.
+bool answeredInformation(int argc, char *argv[])
+{
+    QTextStream out(stdout);
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "-h") == 0) {
+            out << helpText;
+            return true;
+        }
+        if (std::strcmp(argv[index], "--version") == 0) {
+            out << "vespertone " << ProgramVersion::number() << Qt::endl;
+            return true;
+        }
+    }
+    return false;
+}
+
 /// Runs \a task to its end; for the way out, when the application's own loop has ended.
 void runToEnd(QCoro::Task<> task)
 {
@@ -112,6 +148,8 @@ void quitOnSignals(QObject &context)
 
 int main(int argc, char *argv[])
 {
+    if (answeredInformation(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QApplication::setApplicationName(QStringLiteral("Vespertone"));
