@@ -7,10 +7,10 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/BenchSupport.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -13,11 +13,12 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/style/ApplicationAppearance.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -143,6 +144,7 @@ int main(int argc, char *argv[])
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());
+    ApplicationAppearance appearance(theme);
     LibraryWindow window(store, theme);
     window.setObjectName(QStringLiteral("library"));
     dialogs.setParentWindow(&window);
