@@ -35,7 +35,10 @@ QImage composite(QWidget &window, double scale)
     window.render(&image);
     QPainter painter(&image);
     for (auto *other : QApplication::topLevelWidgets()) {
-        if (other == &window || !other->isVisible() || other->isAncestorOf(&window))
+        const auto type = other->windowType();
+        const bool overWindow = type == Qt::Popup || type == Qt::ToolTip
+            || (type == Qt::Dialog && other->parentWidget() && other->parentWidget()->window() == &window);
+        if (other == &window || !other->isVisible() || !overWindow)
             continue;
         QImage piece(other->size() * scale, QImage::Format_ARGB32_Premultiplied);
         piece.setDevicePixelRatio(scale);

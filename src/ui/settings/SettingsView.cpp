@@ -232,11 +232,11 @@ void SettingsView::applyTheme()
                        "QPushButton#segmentLast { border-top-left-radius: 0; border-bottom-left-radius: 0;"
                        " border-left: none; }"
                        "QPushButton:checked { background: %9; border-color: %8; color: white; }"
-                       "QComboBox QAbstractItemView { color: %1; background: %10; selection-background-color: %9; }"
+                       "QComboBox QAbstractItemView { color: %1; background: %10; border: none; outline: none;"
+                       " selection-background-color: %9; }"
                        "QToolButton { border: none; background: transparent; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
-                 css(accent), css(selected),
-                 css(VespertoneTheme::material(VespertoneTheme::Material::underWindowBackground)))
+                 css(accent), css(selected), css(VespertoneTheme::surface(theme)))
             .arg(gothic ? 1.2 : 1));
     // Rich text takes its link colour from the markup, not from the style sheet.
     const auto website = AppInfo::websiteURL();

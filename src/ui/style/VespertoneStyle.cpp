@@ -106,6 +106,15 @@ int VespertoneStyle::pixelMetric(PixelMetric metric, const QStyleOption *option,
     return QProxyStyle::pixelMetric(metric, option, widget);
 }
 
+int VespertoneStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                               QStyleHintReturn *returnData) const
+{
+    // An etched shadow doubles disabled text on a dark surface.
+    if (hint == SH_EtchDisabledText)
+        return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
 QIcon VespertoneStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
 {
     const auto glyph = glyphFor(icon);

@@ -23,6 +23,8 @@ public:
                      const QWidget *widget = nullptr) const override;
     [[nodiscard]] int pixelMetric(PixelMetric metric, const QStyleOption *option = nullptr,
                                   const QWidget *widget = nullptr) const override;
+    [[nodiscard]] int styleHint(StyleHint hint, const QStyleOption *option = nullptr, const QWidget *widget = nullptr,
+                                QStyleHintReturn *returnData = nullptr) const override;
     [[nodiscard]] QIcon standardIcon(StandardPixmap icon, const QStyleOption *option = nullptr,
                                      const QWidget *widget = nullptr) const override;
 

@@ -101,6 +101,11 @@ QColor hairline(AppThemeChoice theme)
     return gothic(theme) ? color(violet, 0.45) : color(white, 0.14);
 }
 
+QColor recordingRed(double opacity)
+{
+    return QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(opacity));
+}
+
 QColor accent(AppThemeChoice theme)
 {
     return color(gothic(theme) ? violet : studioAccent);

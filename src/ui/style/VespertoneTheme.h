@@ -52,6 +52,8 @@ inline constexpr Rgb black{0, 0, 0};
 [[nodiscard]] QColor control(AppThemeChoice theme);
 /// The hairline round menus, tooltips, popups and fields, and a menu's dividers.
 [[nodiscard]] QColor hairline(AppThemeChoice theme);
+/// The red of a running take.
+[[nodiscard]] QColor recordingRed(double opacity = 1);
 /// The accent of lists and controls: violet (gothic) or the studio accent.
 [[nodiscard]] QColor accent(AppThemeChoice theme);
 
