@@ -11,6 +11,7 @@
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
+#include "support/XvfbServer.h"
 #include "ui/common/ElidedButton.h"
 #include "ui/common/ElidedLabel.h"
 #include "ui/common/WidgetDialogs.h"
@@ -32,8 +33,11 @@
 #include <QElapsedTimer>
 #include <QListView>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -314,6 +318,58 @@ private slots:
         view->togglePlayback();
         QTRY_VERIFY(!view->player().isPlaying());
         QCOMPARE(playing, places);
+    }
+
+    // The program on a screen of its own: the window opens within the screen, even one smaller than
+    // the usual minimum at the scale the desktop asks for.
+    void windowFitsItsScreen_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("scale");
+        QTest::addColumn<QSize>("largest"); // in the screen's pixels
+        QTest::newRow("small screen at scale 2") << "1600x1000x24"
+                                                 << "2" << QSize(1600, 1000);
+        QTest::newRow("narrower than the window") << "1280x1024x24"
+                                                  << "1" << QSize(1280, 1024);
+    }
+
+    void windowFitsItsScreen()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QString, scale);
+        QFETCH(QSize, largest);
+        XvfbServer x11(screen);
+        QVERIFY2(x11.isRunning(), "Xvfb did not start");
+        QTemporaryDir home;
+        QDir().mkpath(home.filePath("runtime"));
+        QFile::setPermissions(home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QSettings settings(home.filePath("config/Vespertone/Vespertone.conf"), QSettings::IniFormat);
+        settings.setValue("Vespertone.SaveFolderPath", home.filePath("Library"));
+        settings.sync();
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString::fromLatin1(x11.display()));
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("QT_SCALE_FACTOR", scale);
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(qEnvironmentVariable("VESPERTONE_APP"));
+        QVERIFY(program.waitForStarted(10000));
+        const auto geometry = x11.xdotool(
+            {"search", "--sync", "--onlyvisible", "--name", "^Vespertone$", "getwindowgeometry", "--shell"});
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QVERIFY(geometry);
+        QSize size;
+        for (const auto &line : geometry->split('\n')) {
+            if (line.startsWith("WIDTH="))
+                size.setWidth(line.mid(6).toInt());
+            if (line.startsWith("HEIGHT="))
+                size.setHeight(line.mid(7).toInt());
+        }
+        QVERIFY2(size.width() > 0 && size.width() <= largest.width() && size.height() <= largest.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
     }
 
     // A new text is never shown cut, whether the pill widens, narrows or makes room for its spinner.
