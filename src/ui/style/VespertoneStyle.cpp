@@ -69,6 +69,10 @@ void VespertoneStyle::drawPrimitive(PrimitiveElement element, const QStyleOption
     case PE_PanelTipLabel:
         hairlineFrame(*painter, option->rect, hairline(m_theme), option->palette.toolTipBase());
         return;
+    case PE_FrameFocusRect:
+        // The focus ring in the accent, not a pale outline on the dark surface.
+        hairlineFrame(*painter, option->rect, accent(m_theme));
+        return;
     case PE_FrameLineEdit: {
         const bool focused = option->state & State_HasFocus;
         painter->save();
@@ -109,8 +113,8 @@ int VespertoneStyle::pixelMetric(PixelMetric metric, const QStyleOption *option,
 int VespertoneStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
                                QStyleHintReturn *returnData) const
 {
-    // An etched shadow doubles disabled text on a dark surface.
-    if (hint == SH_EtchDisabledText)
+    // An etched shadow doubles disabled text on a dark surface; dialog buttons carry words only.
+    if (hint == SH_EtchDisabledText || hint == SH_DialogButtonBox_ButtonsHaveIcons)
         return 0;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
