@@ -48,19 +48,22 @@ namespace {
 const QString longName =
     QStringLiteral("Vocal chop from the rehearsal with a rather long name that cannot fit_bpm_172");
 
-/// The mean lightness (0 black ... 1 white) of what \a widget shows.
-double lightness(QWidget &widget)
+/// The mean colour of what \a widget shows.
+QColor meanColor(QWidget &widget)
 {
     const auto image = widget.grab().toImage();
-    double sum = 0;
+    double red = 0, green = 0, blue = 0;
     int count = 0;
     for (int y = 0; y < image.height(); y += 3) {
         for (int x = 0; x < image.width(); x += 3) {
-            sum += image.pixelColor(x, y).lightnessF();
+            const auto pixel = image.pixelColor(x, y);
+            red += pixel.redF();
+            green += pixel.greenF();
+            blue += pixel.blueF();
             ++count;
         }
     }
-    return count ? sum / count : 1;
+    return count ? QColor::fromRgbF(float(red / count), float(green / count), float(blue / count)) : Qt::white;
 }
 
 QToolButton *toolbarItem(QWidget &window, const QString &text)
@@ -169,7 +172,7 @@ private slots:
             auto *opened = openedPiece();
             if (!opened)
                 return;
-            const auto first = lightness(*opened);
+            const auto first = meanColor(*opened);
             m_theme->setTheme(other);
             QCoreApplication::processEvents();
             // A tooltip lives seconds: the next one shows the new theme.
@@ -181,11 +184,15 @@ private slots:
                 if (!opened)
                     return;
             }
-            const auto afterSwitch = lightness(*opened);
-            const bool follows = opened->palette().color(QPalette::Window) == VespertoneTheme::surface(other);
-            checked = QStringList{first < 0.3 ? "dark" : "light", afterSwitch < 0.3 ? "dark" : "light",
-                                  follows ? "follows" : opened->palette().color(QPalette::Window).name()}
-                          .join(u' ');
+            const auto afterSwitch = meanColor(*opened);
+            // The other theme's surface tints what shows: the picture changes.
+            const bool follows = std::abs(first.redF() - afterSwitch.redF())
+                    + std::abs(first.greenF() - afterSwitch.greenF()) + std::abs(first.blueF() - afterSwitch.blueF())
+                > 0.02;
+            checked =
+                QStringList{first.lightnessF() < 0.3 ? "dark" : first.name(),
+                            afterSwitch.lightnessF() < 0.3 ? "dark" : afterSwitch.name(), follows ? "follows" : "stays"}
+                    .join(u' ');
             if (auto *dialog = qobject_cast<QDialog *>(opened))
                 dialog->reject();
             else
