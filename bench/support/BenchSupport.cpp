@@ -37,7 +37,8 @@ QImage composite(QWidget &window, double scale)
     for (auto *other : QApplication::topLevelWidgets()) {
         const auto type = other->windowType();
         const bool overWindow = type == Qt::Popup || type == Qt::ToolTip
-            || (type == Qt::Dialog && other->parentWidget() && other->parentWidget()->window() == &window);
+            || ((type == Qt::Dialog || type == Qt::Sheet) && other->parentWidget()
+                && other->parentWidget()->window() == &window);
         if (other == &window || !other->isVisible() || !overWindow)
             continue;
         QImage piece(other->size() * scale, QImage::Format_ARGB32_Premultiplied);
