@@ -66,6 +66,43 @@ private slots:
         QCOMPARE(libraries, 0);
     }
 
+    // A refused registration says in words why the key could not be taken.
+    void refusalSaysWhy_data()
+    {
+        QTest::addColumn<bool>("desktopGrabs");
+        QTest::addColumn<quint32>("keyCode");
+        QTest::addColumn<bool>("heldElsewhere");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("held by another program")
+            << true << 15u << true
+            << "The hotkey could not be registered: another program already uses this key combination.";
+        // The ISO section key, which the stored shortcut names and this keyboard lacks.
+        QTest::newRow("no such key") << true << 10u << false
+                                     << "The hotkey could not be registered: this keyboard has no such key.";
+        QTest::newRow("no grabs on this desktop")
+            << false << 15u << false
+            << "The hotkey could not be registered: this desktop offers neither X11 key grabs nor a global shortcuts "
+               "portal.";
+    }
+
+    void refusalSaysWhy()
+    {
+        QFETCH(bool, desktopGrabs);
+        QFETCH(quint32, keyCode);
+        QFETCH(bool, heldElsewhere);
+        QFETCH(QString, message);
+        TestEnvironment env;
+        StoreSettings settings(*env.settings);
+        ScriptedHotKeyGrabber scripted;
+        if (heldElsewhere)
+            scripted.refusedKeysyms = {quint32('r')};
+        UnavailableHotKeyGrabber none;
+        HotKeyStore store(settings, desktopGrabs ? static_cast<HotKeyGrabber &>(scripted) : none);
+        store.setToggleRecordingAction([] {});
+        store.setToggleRecording(HotKeyShortcut{keyCode, HotKeyShortcut::commandFlag, "R"});
+        QCOMPARE(store.registrationMessage().value_or("registered"), message);
+    }
+
     // What a key press in a shortcut row makes, and how the shortcut reads.
     void captureRules_data()
     {

@@ -52,7 +52,7 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("message");
         const QString failed = QStringLiteral("MP3 encoding failed.");
-        const QString missing = QStringLiteral("The bundled LAME MP3 encoder is missing.");
+        const QString missing = QStringLiteral("The LAME MP3 encoder is missing. Install it with “sudo apt install lame”.");
         const QByteArray writes = "printf x > \"$6\"\n";
         QTest::newRow("one line") << QByteArray("echo 'Could not find \"x.wav\".' >&2\nexit 1\n") << QString()
                                   << QStringLiteral("Could not find \"x.wav\".");

@@ -100,9 +100,9 @@ private slots:
         const auto row = [](RecordingOutputFormat format, RecordingInputSource input, QString text, QString extension) {
             QTest::newRow(qPrintable(text)) << format << input << text << extension;
         };
-        row(RecordingOutputFormat::aacM4A, RecordingInputSource::macAudio, "Recording Mac M4A", "m4a");
+        row(RecordingOutputFormat::aacM4A, RecordingInputSource::macAudio, "Recording System M4A", "m4a");
         row(RecordingOutputFormat::wavPCM, RecordingInputSource::microphone, "Recording Mic WAV", "wav");
-        row(RecordingOutputFormat::aiffPCM, RecordingInputSource::macAudio, "Recording Mac AIFF", "aiff");
+        row(RecordingOutputFormat::aiffPCM, RecordingInputSource::macAudio, "Recording System AIFF", "aiff");
         row(RecordingOutputFormat::mp3LAME, RecordingInputSource::microphone, "Recording Mic MP3", "mp3");
     }
     void aTakeRunsThroughEveryStep()
@@ -250,7 +250,7 @@ private slots:
         Rig missing(m_dir.filePath("empty-encoders"));
         missing.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
         missing.start();
-        QCOMPARE(missing.statuses, (QStringList{"Preparing recording", "The bundled LAME MP3 encoder is missing."}));
+        QCOMPARE(missing.statuses, (QStringList{"Preparing recording", "The LAME MP3 encoder is missing. Install it with “sudo apt install lame”."}));
         QCOMPARE(missing.server.opened.load(), 0);
     }
 

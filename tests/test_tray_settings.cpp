@@ -206,7 +206,8 @@ private slots:
 
         // A refused registration shows its message and the commands to bind instead.
         grabber.refusedKeysyms = {quint32('r')};
-        const auto refused = QStringLiteral("The hotkey could not be registered. OSStatus -9878.");
+        const auto refused =
+            QStringLiteral("The hotkey could not be registered: another program already uses this key combination.");
         QVERIFY(!showsLabel(settings, refused));
         hotKeys.setToggleRecording(HotKeyStore::defaultToggleRecording());
         QVERIFY(showsLabel(settings, refused));

@@ -256,8 +256,8 @@ private slots:
         QTest::newRow("packaged runtime")
             << "python"
             << "https://soundcloud.com/a/b"
-            << "The web extractor could not load its bundled Python runtime. Rebuild Vespertone with the signed web "
-               "extractor entitlement."
+            << "The web extractor could not load its Python runtime. Reinstall yt-dlp with “sudo apt install "
+               "--reinstall yt-dlp”, then try again."
             << QStringList{web.first()};
         QTest::newRow("cancelled while it runs") << "hang"
                                                  << "https://soundcloud.com/a/b"
@@ -265,8 +265,7 @@ private slots:
         QTest::newRow("missing extractor")
             << "missing"
             << "https://soundcloud.com/a/b"
-            << "Web page extraction requires the bundled yt-dlp helper. Rebuild the app after installing web "
-               "extractors."
+            << "Web page extraction requires yt-dlp. Install it with “sudo apt install yt-dlp”, then try again."
             << QStringList{web.first()};
     }
     void extractsWebPages()
@@ -429,8 +428,8 @@ private slots:
         QCOMPARE(openStatus(player), QStringLiteral("No URL was captured for this source."));
         RecordingSourceContext firefox{"Firefox", "firefox-esr", "Evening Raga — Mozilla Firefox", std::nullopt, {}};
         QCOMPARE(openStatus(firefox),
-                 QStringLiteral("Finding source URL | Source URL was not available. Allow browser automation and try "
-                                "again."));
+                 QStringLiteral("Finding source URL | Source URL was not available. The browser saves its session "
+                                "every few seconds; try again in a moment."));
         browsers.sessions["firefox"] = {
             {{"Morning", "https://example.org/m"}, {"Evening Raga", "https://example.org/e"}},
             BrowserTab{"Morning", "https://example.org/m"}};

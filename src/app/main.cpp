@@ -17,6 +17,7 @@
 #include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/style/ApplicationAppearance.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
 
@@ -181,6 +182,7 @@ int main(int argc, char *argv[])
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());
+    ApplicationAppearance appearance(theme);
     LibraryWindow window(store, theme);
     window.setObjectName(QStringLiteral("library"));
     dialogs.setParentWindow(&window);

@@ -112,8 +112,8 @@ QString URLAudioImportService::displayError(const QString &text)
         return {};
     if (trimmed.contains(QLatin1String("[PYI-"))
         && trimmed.contains(QLatin1String("Failed to load Python shared library")))
-        return QStringLiteral("The web extractor could not load its bundled Python runtime. Rebuild Vespertone with "
-                              "the signed web extractor entitlement.");
+        return QStringLiteral("The web extractor could not load its Python runtime. Reinstall yt-dlp with “sudo apt "
+                              "install --reinstall yt-dlp”, then try again.");
     QStringList lines;
     for (const auto &line : trimmed.split(QRegularExpression(QStringLiteral("[\\r\\n]")))) {
         if (const auto clean = line.trimmed(); !clean.isEmpty())

@@ -4,7 +4,7 @@ namespace {
 QString describe(MP3EncoderError::Code code, const QString &diagnostics)
 {
     switch (code) {
-    case MP3EncoderError::Code::missingEncoder: return QStringLiteral("The bundled LAME MP3 encoder is missing.");
+    case MP3EncoderError::Code::missingEncoder: return QStringLiteral("The LAME MP3 encoder is missing. Install it with “sudo apt install lame”.");
     case MP3EncoderError::Code::notPcmWav: return QStringLiteral("“%1” is not a PCM WAV file.").arg(diagnostics);
     case MP3EncoderError::Code::encodingFailed: break;
     }

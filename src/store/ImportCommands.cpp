@@ -187,7 +187,8 @@ QCoro::Task<> ImportCommands::openSource(RecordingItem item)
         co_return;
     const auto url = fresh ? openableURL(fresh->urlString) : std::nullopt;
     if (!url) {
-        m_context.setStatus(QStringLiteral("Source URL was not available. Allow browser automation and try again."));
+        m_context.setStatus(QStringLiteral("Source URL was not available. The browser saves its session every few seconds; "
+                                            "try again in a moment."));
         co_return;
     }
     try {

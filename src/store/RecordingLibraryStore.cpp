@@ -304,7 +304,7 @@ QCoro::Task<> RecordingLibraryStore::shutDown()
 void RecordingLibraryStore::requestScreenCapturePermission()
 {
     // The desktop grants every program its sound; nothing needs asking.
-    setStatusMessage(QStringLiteral("Permission enabled. Quit and reopen before recording."));
+    setStatusMessage(QStringLiteral("Permission enabled."));
 }
 
 void RecordingLibraryStore::requestMicrophonePermission()

@@ -65,7 +65,7 @@ QString startFailureText(const std::exception &error)
     using Code = AudioCaptureError::Code;
     const auto *captureError = dynamic_cast<const AudioCaptureError *>(&error);
     if (captureError && captureError->code() == Code::missingScreenCapturePermission)
-        return QStringLiteral("Enable Screen & System Audio Recording, then quit and reopen.");
+        return QStringLiteral("Allow capturing the desktop's sound, then quit and reopen.");
     if (captureError && captureError->code() == Code::missingMicrophonePermission)
         return QStringLiteral("Enable Microphone permission, then try recording again.");
     return errorText(error);
