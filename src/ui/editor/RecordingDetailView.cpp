@@ -1,5 +1,7 @@
 #include "ui/editor/RecordingDetailView.h"
 
+#include "base/Logging.h"
+
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
 #include "base/AppError.h"
@@ -7,17 +9,17 @@
 #include "media/AudioPlaybackService.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
-#include "ui/editor/ChipText.h"
 #include "ui/common/FileBrowser.h"
+#include "ui/editor/ChipText.h"
 #include "ui/editor/GothicWaveformRule.h"
 #include "ui/editor/HeaderSourceView.h"
-#include "ui/style/PanelFrame.h"
 #include "ui/editor/RailButton.h"
+#include "ui/editor/TrimSelectionModel.h"
+#include "ui/editor/WaveformTrimView.h"
+#include "ui/style/PanelFrame.h"
 #include "ui/style/TextStyles.h"
 #include "ui/style/ThemeController.h"
-#include "ui/editor/TrimSelectionModel.h"
 #include "ui/style/VespertoneTheme.h"
-#include "ui/editor/WaveformTrimView.h"
 
 #include <QFileInfo>
 #include <QGridLayout>
@@ -338,6 +340,7 @@ QCoro::Task<> RecordingDetailView::loadWaveform()
         auto task = m_analyzer->waveformPeaks(item.url, peakCount);
         peaks = co_await std::move(task);
     } catch (const std::exception &failure) {
+        logShownFailure(lcUi(), failure);
         error = errorText(failure);
     }
     if (!self || generation != m_loadGeneration)
@@ -397,8 +400,9 @@ QCoro::Task<> RecordingDetailView::findLoop()
     try {
         auto task = m_loopFinder->findLoops(m_peaks, item.duration, item.metadata.bpm, loopSuggestionLimit);
         found = co_await std::move(task);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // The finder reports nothing found as an empty list; a failure reads the same.
+        logIgnoredFailure(lcUi(), error);
     }
     if (!self)
         co_return;
