@@ -1,5 +1,6 @@
 // vespertone: the desktop program.
 
+#include "base/Logging.h"
 #include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
 #include "platform/BrowserSessionFiles.h"
@@ -13,18 +14,20 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThreadPool>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,11 +38,13 @@ void runToEnd(QCoro::Task<> task)
 {
     QEventLoop loop;
     bool done = false;
-    auto waiting = [&]() -> QCoro::Task<> {
+    // Named: the coroutine reads its captures through the closure, which must outlive it.
+    const auto body = [&]() -> QCoro::Task<> {
         co_await std::move(task);
         done = true;
         loop.quit();
-    }();
+    };
+    auto waiting = body();
     if (!done)
         loop.exec();
 }
@@ -123,7 +128,9 @@ int main(int argc, char *argv[])
     const auto request = InstanceChannel::requestFor(QApplication::arguments());
     if (channel.send(request))
         return 0;
-    channel.listen();
+    if (!channel.listen())
+        qCWarning(lcPlatform) << "No other launch can reach this one: the channel" << channel.path()
+                              << "is not private to this user or cannot be made.";
 
     configureFFmpegLogging();
     QSettings settings;
@@ -135,6 +142,8 @@ int main(int argc, char *argv[])
     XcbDesktopWindows windows;
     MprisMediaPlayers mediaPlayers;
     BrowserSessionFiles browserSessions;
+    // Jobs on the thread pool may hold any of the objects above: they end before those go.
+    const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
     environment.windows = &windows;
