@@ -1,5 +1,7 @@
 #include "ToolCommand.h"
 
+#include "base/NumberRange.h"
+
 #include "StopSignals.h"
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
@@ -44,7 +46,7 @@ std::optional<RecordOptions> recordOptions(ToolContext &context)
     if (const auto rate = context.takeOption(QStringLiteral("--bitrate"))) {
         bool ok = false;
         const auto kbps = rate->toLongLong(&ok);
-        options.bitRate = ok ? AudioBitRates::fromRawValue(kbps * 1000) : std::nullopt;
+        options.bitRate = ok ? AudioBitRates::fromKilobits(kbps) : std::nullopt;
         if (!options.bitRate)
             return rejected(context, QStringLiteral("--bitrate takes 128, 192, 256 or 320."));
     }
@@ -106,7 +108,8 @@ QCoro::Task<int> recordCommand(ToolContext &context)
     if (!store->captureState().is(CaptureState::Kind::recording))
         co_return 1;
     if (options->seconds && !stopRequested)
-        stopTimer.start(std::chrono::milliseconds(qint64(std::llround(*options->seconds * 1000))));
+        stopTimer.start(
+            std::chrono::milliseconds(NumberRange::clampedInteger<int>(*options->seconds * 1000, 1, INT_MAX)));
     if (!stopRequested)
         co_await qCoro(&stopTimer, &QTimer::timeout);
     // The source may have ended just before the stop: its take is being kept already.
