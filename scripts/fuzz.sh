@@ -22,14 +22,19 @@ failed=0
 for target in "${targets[@]}"; do
   mkdir -p "$scratch/$target/corpus" "$scratch/$target/artifacts"
   echo "fuzz: $target for ${seconds}s"
+  kept=()
+  for folder in "fuzz/corpus/$target" "fuzz/regressions/$target"; do
+    [ -d "$folder" ] && kept+=("$folder")
+  done
   if ! build-fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$scratch/$target/artifacts/" \
-      "$scratch/$target/corpus" "fuzz/corpus/$target" "fuzz/regressions/$target" >"$scratch/$target/log" 2>&1; then
+      "$scratch/$target/corpus" "${kept[@]}" >"$scratch/$target/log" 2>&1; then
     failed=1
     tail -n 60 "$scratch/$target/log" >&2
     for artifact in "$scratch/$target/artifacts"/*; do
       [ -e "$artifact" ] || continue
       keep="fuzz/regressions/$target/$(basename "$artifact")"
+      mkdir -p "fuzz/regressions/$target"
       cp "$artifact" "$keep"
       echo "fuzz: $target failed on $keep (kept; commit it with the fix)" >&2
     done
