@@ -1,9 +1,8 @@
 #include "ToolCommand.h"
 
-#include "base/NumberRange.h"
-
 #include "StopSignals.h"
 #include "base/AudioBitRate.h"
+#include "base/NumberRange.h"
 #include "capture/RecordingOutputFormat.h"
 #include "store/RecordingLibraryStore.h"
 
@@ -14,6 +13,21 @@
 #include <unistd.h>
 
 namespace {
+
+/// A timer whose expiry can be awaited: QCoro's await of QTimer::timeout binds a reference to
+/// the signal's private tag, which Qt passes as a null pointer.
+class StopTimer : public QTimer {
+    Q_OBJECT
+public:
+    StopTimer()
+    {
+        setSingleShot(true);
+        connect(this, &QTimer::timeout, this, &StopTimer::expired);
+    }
+
+signals:
+    void expired();
+};
 
 struct RecordOptions {
     RecordingInputSource input = RecordingInputSource::macAudio;
@@ -85,8 +99,7 @@ QCoro::Task<int> recordCommand(ToolContext &context)
     if (!options)
         co_return 2;
     StopSignals stopSignals;
-    QTimer stopTimer;
-    stopTimer.setSingleShot(true);
+    StopTimer stopTimer;
     bool stopRequested = false;
     stopSignals.onSignal([&] {
         stopRequested = true;
@@ -111,7 +124,7 @@ QCoro::Task<int> recordCommand(ToolContext &context)
         stopTimer.start(
             std::chrono::milliseconds(NumberRange::clampedInteger<int>(*options->seconds * 1000, 1, INT_MAX)));
     if (!stopRequested)
-        co_await qCoro(&stopTimer, &QTimer::timeout);
+        co_await qCoro(&stopTimer, &StopTimer::expired);
     // The source may have ended just before the stop: its take is being kept already.
     if (!interruptedTake && !store->captureState().is(CaptureState::Kind::recording))
         interruptedTake = co_await qCoro(store, &RecordingLibraryStore::interruptedTakeSaved);
@@ -140,3 +153,5 @@ std::vector<ToolCommand> captureCommands()
          recordCommand},
     };
 }
+
+#include "CaptureCommands.moc"
