@@ -1,6 +1,7 @@
 // The store spine: settings and their fallbacks, folder resolution, refresh and selection,
 // the status line's dismissal, and scans that outlive their folder or their store.
 
+#include "base/Logging.h"
 #include "library/FolderAccess.h"
 #include "library/MetadataStore.h"
 #include "store/RecordingLibraryStore.h"
@@ -8,6 +9,7 @@
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -177,6 +179,63 @@ private slots:
         QCOMPARE(env.settings->value(FolderAccess::pathKey).toString(), other);
         finish(store->chooseFolder()); // cancelled
         QCOMPARE(store->folderURL(), other);
+    }
+
+    /// A failure the user is shown and one the program goes on without are both logged as
+    /// warnings of their area, with the cause; debug output stays off unless asked for.
+    void failuresAreLogged_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a folder that cannot be made") << "blocked folder"
+                                                      << "vespertone.store"
+                                                      << "failed: The folder “Library” couldn’t be created.";
+        QTest::newRow("an address of another kind") << "ftp import"
+                                                    << "vespertone.import"
+                                                    << "failed: Paste a direct http or https audio/video file URL.";
+        QTest::newRow("a legacy sidecar that cannot move") << "stuck legacy sidecar"
+                                                           << "vespertone.library"
+                                                           << "ignored: *";
+    }
+    void failuresAreLogged()
+    {
+        QFETCH(QString, scene);
+        QFETCH(QString, category);
+        QFETCH(QString, message);
+        static QStringList logged;
+        logged.clear();
+        const auto previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                if (type == QtWarningMsg && QByteArray(context.category).startsWith("vespertone."))
+                    logged << QString::fromLatin1(context.category) + u' ' + text;
+            });
+        {
+            TestEnvironment env;
+            auto environment = env.storeEnvironment();
+            if (scene == "blocked folder") {
+                writeFile(env.path("blocker"), {});
+                environment.folderOverride = env.path("blocker/Library");
+            }
+            if (scene == "stuck legacy sidecar") {
+                QVERIFY(QFile::copy(m_wav, env.path("Take.wav")));
+                writeFile(env.path("Take.vtmeta.json"), R"({"createdAt":"2024-05-01T12:30:05Z"})");
+                writeFile(env.path(".vespertone/metadata"), "a file where the folder belongs");
+            }
+            RecordingLibraryStore store(environment);
+            QSignalSpy loaded(&store, &RecordingLibraryStore::refreshFinished);
+            QVERIFY(loaded.wait(10000));
+            if (scene == "ftp import")
+                finish(store.importURL("ftp://example.org/a.wav", false));
+        }
+        qInstallMessageHandler(previous);
+        const auto expected = category + u' ' + message;
+        const bool found = std::any_of(logged.begin(), logged.end(), [&](const QString &line) {
+            return expected.endsWith(u'*') ? line.startsWith(expected.chopped(1)) && line.size() > expected.size()
+                                           : line == expected;
+        });
+        QVERIFY2(found, qPrintable(logged.join(u'\n')));
+        QVERIFY(!lcStore().isDebugEnabled() && !lcLibrary().isDebugEnabled());
     }
 
     void scansThatOutliveTheirFolderOrStoreAreDropped()

@@ -25,6 +25,7 @@
 #include <qcoro/qcorosignal.h>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 const auto dateStamp = QStringLiteral("Imported \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.mp3");
@@ -295,13 +296,69 @@ private slots:
         if (mode != "ok")
             return;
         const auto arguments = QString::fromUtf8(readFile(m_fakeDir + "/arguments")).split('\n');
-        QCOMPARE(arguments.mid(0, 4),
-                 QStringList({"--no-playlist", "--format", "bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]", "-o"}));
+        QCOMPARE(arguments.mid(0, 5),
+                 QStringList({"--ignore-config", "--no-playlist", "--format",
+                              "bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]", "-o"}));
         QVERIFY(QRegularExpression("^" + QRegularExpression::escape(work()) + "/[0-9A-F-]{36}\\.%\\(ext\\)s$")
-                    .match(arguments.value(4))
+                    .match(arguments.value(5))
                     .hasMatch());
-        QCOMPARE(arguments.value(5), address.toString(QUrl::FullyEncoded));
+        QCOMPARE(arguments.mid(6, 2), QStringList({"--", address.toString(QUrl::FullyEncoded)}));
         QCOMPARE(readFile(m_fakeDir + "/path"), QByteArray("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    }
+
+    /// The service goes (the program ends) while its helper runs: the import ends as cancelled,
+    /// its work files go, and nothing touches the service that is gone.
+    void importOutlivesItsService_data()
+    {
+        QTest::addColumn<bool>("web"); ///< gated in yt-dlp, else in lame
+        QTest::newRow("during the extractor") << true;
+        QTest::newRow("during the encode") << false;
+    }
+    void importOutlivesItsService()
+    {
+        QFETCH(bool, web);
+        const auto gate = m_fakeDir + "/gate";
+        QFile::remove(gate);
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        const auto gated = m_dir.filePath("gated");
+        QDir().mkpath(gated);
+        QFile::remove(gated + "/lame");
+        QFile::remove(gated + "/yt-dlp");
+        QFile::link(m_encoders + "/yt-dlp", gated + "/yt-dlp");
+        writeFile(gated + "/lame",
+                  "#!/bin/sh\nread line < '" + QFile::encodeName(gate) + "'\nexec '"
+                      + QFile::encodeName(QStandardPaths::findExecutable("lame")) + "' \"$@\"\n");
+        QFile::setPermissions(gated + "/lame", QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("FAKE_MODE", web ? "gated" : "ok");
+        auto importer = service("gated");
+        QStringList progress;
+        const auto address = web ? QUrl("https://soundcloud.com/a/b") : m_http.url("/media/Tone.wav");
+        auto task = importer->importMP3(address, library(), AudioBitRate::kbps128, true,
+                                        [&](const QString &text) { progress << text; });
+        if (web)
+            QTRY_VERIFY(!entriesOf(work()).isEmpty());
+        else
+            QTRY_VERIFY(progress.contains("Encoding MP3"));
+        importer.reset();
+        writeFile(gate, "go\n");
+        QCOMPARE(failureOf(std::move(task)), QStringLiteral("The import was cancelled."));
+        QCOMPARE(entriesOf(work()), QStringList());
+        QCOMPARE(QDir(library()).entryList(QDir::Files), QStringList());
+    }
+
+    /// A yt-dlp.conf planted in the library's work folder, where the extractor once ran, would
+    /// run its command with the real extractor.
+    void plantedExtractorConfigurationIsNotRead()
+    {
+        if (QStandardPaths::findExecutable("yt-dlp").isEmpty())
+            QSKIP("yt-dlp is not installed");
+        const auto planted = m_dir.filePath("planted");
+        QFile::remove(planted);
+        writeFile(work() + "/yt-dlp.conf", "--exec \"before_dl:touch " + planted.toUtf8() + "\"\n");
+        auto importer = service("real");
+        QCOMPARE(import(*importer, m_http.url("/Evening.html"), true), QStringLiteral("Evening.mp3"));
+        QVERIFY2(!QFileInfo::exists(planted), "the planted configuration ran its command");
+        QCOMPARE(entriesOf(work()), QStringList{"yt-dlp.conf"});
     }
 
     void toolImportsAndOpens_data()
@@ -458,6 +515,7 @@ case "$FAKE_MODE" in
   plain) printf 'first line\nlast line\n\n' >&2; exit 1 ;;
   python) printf '[PYI-1234:ERROR] Failed to load Python shared library\n' >&2; exit 1 ;;
   hang) touch "$(output m4a.part)"; exec sleep 30 ;;
+  gated) touch "$(output m4a.part)"; read line < "$FAKE_DIR/gate"; cp "$FAKE_DIR/audio.m4a" "$(output m4a)" ;;
 esac
 )sh";
 }

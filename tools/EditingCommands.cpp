@@ -160,7 +160,7 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 {
     auto rate = AudioBitRate::kbps192;
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
-        const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
+        const auto parsed = AudioBitRates::fromKilobits(text->toLongLong());
         if (!parsed)
             co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;

@@ -53,7 +53,7 @@ QCoro::Task<int> importCommand(ToolContext &context)
     if (const auto rate = context.takeOption(QStringLiteral("--bitrate"))) {
         bool ok = false;
         const auto kbps = rate->toLongLong(&ok);
-        bitRate = ok ? AudioBitRates::fromRawValue(kbps * 1000) : std::nullopt;
+        bitRate = ok ? AudioBitRates::fromKilobits(kbps) : std::nullopt;
         if (!bitRate)
             co_return context.usage(QStringLiteral("--bitrate takes 128, 192, 256 or 320."));
     }

@@ -14,6 +14,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QThreadPool>
 #include <qcoro/qcorosignal.h>
 
 #include <cstdio>
@@ -44,7 +45,11 @@ ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
       m_platform(std::make_unique<Platform>())
 {}
 
-ToolContext::~ToolContext() = default;
+ToolContext::~ToolContext()
+{
+    // Jobs on the thread pool may hold the platform's objects: they end before those go.
+    QThreadPool::globalInstance()->waitForDone();
+}
 
 QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {

@@ -1,5 +1,7 @@
 #include "import/URLAudioImportService.h"
 
+#include "base/Logging.h"
+
 #include "import/MediaHosts.h"
 #include "import/URLAudioImportError.h"
 #include "library/Formatters.h"
@@ -11,6 +13,7 @@
 #include "media/MP3EncoderError.h"
 #include "media/MP3EncoderService.h"
 #include "platform/BackgroundTask.h"
+#include "platform/HelperProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,9 +72,20 @@ QString hostText(const QUrl &url)
 void removeFiles(const QStringList &files)
 {
     for (const auto &file : files) {
-        if (!file.isEmpty())
-            QFile::remove(file); // a work file that cannot go is left for the user, never reported
+        // A work file that cannot go is left for the user; the status reports the import.
+        if (!file.isEmpty() && !QFile::remove(file) && QFileInfo::exists(file))
+            qCWarning(lcImport) << "ignored: the work file" << file << "could not be removed";
     }
+}
+
+using Flag = std::shared_ptr<std::atomic<bool>>;
+
+/// After a suspension: throws the cancelled error when the import was cancelled meanwhile or
+/// its service is gone (nothing of it may be touched then).
+void checkResumed(const QPointer<URLAudioImportService> &self, const Flag &cancelled)
+{
+    if (!self || cancelled->load())
+        throw URLAudioImportError(Code::cancelled);
 }
 
 /// Ensures \a folder's work folder exists and returns it; throws AppError.
@@ -128,11 +142,15 @@ QString URLAudioImportService::displayError(const QString &text)
 
 QStringList URLAudioImportService::extractorArguments(const QString &outputTemplate, const QUrl &url)
 {
-    return {QStringLiteral("--no-playlist"),
+    // No configuration file is read (one in the working folder could run commands), and the
+    // address can never be taken for an option.
+    return {QStringLiteral("--ignore-config"),
+            QStringLiteral("--no-playlist"),
             QStringLiteral("--format"),
             QStringLiteral("bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]"),
             QStringLiteral("-o"),
             outputTemplate,
+            QStringLiteral("--"),
             url.toString(QUrl::FullyEncoded)};
 }
 
@@ -211,6 +229,8 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
     }
     if (!m_mp3Encoder->isAvailable())
         throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
     bool webpage = false;
     try {
         auto direct = importDirect(url, folder, bitRate, progress);
@@ -221,6 +241,7 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
         webpage = true;
     }
     Q_ASSERT(webpage);
+    checkResumed(self, cancelled);
     progress(QStringLiteral("Extracting web audio"));
     auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
     co_return co_await std::move(extract);
@@ -231,12 +252,15 @@ QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folde
 {
     const auto work = makeWorkFolder(folder);
     const auto stem = freshStem();
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
     progress(QStringLiteral("Downloading URL"));
     auto fetch = download(url, work, stem);
     const auto downloaded = co_await std::move(fetch);
     const auto base = resultBaseName(url, QDateTime::currentDateTime());
     QString result;
     try {
+        checkResumed(self, cancelled);
         auto encode =
             encodeIntoLibrary(downloaded, folder, base, stem, bitRate, progress, QStringLiteral("Extracting audio"));
         result = co_await std::move(encode);
@@ -380,18 +404,19 @@ QCoro::Task<QString> URLAudioImportService::encodeIntoLibrary(QString source, QS
 {
     const auto wav = UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
     const auto partial = UniqueFileNamer::workFolder(folder) + u'/' + stem + QStringLiteral("-encoded.mp3");
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
     QString result;
     try {
         progress(convertingText);
-        auto cancelled = m_cancelled;
         auto transcode = BackgroundTask::run(
             [source, wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
         co_await std::move(transcode);
-        throwIfCancelled();
+        checkResumed(self, cancelled);
         progress(QStringLiteral("Encoding MP3"));
         auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
         co_await std::move(encode);
-        throwIfCancelled();
+        checkResumed(self, cancelled);
         result = LibraryFileMoves::publish(partial, folder, baseName, QStringLiteral("mp3"));
     } catch (...) {
         removeFiles({wav, partial});
@@ -411,10 +436,13 @@ QCoro::Task<QString> URLAudioImportService::extractWebAudioMP3(QUrl url, QString
     const auto stem = freshStem();
     const auto outputTemplate = work + u'/' + stem + QStringLiteral(".%(ext)s");
     const auto base = resultBaseName(url, QDateTime::currentDateTime());
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
     QString result;
     try {
-        auto run = runExtractor(*program, extractorArguments(outputTemplate, url), work);
+        auto run = runExtractor(*program, extractorArguments(outputTemplate, url));
         co_await std::move(run);
+        checkResumed(self, cancelled);
         const auto output = extractedAudioURL(work, stem);
         if (!output)
             throw URLAudioImportError(Code::downloadFailed,
@@ -430,13 +458,15 @@ QCoro::Task<QString> URLAudioImportService::extractWebAudioMP3(QUrl url, QString
     co_return result;
 }
 
-QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments, QString workFolder)
+QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments)
 {
     throwIfCancelled();
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
+    HelperProcess helper;
     QProcess process;
     m_process = &process;
-    process.setProcessEnvironment(processEnvironment());
-    process.setWorkingDirectory(workFolder);
+    helper.prepare(process, processEnvironment());
     process.setStandardInputFile(QProcess::nullDevice());
     // Its progress lines are never read; a pipe nobody reads would stop it once full.
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -450,7 +480,7 @@ QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList a
     }
     auto finish = qCoro(process).waitForFinished(std::chrono::milliseconds(-1));
     co_await std::move(finish);
-    throwIfCancelled();
+    checkResumed(self, cancelled);
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         co_return;
     QStringDecoder decoder(QStringDecoder::Utf8);

@@ -78,7 +78,7 @@ private:
     QCoro::Task<QString> importDirect(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
     QCoro::Task<QString> download(QUrl url, QString workFolder, QString stem);
     QCoro::Task<QString> extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
-    QCoro::Task<> runExtractor(QString program, QStringList arguments, QString workFolder);
+    QCoro::Task<> runExtractor(QString program, QStringList arguments);
     /// Transcodes \a source, encodes the WAV and publishes the MP3 as \a baseName in \a folder.
     QCoro::Task<QString> encodeIntoLibrary(QString source, QString folder, QString baseName, QString stem,
                                            AudioBitRate bitRate, Progress progress, QString convertingText);

@@ -61,7 +61,7 @@ void moveWithSidecar(const QString &from, const QString &to)
                            : QStringLiteral("“%1” couldn’t be renamed to “%2”: %3")
                                  .arg(fileName(from), fileName(to), systemErrorText(error)));
     // The audio has moved; a sidecar that stays behind only loses its tempo and source.
-    ignoreFailure([&] { MetadataStore::moveMetadata(from, to); });
+    ignoreFailure(lcLibrary(), [&] { MetadataStore::moveMetadata(from, to); });
 }
 
 QString publish(const QString &file, const QString &folder, const QString &base, const QString &ext, bool keepSource)

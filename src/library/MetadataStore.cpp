@@ -115,7 +115,7 @@ void save(const RecordingMetadata &metadata, const QString &audioURL)
     ensureMetadataFolder(audioURL);
     writeAtomically(metadataURL(audioURL), bytes, audioURL);
     // The new sidecar wins over a legacy one that could not be removed.
-    ignoreFailure([&] { removeLegacyMetadata(audioURL); });
+    ignoreFailure(lcLibrary(), [&] { removeLegacyMetadata(audioURL); });
 }
 
 void trashMetadata(const QString &audioURL, Trash &trash)

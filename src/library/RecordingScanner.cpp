@@ -1,5 +1,7 @@
 #include "library/RecordingScanner.h"
 
+#include "base/Logging.h"
+
 #include "library/MetadataStore.h"
 #include "media/AudioFileReader.h"
 
@@ -22,7 +24,9 @@ std::optional<double> measuredDuration(const QString &url)
         const auto info = AudioFileReader::measure(url);
         if (info.sampleRate > 0)
             return double(info.length) / info.sampleRate;
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // The file is listed without a length.
+        logIgnoredFailure(lcLibrary(), error);
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include "media/FFmpegHandles.h"
 #include "media/MP3EncoderError.h"
 #include "platform/BackgroundTask.h"
+#include "platform/HelperProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,7 +44,9 @@ void checkPcmWav(const QString &path)
 /// Runs the encoder to completion on the calling thread; throws on any failure.
 void runEncoder(const QString &program, const QStringList &arguments, const QString &destinationURL)
 {
+    HelperProcess helper;
     QProcess process;
+    helper.prepare(process, HelperProcess::encoderEnvironment());
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments, QIODevice::ReadOnly);
@@ -116,6 +119,7 @@ QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinati
             throw;
         }
     };
-    co_await BackgroundTask::run(std::move(work));
+    auto running = BackgroundTask::run(std::move(work));
+    co_await std::move(running);
     co_return destinationURL;
 }

@@ -95,7 +95,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
         MetadataStore::save(metadata, target);
     } catch (const std::exception &error) {
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcLibrary(), error);
             setIsAnalyzing(false);
         }
         co_return std::nullopt;
@@ -159,7 +159,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
         if (!trimmed.isEmpty())
             QFile::remove(trimmed);
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcLibrary(), error);
             setIsTrimming(false);
         }
         co_return std::nullopt;
@@ -230,7 +230,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::rename(RecordingItem item, 
     try {
         LibraryFileMoves::moveWithSidecar(item.url, target);
     } catch (const std::exception &error) {
-        m_context.setStatus(errorText(error));
+        m_context.showFailure(lcLibrary(), error);
         co_return std::nullopt;
     }
     m_trimUndo->followRename(item.url, target);

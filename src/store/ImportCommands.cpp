@@ -1,6 +1,7 @@
 #include "store/ImportCommands.h"
 
 #include "base/AppError.h"
+#include "import/URLAudioImportError.h"
 #include "import/URLAudioImportService.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
@@ -93,11 +94,11 @@ QCoro::Task<std::optional<QString>> ImportCommands::importURL(QString text, bool
         co_return std::nullopt;
     const auto url = remoteURL(text);
     if (!url) {
-        m_context.setStatus(QStringLiteral("Paste a direct http or https audio/video file URL."));
+        m_context.showFailure(lcImport(), URLAudioImportError(URLAudioImportError::Code::unsupportedURL));
         co_return std::nullopt;
     }
     if (!m_urlImporter->mp3Encoder().isAvailable()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcImport(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -117,7 +118,7 @@ QCoro::Task<std::optional<QString>> ImportCommands::importURL(QString text, bool
         saveSource(*url, file, m_context.clock().now());
     } catch (const std::exception &error) {
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcImport(), error);
             setImportingURL(false);
         }
         co_return std::nullopt;
@@ -196,7 +197,7 @@ QCoro::Task<> ImportCommands::openSource(RecordingItem item)
         metadata.source = fresh;
         MetadataStore::save(metadata, item.url);
     } catch (const std::exception &error) {
-        m_context.setStatus(errorText(error));
+        m_context.showFailure(lcImport(), error);
         co_return;
     }
     m_context.setStatus(m_opener.openUrl(*url) ? QStringLiteral("Opened source")

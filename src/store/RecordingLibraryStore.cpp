@@ -149,7 +149,7 @@ void RecordingLibraryStore::setRecordingFormat(RecordingOutputFormat format)
     try {
         m_settings->setRecordingFormat(format);
     } catch (const std::exception &error) {
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     emit recordingFormatChanged();
 }
@@ -164,7 +164,7 @@ void RecordingLibraryStore::setAacBitRate(AudioBitRate rate)
     try {
         m_settings->setAacBitRate(rate);
     } catch (const std::exception &error) {
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     emit aacBitRateChanged();
 }
@@ -172,7 +172,8 @@ void RecordingLibraryStore::setAacBitRate(AudioBitRate rate)
 QCoro::Task<> RecordingLibraryStore::ensureFolderAndRefresh()
 {
     if (!QDir().mkpath(m_folderURL))
-        setStatusMessage(QStringLiteral("The folder “%1” couldn’t be created.").arg(QDir(m_folderURL).dirName()));
+        showFailure(lcStore(),
+                    AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(QDir(m_folderURL).dirName())));
     co_await refresh();
 }
 
@@ -189,7 +190,7 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
     for (const auto &legacy : result.legacyAudioURLs) {
         // A legacy sidecar that cannot move stays and is read again at the next scan.
-        ignoreFailure([&] { MetadataStore::migrateLegacyMetadata(legacy); });
+        ignoreFailure(lcLibrary(), [&] { MetadataStore::migrateLegacyMetadata(legacy); });
     }
     m_unlistedNames = std::move(result.unlistedNames);
     publishRecordings(std::move(result.items), url);
@@ -230,7 +231,7 @@ void RecordingLibraryStore::setFolder(const QString &folder)
         m_settings->setSaveFolder(clean);
     } catch (const std::exception &error) {
         // The folder is used for this session all the same.
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     m_folderURL = clean;
     emit folderURLChanged();

@@ -150,14 +150,14 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
 {
     // A refused start must not clear the fields of the take that is running.
     if (isBusy()) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::alreadyRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::alreadyRecording));
         co_return;
     }
     m_context.setStatus(QStringLiteral("Preparing recording"));
     const RecordingEncodingSettings settings{format.value_or(m_settings.recordingFormat()),
                                              bitRate.value_or(m_settings.aacBitRate()), 48000, 2};
     if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcCapture(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return;
     }
     const auto number = ++m_takeNumber;
@@ -175,6 +175,7 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
             co_return;
         if (m_takeNumber == number)
             takeActiveTake();
+        logShownFailure(lcCapture(), error);
         m_context.setStatus(startFailureText(error));
         co_return;
     }
@@ -199,7 +200,9 @@ QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSour
     });
     try {
         co_return co_await std::move(lookup);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // A take without a known source is still a take.
+        logIgnoredFailure(lcCapture(), error);
         co_return std::nullopt;
     }
 }
@@ -208,7 +211,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
 {
     // A refused stop must not clear the fields of a take that is starting.
     if (!m_capture->state().is(CaptureState::Kind::recording)) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::noActiveRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::noActiveRecording));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -220,7 +223,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
     } catch (const std::exception &error) {
         if (self) {
             takeActiveTake();
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         }
         co_return std::nullopt;
     }
@@ -237,7 +240,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
         saved = co_await std::move(keep);
     } catch (const std::exception &error) {
         if (self)
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         co_return std::nullopt;
     }
     if (!self)
@@ -260,11 +263,14 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
 {
     if (take.settings.format == RecordingOutputFormat::mp3LAME)
         m_context.setStatus(QStringLiteral("Encoding MP3"));
+    QPointer self(this);
     auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
+    // The take keeps its source even when nobody is left to report it.
     if (take.source)
         saveSource(result.url, *take.source);
-    m_context.setStatus(result.status);
+    if (self)
+        m_context.setStatus(result.status);
     co_return result.url;
 }
 
@@ -284,8 +290,9 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
     try {
         auto keep = save(url, std::move(kept));
         final = co_await std::move(keep);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // A take left in the work folder is recovered at the next start.
+        logIgnoredFailure(lcCapture(), error);
     }
     if (!self)
         co_return;

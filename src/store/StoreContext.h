@@ -1,6 +1,10 @@
 #pragma once
 
+#include "base/AppError.h"
+#include "base/Logging.h"
+
 #include <QString>
+#include <exception>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
@@ -15,6 +19,12 @@ public:
     [[nodiscard]] virtual QString folder() const = 0;
     /// Shows \a text as the status.
     virtual void setStatus(const QString &text) = 0;
+    /// Shows \a error's text as the status and logs it in \a category.
+    void showFailure(const QLoggingCategory &category, const std::exception &error)
+    {
+        logShownFailure(category, error);
+        setStatus(errorText(error));
+    }
     /// Rescans the folder, then selects \a url, else keeps what still exists.
     virtual QCoro::Task<> refresh(std::optional<QString> url) = 0;
     [[nodiscard]] virtual Clock &clock() const = 0;

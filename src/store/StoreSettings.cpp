@@ -1,6 +1,7 @@
 #include "store/StoreSettings.h"
 
 #include "base/AppError.h"
+#include "base/NumberRange.h"
 #include "library/FolderAccess.h"
 
 #include <QDir>
@@ -18,8 +19,8 @@ void StoreSettings::setRecordingFormat(RecordingOutputFormat format)
 
 AudioBitRate StoreSettings::aacBitRate() const
 {
-    return AudioBitRates::fromRawValue(m_settings.value(QLatin1String(bitRateKey)).toLongLong())
-        .value_or(AudioBitRate::kbps192);
+    const auto raw = NumberRange::integerSetting(m_settings.value(QLatin1String(bitRateKey)));
+    return (raw ? AudioBitRates::fromRawValue(*raw) : std::nullopt).value_or(AudioBitRate::kbps192);
 }
 
 void StoreSettings::setAacBitRate(AudioBitRate rate)

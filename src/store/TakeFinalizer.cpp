@@ -1,5 +1,7 @@
 #include "store/TakeFinalizer.h"
 
+#include "base/Logging.h"
+
 #include "library/LibraryFileMoves.h"
 #include "library/UniqueFileNamer.h"
 #include "media/MP3EncoderService.h"
@@ -71,8 +73,9 @@ QCoro::Task<TakeFinalizer::Result> TakeFinalizer::publishPCMTake(QString wav, QS
             auto encode = m_encoder->encode(wav, partial, bitRate);
             co_await std::move(encode);
             encoded = true;
-        } catch (const std::exception &) {
+        } catch (const std::exception &error) {
             // The audio is kept as WAV below.
+            logIgnoredFailure(lcMedia(), error);
         }
         if (encoded) {
             const auto mp3 = LibraryFileMoves::publish(partial, folder, base, QStringLiteral("mp3"), true);
@@ -108,8 +111,9 @@ QCoro::Task<QStringList> TakeFinalizer::recoverLeftoverTakes(QString folder, Aud
             auto publish = publishPCMTake(wav, folder, bitRate);
             const auto result = co_await std::move(publish);
             recovered << result.url;
-        } catch (const std::exception &) {
+        } catch (const std::exception &error) {
             // It stays in the work folder for the next start.
+            logIgnoredFailure(lcCapture(), error);
         }
         if (!self)
             co_return recovered;

@@ -3,6 +3,7 @@
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
 #include "base/AppError.h"
+#include "base/Logging.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
 #include "platform/SystemClock.h"
@@ -339,6 +340,7 @@ QCoro::Task<> RecordingDetailView::loadWaveform()
         auto task = m_analyzer->waveformPeaks(item.url, peakCount);
         peaks = co_await std::move(task);
     } catch (const std::exception &failure) {
+        logShownFailure(lcUi(), failure);
         error = errorText(failure);
     }
     if (!self || generation != m_loadGeneration)
@@ -398,8 +400,9 @@ QCoro::Task<> RecordingDetailView::findLoop()
     try {
         auto task = m_loopFinder->findLoops(m_peaks, item.duration, item.metadata.bpm, loopSuggestionLimit);
         found = co_await std::move(task);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // The finder reports nothing found as an empty list; a failure reads the same.
+        logIgnoredFailure(lcUi(), error);
     }
     if (!self)
         co_return;
