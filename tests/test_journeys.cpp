@@ -10,6 +10,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
+#include "support/ToolRunner.h"
 #include "support/XvfbServer.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/editor/WaveformTrimView.h"
@@ -507,6 +508,37 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(journey.open());
         QCOMPARE(journey.rows(), QStringList{"Far"});
         QCOMPARE(journey.store().folderURL(), third);
+    }
+
+    void windowFollowsTheFolder()
+    {
+        Journey journey;
+        AudioFixtures::tone(journey.path("Kept.wav"), 0.3);
+        const auto outside = AudioFixtures::tone(journey.scratch("Dropped.wav"), 0.3);
+        QVERIFY(journey.open());
+        QCOMPARE(journey.rows(), QStringList{"Kept"});
+
+        // A file manager copies a take in, a sync client renames it, the terminal tool renames
+        // another; each shows within about a second, without Refresh.
+        QVERIFY(QFile::copy(outside, journey.path("Dropped.wav")));
+        QTRY_VERIFY_WITH_TIMEOUT(journey.rows().contains("Dropped"), 2000);
+        QVERIFY(QFile::rename(journey.path("Dropped.wav"), journey.path("Synced.wav")));
+        QTRY_COMPARE_WITH_TIMEOUT(journey.rows().size() == 2 && journey.rows().contains("Synced"), true, 2000);
+        const auto renamed =
+            runTool({"rename", journey.path("Kept.wav"), "From Terminal", "--folder", journey.library()});
+        QCOMPARE(renamed.exitCode, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(journey.rows().contains("From Terminal") && !journey.rows().contains("Kept"), true,
+                                  2000);
+
+        // A take removed under the open editor leaves no stale row or editor behind.
+        auto &list = *journey.window().content()->sidebar()->findChild<QListView *>();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.model()->index(int(journey.rows().indexOf("Synced")), 0)).center());
+        QTRY_VERIFY(editor(journey) && editor(journey)->recording()->url == journey.path("Synced.wav"));
+        QVERIFY(QFile::remove(journey.path("Synced.wav")));
+        QTRY_COMPARE_WITH_TIMEOUT(journey.rows(), QStringList{"From Terminal"}, 2000);
+        QCOMPARE(journey.selectedRows(), QStringList{"From Terminal"});
+        QVERIFY(Journey::shows(*editor(journey), "From Terminal"));
     }
 
     void formatAndThemeFromTheSettings_data()

@@ -8,16 +8,17 @@
 #include "platform/MprisMediaPlayers.h"
 #include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
+#include "platform/QtFolderWatcher.h"
 #include "platform/SystemClock.h"
 #include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -135,11 +136,13 @@ int main(int argc, char *argv[])
     XcbDesktopWindows windows;
     MprisMediaPlayers mediaPlayers;
     BrowserSessionFiles browserSessions;
+    QtFolderWatcher folderWatcher;
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;
+    environment.folderWatcher = &folderWatcher;
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());

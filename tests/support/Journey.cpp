@@ -91,6 +91,7 @@ bool Journey::open()
     m_settings = std::make_unique<QSettings>(scratch(QStringLiteral("settings.ini")), QSettings::IniFormat);
     StoreEnvironment environment{m_settings.get(), &m_clock,   &m_trash,       &m_dialogs,
                                  std::nullopt,     encoders(), &m_soundServer, &m_monitor};
+    environment.folderWatcher = &m_folderWatcher;
     m_store = std::make_unique<RecordingLibraryStore>(environment);
     QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
     m_theme = std::make_unique<ThemeController>(m_store->settings());

@@ -4,6 +4,7 @@
 #include "platform/ForegroundApplicationMonitor.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/PulseSoundServer.h"
+#include "platform/QtFolderWatcher.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/ScriptedHotKeyGrabber.h"
@@ -76,6 +77,7 @@ private:
     WidgetDialogs m_dialogs;
     PulseSoundServer m_soundServer;
     ForegroundApplicationMonitor m_monitor;
+    QtFolderWatcher m_folderWatcher;
     ScriptedHotKeyGrabber m_scriptedGrabber;
     HotKeyGrabber *m_grabber;
     std::unique_ptr<RecordingLibraryStore> m_store;
