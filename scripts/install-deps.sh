@@ -15,8 +15,9 @@ packages=(
   desktop-file-utils appstream
 )
 
-# Browsers whose session files the tests read; only the test command installs them.
-[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
+# Browsers whose session files the tests read, and a window manager and tray for the desktop
+# journeys; only the test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium openbox trayer)
 
 missing=()
 for p in "${packages[@]}"; do

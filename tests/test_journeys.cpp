@@ -1,7 +1,8 @@
 // What a person does with the program, through its real windows: the library window, the
 // settings window and the tray menu over the real store, Qt's own dialogs answered by typing,
 // takes recorded from the test PulseAudio daemon, files in a private library and the Trash.
-// Each journey checks what the person sees and what lands on disk.
+// Each journey checks what the person sees and what lands on disk; the last runs the program
+// itself on Xvfb with a window manager and a tray.
 
 #include "library/MetadataStore.h"
 #include "platform/XcbHotKeyGrabber.h"
@@ -10,6 +11,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
+#include "support/TakeFiles.h"
 #include "support/ToolRunner.h"
 #include "support/XvfbServer.h"
 #include "ui/editor/RecordingDetailView.h"
@@ -24,12 +26,15 @@
 #include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <xcb/xcb.h>
 
 using namespace std::chrono_literals;
 
@@ -153,6 +158,44 @@ QString recordTake(Journey &journey, const QString &face, const QString &seconds
     if (!QTest::qWaitFor([&] { return journey.pill() == QLatin1String("Analysis saved"); }, 30000))
         return QStringLiteral("the pill ended at ") + journey.pill();
     return analysedRow(journey, before);
+}
+
+/// Where \a window of \a x11 is on its screen.
+QRect geometry(const XvfbServer &x11, const QByteArray &window)
+{
+    QMap<QByteArray, int> values;
+    for (const auto &line : x11.xdotool({"getwindowgeometry", "--shell", window}).value_or("").split('\n')) {
+        if (const auto equals = line.indexOf('='); equals > 0)
+            values.insert(line.left(equals), line.mid(equals + 1).toInt());
+    }
+    return {values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT")};
+}
+
+/// Asks \a window of \a display to close, as a window manager's close button does.
+bool requestClose(const QByteArray &display, xcb_window_t window)
+{
+    auto *connection = xcb_connect(display.constData(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const auto atom = [&](const char *name) {
+        auto *reply = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, strlen(name), name), nullptr);
+        const auto value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+    return true;
 }
 } // namespace
 
@@ -622,6 +665,98 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
         const auto take = journey.path(analysedRow(journey, before) + ".m4a");
         QVERIFY2(QFile::exists(take), qPrintable(take));
+    }
+
+    void trayKeepsTheProgramAndQuitSavesTheTake()
+    {
+        if (!hasPulse())
+            QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
+        for (const auto *program : {"openbox", "trayer"})
+            QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(), program);
+        XvfbServer x11;
+        QVERIFY2(x11.isRunning(), "Xvfb did not start");
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath("runtime"));
+        QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const auto library = dir.filePath("Library");
+        QSettings(dir.filePath("config/Vespertone/Vespertone.conf"), QSettings::IniFormat)
+            .setValue("Vespertone.SaveFolderPath", library);
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString::fromLatin1(x11.display()));
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        environment.insert("XDG_RUNTIME_DIR", dir.filePath("runtime"));
+        const auto visible = [&](const QString &option, const QString &value) {
+            return x11.xdotool({"search", "--onlyvisible", option, value}).value_or("").trimmed();
+        };
+        const auto launch = [&](QProcess &process, const QStringList &arguments) {
+            process.setProcessEnvironment(environment);
+            process.start(qEnvironmentVariable("VESPERTONE_APP"), arguments);
+            return process.waitForStarted();
+        };
+        const auto launchAgain = [&](const QStringList &arguments) {
+            QProcess later;
+            return launch(later, arguments) && later.waitForFinished(10000) && later.exitCode() == 0;
+        };
+
+        // A desktop: a window manager that keeps a tray on the top edge above the windows.
+        QProcess manager;
+        manager.setProcessEnvironment(environment);
+        manager.start("openbox", {});
+        QTRY_VERIFY_WITH_TIMEOUT(x11.xdotool({"get_num_desktops"}).value_or("0").trimmed().toInt() > 0, 20000);
+        QProcess tray;
+        tray.setProcessEnvironment(environment);
+        tray.start("trayer",
+                   {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24", "--transparent",
+                    "false"});
+        QTRY_VERIFY_WITH_TIMEOUT(!visible("--class", "trayer").isEmpty(), 10000);
+        QProcess program;
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QVERIFY(launch(program, {}));
+        // The library window, shown or not; the tray icon carries the same name.
+        const auto libraryWindow = [&] {
+            for (const auto &id : visible("--name", "^Vespertone$").split('\n'))
+                if (!id.isEmpty() && geometry(x11, id).width() > 200)
+                    return id;
+            return QByteArray();
+        };
+        QByteArray window;
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = libraryWindow()).isEmpty(), 20000);
+        // The icon docks: the tray grows from its empty width.
+        QRect icon;
+        QTRY_VERIFY_WITH_TIMEOUT((icon = geometry(x11, visible("--class", "trayer"))).width() >= 16, 10000);
+
+        // Closing the window leaves the program running; a second launch brings its window back.
+        QVERIFY(requestClose(x11.display(), window.toUInt()));
+        QTRY_VERIFY_WITH_TIMEOUT(libraryWindow().isEmpty(), 10000);
+        QCOMPARE(program.state(), QProcess::Running);
+        QVERIFY(launchAgain({}));
+        // The first instance's own window: Qt gives a window closed by its manager a new X window.
+        QTRY_VERIFY_WITH_TIMEOUT(!libraryWindow().isEmpty(), 10000);
+        QCOMPARE(x11.xdotool({"getwindowpid", libraryWindow()}).value_or("").trimmed().toLongLong(),
+                 program.processId());
+        QCOMPARE(program.state(), QProcess::Running);
+
+        // Quit from the tray menu during a take: the take is saved first.
+        QVERIFY(launchAgain({"--toggle-recording"}));
+        QVERIFY(TakeFiles::startsRecording(library, 0));
+        QVERIFY(TakeFiles::locked(library));
+        // The program's windows on screen: the library and the tray icon, then the menu as well.
+        const auto windows = [&] { return visible("--class", "vespertone").split('\n').size(); };
+        const auto before = windows();
+        QVERIFY(x11.xdotool(
+            {"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y()), "click", "1"}));
+        QTRY_VERIFY_WITH_TIMEOUT(windows() > before, 5000);
+        // Quit is the last item: Up from no item chooses it.
+        QVERIFY(x11.xdotool({"key", "Up", "Return"}));
+        QVERIFY(program.waitForFinished(20000));
+        QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
+        QCOMPARE(TakeFiles::takes(library).size(), 1);
+        QVERIFY(!TakeFiles::locked(library));
+        for (auto *process : {&tray, &manager}) {
+            process->terminate();
+            process->waitForFinished(5000);
+        }
     }
 };
 

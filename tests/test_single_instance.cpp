@@ -2,6 +2,7 @@
 // the first one's window to the front and ends, "--toggle-recording" starts and stops a take in
 // the running instance, and quitting during a take saves it.
 
+#include "support/TakeFiles.h"
 #include "support/XvfbServer.h"
 
 #include <QDir>
@@ -15,31 +16,7 @@
 #include <vector>
 #include <xcb/xcb.h>
 
-namespace {
-/// The takes directly in \a folder and their sizes in bytes, by name.
-QMap<QString, qint64> takes(const QString &folder)
-{
-    QMap<QString, qint64> sizes;
-    for (const auto &file : QDir(folder).entryInfoList({"*.m4a"}, QDir::Files))
-        sizes.insert(file.fileName(), file.size());
-    return sizes;
-}
-
-/// True while a take of \a folder is locked for writing or encoding.
-bool locked(const QString &folder)
-{
-    return !QDir(folder + "/.vespertone/tmp").entryList(QDir::Files | QDir::Hidden).isEmpty();
-}
-
-/// Waits until a take beyond the first \a takesBefore exists and then grows, so it records.
-bool startsRecording(const QString &folder, int takesBefore)
-{
-    if (!QTest::qWaitFor([&] { return takes(folder).size() > takesBefore; }, 10000))
-        return false;
-    const auto start = takes(folder);
-    return QTest::qWaitFor([&] { return takes(folder) != start; }, 10000);
-}
-} // namespace
+using namespace TakeFiles;
 
 class SingleInstanceTest : public QObject {
     Q_OBJECT
