@@ -3,6 +3,7 @@
 // the running instance, and quitting during a take saves it.
 
 #include "platform/InstanceChannel.h"
+#include "support/TakeFiles.h"
 #include "support/XvfbServer.h"
 
 #include <QDir>
@@ -24,30 +25,8 @@
 #include <vector>
 #include <xcb/xcb.h>
 
+using namespace TakeFiles;
 namespace {
-/// The takes directly in \a folder and their sizes in bytes, by name.
-QMap<QString, qint64> takes(const QString &folder)
-{
-    QMap<QString, qint64> sizes;
-    for (const auto &file : QDir(folder).entryInfoList({"*.m4a"}, QDir::Files))
-        sizes.insert(file.fileName(), file.size());
-    return sizes;
-}
-
-/// True while a take of \a folder is locked for writing or encoding.
-bool locked(const QString &folder)
-{
-    return !QDir(folder + "/.vespertone/tmp").entryList(QDir::Files | QDir::Hidden).isEmpty();
-}
-
-/// Waits until a take beyond the first \a takesBefore exists and then grows, so it records.
-bool startsRecording(const QString &folder, int takesBefore)
-{
-    if (!QTest::qWaitFor([&] { return takes(folder).size() > takesBefore; }, 10000))
-        return false;
-    const auto start = takes(folder);
-    return QTest::qWaitFor([&] { return takes(folder) != start; }, 10000);
-}
 constexpr uid_t nobody = 65534;
 
 /// Runs \a body in a child process as the user \a uid; the child ends when \a body returns.

@@ -10,6 +10,7 @@
 #include "platform/MprisMediaPlayers.h"
 #include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
+#include "platform/QtFolderWatcher.h"
 #include "platform/SystemClock.h"
 #include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
@@ -181,6 +182,7 @@ int main(int argc, char *argv[])
     XcbDesktopWindows windows;
     MprisMediaPlayers mediaPlayers;
     BrowserSessionFiles browserSessions;
+    QtFolderWatcher folderWatcher;
     // Jobs on the thread pool may hold any of the objects above: they end before those go.
     const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
@@ -188,6 +190,7 @@ int main(int argc, char *argv[])
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;
+    environment.folderWatcher = &folderWatcher;
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());

@@ -11,6 +11,7 @@
 #include "platform/XdgUrlOpener.h"
 #include "store/EditingCommands.h"
 #include "store/ImportCommands.h"
+#include "store/LibraryWatch.h"
 #include "store/RecordingWorkflow.h"
 #include "store/StatusLine.h"
 #include "store/StoreSettings.h"
@@ -58,6 +59,16 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
             &RecordingLibraryStore::isImportingURLChanged);
     connect(&m_import->urlImporter(), &URLAudioImportService::downloadProgress, this,
             &RecordingLibraryStore::urlImportProgress);
+
+    if (m_env.folderWatcher) {
+        m_watch = std::make_unique<LibraryWatch>(
+            *m_env.folderWatcher, *m_env.clock,
+            LibraryWatch::Hooks{[this] { return m_workflow->isBusy() || isImportingURL(); }, [this] { refresh(); }});
+        for (auto signal :
+             {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::activeRecordingInputSourceChanged,
+              &RecordingLibraryStore::isImportingURLChanged})
+            connect(this, signal, m_watch.get(), &LibraryWatch::writingEnded);
+    }
 
     // Started from the event loop, so observers connected after construction see it finish.
     QMetaObject::invokeMethod(this, &RecordingLibraryStore::startUp, Qt::QueuedConnection);
@@ -174,6 +185,8 @@ QCoro::Task<> RecordingLibraryStore::ensureFolderAndRefresh()
     if (!QDir().mkpath(m_folderURL))
         showFailure(lcStore(),
                     AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(QDir(m_folderURL).dirName())));
+    if (m_watch)
+        m_watch->follow(m_folderURL);
     co_await refresh();
 }
 
@@ -181,12 +194,25 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
 {
     QPointer self(this);
     const auto folder = m_folderURL;
+    const auto scanNumber = ++m_scansStarted;
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
     auto scan = BackgroundTask::run([folder] { return RecordingScanner::scan(folder); });
     auto result = co_await std::move(scan);
     // The library moved on while this scan ran: its newer scan publishes instead.
     if (!self || folder != m_folderURL)
         co_return;
+    // A scan that started later has already published a newer listing; only the selection
+    // this one was asked for still applies.
+    if (scanNumber < m_newestPublishedScan) {
+        const bool listed = url
+            && std::any_of(m_recordings.cbegin(), m_recordings.cend(),
+                           [&](const RecordingItem &item) { return item.id() == *url; });
+        if (listed)
+            setSelectedIDs({*url});
+        emit refreshFinished();
+        co_return;
+    }
+    m_newestPublishedScan = scanNumber;
     // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
     for (const auto &legacy : result.legacyAudioURLs) {
         // A legacy sidecar that cannot move stays and is read again at the next scan.

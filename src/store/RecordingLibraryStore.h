@@ -20,6 +20,7 @@
 
 class EditingCommands;
 class ImportCommands;
+class LibraryWatch;
 class UrlOpener;
 class RecordingWorkflow;
 class StatusLine;
@@ -166,6 +167,8 @@ private:
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
+    quint64 m_scansStarted = 0;
+    quint64 m_newestPublishedScan = 0;
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;
@@ -173,4 +176,5 @@ private:
     std::unique_ptr<EditingCommands> m_editing;
     std::unique_ptr<RecordingWorkflow> m_workflow;
     std::unique_ptr<ImportCommands> m_import;
+    std::unique_ptr<LibraryWatch> m_watch;
 };

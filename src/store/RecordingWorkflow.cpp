@@ -51,12 +51,19 @@ bool isInWorkFolder(const QString &url)
     return UniqueFileNamer::libraryFolderOf(url) != QFileInfo(url).absolutePath();
 }
 
-/// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
-void saveSource(const QString &url, const RecordingSourceContext &source)
+/// Writes when \a take started and where its sound came from into the sidecar of \a url,
+/// keeping what the sidecar already holds. The file itself is younger: finishing a take
+/// writes a new one.
+void saveTakeMetadata(const QString &url, const ActiveTake &take)
 {
+    if (!take.startedAt && !take.source)
+        return;
     auto metadata =
         MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
-    metadata.source = source;
+    if (take.startedAt)
+        metadata.createdAt = *take.startedAt;
+    if (take.source)
+        metadata.source = take.source;
     MetadataStore::save(metadata, url);
 }
 
@@ -161,7 +168,7 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
         co_return;
     }
     const auto number = ++m_takeNumber;
-    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt};
+    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt, std::nullopt};
     emit activeInputSourceChanged();
 
     QPointer self(this);
@@ -266,9 +273,8 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
     QPointer self(this);
     auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
-    // The take keeps its source even when nobody is left to report it.
-    if (take.source)
-        saveSource(result.url, *take.source);
+    // The take keeps its date and source even when nobody is left to report it.
+    saveTakeMetadata(result.url, take);
     if (self)
         m_context.setStatus(result.status);
     co_return result.url;
@@ -305,7 +311,8 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
 
 ActiveTake RecordingWorkflow::storedSettingsTake() const
 {
-    return {{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}};
+    return {
+        {m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}, {}};
 }
 
 std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
@@ -319,6 +326,8 @@ std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
 void RecordingWorkflow::mirrorCaptureState()
 {
     m_captureState = m_capture->state();
+    if (m_captureState.is(CaptureState::Kind::recording) && m_take && !m_take->startedAt)
+        m_take->startedAt = m_captureState.startedAt();
     emit captureStateChanged();
     m_elapsedTimer->stop();
     if (m_captureState.is(CaptureState::Kind::recording))

@@ -7,6 +7,7 @@ class Clock;
 class Dialogs;
 class BrowserSessions;
 class DesktopWindows;
+class FolderWatcher;
 class ForegroundApplicationMonitor;
 class MediaPlayers;
 class QSettings;
@@ -35,4 +36,6 @@ struct StoreEnvironment {
     DesktopWindows *windows = nullptr;
     MediaPlayers *mediaPlayers = nullptr;
     BrowserSessions *browserSessions = nullptr;
+    /// Tells when the library folder changes under the store; none means it is not watched.
+    FolderWatcher *folderWatcher = nullptr;
 };
