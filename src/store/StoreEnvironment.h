@@ -7,6 +7,7 @@ class Clock;
 class Dialogs;
 class BrowserSessions;
 class DesktopWindows;
+class FileOperations;
 class ForegroundApplicationMonitor;
 class MediaPlayers;
 class QSettings;
@@ -35,4 +36,6 @@ struct StoreEnvironment {
     DesktopWindows *windows = nullptr;
     MediaPlayers *mediaPlayers = nullptr;
     BrowserSessions *browserSessions = nullptr;
+    /// Where written files are synced and given their names; none means the system's.
+    FileOperations *files = nullptr;
 };
