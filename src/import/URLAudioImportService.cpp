@@ -64,6 +64,27 @@ QString hostText(const QUrl &url)
     return host.isEmpty() ? QStringLiteral("That URL") : host;
 }
 
+/// Why the redirect policy stopped \a reply, when it did.
+std::optional<URLAudioImportError> refusedRedirect(const QNetworkReply &reply)
+{
+    const auto refused = [](const QString &text) { return URLAudioImportError(Code::downloadFailed, text); };
+    switch (reply.error()) {
+    case QNetworkReply::InsecureRedirectError:
+        return refused(QStringLiteral("The server redirected to an unencrypted http address, which is not followed."));
+    case QNetworkReply::TooManyRedirectsError:
+        return refused(QStringLiteral("The server redirected too many times, probably in a loop."));
+    case QNetworkReply::ProtocolUnknownError: {
+        const auto scheme = QUrl(QString::fromUtf8(reply.rawHeader("Location"))).scheme().toLower();
+        if (scheme.isEmpty() || scheme.size() > 20)
+            return refused(QStringLiteral("The server redirected to an address that is not a web address, which is "
+                                          "not followed."));
+        return refused(
+            QStringLiteral("The server redirected to a non-web address (“%1:”), which is not followed.").arg(scheme));
+    }
+    default: return std::nullopt;
+    }
+}
+
 /// The intermediate WAV, "Import STAMP.wav" in \a folder's work folder, made empty under its own
 /// lock so that neither another import nor a sweep takes it.
 std::pair<QString, WorkLock> importWAV(const QString &folder)
@@ -255,6 +276,9 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Media files gain nothing from compression, and a compressed body could unpack to far more
+    // than it is: the body is asked for, and taken, as it is stored.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
     // Never more than this much of the body waits in memory.
@@ -284,8 +308,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
         if (!status.isValid())
             return true;
         const int code = status.toInt();
-        // A redirect is followed, or refused, by the redirect policy.
-        if (code >= 300 && code <= 399 && !reply->isFinished())
+        // A redirect is followed, or refused by the redirect policy, whose error tells why.
+        if (code >= 300 && code <= 399 && (!reply->isFinished() || reply->error() != QNetworkReply::NoError))
             return true;
         checked = true;
         if (const auto length = reply->header(QNetworkRequest::ContentLengthHeader); length.isValid())
@@ -296,6 +320,14 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
         }
         if (isWebpageMIMEType(reply->header(QNetworkRequest::ContentTypeHeader).toString())) {
             fail(URLAudioImportError(Code::webpageURL, hostText(url)));
+            return false;
+        }
+        if (const auto encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+            !encoding.isEmpty() && encoding != "identity") {
+            fail(URLAudioImportError(Code::downloadFailed,
+                                     QStringLiteral("The server sent the download compressed (%1), although it was "
+                                                    "asked not to; compressed downloads are not imported.")
+                                         .arg(QString::fromLatin1(encoding.left(40)))));
             return false;
         }
         if (declared.value_or(0) > limit) {
@@ -336,10 +368,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
         co_await qCoro(reply, &QNetworkReply::finished);
     stall.stop();
     const auto error = reply->error();
-    if (!failure && error == QNetworkReply::InsecureRedirectError)
-        failure = URLAudioImportError(Code::downloadFailed,
-                                      QStringLiteral("The server redirected to an unencrypted http address, "
-                                                     "which is not followed."));
+    if (!failure)
+        failure = refusedRedirect(*reply);
     if (!failure && error != QNetworkReply::OperationCanceledError && check())
         drain();
     const auto errorString = reply->errorString();
