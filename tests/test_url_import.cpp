@@ -337,6 +337,8 @@ private slots:
             << QStringList{"import", "https://youtu.be/x"} << 1 << "^--\nImporting URL\nyoutu\\.be links are web pages";
         QTest::newRow("import: Ctrl-C") << QStringList{"import", "@/stall.wav", "SIGINT"} << 130
                                         << "^--\n.*The import was cancelled\\.\n$";
+        QTest::newRow("import: SIGTERM") << QStringList{"import", "@/stall.wav", "SIGTERM"} << 143
+                                         << "^--\n.*The import was cancelled\\.\n$";
         QTest::newRow("source") << QStringList{"source", "Old.mp3"} << 0
                                 << "^\\{\\s*\"appName\": \"URL Import\",\\s*\"capturedAt\": \"2020-01-02T03:04:05Z\","
                                    "\\s*\"urlString\": \"https://example\\.org/a\"\\s*\\}\n--\n$";
