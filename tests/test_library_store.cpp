@@ -230,12 +230,14 @@ private slots:
                                "Vespertone 2024-01-01 11.00.00.wav"};
         for (const auto &name : kept + QStringList{"A.m4a", "DEAD.lock", "DEAD.mp3", "LIVEX.m4a", "X.vtmeta.json"})
             QVERIFY(QFile(work + u'/' + name).open(QIODevice::WriteOnly));
+        writeFile(env.path(".trim-0badc0de.part"), "an earlier version's trim");
 
         const auto store = openStore(env);
 
         QCOMPARE(entriesOf(MetadataStore::metadataFolder(env.path("x"))),
                  (QStringList{"Drums.wav.vtmeta.json", "Loop_bpm_120.wav.vtmeta.json"}));
         QCOMPARE(store->recordings().size(), 2);
+        QVERIFY(!QFileInfo::exists(env.path(".trim-0badc0de.part")));
         for (const auto &item : store->recordings())
             QCOMPARE(item.createdAt.date().year(), item.url.contains("Loop") ? 2020 : 2021);
         auto left = kept

@@ -20,6 +20,7 @@
 #include "store/TrimUndo.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -76,8 +77,13 @@ QCoro::Task<> RecordingLibraryStore::startUp()
     if (!self)
         co_return;
     // After the recovery, which still needs what a stopped take's encoding left.
-    auto sweep = BackgroundTask::run(
-        [folder = m_folderURL] { return WorkFile::sweep(folder, {TakeFinalizer::leftoverTakePattern()}); });
+    auto sweep = BackgroundTask::run([folder = m_folderURL] {
+        WorkFile::sweep(folder, {TakeFinalizer::leftoverTakePattern()});
+        // Trims of earlier versions were cut into hidden part files beside the audio.
+        const QDir library(folder);
+        for (const auto &name : library.entryList({QStringLiteral(".trim-*.part")}, QDir::Files | QDir::Hidden))
+            QFile::remove(library.filePath(name));
+    });
     co_await std::move(sweep);
     if (!self)
         co_return;
