@@ -4,6 +4,8 @@
 #include "base/Logging.h"
 #include "library/FolderAccess.h"
 #include "library/MetadataStore.h"
+#include "library/UniqueFileNamer.h"
+#include "library/WorkLock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StatusLine.h"
 #include "support/AudioFixtures.h"
@@ -18,6 +20,7 @@
 #include <QThreadPool>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -262,6 +265,47 @@ private slots:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         QCOMPARE(published, 0);
+    }
+
+    /// At start-up sidecars that stopped moves left are mended, and the work files of stopped
+    /// processes are swept; what a live lock covers stays, and so does a take left to recover.
+    void startUpMendsSidecarsAndSweepsWhatNoLockHolds()
+    {
+        TestEnvironment env;
+        QVERIFY(QFile::copy(m_wav, env.path("Loop_bpm_120.wav")));
+        MetadataStore::save(RecordingMetadata::fresh(QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)),
+                            env.path("Loop.wav"));
+        addRecording(env, "Drums.wav", 2021);
+        QVERIFY(::link(QFile::encodeName(MetadataStore::metadataURL(env.path("Drums.wav"))).constData(),
+                       QFile::encodeName(MetadataStore::metadataURL(env.path("Take.wav"))).constData())
+                == 0);
+        const auto work = UniqueFileNamer::workFolder(env.libraryFolder());
+        auto live = WorkLock::acquire(work + "/LIVE");
+        auto importing = WorkLock::acquire(work + "/Import 2024-01-01 10.00.00.wav");
+        auto recording = WorkLock::acquire(work + "/Vespertone 2024-01-01 11.00.00.wav");
+        QVERIFY(live && importing && recording);
+        const QStringList kept{"Import 2024-01-01 10.00.00.wav", "LIVE-encoded.mp3", "LIVE.f140.m4a.part", "LIVE.m4a",
+                               "Vespertone 2024-01-01 11.00.00.wav"};
+        for (const auto &name : kept + QStringList{"A.m4a", "DEAD.lock", "DEAD.mp3", "LIVEX.m4a", "X.vtmeta.json"})
+            QVERIFY(QFile(work + u'/' + name).open(QIODevice::WriteOnly));
+        writeFile(env.path(".trim-0badc0de.part"), "an earlier version's trim");
+
+        const auto store = openStore(env);
+
+        QCOMPARE(entriesOf(MetadataStore::metadataFolder(env.path("x"))),
+                 (QStringList{"Drums.wav.vtmeta.json", "Loop_bpm_120.wav.vtmeta.json"}));
+        QCOMPARE(store->recordings().size(), 2);
+        QVERIFY(!QFileInfo::exists(env.path(".trim-0badc0de.part")));
+        for (const auto &item : store->recordings())
+            QCOMPARE(item.createdAt.date().year(), item.url.contains("Loop") ? 2020 : 2021);
+        auto left = kept
+            + QStringList{"Import 2024-01-01 10.00.00.wav.lock", "LIVE.lock",
+                          "Vespertone 2024-01-01 11.00.00.wav.lock"};
+        left.sort();
+        QCOMPARE(entriesOf(work), left);
+        live.reset();
+        const auto later = openStore(env);
+        QVERIFY(!entriesOf(work).contains("LIVE.m4a"));
     }
 };
 

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -93,7 +94,9 @@ private slots:
                                       << QStringLiteral("first\nsecond");
         QTest::newRow("not utf-8") << QByteArray("printf 'bad \\377\\376 bytes' >&2\nexit 1\n") << QString() << failed;
         QTest::newRow("killed") << QByteArray("echo dying >&2\nkill -9 $$\n") << QString() << QStringLiteral("dying");
-        QTest::newRow("success without file") << QByteArray("exit 0\n") << QString() << failed;
+        const QString noAudio = QStringLiteral("MP3 encoding failed: the encoder wrote no audio.");
+        QTest::newRow("success without file") << QByteArray("exit 0\n") << QString() << noAudio;
+        QTest::newRow("success with no audio") << writes + "exit 0\n" << QString() << noAudio;
         // The input is checked before the encoder runs: it would happily encode noise.
         for (const char *input : {"aac.wav", "text.wav", "none.wav"})
             QTest::addRow("%s", input) << writes << QString::fromLatin1(input)
@@ -127,10 +130,12 @@ private slots:
 
     void guiThreadRunsWhileEncoding()
     {
-        // The fake encoder waits for a line that only the GUI thread's event loop writes.
+        // The encoder waits for a line that only the GUI thread's event loop writes.
         const auto go = m_dir.filePath(QStringLiteral("go"));
         QCOMPARE(::mkfifo(QFile::encodeName(go).constData(), 0600), 0);
-        MP3EncoderService service(writeEncoder("read line < '" + go.toUtf8() + "'\nprintf x > \"$6\"\n"));
+        MP3EncoderService service(writeEncoder("read line < '" + go.toUtf8() + "'\nexec '"
+                                               + QFile::encodeName(QStandardPaths::findExecutable("lame"))
+                                               + "' \"$@\"\n"));
         auto task = service.encode(m_wav, out(), AudioBitRate::kbps128);
         QTimer::singleShot(0, this, [&] {
             QFile fifo(go);

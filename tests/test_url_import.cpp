@@ -102,6 +102,16 @@ private slots:
         m_http.route("/page2", {200, "application/xhtml+xml; charset=utf-8", "<html/>"});
         m_http.route("/json", {200, "application/json", "{}"});
         m_http.route("/r1", {302, "text/plain", {}, "/r2"});
+        // Hostile servers: a redirect loop, redirects away from the web, a decompression bomb.
+        m_http.route("/loop", {302, "text/plain", {}, "/loop"});
+        m_http.route("/to-file", {302, "text/plain", {}, "file:///etc/passwd"});
+        m_http.route("/to-data", {302, "text/plain", {}, "data:audio/wav;base64,UklGRg=="});
+        m_http.route("/to-javascript", {302, "text/plain", {}, "javascript:alert(1)"});
+        QProcess zeros;
+        zeros.start("sh", {"-c", "head -c 67108864 /dev/zero | gzip -9"});
+        QVERIFY(zeros.waitForFinished(60000) && zeros.exitCode() == 0);
+        m_http.route("/bomb.wav",
+                     {200, "audio/wav", zeros.readAllStandardOutput(), "", -1, -1, -1, "Content-Encoding: gzip\r\n"});
         m_http.route("/r2", {301, "text/plain", {}, m_http.url("/media/Tone.wav").toEncoded()});
         m_http.route("/stall.wav", {200, "audio/wav", m_wav, "", -1, 1000});
         m_http.route("/cut.wav", {200, "audio/wav", m_wav, "", -1, -1, 1000});
@@ -168,6 +178,16 @@ private slots:
                                             << "The download is larger than the 64 KiB limit\\.";
         QTest::newRow("streamed too large") << "/big-undeclared.wav"
                                             << "The download is larger than the 64 KiB limit\\.";
+        QTest::newRow("redirect loop") << "/loop"
+                                       << "The server redirected too many times, probably in a loop\\.";
+        for (const auto *scheme : {"file", "data", "javascript"})
+            QTest::addRow("redirect to %s:", scheme)
+                << QStringLiteral("/to-%1").arg(scheme)
+                << QStringLiteral("The server redirected to a non-web address \\(“%1:”\\), which is not followed\\.")
+                       .arg(scheme);
+        QTest::newRow("gzip bomb") << "/bomb.wav"
+                                   << "The server sent the download compressed \\(gzip\\), although it was asked "
+                                      "not to; compressed downloads are not imported\\.";
         QTest::newRow("https to http refused")
             << "tls:/down.wav"
             << "The server redirected to an unencrypted http address, which is not followed\\.";
@@ -373,6 +393,8 @@ private slots:
             << QStringList{"import", "https://youtu.be/x"} << 1 << "^--\nImporting URL\nyoutu\\.be links are web pages";
         QTest::newRow("import: Ctrl-C") << QStringList{"import", "@/stall.wav", "SIGINT"} << 130
                                         << "^--\n.*The import was cancelled\\.\n$";
+        QTest::newRow("import: SIGTERM") << QStringList{"import", "@/stall.wav", "SIGTERM"} << 143
+                                         << "^--\n.*The import was cancelled\\.\n$";
         QTest::newRow("source") << QStringList{"source", "Old.mp3"} << 0
                                 << "^\\{\\s*\"appName\": \"URL Import\",\\s*\"capturedAt\": \"2020-01-02T03:04:05Z\","
                                    "\\s*\"urlString\": \"https://example\\.org/a\"\\s*\\}\n--\n$";
@@ -394,7 +416,7 @@ private slots:
         writeFile(MetadataStore::metadataURL(library() + "/Old.mp3"),
                   "{\"createdAt\": \"2020-01-02T03:04:05Z\", \"source\": {\"appName\": \"URL Import\", "
                   "\"urlString\": \"https://example.org/a\", \"capturedAt\": \"2020-01-02T03:04:05Z\"}}");
-        const bool interrupt = arguments.removeAll("SIGINT") > 0;
+        const int signal = arguments.removeAll("SIGINT") ? SIGINT : arguments.removeAll("SIGTERM") ? SIGTERM : 0;
         for (auto &argument : arguments)
             argument.replace(QRegularExpression("^@"), m_http.url("/").toString().chopped(1));
         QProcess tool;
@@ -404,9 +426,9 @@ private slots:
         tool.setWorkingDirectory(library());
         tool.start(qEnvironmentVariable("VESPERTONE_TOOL"), arguments + QStringList{"--folder", library()});
         QVERIFY(tool.waitForStarted());
-        if (interrupt) {
-            QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(work()).isEmpty(), 20000);
-            ::kill(pid_t(tool.processId()), SIGINT);
+        if (signal) {
+            QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(work()).filter(".wav").isEmpty(), 20000); // the download
+            ::kill(pid_t(tool.processId()), signal);
         }
         QSignalSpy finished(&tool, &QProcess::finished);
         QVERIFY(finished.wait(60000));

@@ -1,5 +1,7 @@
 #include "ToolCommand.h"
 
+#include "StopSignals.h"
+
 #include "import/SourceContextService.h"
 #include "platform/BrowserSessionFiles.h"
 #include "platform/Dialogs.h"
@@ -80,6 +82,22 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
 QString ToolContext::folderPath() const
 {
     return StoreSettings(m_platform->settings).saveFolder(m_folder);
+}
+
+void ToolContext::stopWorkOnSignals()
+{
+    m_stopSignals = std::make_unique<StopSignals>();
+    m_stopSignals->onSignal([this] {
+        if (m_store)
+            m_store->cancelWork();
+    });
+}
+
+std::optional<int> ToolContext::stopStatus() const
+{
+    if (!m_stopSignals || !m_stopSignals->received())
+        return std::nullopt;
+    return m_stopSignals->exitStatus();
 }
 
 std::optional<RecordingSourceContext> ToolContext::currentSource()

@@ -1,12 +1,12 @@
 #include "import/URLAudioImportService.h"
 
-#include "base/Logging.h"
-
 #include "import/MediaHosts.h"
 #include "import/URLAudioImportError.h"
 #include "library/Formatters.h"
 #include "library/LibraryFileMoves.h"
+#include "library/RecordingMetadata.h"
 #include "library/UniqueFileNamer.h"
+#include "library/WorkFile.h"
 #include "media/AudioFileError.h"
 #include "media/AudioFileReader.h"
 #include "media/FFmpegHandles.h"
@@ -14,6 +14,7 @@
 #include "media/MP3EncoderService.h"
 #include "platform/BackgroundTask.h"
 #include "platform/HelperProcess.h"
+#include "platform/FileOperations.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,10 +25,10 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QStringDecoder>
 #include <QTimer>
-#include <QUuid>
 #include <qcoro/qcoroprocess.h>
 #include <qcoro/qcorosignal.h>
 
@@ -40,11 +41,6 @@ using Code = URLAudioImportError::Code;
 struct SndfileCloser {
     void operator()(SNDFILE *file) const { sf_close(file); }
 };
-
-QString freshStem()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
 
 /// The last path component of \a url as written (still percent-encoded).
 QString lastComponent(const QUrl &url)
@@ -69,12 +65,24 @@ QString hostText(const QUrl &url)
     return host.isEmpty() ? QStringLiteral("That URL") : host;
 }
 
-void removeFiles(const QStringList &files)
+/// Why the redirect policy stopped \a reply, when it did.
+std::optional<URLAudioImportError> refusedRedirect(const QNetworkReply &reply)
 {
-    for (const auto &file : files) {
-        // A work file that cannot go is left for the user; the status reports the import.
-        if (!file.isEmpty() && !QFile::remove(file) && QFileInfo::exists(file))
-            qCWarning(lcImport) << "ignored: the work file" << file << "could not be removed";
+    const auto refused = [](const QString &text) { return URLAudioImportError(Code::downloadFailed, text); };
+    switch (reply.error()) {
+    case QNetworkReply::InsecureRedirectError:
+        return refused(QStringLiteral("The server redirected to an unencrypted http address, which is not followed."));
+    case QNetworkReply::TooManyRedirectsError:
+        return refused(QStringLiteral("The server redirected too many times, probably in a loop."));
+    case QNetworkReply::ProtocolUnknownError: {
+        const auto scheme = QUrl(QString::fromUtf8(reply.rawHeader("Location"))).scheme().toLower();
+        if (scheme.isEmpty() || scheme.size() > 20)
+            return refused(QStringLiteral("The server redirected to an address that is not a web address, which is "
+                                          "not followed."));
+        return refused(
+            QStringLiteral("The server redirected to a non-web address (“%1:”), which is not followed.").arg(scheme));
+    }
+    default: return std::nullopt;
     }
 }
 
@@ -88,19 +96,25 @@ void checkResumed(const QPointer<URLAudioImportService> &self, const Flag &cance
         throw URLAudioImportError(Code::cancelled);
 }
 
-/// Ensures \a folder's work folder exists and returns it; throws AppError.
-QString makeWorkFolder(const QString &folder)
+/// The intermediate WAV, "Import STAMP.wav" in \a folder's work folder, made empty under its own
+/// lock so that neither another import nor a sweep takes it.
+std::pair<QString, WorkLock> importWAV(const QString &folder)
 {
-    const auto work = UniqueFileNamer::workFolder(folder);
-    if (!QDir().mkpath(work))
-        throw AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(work));
-    return work;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto wav =
+            UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
+        auto lock = WorkLock::acquire(wav);
+        QFile file(wav);
+        if (lock && file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return {wav, std::move(*lock)};
+    }
+    throw URLAudioImportError(Code::transcodeFailed, QStringLiteral("No work file could be made for the audio."));
 }
 
 } // namespace
 
-URLAudioImportService::URLAudioImportService(QString encodersFolder, QObject *parent)
-    : QObject(parent), m_encodersFolder(std::move(encodersFolder)),
+URLAudioImportService::URLAudioImportService(QString encodersFolder, FileOperations *files, QObject *parent)
+    : QObject(parent), m_encodersFolder(std::move(encodersFolder)), m_files(files ? *files : FileOperations::system()),
       m_mp3Encoder(new MP3EncoderService(m_encodersFolder, this)), m_network(new QNetworkAccessManager(this)),
       m_cancelled(std::make_shared<std::atomic<bool>>(false))
 {}
@@ -204,6 +218,7 @@ void URLAudioImportService::cancel()
         m_reply->abort();
     if (m_process)
         m_process->kill();
+    m_mp3Encoder->cancel();
 }
 
 void URLAudioImportService::throwIfCancelled() const
@@ -213,7 +228,7 @@ void URLAudioImportService::throwIfCancelled() const
 }
 
 QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, AudioBitRate bitRate,
-                                                      bool allowWebExtraction, Progress progress)
+                                                      bool allowWebExtraction, Progress progress, Sidecar sidecar)
 {
     // Each import starts with its own flag, so a cancel of a finished import cannot reach it.
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -224,7 +239,7 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
         if (!allowWebExtraction)
             throw URLAudioImportError(Code::streamingPage, url.host());
         progress(QStringLiteral("Extracting web audio"));
-        auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+        auto extract = extractWebAudioMP3(url, folder, bitRate, progress, sidecar);
         co_return co_await std::move(extract);
     }
     if (!m_mp3Encoder->isAvailable())
@@ -233,7 +248,7 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
     const auto cancelled = m_cancelled;
     bool webpage = false;
     try {
-        auto direct = importDirect(url, folder, bitRate, progress);
+        auto direct = importDirect(url, folder, bitRate, progress, sidecar);
         co_return co_await std::move(direct);
     } catch (const URLAudioImportError &error) {
         if (error.code() != Code::webpageURL || !allowWebExtraction)
@@ -243,39 +258,30 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
     Q_ASSERT(webpage);
     checkResumed(self, cancelled);
     progress(QStringLiteral("Extracting web audio"));
-    auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+    auto extract = extractWebAudioMP3(url, folder, bitRate, progress, sidecar);
     co_return co_await std::move(extract);
 }
 
 QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folder, AudioBitRate bitRate,
-                                                         Progress progress)
+                                                         Progress progress, Sidecar sidecar)
 {
-    const auto work = makeWorkFolder(folder);
-    const auto stem = freshStem();
     QPointer self(this);
     const auto cancelled = m_cancelled;
+    auto work = WorkFile::create(folder);
     progress(QStringLiteral("Downloading URL"));
-    auto fetch = download(url, work, stem);
+    auto fetch = download(url, work.sibling(u'.' + downloadExtension(url)));
     const auto downloaded = co_await std::move(fetch);
+    checkResumed(self, cancelled);
     const auto base = resultBaseName(url, QDateTime::currentDateTime());
-    QString result;
-    try {
-        checkResumed(self, cancelled);
-        auto encode =
-            encodeIntoLibrary(downloaded, folder, base, stem, bitRate, progress, QStringLiteral("Extracting audio"));
-        result = co_await std::move(encode);
-    } catch (...) {
-        removeFiles({downloaded});
-        throw;
-    }
-    removeFiles({downloaded});
-    co_return result;
+    auto encode = encodeIntoLibrary(downloaded, folder, base, work, bitRate, progress,
+                                    QStringLiteral("Extracting audio"), sidecar);
+    co_return co_await std::move(encode);
 }
 
-QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolder, QString stem)
+QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
 {
     throwIfCancelled();
-    const auto path = workFolder + u'/' + stem + u'.' + downloadExtension(url);
+    const auto workFolder = QFileInfo(path).absolutePath();
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw URLAudioImportError(Code::downloadFailed, file.errorString());
@@ -291,6 +297,9 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Media files gain nothing from compression, and a compressed body could unpack to far more
+    // than it is: the body is asked for, and taken, as it is stored.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
     // Never more than this much of the body waits in memory.
@@ -320,8 +329,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         if (!status.isValid())
             return true;
         const int code = status.toInt();
-        // A redirect is followed, or refused, by the redirect policy.
-        if (code >= 300 && code <= 399 && !reply->isFinished())
+        // A redirect is followed, or refused by the redirect policy, whose error tells why.
+        if (code >= 300 && code <= 399 && (!reply->isFinished() || reply->error() != QNetworkReply::NoError))
             return true;
         checked = true;
         if (const auto length = reply->header(QNetworkRequest::ContentLengthHeader); length.isValid())
@@ -332,6 +341,14 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         }
         if (isWebpageMIMEType(reply->header(QNetworkRequest::ContentTypeHeader).toString())) {
             fail(URLAudioImportError(Code::webpageURL, hostText(url)));
+            return false;
+        }
+        if (const auto encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+            !encoding.isEmpty() && encoding != "identity") {
+            fail(URLAudioImportError(Code::downloadFailed,
+                                     QStringLiteral("The server sent the download compressed (%1), although it was "
+                                                    "asked not to; compressed downloads are not imported.")
+                                         .arg(QString::fromLatin1(encoding.left(40)))));
             return false;
         }
         if (declared.value_or(0) > limit) {
@@ -372,10 +389,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         co_await qCoro(reply, &QNetworkReply::finished);
     stall.stop();
     const auto error = reply->error();
-    if (!failure && error == QNetworkReply::InsecureRedirectError)
-        failure = URLAudioImportError(Code::downloadFailed,
-                                      QStringLiteral("The server redirected to an unencrypted http address, "
-                                                     "which is not followed."));
+    if (!failure)
+        failure = refusedRedirect(*reply);
     if (!failure && error != QNetworkReply::OperationCanceledError && check())
         drain();
     const auto errorString = reply->errorString();
@@ -399,63 +414,57 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
 }
 
 QCoro::Task<QString> URLAudioImportService::encodeIntoLibrary(QString source, QString folder, QString baseName,
-                                                              QString stem, AudioBitRate bitRate, Progress progress,
-                                                              QString convertingText)
+                                                              WorkFile &work, AudioBitRate bitRate, Progress progress,
+                                                              QString convertingText, Sidecar sidecar)
 {
-    const auto wav = UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
-    const auto partial = UniqueFileNamer::workFolder(folder) + u'/' + stem + QStringLiteral("-encoded.mp3");
     QPointer self(this);
+    auto [wav, wavLock] = importWAV(folder);
+    const auto removeWAV = qScopeGuard([wav = wav] { QFile::remove(wav); });
+    const auto partial = work.sibling(QStringLiteral("-encoded.mp3"));
+    progress(convertingText);
     const auto cancelled = m_cancelled;
-    QString result;
-    try {
-        progress(convertingText);
-        auto transcode = BackgroundTask::run(
-            [source, wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
-        co_await std::move(transcode);
-        checkResumed(self, cancelled);
-        progress(QStringLiteral("Encoding MP3"));
-        auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
-        co_await std::move(encode);
-        checkResumed(self, cancelled);
-        result = LibraryFileMoves::publish(partial, folder, baseName, QStringLiteral("mp3"));
-    } catch (...) {
-        removeFiles({wav, partial});
-        throw;
-    }
-    removeFiles({wav, partial});
-    co_return result;
+    auto transcode = BackgroundTask::run(
+        [source, wav = wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
+    co_await std::move(transcode);
+    checkResumed(self, cancelled);
+    progress(QStringLiteral("Encoding MP3"));
+    auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
+    co_await std::move(encode);
+    checkResumed(self, cancelled);
+    const auto metadata = sidecar ? std::optional(sidecar(partial)) : std::nullopt;
+    auto publish = BackgroundTask::run([partial, folder, baseName, metadata, files = &m_files] {
+        const auto mp3 = QStringLiteral("mp3");
+        return metadata ? LibraryFileMoves::publishWithSidecar(partial, folder, baseName, mp3, *metadata, *files)
+                        : LibraryFileMoves::publish(partial, folder, baseName, mp3, false, *files);
+    });
+    co_return co_await std::move(publish);
 }
 
 QCoro::Task<QString> URLAudioImportService::extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate,
-                                                               Progress progress)
+                                                               Progress progress, Sidecar sidecar)
 {
     const auto program = executableURL(QStringLiteral("yt-dlp"));
     if (!program)
         throw URLAudioImportError(Code::missingWebExtractor);
-    const auto work = makeWorkFolder(folder);
-    const auto stem = freshStem();
-    const auto outputTemplate = work + u'/' + stem + QStringLiteral(".%(ext)s");
-    const auto base = resultBaseName(url, QDateTime::currentDateTime());
     QPointer self(this);
     const auto cancelled = m_cancelled;
-    QString result;
-    try {
-        auto run = runExtractor(*program, extractorArguments(outputTemplate, url));
-        co_await std::move(run);
-        checkResumed(self, cancelled);
-        const auto output = extractedAudioURL(work, stem);
-        if (!output)
-            throw URLAudioImportError(Code::downloadFailed,
-                                      QStringLiteral("The web extractor did not produce an audio file."));
-        auto encode =
-            encodeIntoLibrary(*output, folder, base, stem, bitRate, progress, QStringLiteral("Converting audio"));
-        result = co_await std::move(encode);
-    } catch (...) {
-        cleanupTemporaryFiles(work, stem);
-        throw;
-    }
-    cleanupTemporaryFiles(work, stem);
-    co_return result;
+    auto work = WorkFile::create(folder);
+    const auto workFolder = QFileInfo(work.path()).absolutePath();
+    const auto stem = QFileInfo(work.path()).fileName();
+    // Whatever yt-dlp leaves goes with the import: STEM.m4a.part, STEM.temp.m4a, STEM.f140.m4a, ...
+    const auto cleanup = qScopeGuard([workFolder, stem] { cleanupTemporaryFiles(workFolder, stem); });
+    const auto outputTemplate = work.path() + QStringLiteral(".%(ext)s");
+    const auto base = resultBaseName(url, QDateTime::currentDateTime());
+    auto run = runExtractor(*program, extractorArguments(outputTemplate, url));
+    co_await std::move(run);
+    checkResumed(self, cancelled);
+    const auto output = extractedAudioURL(workFolder, stem);
+    if (!output)
+        throw URLAudioImportError(Code::downloadFailed,
+                                  QStringLiteral("The web extractor did not produce an audio file."));
+    auto encode =
+        encodeIntoLibrary(*output, folder, base, work, bitRate, progress, QStringLiteral("Converting audio"), sidecar);
+    co_return co_await std::move(encode);
 }
 
 QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments)
@@ -503,7 +512,6 @@ std::optional<QString> URLAudioImportService::extractedAudioURL(const QString &f
 
 void URLAudioImportService::cleanupTemporaryFiles(const QString &folder, const QString &stem)
 {
-    // yt-dlp's own leftovers share the stem: STEM.m4a.part, STEM.temp.m4a, STEM.f140.m4a, ...
     const QDir dir(folder);
     for (const auto &name : dir.entryList({stem + QStringLiteral(".*"), stem + QStringLiteral("-*")}, QDir::Files))
         QFile::remove(dir.filePath(name));

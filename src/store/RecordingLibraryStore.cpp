@@ -5,9 +5,11 @@
 #include "import/URLAudioImportService.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
+#include "library/WorkFile.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/FileOperations.h"
 #include "platform/XdgUrlOpener.h"
 #include "store/EditingCommands.h"
 #include "store/ImportCommands.h"
@@ -19,6 +21,7 @@
 #include "store/TrimUndo.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -26,10 +29,10 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     : QObject(parent), m_env(std::move(environment))
 {
     Q_ASSERT(m_env.settings && m_env.clock && m_env.trash && m_env.dialogs);
-    m_settings = std::make_unique<StoreSettings>(*m_env.settings);
+    m_settings = std::make_unique<StoreSettings>(*m_env.settings, files());
     m_folderURL = m_settings->saveFolder(m_env.folderOverride);
     m_status = std::make_unique<StatusLine>(*m_env.clock, [this] { return isStatusBusy(); });
-    m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder);
+    m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder, files());
     StoreContext &context = *this;
     m_editing = std::make_unique<EditingCommands>(context, *m_env.trash, *m_env.dialogs);
     const SourceContextService::Sources sources{m_env.windows, m_env.mediaPlayers, m_env.browserSessions};
@@ -82,6 +85,17 @@ QCoro::Task<> RecordingLibraryStore::startUp()
     co_await ensureFolderAndRefresh();
     if (self)
         co_await recoverLeftoverTakes();
+    if (!self)
+        co_return;
+    // After the recovery, which still needs what a stopped take's encoding left.
+    auto sweep = BackgroundTask::run([folder = m_folderURL] {
+        WorkFile::sweep(folder, {TakeFinalizer::leftoverTakePattern()});
+        // Trims of earlier versions were cut into hidden part files beside the audio.
+        const QDir library(folder);
+        for (const auto &name : library.entryList({QStringLiteral(".trim-*.part")}, QDir::Files | QDir::Hidden))
+            QFile::remove(library.filePath(name));
+    });
+    co_await std::move(sweep);
     if (!self)
         co_return;
     m_hasStarted = true;
@@ -213,11 +227,15 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
         co_return;
     }
     m_newestPublishedScan = scanNumber;
-    // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
+    // The scan only reads; sidecars move here, where no other edit runs meanwhile.
     for (const auto &legacy : result.legacyAudioURLs) {
         // A legacy sidecar that cannot move stays and is read again at the next scan.
         ignoreFailure(lcLibrary(), [&] { MetadataStore::migrateLegacyMetadata(legacy); });
     }
+    for (const auto &[sidecar, audio] : result.reunitedSidecars)
+        MetadataStore::adopt(sidecar, audio, files());
+    for (const auto &stale : result.staleSidecarNames)
+        MetadataStore::finishMove(stale, files());
     m_unlistedNames = std::move(result.unlistedNames);
     publishRecordings(std::move(result.items), url);
 }
@@ -409,6 +427,18 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::importURL(QString tex
 void RecordingLibraryStore::cancelImport()
 {
     m_import->cancelImport();
+}
+
+void RecordingLibraryStore::cancelWork()
+{
+    m_import->cancelImport();
+    m_editing->cancel();
+    m_finalizer->cancelEncoding();
+}
+
+FileOperations &RecordingLibraryStore::files() const
+{
+    return m_env.files ? *m_env.files : FileOperations::system();
 }
 
 QCoro::Task<> RecordingLibraryStore::openSource(RecordingItem item)

@@ -125,6 +125,9 @@ public:
                                                   std::optional<AudioBitRate> bitRate = std::nullopt);
     /// Stops the running import, leaving no work files.
     void cancelImport();
+    /// Stops the running import, trim, analysis and MP3 encoding; each ends with its cancelled
+    /// status and leaves no work files.
+    void cancelWork();
     /// Opens the web address \a item came from, asking its browser afresh when none was stored.
     QCoro::Task<> openSource(RecordingItem item);
 
@@ -148,7 +151,8 @@ signals:
     void aacBitRateChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
-    /// Emitted when the start-up recovery of left-over takes is done.
+    /// Emitted when the start-up recovery of left-over takes, and the sweep of the work files
+    /// stopped processes left, is done.
     void recoveryFinished();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
@@ -157,6 +161,7 @@ private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
     Clock &clock() const override { return *m_env.clock; }
+    FileOperations &files() const override;
     QCoro::Task<> startUp();
     void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
 

@@ -9,8 +9,10 @@
 #include <qcoro/qcorotask.h>
 
 class Clock;
+class FileOperations;
 
-/// What the store's collaborators see of it: the folder, the status line, the clock and rescans.
+/// What the store's collaborators see of it: the folder, the status line, the clock, rescans
+/// and the file operations that publish.
 class StoreContext {
 public:
     virtual ~StoreContext() = default;
@@ -28,4 +30,5 @@ public:
     /// Rescans the folder, then selects \a url, else keeps what still exists.
     virtual QCoro::Task<> refresh(std::optional<QString> url) = 0;
     [[nodiscard]] virtual Clock &clock() const = 0;
+    [[nodiscard]] virtual FileOperations &files() const = 0;
 };

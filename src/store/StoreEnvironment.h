@@ -8,6 +8,7 @@ class Dialogs;
 class BrowserSessions;
 class DesktopWindows;
 class FolderWatcher;
+class FileOperations;
 class ForegroundApplicationMonitor;
 class MediaPlayers;
 class QSettings;
@@ -38,4 +39,6 @@ struct StoreEnvironment {
     BrowserSessions *browserSessions = nullptr;
     /// Tells when the library folder changes under the store; none means it is not watched.
     FolderWatcher *folderWatcher = nullptr;
+    /// Where written files are synced and given their names; none means the system's.
+    FileOperations *files = nullptr;
 };

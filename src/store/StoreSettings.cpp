@@ -5,6 +5,7 @@
 #include "library/FolderAccess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 RecordingOutputFormat StoreSettings::recordingFormat() const
@@ -73,15 +74,19 @@ void StoreSettings::setData(const char *key, const QByteArray &value)
 void StoreSettings::remove(const char *key)
 {
     m_settings.remove(QLatin1String(key));
-    m_settings.sync();
-    if (m_settings.status() != QSettings::NoError)
-        throw AppError(QStringLiteral("The settings could not be saved."));
+    checkSynced();
 }
 
 void StoreSettings::write(const char *key, const QVariant &value)
 {
     m_settings.setValue(QLatin1String(key), value);
+    checkSynced();
+}
+
+void StoreSettings::checkSynced()
+{
     m_settings.sync();
-    if (m_settings.status() != QSettings::NoError)
+    if (m_settings.status() != QSettings::NoError
+        || m_files.syncFolder(QFileInfo(m_settings.fileName()).absolutePath()) != 0)
         throw AppError(QStringLiteral("The settings could not be saved."));
 }
