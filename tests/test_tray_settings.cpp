@@ -1,6 +1,7 @@
 // The tray menu in every capture state and its hotkey wiring, and the settings window's rows,
 // pickers and shortcut capture, offscreen on a real store.
 
+#include "base/ProgramVersion.h"
 #include "hotkeys/HotKeyStore.h"
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
@@ -189,8 +190,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
         for (const auto *text :
              {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder", "Keep the last",
-              "Toggle Recording", "Open Library", "Save the Last Seconds", "Version", "0.1.0", "Off: nothing is kept."})
+              "Toggle Recording", "Open Library", "Save the Last Seconds", "Version", "Off: nothing is kept."})
             QVERIFY2(showsLabel(settings, text), text);
+        QVERIFY(!ProgramVersion::number().isEmpty());
+        QVERIFY(showsLabel(settings, ProgramVersion::number())); // the project's version, as --version says
 
         QSignalSpy restyled(&theme, &ThemeController::themeChanged);
         QVERIFY(showsLabel(settings, "Purple vampire sampler mode."));
@@ -273,7 +276,8 @@ private slots:
 
         // A refused registration shows its message and the commands to bind instead.
         grabber.refusedKeysyms = {quint32('r')};
-        const auto refused = QStringLiteral("The hotkey could not be registered. OSStatus -9878.");
+        const auto refused =
+            QStringLiteral("The hotkey could not be registered: another program already uses this key combination.");
         QVERIFY(!showsLabel(settings, refused));
         hotKeys.setToggleRecording(HotKeyStore::defaultToggleRecording());
         QVERIFY(showsLabel(settings, refused));

@@ -1,5 +1,7 @@
 #include "ToolCommand.h"
 
+#include "StopSignals.h"
+
 #include "capture/PlayingApplications.h"
 #include "import/SourceContextService.h"
 #include "platform/BrowserSessionFiles.h"
@@ -12,10 +14,12 @@
 #include "platform/XcbDesktopWindows.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/RecordingWorkflow.h"
+#include "store/StoreSettings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
+#include <QThreadPool>
 #include <qcoro/qcorosignal.h>
 
 #include <cstdio>
@@ -46,7 +50,11 @@ ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
       m_platform(std::make_unique<Platform>())
 {}
 
-ToolContext::~ToolContext() = default;
+ToolContext::~ToolContext()
+{
+    // Jobs on the thread pool may hold the platform's objects: they end before those go.
+    QThreadPool::globalInstance()->waitForDone();
+}
 
 QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {
@@ -79,6 +87,27 @@ std::vector<PlayingApplication> ToolContext::playingApplications()
     const DesktopEntries entries;
     return PlayingApplications::group(m_platform->soundServer.playbackStreams(), &entries,
                                       QCoreApplication::applicationPid());
+}
+
+QString ToolContext::folderPath() const
+{
+    return StoreSettings(m_platform->settings).saveFolder(m_folder);
+}
+
+void ToolContext::stopWorkOnSignals()
+{
+    m_stopSignals = std::make_unique<StopSignals>();
+    m_stopSignals->onSignal([this] {
+        if (m_store)
+            m_store->cancelWork();
+    });
+}
+
+std::optional<int> ToolContext::stopStatus() const
+{
+    if (!m_stopSignals || !m_stopSignals->received())
+        return std::nullopt;
+    return m_stopSignals->exitStatus();
 }
 
 std::optional<RecordingSourceContext> ToolContext::currentSource()

@@ -1,5 +1,7 @@
 #include "analysis/AudioAnalyzer.h"
 
+#include "base/Logging.h"
+
 #include "analysis/AudioAnalyzerError.h"
 #include "analysis/LoopFinderService.h"
 #include "media/AudioFileReader.h"
@@ -127,7 +129,9 @@ AudioAnalysisResult AudioAnalyzer::analyzeSync(const QString &url)
     try {
         reader.seek(0);
         result.musicalKey = keyOf(reader, std::min(result.duration, keySpan));
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // The tempo stands without a key.
+        logIgnoredFailure(lcAnalysis(), error);
         result.musicalKey.reset();
     }
     return result;

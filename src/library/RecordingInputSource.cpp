@@ -24,7 +24,7 @@ std::optional<RecordingInputSource> fromRawValue(const QString &raw)
 QString RecordingInputSources::statusLabel(RecordingInputSource source)
 {
     switch (source) {
-    case RecordingInputSource::macAudio: return QStringLiteral("Mac");
+    case RecordingInputSource::macAudio: return QStringLiteral("System");
     case RecordingInputSource::microphone: return QStringLiteral("Mic");
     case RecordingInputSource::application: break;
     }

@@ -17,7 +17,7 @@ inline constexpr std::array all{RecordingInputSource::macAudio, RecordingInputSo
 
 /// "macAudio", "microphone" or "application".
 [[nodiscard]] QString rawValue(RecordingInputSource source);
-/// The tag shown when a recording starts: "Mac", "Mic" or "App".
+/// The tag shown when a recording starts: "System", "Mic" or "App".
 [[nodiscard]] QString statusLabel(RecordingInputSource source);
 /// The case whose raw value is exactly \a raw.
 [[nodiscard]] std::optional<RecordingInputSource> fromRawValue(const QString &raw);

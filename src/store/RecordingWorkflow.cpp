@@ -58,12 +58,19 @@ bool isInWorkFolder(const QString &url)
     return UniqueFileNamer::libraryFolderOf(url) != QFileInfo(url).absolutePath();
 }
 
-/// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
-void saveSource(const QString &url, const RecordingSourceContext &source)
+/// Writes when \a take started and where its sound came from into the sidecar of \a url,
+/// keeping what the sidecar already holds. The file itself is younger: finishing a take
+/// writes a new one.
+void saveTakeMetadata(const QString &url, const ActiveTake &take)
 {
+    if (!take.startedAt && !take.source)
+        return;
     auto metadata =
         MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
-    metadata.source = source;
+    if (take.startedAt)
+        metadata.createdAt = *take.startedAt;
+    if (take.source)
+        metadata.source = take.source;
     MetadataStore::save(metadata, url);
 }
 
@@ -72,7 +79,7 @@ QString startFailureText(const std::exception &error)
     using Code = AudioCaptureError::Code;
     const auto *captureError = dynamic_cast<const AudioCaptureError *>(&error);
     if (captureError && captureError->code() == Code::missingScreenCapturePermission)
-        return QStringLiteral("Enable Screen & System Audio Recording, then quit and reopen.");
+        return QStringLiteral("Allow capturing the desktop's sound, then quit and reopen.");
     if (captureError && captureError->code() == Code::missingMicrophonePermission)
         return QStringLiteral("Enable Microphone permission, then try recording again.");
     return errorText(error);
@@ -200,15 +207,16 @@ QCoro::Task<> RecordingWorkflow::start(CaptureTarget target, std::optional<Recor
                                        std::optional<AudioBitRate> bitRate)
 {
     // A refused start must not clear the fields of the take that is running.
+    // A window being saved does not stop a take from starting.
     if (m_take || m_capture->state().isTaking()) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::alreadyRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::alreadyRecording));
         co_return;
     }
     m_context.setStatus(QStringLiteral("Preparing recording"));
     const RecordingEncodingSettings settings{format.value_or(m_settings.recordingFormat()),
                                              bitRate.value_or(m_settings.aacBitRate()), 48000, 2};
     if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcCapture(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return;
     }
     const auto number = ++m_takeNumber;
@@ -216,7 +224,7 @@ QCoro::Task<> RecordingWorkflow::start(CaptureTarget target, std::optional<Recor
     // An application take is labelled with what the desktop calls the application.
     const auto label =
         source == RecordingInputSource::application ? title(target) : RecordingInputSources::statusLabel(source);
-    m_take = ActiveTake{settings, source, target, std::nullopt, std::nullopt};
+    m_take = ActiveTake{settings, source, target, std::nullopt, std::nullopt, std::nullopt};
     emit activeInputSourceChanged();
 
     QPointer self(this);
@@ -230,6 +238,7 @@ QCoro::Task<> RecordingWorkflow::start(CaptureTarget target, std::optional<Recor
             co_return;
         if (m_takeNumber == number)
             takeActiveTake();
+        logShownFailure(lcCapture(), error);
         m_context.setStatus(startFailureText(error));
         co_return;
     }
@@ -259,7 +268,9 @@ QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSour
         });
     try {
         co_return co_await std::move(lookup);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // A take without a known source is still a take.
+        logIgnoredFailure(lcCapture(), error);
         co_return std::nullopt;
     }
 }
@@ -268,7 +279,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
 {
     // A refused stop must not clear the fields of a take that is starting.
     if (!m_capture->state().is(CaptureState::Kind::recording)) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::noActiveRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::noActiveRecording));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -280,7 +291,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
     } catch (const std::exception &error) {
         if (self) {
             takeActiveTake();
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         }
         co_return std::nullopt;
     }
@@ -304,7 +315,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::publish(QString captureUR
         saved = co_await std::move(keep);
     } catch (const std::exception &error) {
         if (self)
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         co_return std::nullopt;
     }
     if (!self)
@@ -327,11 +338,13 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
 {
     if (take.settings.format == RecordingOutputFormat::mp3LAME)
         m_context.setStatus(QStringLiteral("Encoding MP3"));
+    QPointer self(this);
     auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
-    if (take.source)
-        saveSource(result.url, *take.source);
-    m_context.setStatus(result.status);
+    // The take keeps its date and source even when nobody is left to report it.
+    saveTakeMetadata(result.url, take);
+    if (self)
+        m_context.setStatus(result.status);
     co_return result.url;
 }
 
@@ -351,8 +364,9 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
     try {
         auto keep = save(url, std::move(kept));
         final = co_await std::move(keep);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // A take left in the work folder is recovered at the next start.
+        logIgnoredFailure(lcCapture(), error);
     }
     if (!self)
         co_return;
@@ -368,6 +382,7 @@ ActiveTake RecordingWorkflow::storedSettingsTake() const
     return {{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2},
             RecordingInputSource::macAudio,
             CaptureTarget::defaultOutput(),
+            {},
             {},
             {}};
 }
@@ -412,12 +427,12 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::saveKeptWindow()
 {
     const auto target = m_capture->windowTarget();
     if (!target) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::notKeeping).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::notKeeping));
         co_return std::nullopt;
     }
     const RecordingEncodingSettings settings{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2};
     if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcCapture(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -434,14 +449,14 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::saveKeptWindow()
     } catch (const std::exception &error) {
         if (self) {
             --m_savingWindows;
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         }
         co_return std::nullopt;
     }
     auto found = co_await std::move(lookup);
     if (!self)
         co_return std::nullopt;
-    ActiveTake take{settings, CaptureTargets::inputOf(*target), *target, std::move(found), std::move(*lock)};
+    ActiveTake take{settings, CaptureTargets::inputOf(*target), *target, std::move(found), std::move(*lock), {}};
     auto publishing = publish(captureURL, std::move(take), true);
     auto saved = co_await std::move(publishing);
     if (self)
@@ -460,6 +475,8 @@ std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
 void RecordingWorkflow::mirrorCaptureState()
 {
     m_captureState = m_capture->state();
+    if (m_captureState.is(CaptureState::Kind::recording) && m_take && !m_take->startedAt)
+        m_take->startedAt = m_captureState.startedAt();
     emit captureStateChanged();
     m_elapsedTimer->stop();
     if (m_captureState.is(CaptureState::Kind::recording))

@@ -3,6 +3,7 @@
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
 #include "library/RecordingInputSource.h"
+#include "platform/FileOperations.h"
 
 #include <QString>
 #include <QVariant>
@@ -11,7 +12,8 @@
 
 class QSettings;
 
-/// Every setting the program keeps, each read with its fallback and written back at once;
+/// Every setting the program keeps, each read with its fallback and written back at once
+/// (QSettings syncs the file before it replaces the old one; the folder is synced after);
 /// a write that does not reach the disk throws AppError.
 class StoreSettings {
 public:
@@ -30,8 +32,10 @@ public:
     /// How long the kept window may be, in seconds; 0 keeps nothing.
     static constexpr std::array keepSecondsChoices{0, 15, 30, 60, 120};
 
-    /// \a settings outlives this object.
-    explicit StoreSettings(QSettings &settings) : m_settings(settings) {}
+    /// \a settings and \a files outlive this object.
+    explicit StoreSettings(QSettings &settings, FileOperations &files = FileOperations::system())
+        : m_settings(settings), m_files(files)
+    {}
 
     /// The stored format; "aacM4A" when absent or unknown.
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
@@ -66,6 +70,9 @@ public:
 
 private:
     void write(const char *key, const QVariant &value);
+    /// Throws unless the last sync reached the disk, its folder included.
+    void checkSynced();
 
     QSettings &m_settings;
+    FileOperations &m_files;
 };

@@ -15,11 +15,14 @@
 #include "ui/style/VespertoneTheme.h"
 
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
 
 namespace {
+constexpr QSize minimumWindowSize(1120, 640);
 
 QIcon glyphIcon(Symbols::Glyph glyph)
 {
@@ -45,7 +48,7 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &them
       m_content(new ContentView(store, theme, this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
-    setMinimumSize(1120, 640);
+    setMinimumSize(minimumWindowSize);
     resize(1320, 760);
     m_background->lower();
     setCentralWidget(m_content);
@@ -209,8 +212,24 @@ void LibraryWindow::resizeEvent(QResizeEvent *event)
     m_background->setGeometry(rect());
 }
 
+void LibraryWindow::fitToScreen()
+{
+    const auto *display = screen();
+    if (!display)
+        return;
+    // The frame the window manager adds is known once the window has been shown.
+    const auto frame = frameGeometry().size() - size();
+    const auto available = display->availableGeometry().size() - frame;
+    // A screen smaller than the usual minimum (a small one at a large scale) gets the whole screen.
+    setMinimumSize(minimumWindowSize.boundedTo(available));
+    if (width() > available.width() || height() > available.height())
+        resize(size().boundedTo(available));
+}
+
 void LibraryWindow::showEvent(QShowEvent *event)
 {
+    if (!event->spontaneous())
+        fitToScreen();
     QMainWindow::showEvent(event);
     // The library is scanned when a window first appears, unless the store's own first scan
     // is still running.

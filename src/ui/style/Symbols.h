@@ -24,6 +24,13 @@ enum class Glyph {
     trash,
     checklist,
     waveform,
+    arrowLeft,
+    arrowRight,
+    arrowUp,
+    arrowDown,
+    folderPlus,
+    listView,
+    detailView,
     keptWindow,  ///< an arrow turning back around a dot: the last seconds kept
     application, ///< a window: an application without an icon of its own
 };

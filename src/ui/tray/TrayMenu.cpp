@@ -50,7 +50,7 @@ TrayMenu::TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands 
 
     m_tray->setContextMenu(m_menu.get());
     m_tray->setToolTip(QStringLiteral("Vespertone"));
-    m_tray->setIcon(icon(Activity::idle));
+    m_tray->setIcon(icon(Activity::idle, m_theme));
     // A left click opens the same menu as a right click.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
@@ -151,7 +151,7 @@ void TrayMenu::refresh()
                                     : Activity::idle;
     if (activity != m_shownActivity) {
         m_shownActivity = activity;
-        m_tray->setIcon(icon(activity));
+        m_tray->setIcon(icon(activity, m_theme));
     }
     auto tip = QStringLiteral("Vespertone");
     if (recording)
@@ -165,10 +165,13 @@ void TrayMenu::applyTheme(AppThemeChoice theme)
 {
     MenuAppearance::apply(*m_menu, theme);
     MenuAppearance::apply(*m_applications, theme);
+    m_theme = theme;
+    m_tray->setIcon(icon(m_shownActivity.value_or(Activity::idle), theme));
 }
 
-QIcon TrayMenu::icon(Activity activity)
+QIcon TrayMenu::icon(Activity activity, AppThemeChoice theme)
 {
+    using namespace VespertoneTheme;
     const bool recording = activity == Activity::recording;
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64}) {
@@ -177,22 +180,25 @@ QIcon TrayMenu::icon(Activity activity)
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF box(0.5, 0.5, size - 1, size - 1);
-        const QColor ink = recording ? QColor(235, 64, 72) : QColor(226, 214, 240);
+        // A dark rim keeps the disc's edge on a light panel, the white mark its middle on a dark one.
+        const auto disc = box.adjusted(size * 0.04, size * 0.04, -size * 0.04, -size * 0.04);
+        painter.setPen(QPen(color(black, 0.45), std::max(1.0, size / 16.0)));
+        painter.setBrush(recording ? recordingRed() : accent(theme));
+        painter.drawEllipse(disc);
         if (recording) {
             painter.setPen(Qt::NoPen);
-            painter.setBrush(ink);
-            painter.drawEllipse(box.adjusted(size * 0.04, size * 0.04, -size * 0.04, -size * 0.04));
-            painter.setBrush(Qt::white);
-            const double r = size * 0.2;
+            painter.setBrush(color(white));
+            const double r = size * 0.18;
             painter.drawEllipse(box.center(), r, r);
         } else {
-            // While listening the ring is lit and thicker: the desktop's sound is being kept.
+            // While listening a white ring inside the disc says the desktop's sound is being kept.
             const bool listening = activity == Activity::listening;
-            const auto ring = listening ? VespertoneTheme::color(VespertoneTheme::violetHot) : ink;
-            painter.setPen(QPen(ring, std::max(listening ? 1.6 : 1.0, size / (listening ? 9.0 : 14.0))));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawEllipse(box.adjusted(size * 0.07, size * 0.07, -size * 0.07, -size * 0.07));
-            Symbols::waveform(painter, box, size * 0.42, ink);
+            if (listening) {
+                painter.setPen(QPen(color(white), std::max(1.2, size / 12.0)));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawEllipse(disc.adjusted(size * 0.1, size * 0.1, -size * 0.1, -size * 0.1));
+            }
+            Symbols::waveform(painter, box, size * (listening ? 0.36 : 0.5), color(white));
         }
         painter.end();
         icon.addPixmap(pixmap);

@@ -46,13 +46,13 @@ public:
     void recordApplication(const CaptureTarget &target);
     /// Saves what the kept window holds as a take.
     void saveKeptWindow();
-    /// Gives the menu the dark appearance of \a theme.
+    /// Gives the menus the dark appearance of \a theme and the icon its accent.
     void applyTheme(AppThemeChoice theme);
     /// What the tray icon shows.
     enum class Activity { idle, listening, recording };
-    /// The tray icon: a filled record circle while recording, else a waveform in a circle, with
-    /// a lit ring while the last seconds are kept.
-    [[nodiscard]] static QIcon icon(Activity activity);
+    /// The tray icon, a filled disc that reads on light and dark panels: red with a white dot
+    /// while recording, else the theme's accent with a white waveform, ringed while listening.
+    [[nodiscard]] static QIcon icon(Activity activity, AppThemeChoice theme = AppThemeChoice::gothic);
 
 private:
     void refresh();
@@ -72,4 +72,5 @@ private:
     QAction *m_saveKept = nullptr;
     QAction *m_import = nullptr;
     std::optional<Activity> m_shownActivity;
+    AppThemeChoice m_theme = AppThemeChoice::gothic;
 };
