@@ -605,7 +605,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::click(journey.window(), "Settings"));
         auto &settings = journey.settingsWindow();
         QTRY_VERIFY(settings.isVisible());
-        auto *format = settings.findChildren<QComboBox *>().front();
+        const auto boxes = settings.findChildren<QComboBox *>();
+        const auto found = std::find_if(boxes.begin(), boxes.end(),
+                                        [](const QComboBox *box) { return box->accessibleName() == "File Type"; });
+        QVERIFY(found != boxes.end());
+        auto *format = *found;
         format->setFocus();
         for (int step = 0; step < steps; ++step)
             QTest::keyClick(format, Qt::Key_Down);

@@ -8,6 +8,7 @@
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
+#include "media/MP3EncoderError.h"
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/ActiveTake.h"
 #include "store/RecordingLibraryStore.h"
@@ -253,7 +254,9 @@ private slots:
         Rig missing(m_dir.filePath("empty-encoders"));
         missing.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
         missing.start();
-        QCOMPARE(missing.statuses, (QStringList{"Preparing recording", "The LAME MP3 encoder is missing. Install it with “sudo apt install lame”."}));
+        QCOMPARE(missing.statuses,
+                 (QStringList{"Preparing recording",
+                              "The LAME MP3 encoder is missing. Install it with “sudo apt install lame”."}));
         QCOMPARE(missing.server.opened.load(), 0);
     }
 
@@ -375,7 +378,7 @@ private slots:
             << 15 << RecordingInputSource::microphone << QString() << QStringLiteral("Nothing has been heard yet.");
         QTest::newRow("no encoder for MP3")
             << 15 << RecordingInputSource::microphone << QStringLiteral("empty-encoders")
-            << QStringLiteral("The bundled LAME MP3 encoder is missing.");
+            << MP3EncoderError(MP3EncoderError::Code::missingEncoder).text();
     }
     void theKeptWindowSaysWhyItCannotBeSaved()
     {

@@ -118,10 +118,12 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     // Recording format.
     auto *format = addSection(*form, QStringLiteral("Recording Format"));
     m_format = new QComboBox(panel);
+    m_format->setAccessibleName(QStringLiteral("File Type"));
     for (auto choice : RecordingOutputFormats::all)
         m_format->addItem(RecordingOutputFormats::title(choice), int(choice));
     row(*format, QStringLiteral("File Type"))->addWidget(m_format);
     m_bitRate = new QComboBox(panel);
+    m_bitRate->setAccessibleName(QStringLiteral("Bit Rate"));
     for (auto rate : AudioBitRates::all)
         m_bitRate->addItem(AudioBitRates::title(rate), AudioBitRates::rawValue(rate));
     row(*format, QStringLiteral("Bitrate"))->addWidget(m_bitRate);
