@@ -43,6 +43,16 @@ struct StuckWriter final : CaptureFileWriter {
     void finish() override {}
     void cancel() override {}
 };
+/// Writes nothing and checkpoints freely; its sync goes to a device that cannot sync, so every
+/// sync the queue asks for fails where the test can see it.
+struct UnsyncableWriter final : CaptureFileWriter {
+    UnsyncableWriter() { keepForSync(QStringLiteral("/dev/null")); }
+    void write(const std::int16_t *, std::int64_t) override {}
+    void checkpoint() override { ++checkpoints; }
+    void finish() override {}
+    void cancel() override {}
+    std::atomic<int> &checkpoints = writes;
+};
 } // namespace
 
 Q_DECLARE_METATYPE(Format)
@@ -279,6 +289,41 @@ private slots:
         QCOMPARE(queue.failureMessage(), full);
         QVERIFY_THROWS_EXCEPTION(AudioCaptureError, queue.finish());
         QCOMPARE(QList<int>({writes, peaks, failures}), QList<int>({1, 11, 1})); // nothing written after it
+    }
+
+    void aRunningTakeIsSyncedAfterItsCheckpointsOnlyWhenAsked_data()
+    {
+        QTest::addColumn<int>("interval"); // ms
+        QTest::newRow("every millisecond") << 1;
+        QTest::newRow("never") << 0;
+    }
+    void aRunningTakeIsSyncedAfterItsCheckpointsOnlyWhenAsked()
+    {
+        QFETCH(int, interval);
+        writes = 0;
+        QString failure;
+        CaptureWriterQueue queue(std::make_unique<UnsyncableWriter>(), 48000 * 2, 48000,
+                                 std::chrono::milliseconds(interval), 4800,
+                                 {{}, {}, [&](const QString &message) { failure = message; }});
+        // A second of audio at a time, each taken by the writer before the next, as a source
+        // delivers it; the time between them lets the interval pass.
+        for (int second = 1; second <= 5 && !queue.writerFailed(); ++second) {
+            for (int i = 0; i < 25; ++i)
+                QVERIFY(queue.push(
+                    std::make_shared<CaptureBuffer>(CaptureBuffer{std::vector<std::int16_t>(3840, 8192), 2})));
+            // After a failed sync the writer takes nothing more.
+            QTRY_VERIFY(queue.writtenFrames() == second * 48000 || queue.writerFailed());
+        }
+        // Syncing waits for a checkpoint: a sync of nothing readable would be wasted.
+        QVERIFY(writes.load() >= 1);
+        QCOMPARE(queue.writerFailed(), interval > 0);
+        if (interval > 0) {
+            QCOMPARE(failure, AudioCaptureError::writeFailed(EINVAL).text());
+            QVERIFY_THROWS_EXCEPTION(AudioCaptureError, queue.finish());
+        } else {
+            queue.finish();
+            QCOMPARE(writes.load(), 5);
+        }
     }
 };
 
