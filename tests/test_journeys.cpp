@@ -583,6 +583,57 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::shows(*editor(journey), "From Terminal"));
     }
 
+    void theLastSecondsKeptFromTheSettingsAreSavedFromTheToolbarAndTheTray()
+    {
+        if (!hasPulse())
+            QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
+        Journey journey;
+        QVERIFY(journey.open());
+        QObject players;
+        QVERIFY(playTone(&players, journey.scratch({}), "@DEFAULT_SINK@", 440, 0.5) > 0);
+        QVERIFY(!Journey::click(journey.window(), "Save the Last 30 Seconds")); // nothing kept yet
+
+        QVERIFY(Journey::click(journey.window(), "Settings"));
+        auto &settings = journey.settingsWindow();
+        QTRY_VERIFY(settings.isVisible());
+        const auto boxes = settings.findChildren<QComboBox *>();
+        const auto keep = std::find_if(boxes.begin(), boxes.end(), [](const QComboBox *box) {
+            return box->accessibleName() == QStringLiteral("Keep the last … seconds");
+        });
+        QVERIFY(keep != boxes.end());
+        (*keep)->setFocus();
+        QTest::keyClick(*keep, Qt::Key_Down); // Off, then 15 and 30 seconds
+        QTest::keyClick(*keep, Qt::Key_Down);
+        QTRY_VERIFY_WITH_TIMEOUT(Journey::shows(settings,
+                                                "Listening: the last 30 seconds of System Audio stay in "
+                                                "memory, never on disk."),
+                                 10000);
+        QTest::qWait(1500); // the window fills in real time
+
+        const auto takes = [&](const QStringList &before) {
+            const auto row = analysedRow(journey, before);
+            return std::pair(row, analyse(journey.path(row + ".m4a"), 0.1, 0.9));
+        };
+        auto before = journey.rows();
+        QVERIFY(Journey::click(journey.window(), "Save the Last 30 Seconds"));
+        QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
+        const auto [fromToolbar, first] = takes(before);
+        QCOMPARE(journey.selectedRows(), QStringList{fromToolbar});
+        QVERIFY2(
+            first.seconds() > 1 && first.seconds() < 30 && std::abs(first.frequency - 440) < 5,
+            qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromToolbar).arg(first.seconds()).arg(first.frequency)));
+
+        before = journey.rows();
+        QVERIFY(journey.chooseFromTray("Save the Last 30 Seconds"));
+        QTRY_VERIFY_WITH_TIMEOUT(journey.rows().size() == before.size() + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
+        const auto [fromTray, second] = takes(before);
+        // The window kept listening: the second take holds at least what the first did.
+        QVERIFY2(
+            second.seconds() >= first.seconds() && std::abs(second.frequency - 440) < 5,
+            qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromTray).arg(second.seconds()).arg(second.frequency)));
+    }
+
     void formatAndThemeFromTheSettings_data()
     {
         QTest::addColumn<int>("steps"); // down the File Type list from AAC
