@@ -172,9 +172,10 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (QFileInfo::exists(mp3) || QFileInfo(mp3).isSymLink())
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
-    auto *store = co_await context.store();
+    // The library is not needed here, so it is not scanned.
+    MP3EncoderService encoder;
     try {
-        auto encode = store->encodeMP3(wav, mp3, rate);
+        auto encode = encoder.encode(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
         co_return context.fail(errorText(error));

@@ -13,11 +13,11 @@
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -137,6 +137,7 @@ int main(int argc, char *argv[])
     BrowserSessionFiles browserSessions;
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
+    environment.showRememberedLibrary = true;
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;

@@ -3,6 +3,7 @@
 #include "base/AppError.h"
 #include "base/IgnoreFailure.h"
 #include "import/URLAudioImportService.h"
+#include "library/LibrarySnapshot.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "platform/BackgroundTask.h"
@@ -68,6 +69,10 @@ RecordingLibraryStore::~RecordingLibraryStore() = default;
 QCoro::Task<> RecordingLibraryStore::startUp()
 {
     QPointer self(this);
+    if (m_env.showRememberedLibrary)
+        co_await showRememberedLibrary();
+    if (!self)
+        co_return;
     co_await ensureFolderAndRefresh();
     if (self)
         co_await recoverLeftoverTakes();
@@ -75,6 +80,18 @@ QCoro::Task<> RecordingLibraryStore::startUp()
         co_return;
     m_hasStarted = true;
     emit recoveryFinished();
+}
+
+QCoro::Task<> RecordingLibraryStore::showRememberedLibrary()
+{
+    QPointer self(this);
+    const auto folder = m_folderURL;
+    auto load = BackgroundTask::run([folder] { return LibrarySnapshot::load(folder); });
+    auto remembered = co_await std::move(load);
+    // A scan that published meanwhile knows better.
+    if (!self || folder != m_folderURL || !remembered || m_hasScanned)
+        co_return;
+    publishRecordings(std::move(*remembered), std::nullopt, false);
 }
 
 void RecordingLibraryStore::setSelectedIDs(const QSet<QString> &ids)
@@ -181,7 +198,7 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     QPointer self(this);
     const auto folder = m_folderURL;
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
-    auto scan = BackgroundTask::run([folder] { return RecordingScanner::scan(folder); });
+    auto scan = BackgroundTask::run([folder] { return RecordingScanner::scanRemembering(folder); });
     auto result = co_await std::move(scan);
     // The library moved on while this scan ran: its newer scan publishes instead.
     if (!self || folder != m_folderURL)
@@ -192,10 +209,12 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
         ignoreFailure([&] { MetadataStore::migrateLegacyMetadata(legacy); });
     }
     m_unlistedNames = std::move(result.unlistedNames);
-    publishRecordings(std::move(result.items), url);
+    m_hasScanned = true;
+    publishRecordings(std::move(result.items), url, true);
 }
 
-void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url)
+void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url,
+                                              bool scanned)
 {
     m_recordings = std::move(items);
     emit recordingsChanged();
@@ -211,7 +230,8 @@ void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, cons
             selection = {m_recordings.front().id()};
     }
     setSelectedIDs(selection);
-    emit refreshFinished();
+    if (scanned)
+        emit refreshFinished();
 }
 
 QCoro::Task<> RecordingLibraryStore::chooseFolder()
@@ -359,11 +379,6 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::rename(RecordingItem 
 QCoro::Task<bool> RecordingLibraryStore::deleteRecordings(QVector<RecordingItem> items)
 {
     return m_editing->deleteRecordings(std::move(items));
-}
-
-QCoro::Task<> RecordingLibraryStore::encodeMP3(QString wav, QString mp3, AudioBitRate bitRate)
-{
-    return m_finalizer->encodeMP3(std::move(wav), std::move(mp3), bitRate);
 }
 
 // Import and source.

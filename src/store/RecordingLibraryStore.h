@@ -112,8 +112,6 @@ public:
     QCoro::Task<> promptRename(RecordingItem item);
     QCoro::Task<std::optional<QString>> rename(RecordingItem item, QString name);
     QCoro::Task<bool> deleteRecordings(QVector<RecordingItem> items);
-    /// Encodes the PCM WAV \a wav into \a mp3 with the library's encoder. Throws AppError.
-    QCoro::Task<> encodeMP3(QString wav, QString mp3, AudioBitRate bitRate);
 
     // Import and source.
     /// Asks for an address and imports it as MP3.
@@ -157,7 +155,11 @@ private:
     void setStatus(const QString &text) override { setStatusMessage(text); }
     Clock &clock() const override { return *m_env.clock; }
     QCoro::Task<> startUp();
-    void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
+    /// Publishes the list the library's cache remembers, unless a scan was quicker.
+    QCoro::Task<> showRememberedLibrary();
+    /// \a scanned: the list comes from a scan (not from what was remembered), which
+    /// refreshFinished announces.
+    void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url, bool scanned);
 
     StoreEnvironment m_env;
     std::unique_ptr<StoreSettings> m_settings;
@@ -166,6 +168,7 @@ private:
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
+    bool m_hasScanned = false; ///< a scan has published its list
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;

@@ -35,4 +35,7 @@ struct StoreEnvironment {
     DesktopWindows *windows = nullptr;
     MediaPlayers *mediaPlayers = nullptr;
     BrowserSessions *browserSessions = nullptr;
+    /// Publish the list the library's cache remembers before the start-up scan ends (the
+    /// desktop, whose window should fill at once); the scan then corrects it.
+    bool showRememberedLibrary = false;
 };

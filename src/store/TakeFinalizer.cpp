@@ -53,12 +53,6 @@ QCoro::Task<TakeFinalizer::Result> TakeFinalizer::finalize(QString captureURL, Q
     co_return co_await std::move(publish);
 }
 
-QCoro::Task<> TakeFinalizer::encodeMP3(QString wav, QString mp3, AudioBitRate bitRate)
-{
-    auto encode = m_encoder->encode(wav, mp3, bitRate);
-    co_await std::move(encode);
-}
-
 QCoro::Task<TakeFinalizer::Result> TakeFinalizer::publishPCMTake(QString wav, QString folder, AudioBitRate bitRate)
 {
     const auto base = UniqueFileNamer::baseName(wav);

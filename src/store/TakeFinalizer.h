@@ -32,8 +32,6 @@ public:
     /// Finishes every take a stopped process left in \a folder's work folder and returns the
     /// library files made. Takes that a live process holds are left alone.
     QCoro::Task<QStringList> recoverLeftoverTakes(QString folder, AudioBitRate bitRate);
-    /// Encodes the PCM WAV \a wav into \a mp3. Throws MP3EncoderError or AppError.
-    QCoro::Task<> encodeMP3(QString wav, QString mp3, AudioBitRate bitRate);
 
 private:
     QCoro::Task<Result> publishPCMTake(QString wav, QString folder, AudioBitRate bitRate);
