@@ -2,9 +2,12 @@
 
 #include "media/AudioFileError.h"
 #include "media/FFmpegHandles.h"
+#include "media/HeaderLength.h"
+#include "media/Mp3Frames.h"
 #include "media/Mp3GaplessInfo.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -138,6 +141,14 @@ private:
             return av_find_input_format("aiff");
         if (extension == QLatin1String("m4a"))
             return av_find_input_format("mov");
+        // The MP3 demuxer opens nearly anything, so it is named only for a file that starts
+        // like an MP3: an ID3v2 tag or a Layer III frame.
+        if (extension == QLatin1String("mp3")) {
+            const auto head = ByteSource::ofFile(m_path).read(0, 4);
+            if (head.startsWith("ID3")
+                || (head.size() == 4 && Mp3Frames::header(qFromBigEndian<quint32>(head.constData()))))
+                return av_find_input_format("mp3");
+        }
         return nullptr;
     }
 
@@ -244,7 +255,14 @@ private:
     /// LAME tag declares, else the decoder delay FFmpeg skips at the start.
     qint64 mp3Length(qint64 allFrames) const
     {
-        if (auto gapless = Mp3GaplessInfo::read(m_path))
+        const auto gapless = Mp3GaplessInfo::read(m_path);
+        // A frame count that the file cannot hold is counted instead.
+        const auto source = ByteSource::ofFile(m_path);
+        if (const auto stream = Mp3Frames::stream(source)) {
+            if (const auto counted = Mp3Frames::countedLength(source, *stream, gapless))
+                return *counted;
+        }
+        if (gapless)
             return std::max<qint64>(0, allFrames - gapless->delay - gapless->padding);
         const auto skipped = av_rescale_q(startTime(), m_stream->time_base, {1, rate()});
         return std::max<qint64>(0, allFrames - skipped);
@@ -376,6 +394,8 @@ AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>
 
 AudioFileInfo AudioFileReader::measure(const QString &path)
 {
+    if (const auto stated = HeaderLength::of(ByteSource::ofFile(path)))
+        return *stated;
     const Impl container(path, false);
     return {container.sampleRate(), container.channelCount(), container.length()};
 }

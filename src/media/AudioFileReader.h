@@ -19,8 +19,9 @@ public:
     /// Opens \a path; throws AudioFileError when it cannot be opened or holds no audio stream.
     explicit AudioFileReader(const QString &path);
     ~AudioFileReader();
-    /// Rate, channels and length from the container alone, without opening a decoder;
-    /// throws AudioFileError like the constructor.
+    /// Rate, channels and length from the container alone, without opening a decoder (from the
+    /// headers directly where HeaderLength can read them); throws AudioFileError like the
+    /// constructor.
     [[nodiscard]] static AudioFileInfo measure(const QString &path);
     AudioFileReader(AudioFileReader &&) noexcept;
     AudioFileReader &operator=(AudioFileReader &&) noexcept;
