@@ -46,6 +46,22 @@ public:
     qint64 length() const { return m_length; }
     qint64 position() const { return m_position; }
 
+    bool seeksExactly() const
+    {
+        const auto codec = m_stream->codecpar->codec_id;
+        const auto *descriptor = avcodec_descriptor_get(codec);
+        return codec == AV_CODEC_ID_MP3 || (descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS));
+    }
+
+    std::optional<Pcm16Layout> pcm16Layout() const
+    {
+        const auto codec = m_stream->codecpar->codec_id;
+        if ((codec != AV_CODEC_ID_PCM_S16LE && codec != AV_CODEC_ID_PCM_S16BE) || !heldPcmFrames()
+            || m_stream->codecpar->block_align != 2 * channelCount())
+            return std::nullopt;
+        return Pcm16Layout{m_dataOffset, channelCount(), codec == AV_CODEC_ID_PCM_S16BE};
+    }
+
     void seek(qint64 frame)
     {
         // A stream of unknown length is not clamped to its start.
@@ -418,6 +434,14 @@ qint64 AudioFileReader::length() const
 qint64 AudioFileReader::position() const
 {
     return d->position();
+}
+bool AudioFileReader::seeksExactly() const
+{
+    return d->seeksExactly();
+}
+std::optional<Pcm16Layout> AudioFileReader::pcm16Layout() const
+{
+    return d->pcm16Layout();
 }
 void AudioFileReader::seek(qint64 frame)
 {
