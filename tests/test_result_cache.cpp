@@ -1,12 +1,16 @@
 // What the library remembers between runs: the cache folder's trust, durability and size, and
 // the remembered list a start shows before its scan corrects it.
 
+#include "analysis/AudioAnalyzer.h"
+#include "analysis/EnvelopeCache.h"
+#include "analysis/WaveformService.h"
 #include "library/LibrarySnapshot.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "platform/CacheFolder.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
+#include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
 
@@ -31,6 +35,22 @@ void age(const QString &path, int hoursAgo)
     };
     const struct timespec times[2] = {then, then};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+/// Silences the first half of a WAV's samples, keeping its size and modification time: only
+/// what reads the file sees the change.
+void silenceFirstHalfUnseen(const QString &wav)
+{
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(wav).constData(), &before), 0);
+    auto bytes = readFile(wav);
+    const auto data = bytes.indexOf("data") + 8;
+    bytes.replace(data, (bytes.size() - data) / 2, QByteArray((bytes.size() - data) / 2, '\0'));
+    QFile file(wav);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size());
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), times, 0), 0);
 }
 
 QStringList names(const QVector<RecordingItem> &items)
@@ -161,6 +181,78 @@ private slots:
         auto outside = item;
         outside.url = dir.filePath("sub/take.m4a");
         QVERIFY(!LibrarySnapshot::decode(dir.path(), LibrarySnapshot::encode(dir.path(), {outside})));
+    }
+
+    /// A take's envelope is remembered in its library's cache: asked for again it comes from
+    /// there while the file's identity and stamp are those it was computed for (a rename keeps
+    /// both); an edited file, a damaged entry or a deleted cache computes it afresh.
+    void waveformsAreRemembered_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("unchanged") << "none" << true;
+        QTest::newRow("renamed") << "rename" << true;
+        QTest::newRow("edited") << "touch" << false;
+        QTest::newRow("damaged entry") << "damage" << false;
+        QTest::newRow("cache deleted") << "delete" << false;
+    }
+
+    void waveformsAreRemembered()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, remembered);
+        QTemporaryDir library;
+        QVERIFY(CacheFolder::ofLibrary(library.path(), true));
+        auto take = AudioFixtures::tone(library.filePath("take.wav"), 2.0, 440, 0.5);
+        WaveformService waveforms;
+        QSignalSpy stored(&waveforms, &WaveformService::remembered);
+        const auto first = finish(waveforms.peaks(take));
+        QCOMPARE(first, AudioAnalyzer::waveformPeaksSync(take, WaveformService::editorPeakCount));
+        QVERIFY(stored.wait(10000));
+        silenceFirstHalfUnseen(take);
+        const auto entry = CacheFolder::pathOf(library.path()) + u'/' + EnvelopeCache::entryName(*FileStamp::of(take));
+        if (change == "rename") {
+            QVERIFY(QFile::rename(take, library.filePath("renamed.wav")));
+            take = library.filePath("renamed.wav");
+        } else if (change == "touch") {
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(take).constData(), nullptr, 0), 0);
+        } else if (change == "damage") {
+            auto bytes = readFile(entry);
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 1);
+            writeFile(entry, bytes);
+        } else if (change == "delete") {
+            QVERIFY(QDir(CacheFolder::pathOf(library.path())).removeRecursively());
+        }
+        const auto again = finish(waveforms.peaks(take));
+        QCOMPARE(again == first, remembered);
+        if (!remembered)
+            QCOMPARE(again, AudioAnalyzer::waveformPeaksSync(take, WaveformService::editorPeakCount));
+    }
+
+    /// Requests for one file share one computation, which reports its parts as they are done;
+    /// a cancelled one ends empty and the next request starts anew. A file outside a library is
+    /// decoded, but nothing is stored beside it.
+    void waveformComputationsAreShared()
+    {
+        QTemporaryDir folder;
+        const auto take = AudioFixtures::tone(folder.filePath("long.wav"), 90.0, 220, 0.5);
+        WaveformService waveforms;
+        QSignalSpy refined(&waveforms, &WaveformService::refined);
+        auto one = waveforms.peaks(take);
+        auto two = waveforms.peaks(take);
+        const auto first = finish(std::move(one));
+        QCOMPARE(finish(std::move(two)), first);
+        // The reports are posted before the result, so all have arrived.
+        QCOMPARE(refined.size(), 4);
+        QCOMPARE(refined.last().at(1).value<QVector<float>>(), first);
+        QCOMPARE(refined.last().at(2).toDouble(), 1.0);
+        QVERIFY(refined.first().at(2).toDouble() < 1.0);
+
+        auto cancelled = waveforms.peaks(take);
+        waveforms.cancel(take);
+        QVERIFY(finish(std::move(cancelled)).isEmpty());
+        QCOMPARE(finish(waveforms.peaks(take)), first);
+        QVERIFY(!QFileInfo::exists(folder.filePath(".vespertone")));
     }
 
     /// A start shows the list the last scan remembered before its own scan ends, then the

@@ -1,5 +1,6 @@
 #include "store/RecordingLibraryStore.h"
 
+#include "analysis/WaveformService.h"
 #include "base/AppError.h"
 #include "base/IgnoreFailure.h"
 #include "import/URLAudioImportService.h"
@@ -28,6 +29,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     Q_ASSERT(m_env.settings && m_env.clock && m_env.trash && m_env.dialogs);
     m_settings = std::make_unique<StoreSettings>(*m_env.settings);
     m_folderURL = m_settings->saveFolder(m_env.folderOverride);
+    m_waveforms = std::make_unique<WaveformService>();
     m_status = std::make_unique<StatusLine>(*m_env.clock, [this] { return isStatusBusy(); });
     m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder);
     StoreContext &context = *this;

@@ -19,6 +19,7 @@
 #include <vector>
 
 class EditingCommands;
+class WaveformService;
 class ImportCommands;
 class UrlOpener;
 class RecordingWorkflow;
@@ -58,6 +59,8 @@ public:
     [[nodiscard]] const std::optional<SavedTrimUndo> &lastSavedTrimUndo() const;
 
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
+    /// The waveform levels of the library's takes, remembered in its cache.
+    [[nodiscard]] WaveformService &waveforms() const { return *m_waveforms; }
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
     void setRecordingFormat(RecordingOutputFormat format);
     [[nodiscard]] AudioBitRate aacBitRate() const;
@@ -171,6 +174,7 @@ private:
     bool m_hasScanned = false; ///< a scan has published its list
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
+    std::unique_ptr<WaveformService> m_waveforms;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<TakeFinalizer> m_finalizer;
     std::unique_ptr<EditingCommands> m_editing;
