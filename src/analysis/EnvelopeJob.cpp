@@ -271,6 +271,34 @@ WaveformLevels EnvelopeJob::onePass(AudioFileReader &reader, const QString &url,
     return levels;
 }
 
+std::optional<WaveformLevels> EnvelopeJob::fromFinePeaks(const QString &url, const QVector<float> &finePeaks,
+                                                         qint64 fineFrames, qint64 frames, int targetSamples)
+{
+    AudioFileReader reader(url);
+    const auto layout = reader.pcm16Layout();
+    if (!layout || frames < 1 || reader.length() != frames || fineFrames != PeakBuckets::fineFramesFor(frames)
+        || finePeaks.size() != (frames + fineFrames - 1) / fineFrames)
+        return std::nullopt;
+    const qint64 perBucket = PeakBuckets::framesPerBucketFor(frames, targetSamples);
+    PeakBuckets buckets(frames, perBucket, fineFrames);
+    PcmFrames pcm(url, *layout);
+    for (qsizetype run = 0; run < finePeaks.size(); ++run) {
+        const qint64 from = run * fineFrames, to = std::min(from + fineFrames, frames);
+        if (from / perBucket == (to - 1) / perBucket)
+            buckets.raise(from, finePeaks[run]);
+        else if (addPcm(pcm, from, to, buckets, nullptr) != to - from)
+            return std::nullopt;
+    }
+    WaveformLevels levels;
+    levels.targetSamples = targetSamples;
+    levels.sampleRate = reader.sampleRate();
+    levels.frames = frames;
+    levels.peaks = buckets.envelope(frames);
+    levels.finePeaks = buckets.finePeaks(frames);
+    levels.fineFrames = fineFrames;
+    return levels;
+}
+
 void EnvelopeJob::setProgressHandler(std::function<void()> handler)
 {
     d->progress = std::move(handler);

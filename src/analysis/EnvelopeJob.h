@@ -44,6 +44,15 @@ public:
     [[nodiscard]] static WaveformLevels sequential(AudioFileReader &reader, const QString &url, int targetSamples,
                                                    std::optional<double> maxDuration, const FrameTap &tap);
 
+    /// The levels of the 16-bit PCM file \a url from its fine peaks \a finePeaks, kept while it
+    /// was written (\a frames frames in runs of \a fineFrames): the coarse buckets take the fine
+    /// runs inside them, and read from the file only the frames of runs that straddle two. None
+    /// when the file is not what the peaks describe (another length, not 16-bit PCM). Throws
+    /// AudioFileError.
+    [[nodiscard]] static std::optional<WaveformLevels> fromFinePeaks(const QString &url,
+                                                                     const QVector<float> &finePeaks, qint64 fineFrames,
+                                                                     qint64 frames, int targetSamples);
+
     ~EnvelopeJob();
     EnvelopeJob(const EnvelopeJob &) = delete;
     EnvelopeJob &operator=(const EnvelopeJob &) = delete;

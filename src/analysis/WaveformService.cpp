@@ -14,12 +14,30 @@
 
 #include <mutex>
 
+namespace {} // namespace
+
+/// A file held open from before its levels are computed until they are stored, so that its
+/// stamp can be checked again even after it was renamed (an analysis renames new takes).
+struct HeldWaveformFile {
+    std::shared_ptr<QFile> file;
+    std::optional<FileStamp> stamp; ///< when it was opened
+    std::optional<CacheFolder> cache;
+
+    explicit HeldWaveformFile(const QString &url)
+        : file(std::make_shared<QFile>(url)), cache(CacheFolder::ofLibrary(QFileInfo(url).absolutePath(), false))
+    {
+        if (file->open(QIODevice::ReadOnly))
+            stamp = FileStamp::ofDescriptor(file->handle());
+    }
+    /// True while the file's content is as it was when opened.
+    [[nodiscard]] bool unchanged() const { return stamp && FileStamp::ofDescriptor(file->handle()) == stamp; }
+};
+
 namespace {
 
 /// What the cache holds for a file, looked up off the GUI thread.
 struct Lookup {
-    std::optional<FileStamp> stamp;
-    std::optional<CacheFolder> cache;
+    std::optional<HeldWaveformFile> held;
     std::optional<WaveformLevels> levels;
 };
 
@@ -27,21 +45,19 @@ Lookup lookUp(const QString &url)
 {
     DecodePool::lowerPriority();
     Lookup found;
-    found.stamp = FileStamp::of(url);
-    found.cache = CacheFolder::ofLibrary(QFileInfo(url).absolutePath(), false);
-    if (found.stamp && found.cache)
-        found.levels = EnvelopeCache::load(*found.cache, *found.stamp, WaveformService::editorPeakCount);
+    found.held.emplace(url);
+    if (found.held->stamp && found.held->cache)
+        found.levels = EnvelopeCache::load(*found.held->cache, *found.held->stamp, WaveformService::editorPeakCount);
     return found;
 }
 
-/// Stores \a levels for \a url unless the file changed since \a stamp was taken.
-void store(const QString &url, const std::optional<CacheFolder> &cache, const FileStamp &stamp,
-           const WaveformLevels &levels)
+/// Stores \a levels of \a held unless the file changed since it was opened.
+void store(const HeldWaveformFile &held, const WaveformLevels &levels)
 {
     DecodePool::lowerPriority();
     // Derived data: what cannot be stored is computed again next time.
-    if (cache && FileStamp::of(url) == stamp)
-        EnvelopeCache::save(*cache, stamp, levels);
+    if (held.cache && held.unchanged())
+        EnvelopeCache::save(*held.cache, *held.stamp, levels);
 }
 
 } // namespace
@@ -128,28 +144,50 @@ QCoro::Task<> WaveformService::compute(QString url, std::shared_ptr<QPromise<Res
     auto started = job->start();
     const auto outcome = co_await started;
     end({outcome.levels, outcome.error});
-    if (outcome.levels && found.stamp) {
-        auto saving = QtConcurrent::run(&DecodePool::instance(),
-                                        [url, cache = found.cache, stamp = *found.stamp, levels = *outcome.levels] {
-                                            store(url, cache, stamp, levels);
-                                        });
-        co_await saving;
-        if (self)
-            emit remembered(url);
-    }
+    if (outcome.levels)
+        co_await storeLevels(url, *found.held, *outcome.levels);
 }
 
-QCoro::Task<> WaveformService::remember(QString url, WaveformLevels levels)
+QCoro::Task<> WaveformService::storeLevels(QString url, HeldWaveformFile held, WaveformLevels levels)
 {
     QPointer self(this);
-    auto saving = QtConcurrent::run(&DecodePool::instance(), [url, levels = std::move(levels)] {
-        const auto stamp = FileStamp::of(url);
-        if (stamp)
-            store(url, CacheFolder::ofLibrary(QFileInfo(url).absolutePath(), false), *stamp, levels);
-    });
+    auto saving = QtConcurrent::run(&DecodePool::instance(),
+                                    [held = std::move(held), levels = std::move(levels)] { store(held, levels); });
     co_await saving;
     if (self)
         emit remembered(url);
+}
+
+QCoro::Task<> WaveformService::rememberFinePeaks(QString url, QVector<float> finePeaks, qint64 fineFrames,
+                                                 qint64 frames)
+{
+    QPointer self(this);
+    auto deriving = QtConcurrent::run(&DecodePool::instance(), [url, finePeaks, fineFrames, frames] {
+        DecodePool::lowerPriority();
+        std::pair<HeldWaveformFile, std::optional<WaveformLevels>> derived{HeldWaveformFile(url), std::nullopt};
+        try {
+            derived.second = EnvelopeJob::fromFinePeaks(url, finePeaks, fineFrames, frames, editorPeakCount);
+        } catch (const std::exception &) {
+            // Not readable as the PCM file the peaks describe: computed like any other below.
+        }
+        return derived;
+    });
+    auto derived = co_await deriving;
+    if (!self)
+        co_return;
+    if (!derived.second) {
+        prepare(url);
+        co_return;
+    }
+    // Stored meanwhile: the caller goes on (and may rename the take, which the held file survives).
+    storeLevels(url, std::move(derived.first), std::move(*derived.second));
+}
+
+void WaveformService::prepare(const QString &url)
+{
+    auto ignored = levels(url);
+    // The result lands in the cache; its error, if any, shows when the take is opened.
+    Q_UNUSED(ignored);
 }
 
 void WaveformService::cancel(const QString &url)

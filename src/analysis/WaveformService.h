@@ -13,6 +13,7 @@
 #include <optional>
 
 class EnvelopeJob;
+struct HeldWaveformFile;
 
 /// The editor's waveform levels of audio files: from the library's cache while the file is
 /// unchanged since they were computed, else decoded on every core (EnvelopeJob) and remembered
@@ -32,9 +33,12 @@ public:
     QCoro::Task<QVector<float>> peaks(QString url);
     /// Both resolutions of \a url's levels; none when cancelled. Throws AudioFileError.
     QCoro::Task<std::optional<WaveformLevels>> levels(QString url);
-    /// Remembers \a levels of \a url, computed elsewhere (while it was recorded), for the file as
-    /// it is now. Never throws; a file that changed meanwhile is not remembered.
-    QCoro::Task<> remember(QString url, WaveformLevels levels);
+    /// Remembers the levels of the 16-bit PCM take \a url from the fine peaks kept while it was
+    /// written (EnvelopeJob::fromFinePeaks); when they do not fit the file, computes them. Ends
+    /// once the file has been read; they are stored after. Never throws.
+    QCoro::Task<> rememberFinePeaks(QString url, QVector<float> finePeaks, qint64 fineFrames, qint64 frames);
+    /// Computes and remembers \a url's levels now (a take just saved), unless they are.
+    void prepare(const QString &url);
     /// Stops the computation for \a url; its requests end empty, and the next one starts anew.
     void cancel(const QString &url);
 
@@ -58,6 +62,7 @@ private:
     struct Relay;
 
     QCoro::Task<> compute(QString url, std::shared_ptr<class QPromise<Result>> promise);
+    QCoro::Task<> storeLevels(QString url, HeldWaveformFile held, WaveformLevels levels);
 
     QHash<QString, std::shared_ptr<Computation>> m_computations;
     std::shared_ptr<Relay> m_relay;

@@ -138,6 +138,7 @@ int main(int argc, char *argv[])
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
     environment.showRememberedLibrary = true;
+    environment.prepareWaveforms = true;
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;

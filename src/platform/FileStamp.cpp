@@ -12,6 +12,14 @@ std::optional<FileStamp> FileStamp::of(const QString &path)
     return from(status);
 }
 
+std::optional<FileStamp> FileStamp::ofDescriptor(int descriptor)
+{
+    struct stat status {};
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0)
+        return std::nullopt;
+    return from(status);
+}
+
 FileStamp FileStamp::from(const struct stat &status)
 {
     return {quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),

@@ -17,6 +17,8 @@ struct FileStamp {
     /// The stamp of the file at \a path, following links; none when it cannot be read.
     [[nodiscard]] static std::optional<FileStamp> of(const QString &path);
     [[nodiscard]] static FileStamp from(const struct stat &status);
+    /// The stamp of the open file \a descriptor, whatever its name is by now.
+    [[nodiscard]] static std::optional<FileStamp> ofDescriptor(int descriptor);
 
     bool operator==(const FileStamp &) const = default;
 };

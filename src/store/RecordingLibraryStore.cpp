@@ -84,6 +84,12 @@ QCoro::Task<> RecordingLibraryStore::startUp()
     emit recoveryFinished();
 }
 
+void RecordingLibraryStore::prepareWaveform(const QString &url)
+{
+    if (m_env.prepareWaveforms)
+        m_waveforms->prepare(url);
+}
+
 QCoro::Task<> RecordingLibraryStore::showRememberedLibrary()
 {
     QPointer self(this);

@@ -60,7 +60,7 @@ public:
 
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
     /// The waveform levels of the library's takes, remembered in its cache.
-    [[nodiscard]] WaveformService &waveforms() const { return *m_waveforms; }
+    [[nodiscard]] WaveformService &waveforms() const override { return *m_waveforms; }
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
     void setRecordingFormat(RecordingOutputFormat format);
     [[nodiscard]] AudioBitRate aacBitRate() const;
@@ -157,6 +157,7 @@ private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
     Clock &clock() const override { return *m_env.clock; }
+    void prepareWaveform(const QString &url) override;
     QCoro::Task<> startUp();
     /// Publishes the list the library's cache remembers, unless a scan was quicker.
     QCoro::Task<> showRememberedLibrary();

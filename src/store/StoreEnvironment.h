@@ -38,4 +38,7 @@ struct StoreEnvironment {
     /// Publish the list the library's cache remembers before the start-up scan ends (the
     /// desktop, whose window should fill at once); the scan then corrects it.
     bool showRememberedLibrary = false;
+    /// Compute the waveform levels of each new take, trim and import as it is saved (the
+    /// desktop, whose editor opens it next).
+    bool prepareWaveforms = false;
 };
