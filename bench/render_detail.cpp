@@ -7,11 +7,11 @@
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
 #include "support/BenchSupport.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/editor/RecordingDetailView.h"
+#include "ui/editor/WaveformTrimView.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
-#include "ui/editor/WaveformTrimView.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDir>

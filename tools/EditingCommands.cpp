@@ -3,23 +3,27 @@
 #include "library/MetadataStore.h"
 #include "library/SidecarCodec.h"
 #include "media/MP3EncoderError.h"
-#include "media/MP3EncoderService.h"
+#include "platform/FileOperations.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/TakeFinalizer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 
 #include <cmath>
 
 namespace {
 
-/// \a argument as an absolute path in the store's folder; none (after reporting) elsewhere.
+/// \a argument as an absolute path in the store's folder, where a bare name names a file; none
+/// (after reporting) elsewhere.
 std::optional<QString> libraryPath(ToolContext &context, const RecordingLibraryStore &store, const QString &argument)
 {
-    const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(argument)));
+    const QDir base = argument.contains(u'/') ? QDir::current() : QDir(store.folderURL());
+    const QFileInfo info(QDir::cleanPath(base.absoluteFilePath(argument)));
     const auto folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     if (folder.isEmpty() || folder != QFileInfo(store.folderURL()).canonicalFilePath() || info.fileName().isEmpty()) {
         context.fail(QStringLiteral("“%1” is not in the library folder “%2”.").arg(argument, store.folderURL()));
@@ -67,17 +71,20 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
 QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
-        co_return context.usage(QStringLiteral("analyze takes one FILE."));
+        co_return context.usage(QStringLiteral("analyze takes one TAKE."));
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
     const auto final = co_await store->analyze(*path);
     printStatus(context, *store);
     if (!final)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     QJsonObject object{{QStringLiteral("path"), *final}};
     if (const auto metadata = MetadataStore::load(*final)) {
         if (metadata->duration)
@@ -97,21 +104,24 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 {
     const auto &arguments = context.arguments();
     if (arguments.size() != 3)
-        co_return context.usage(QStringLiteral("trim takes FILE START END (seconds)."));
+        co_return context.usage(QStringLiteral("trim takes TAKE START END (seconds)."));
     const auto start = seconds(context, arguments.at(1));
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
         co_return 2;
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto item = libraryItem(context, *store, arguments.first());
     if (!item)
         co_return 1;
     const auto trimmed = co_await store->trim(*item, *start, *end);
     printStatus(context, *store, QStringLiteral(" Undo available.")); // the tool keeps no undo
     if (!trimmed)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     context.out() << *trimmed << Qt::endl;
     co_return 0;
 }
@@ -119,7 +129,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
-        co_return context.usage(QStringLiteral("rename takes FILE NEWNAME."));
+        co_return context.usage(QStringLiteral("rename takes TAKE NEWNAME."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -137,7 +147,7 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
-        co_return context.usage(QStringLiteral("delete takes one or more FILEs."));
+        co_return context.usage(QStringLiteral("delete takes one or more TAKEs."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -158,7 +168,7 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 {
     auto rate = AudioBitRate::kbps192;
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
-        const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
+        const auto parsed = AudioBitRates::fromKilobits(text->toLongLong());
         if (!parsed)
             co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;
@@ -173,12 +183,17 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
     // The library is not needed here, so it is not scanned.
-    MP3EncoderService encoder;
+    TakeFinalizer finalizer(QString(), FileOperations::system());
+    context.stopWorkOnSignals([finalizer = QPointer(&finalizer)] {
+        if (finalizer)
+            finalizer->cancelEncoding();
+    });
     try {
-        auto encode = encoder.encode(wav, mp3, rate);
+        auto encode = finalizer.encodeMP3(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
-        co_return context.fail(errorText(error));
+        context.fail(errorText(error));
+        co_return context.stopStatus().value_or(1);
     }
     context.out() << mp3 << Qt::endl;
     co_return 0;
@@ -189,16 +204,16 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 std::vector<ToolCommand> editingCommands()
 {
     return {
-        {QStringLiteral("analyze"), QStringLiteral("analyze FILE [--folder DIR]"),
+        {QStringLiteral("analyze"), QStringLiteral("analyze TAKE [--folder DIR]"),
          QStringLiteral(
              "Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
          analyzeCommand},
-        {QStringLiteral("trim"), QStringLiteral("trim FILE START END [--folder DIR]"),
+        {QStringLiteral("trim"), QStringLiteral("trim TAKE START END [--folder DIR]"),
          QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."),
          trimCommand},
-        {QStringLiteral("rename"), QStringLiteral("rename FILE NEWNAME [--folder DIR]"),
+        {QStringLiteral("rename"), QStringLiteral("rename TAKE NEWNAME [--folder DIR]"),
          QStringLiteral("Renames a recording (the extension stays) and prints its new path."), renameCommand},
-        {QStringLiteral("delete"), QStringLiteral("delete FILE... [--folder DIR]"),
+        {QStringLiteral("delete"), QStringLiteral("delete TAKE... [--folder DIR]"),
          QStringLiteral("Moves recordings and their sidecars to the Trash, without asking."), removeCommand},
         {QStringLiteral("encode-mp3"), QStringLiteral("encode-mp3 WAV MP3 [--bitrate 128|192|256|320]"),
          QStringLiteral("Encodes a WAV file to a new MP3 file with the bundled LAME encoder (default 192 kbps)."),

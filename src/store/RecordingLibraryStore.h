@@ -21,6 +21,7 @@
 class EditingCommands;
 class WaveformService;
 class ImportCommands;
+class LibraryWatch;
 class UrlOpener;
 class RecordingWorkflow;
 class StatusLine;
@@ -115,6 +116,8 @@ public:
     QCoro::Task<> promptRename(RecordingItem item);
     QCoro::Task<std::optional<QString>> rename(RecordingItem item, QString name);
     QCoro::Task<bool> deleteRecordings(QVector<RecordingItem> items);
+    /// Encodes the PCM WAV \a wav into \a mp3 with the library's encoder. Throws AppError.
+    QCoro::Task<> encodeMP3(QString wav, QString mp3, AudioBitRate bitRate);
 
     // Import and source.
     /// Asks for an address and imports it as MP3.
@@ -125,6 +128,9 @@ public:
                                                   std::optional<AudioBitRate> bitRate = std::nullopt);
     /// Stops the running import, leaving no work files.
     void cancelImport();
+    /// Stops the running import, trim, analysis and MP3 encoding; each ends with its cancelled
+    /// status and leaves no work files.
+    void cancelWork();
     /// Opens the web address \a item came from, asking its browser afresh when none was stored.
     QCoro::Task<> openSource(RecordingItem item);
 
@@ -148,7 +154,8 @@ signals:
     void aacBitRateChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
-    /// Emitted when the start-up recovery of left-over takes is done.
+    /// Emitted when the start-up recovery of left-over takes, and the sweep of the work files
+    /// stopped processes left, is done.
     void recoveryFinished();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
@@ -158,6 +165,7 @@ private:
     void setStatus(const QString &text) override { setStatusMessage(text); }
     Clock &clock() const override { return *m_env.clock; }
     void prepareWaveform(const QString &url) override;
+    FileOperations &files() const override;
     QCoro::Task<> startUp();
     /// Publishes the list the library's cache remembers, unless a scan was quicker.
     QCoro::Task<> showRememberedLibrary();
@@ -172,7 +180,8 @@ private:
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
-    bool m_hasScanned = false; ///< a scan has published its list
+    quint64 m_scansStarted = 0;
+    quint64 m_newestPublishedScan = 0; ///< none until a scan has published its list
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<WaveformService> m_waveforms;
@@ -181,4 +190,5 @@ private:
     std::unique_ptr<EditingCommands> m_editing;
     std::unique_ptr<RecordingWorkflow> m_workflow;
     std::unique_ptr<ImportCommands> m_import;
+    std::unique_ptr<LibraryWatch> m_watch;
 };

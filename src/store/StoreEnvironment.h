@@ -7,6 +7,8 @@ class Clock;
 class Dialogs;
 class BrowserSessions;
 class DesktopWindows;
+class FolderWatcher;
+class FileOperations;
 class ForegroundApplicationMonitor;
 class MediaPlayers;
 class QSettings;
@@ -41,4 +43,8 @@ struct StoreEnvironment {
     /// Compute the waveform levels of each new take, trim and import as it is saved (the
     /// desktop, whose editor opens it next).
     bool prepareWaveforms = false;
+    /// Tells when the library folder changes under the store; none means it is not watched.
+    FolderWatcher *folderWatcher = nullptr;
+    /// Where written files are synced and given their names; none means the system's.
+    FileOperations *files = nullptr;
 };
