@@ -113,17 +113,20 @@ QCoro::Task<> WaveformService::compute(QString url, std::shared_ptr<QPromise<Res
 {
     QPointer self(this);
     const auto computation = m_computations.value(url);
+    const auto forget = [&] {
+        if (self && m_computations.value(url) == computation)
+            m_computations.remove(url);
+    };
     const auto end = [&](Result result) {
         promise->addResult(std::move(result));
         promise->finish();
-        if (self && m_computations.value(url) == computation)
-            m_computations.remove(url);
     };
     auto lookup = QtConcurrent::run(&DecodePool::instance(), [url] { return lookUp(url); });
     const auto found = co_await lookup;
     // Cancelled meanwhile: its entry is gone (or a new request's is there).
     if (found.levels || !self || m_computations.value(url) != computation) {
         end({found.levels, {}});
+        forget();
         co_return;
     }
     auto job = EnvelopeJob::create(url, editorPeakCount);
@@ -144,8 +147,12 @@ QCoro::Task<> WaveformService::compute(QString url, std::shared_ptr<QPromise<Res
     auto started = job->start();
     const auto outcome = co_await started;
     end({outcome.levels, outcome.error});
+    // Until they are stored, a request for the file (the take opened again) joins these levels.
+    if (!found.held->cache)
+        forget();
     if (outcome.levels)
         co_await storeLevels(url, *found.held, *outcome.levels);
+    forget();
 }
 
 QCoro::Task<> WaveformService::storeLevels(QString url, HeldWaveformFile held, WaveformLevels levels)
@@ -192,7 +199,11 @@ void WaveformService::prepare(const QString &url)
 
 void WaveformService::cancel(const QString &url)
 {
-    const auto computation = m_computations.take(url);
-    if (computation && computation->job)
+    // Levels already computed stay, for the next request, until they are stored.
+    const auto computation = m_computations.value(url);
+    if (!computation || computation->result.isFinished())
+        return;
+    m_computations.remove(url);
+    if (computation->job)
         computation->job->cancel();
 }
