@@ -216,12 +216,7 @@ int main(int argc, char *argv[])
     const auto hourWav = at("hour.wav"), hourMp3 = at("hour.mp3"), hourM4a = at("hour.m4a");
     const auto shortWav = at("three-minutes.wav"), longWav = at("four-hours.wav");
     const auto shortM4a = at("three-minutes.m4a"), longM4a = at("four-hours.m4a");
-    const auto hourList = at("hour-four-times.txt");
-    {
-        QFile list(hourList);
-        if (list.open(QIODevice::WriteOnly))
-            list.write(QByteArray("file 'hour.m4a'\n").repeated(4));
-    }
+    const auto hourAdts = at("hour.aac");
     if (!generate(hourWav, beeps(3600) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})
         || !generate(hourMp3,
                      {QStringLiteral("-i"), hourWav, QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
@@ -229,9 +224,11 @@ int main(int argc, char *argv[])
         || !generate(shortWav, beeps(180) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})
         || !generate(longWav, beeps(4 * 3600) + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")})
         || !generate(hourM4a, {"-i", hourWav, "-c:a", "aac", "-b:a", "192k"})
-        // Four copies of the hour's packets and three minutes of them: no second encoding.
-        || !generate(longM4a, {"-f", "concat", "-safe", "0", "-i", hourList, "-c", "copy"})
-        || !generate(shortM4a, {"-i", hourM4a, "-t", "180", "-c", "copy"})) {
+        // Four copies of the hour's packets and three minutes of them, through a raw AAC stream
+        // so every packet keeps its one-frame duration: no second encoding.
+        || !generate(hourAdts, {"-i", hourM4a, "-c", "copy", "-f", "adts"})
+        || !generate(longM4a, {"-i", QStringLiteral("concat:%1|%1|%1|%1").arg(hourAdts), "-c", "copy"})
+        || !generate(shortM4a, {"-i", hourAdts, "-t", "180", "-c", "copy"})) {
         std::fprintf(stderr, "ffmpeg could not generate the files\n");
         return 1;
     }
