@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QPromise>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
@@ -43,7 +44,6 @@ struct Lookup {
 
 Lookup lookUp(const QString &url)
 {
-    DecodePool::lowerPriority();
     Lookup found;
     found.held.emplace(url);
     if (found.held->stamp && found.held->cache)
@@ -121,7 +121,8 @@ QCoro::Task<> WaveformService::compute(QString url, std::shared_ptr<QPromise<Res
         promise->addResult(std::move(result));
         promise->finish();
     };
-    auto lookup = QtConcurrent::run(&DecodePool::instance(), [url] { return lookUp(url); });
+    // A short read the open waits for: not behind the decoding, nor at its lowered priority.
+    auto lookup = QtConcurrent::run(QThreadPool::globalInstance(), [url] { return lookUp(url); });
     const auto found = co_await lookup;
     // Cancelled meanwhile: its entry is gone (or a new request's is there).
     if (found.levels || !self || m_computations.value(url) != computation) {
