@@ -12,8 +12,7 @@
 #include <span>
 #include <vector>
 
-struct AudioBuffer;
-class AudioFileReader;
+#include "media/AudioBuffer.h"
 
 /// Stateless audio analysis: lengths, peak envelopes, tempo and key.
 class AudioAnalyzer : public QObject {
@@ -45,19 +44,34 @@ private:
     static constexpr Chroma majorProfile{6.35, 2.23, 3.48, 2.33, 4.38, 4.09, 2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
     static constexpr Chroma minorProfile{6.33, 2.68, 3.52, 5.38, 2.60, 3.53, 2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
 
-    /// The envelope of \a reader from its start; see waveformPeaksSync.
-    [[nodiscard]] static QVector<float> peaksOf(AudioFileReader &reader, int targetSamples,
-                                                std::optional<double> maxDuration);
-    /// Key name of \a reader's first \a maxDuration seconds from its start; none when nothing
-    /// audible was found.
-    [[nodiscard]] static std::optional<QString> keyOf(AudioFileReader &reader, double maxDuration);
-
     /// The channel average of every frame of \a buffer under a Hann window.
     [[nodiscard]] static std::vector<float> monoSamples(const AudioBuffer &buffer);
 
     /// Tempo in beats per minute (one decimal) from the autocorrelation of an envelope that
     /// covers \a duration seconds; none when the envelope is too short or has no period.
     [[nodiscard]] static std::optional<double> estimateBPM(const QVector<float> &envelope, double duration);
+    /// The key of a file's first frames before a limit: windows of 2048 frames, each followed by
+    /// as many skipped, taken from the frames as a pass reads them, at most 180 audible ones.
+    class KeyWindows {
+    public:
+        KeyWindows(double sampleRate, qint64 limit);
+        [[nodiscard]] qint64 until() const { return m_limit; }
+        /// The frames from \a first on, in order.
+        void take(qint64 first, const AudioBuffer &buffer, qint64 frames);
+        /// The key name; none when nothing audible was found.
+        [[nodiscard]] std::optional<QString> key() const;
+
+    private:
+        [[nodiscard]] bool wantsMore() const;
+        void addWindow();
+
+        double m_rate;
+        qint64 m_limit;
+        qint64 m_start = 0; ///< the first frame of the window being filled
+        int m_counted = 0;  ///< audible windows added
+        AudioBuffer m_window;
+        Chroma m_chroma{};
+    };
     /// Adds ln(1 + Goertzel power) of the 48 notes C2...B5 in \a frame to their pitch classes.
     static void accumulateChroma(std::span<const float> frame, double sampleRate, Chroma &chroma);
     /// Pearson correlation of \a chroma with \a profile turned so its tonic lies on \a root.

@@ -17,6 +17,8 @@
 #include <span>
 #include <vector>
 
+class CapturePeaks;
+class CaptureSource;
 class CaptureWriterQueue;
 class Clock;
 class LiveCapture;
@@ -57,6 +59,9 @@ public:
     [[nodiscard]] qint64 liveLevelCount() const { return m_liveLevelCount; }
     /// Buffers the current (else the last) take lost because the writer fell behind.
     [[nodiscard]] qint64 droppedBufferCount() const;
+    /// The fine peak levels kept while the WAV or AIFF take \a url was written, once it is
+    /// finished; none for other takes and formats.
+    [[nodiscard]] std::shared_ptr<const CapturePeaks> peaksOf(const QString &url) const;
 
     /// Opens a take of \a target in \a folder (MP3 takes in its work folder) and returns the
     /// file being written. Throws AudioCaptureError.
@@ -144,4 +149,6 @@ private:
     std::vector<CaptureSlot> m_slots;
     std::shared_ptr<Jobs> m_jobs; ///< the work running on the capture threads
     qint64 m_lastDropped = 0;
+    /// The levels of the latest PCM take and its file, fed on its writer thread.
+    std::pair<QString, std::shared_ptr<CapturePeaks>> m_takePeaks;
 };

@@ -33,6 +33,8 @@ public:
         std::function<void()> sourceFailed;
         /// Writing failed; \a message is the user-facing text. Called once.
         std::function<void(const QString &message)> writerFailed;
+        /// \a frames interleaved frames reached the file.
+        std::function<void(const std::int16_t *interleaved, std::int64_t frames)> written;
     };
 
     /// A \a syncInterval of zero never syncs during the take; the writer wakes once \a batchFrames

@@ -130,6 +130,8 @@ private:
     [[nodiscard]] ActiveTake storedSettingsTake() const;
     /// Finishes a saved capture file: the library, the selection, the analysis.
     QCoro::Task<std::optional<QString>> publish(QString captureURL, ActiveTake take, bool analyze);
+    /// Remembers the levels of the take captured into \a captureURL and saved as \a saved.
+    QCoro::Task<> rememberWaveform(QString captureURL, QString saved);
     void mirrorCaptureState();
     void updateElapsedText();
     void lockActiveFile();
