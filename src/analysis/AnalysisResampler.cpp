@@ -22,6 +22,9 @@ AnalysisResampler::AnalysisResampler(double sourceRate)
         || !context)
         throw AppError(QStringLiteral("The audio could not be analysed."));
     m_resampler.reset(context);
+    // A short filter: the estimators read nothing near the new Nyquist frequency, and the
+    // default one, stretched by the rate ratio, would cost more than the rest of the analysis.
+    av_opt_set_int(context, "filter_size", 8, 0);
     if (swr_init(context) < 0)
         throw AppError(QStringLiteral("The audio could not be analysed."));
 }

@@ -26,7 +26,7 @@ constexpr std::array<std::pair<int, int>, 3> overtones{{{3, 19}, {5, 28}, {6, 31
 constexpr PreciseKeyEstimator::Chroma majorProfile{5.0, 2.0, 3.5, 2.0, 4.5, 4.0, 2.0, 4.5, 2.0, 3.5, 1.5, 4.0};
 constexpr PreciseKeyEstimator::Chroma minorProfile{5.0, 2.0, 3.5, 4.5, 2.0, 4.0, 2.0, 4.5, 3.5, 2.0, 1.5, 4.0};
 /// Turns correlations into likelihoods: a key this much less correlated is e times less likely.
-constexpr double correlationScale = 0.04;
+constexpr double correlationScale = 0.07;
 
 double twoDecimals(double value)
 {

@@ -22,10 +22,15 @@ constexpr double slowestAlternative = 30, fastestAlternative = 300;
 /// Band edges of the onset measure, in Hz.
 constexpr double lowestBand = 30, highestBand = 6000;
 constexpr int bandCount = 24;
-/// A fit this small is what an unsteady signal gives; it weighs against every tempo.
-constexpr double noBeatFit = 0.12;
+/// What noise of n onset values fits by chance stays below chanceFit / √n; a beat must fit
+/// better, and at least lowestBeatFit. That fit also weighs against every tempo's likelihood.
+constexpr double chanceFit = 5, lowestBeatFit = 0.08;
+/// Onsets weaker than this (their deviation) are the flutter of a steady sound.
+constexpr double quietestOnsets = 0.3;
 /// Sharpens fits into likelihoods.
-constexpr double fitExponent = 4;
+constexpr double fitExponent = 6;
+/// The beat's multiples and fractions that are weighed against it.
+constexpr double relations[] = {1.0, 2.0, 0.5, 1.5, 2.0 / 3.0};
 /// How many multiples of the beat period refine it.
 constexpr int maximumMultiples = 48;
 
@@ -37,6 +42,11 @@ double periodOf(double bpm)
 double bpmOf(double period)
 {
     return 60 * hopRate / period;
+}
+
+bool inBeatRange(double bpm)
+{
+    return bpm >= slowestBeat && bpm <= fastestBeat;
 }
 
 double oneDecimal(double value)
@@ -80,12 +90,12 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
     const auto n = onsets.size();
     const auto longest = std::min<std::size_t>(n / 2, std::size_t(std::ceil(periodOf(slowestAlternative))) + 2);
     const auto correlation = autocorrelation(onsets, longest);
-    if (correlation.empty() || !(correlation[0] > 0))
+    // Nothing starts in a steady sound; what little its envelope moves has no beat.
+    if (correlation.empty() || !(std::sqrt(correlation[0]) >= quietestOnsets))
         return {};
 
     // Beat candidates: the autocorrelation peaks in the beat range and what they are multiples
     // and fractions of; the one a pulse train fits best is the beat.
-    const double relations[] = {1.0, 2.0, 0.5, 1.5, 2.0 / 3.0};
     const auto shortestLag = std::size_t(std::floor(periodOf(fastestBeat)));
     const auto longestLag = std::min(longest - 1, std::size_t(std::ceil(periodOf(slowestBeat))));
     double bestFit = 0, bestPeriod = 0;
@@ -96,8 +106,7 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
         const double peak = double(lag) + parabolicOffset(correlation[lag - 1], correlation[lag], correlation[lag + 1]);
         for (const double relation : relations) {
             const double period = peak / relation;
-            const double bpm = bpmOf(period);
-            if (bpm < slowestBeat || bpm > fastestBeat)
+            if (!inBeatRange(bpmOf(period)))
                 continue;
             if (const double fit = pulseFit(onsets, period); fit > bestFit) {
                 bestFit = fit;
@@ -105,21 +114,36 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
             }
         }
     }
-    if (!(bestFit > 0))
+    // Noise fits some pulse train by chance, the better the fewer beats there are to average.
+    const double noBeatFit = std::max(lowestBeatFit, chanceFit / std::sqrt(double(n)));
+    if (!(bestFit > noBeatFit))
         return {};
 
-    const double period = refinePeriod(onsets, bestPeriod);
+    // The refined beat and its relatives; a relative in the beat range that fits the refined
+    // period's onsets better is the beat instead.
+    const auto relatives = [&](double period) {
+        QVector<std::pair<double, double>> found; // period, fit
+        for (const double relation : relations) {
+            const double bpm = bpmOf(period) * relation;
+            if (relation == 1.0
+                || (bpm >= slowestAlternative && bpm <= fastestAlternative && period / relation <= double(longest)))
+                found.append({period / relation, pulseFit(onsets, period / relation)});
+        }
+        return found;
+    };
+    auto found = relatives(refinePeriod(onsets, bestPeriod));
+    const auto better = std::max_element(found.cbegin() + 1, found.cend(), [](const auto &a, const auto &b) {
+        return !inBeatRange(bpmOf(b.first)) || (inBeatRange(bpmOf(a.first)) && a.second >= b.second);
+    });
+    if (better != found.cend() && inBeatRange(bpmOf(better->first)) && better->second > found.front().second)
+        found = relatives(better->first);
+
     QVector<TempoCandidate> candidates;
-    for (const double relation : relations) {
-        const double bpm = bpmOf(period) * relation;
-        if (relation != 1.0
-            && (bpm < slowestAlternative || bpm > fastestAlternative || period / relation > double(longest)))
-            continue;
-        candidates.append({bpm, std::pow(pulseFit(onsets, period / relation), fitExponent)});
-    }
     double total = std::pow(noBeatFit, fitExponent);
-    for (const auto &candidate : candidates)
-        total += candidate.confidence;
+    for (const auto &[period, fit] : found) {
+        candidates.append({bpmOf(period), std::pow(fit, fitExponent)});
+        total += candidates.back().confidence;
+    }
     for (auto &candidate : candidates) {
         candidate.bpm = oneDecimal(candidate.bpm);
         candidate.confidence = twoDecimals(candidate.confidence / total);
@@ -166,15 +190,14 @@ PreciseTempoEstimator::Series PreciseTempoEstimator::onsetStrength(std::span<con
         }
     }
     // Log energies against the signal's mean band energy, so the measure ignores the level.
-    const double reference = std::max(total / double(frames * bands), 1e-12);
+    const double scale = 100 / std::max(total / double(frames * bands), 1e-12);
+    for (auto &energy : energies)
+        energy = std::log(1 + energy * scale);
     Series onsets(frames, 0.0);
     for (std::size_t t = 1; t < frames; ++t) {
         double rise = 0;
-        for (std::size_t b = 0; b < bands; ++b) {
-            const double now = std::log1p(energies[t * bands + b] / reference * 100);
-            const double before = std::log1p(energies[(t - 1) * bands + b] / reference * 100);
-            rise += std::max(0.0, now - before);
-        }
+        for (std::size_t b = 0; b < bands; ++b)
+            rise += std::max(0.0, energies[t * bands + b] - energies[(t - 1) * bands + b]);
         onsets[t] = rise;
     }
     const auto local = LoopFinderService::smooth(onsets, qint64(hopRate * 0.3));
