@@ -1,0 +1,187 @@
+// The precise analysis on audio encoded by ffmpeg: tempi between the standard analysis's lag
+// steps, the alternatives it weighs, keys the standard analysis names wrong, sample rates other
+// than 48 kHz, damaged samples, and the signals that have no beat or no key.
+
+#include "analysis/AudioAnalyzer.h"
+#include "analysis/PreciseAnalyzer.h"
+#include "media/AudioFileError.h"
+#include "media/FFmpegLogging.h"
+#include "support/AudioFixtures.h"
+#include "support/TaskRunner.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <random>
+
+namespace {
+
+constexpr int rate = 48000;
+
+double frequencyOf(int note)
+{
+    return 440 * std::pow(2.0, (note - 69) / 12.0);
+}
+
+/// \a seconds of \a notes (MIDI numbers) held together at \a sampleRate, each a sine or a
+/// sawtooth (its harmonics below 16 kHz at 1/h).
+std::vector<float> chord(double seconds, const std::vector<int> &notes, bool sawtooth, int sampleRate = rate)
+{
+    std::vector<float> samples(std::size_t(seconds * sampleRate));
+    for (const int note : notes) {
+        const double f = frequencyOf(note);
+        for (int h = 1; h == 1 || (sawtooth && f * h < std::min(16000.0, sampleRate / 2.0)); ++h) {
+            const double step = 2 * std::numbers::pi * f * h / sampleRate;
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                samples[i] += float(0.12 * std::sin(step * double(i)) / h);
+        }
+    }
+    return samples;
+}
+
+/// I, IV, V, I in \a tonic major, 1.5 s each, with the root in the bass.
+std::vector<float> cadence(int tonic)
+{
+    std::vector<float> samples;
+    for (const int degree : {0, 5, 7, 0}) {
+        const int root = 60 + (tonic + degree) % 12;
+        const auto part = chord(1.5, {root - 24, root, root + 4, root + 7}, true);
+        samples.insert(samples.end(), part.begin(), part.end());
+    }
+    return samples;
+}
+
+std::vector<float> noise(double seconds)
+{
+    std::mt19937 generator(3);
+    std::uniform_real_distribution<float> uniform(-0.3f, 0.3f);
+    std::vector<float> samples(std::size_t(seconds * rate));
+    for (auto &sample : samples)
+        sample = uniform(generator);
+    return samples;
+}
+
+} // namespace
+
+class PreciseAnalysisTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() { configureFFmpegLogging(); }
+
+    void tempi_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<double>("bpm"); ///< 0: none
+        QTest::addColumn<double>("seconds");
+        const auto add = [](const char *tag, const QString &file, double bpm, double seconds) {
+            QTest::newRow(tag) << file << bpm << seconds;
+        };
+        // The standard analysis gives 96.8 and 142.9, the tempi of the nearest whole lags.
+        add("clicks, WAV", AudioFixtures::clickTrack(path("clicks.wav"), 12, 97.3), 97.3, 12);
+        add("clicks, MP3 at 44.1 kHz", AudioFixtures::clickTrack(path("clicks.mp3"), 12, 143.7, 44100), 143.7, 12);
+        // A click track that a float WAV damaged: its NaN and infinite samples count as silence
+        // and full scale.
+        auto damaged = AudioFixtures::sine(10 * rate, 1000, 0.0, rate, 1);
+        for (double at = 0.1; at < 10; at += 60 / 121.0) {
+            for (int i = 0; i < 240; ++i)
+                damaged[std::size_t(at * rate) + i] = float(0.8 * std::exp(-i / 40.0) * std::sin(i * 0.13));
+        }
+        for (std::size_t i = 7; i < damaged.size(); i += 4999)
+            damaged[i] = i % 2 ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+        add("damaged float samples",
+            AudioFixtures::encode(path("damaged.wav"), damaged, rate, 1,
+                                  {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}),
+            121, 10);
+        // Nothing to count.
+        add("clicks for 4 s only", AudioFixtures::clickTrack(path("short.wav"), 4, 120), 0, 4);
+        add("silence", AudioFixtures::silence(path("silence.wav"), 8 * rate), 0, 8);
+        add("a steady chord", AudioFixtures::encode(path("steady.wav"), chord(8, {57, 61, 64}, true), rate, 1), 0, 8);
+        add("white noise", AudioFixtures::encode(path("noise.wav"), noise(8), rate, 1), 0, 8);
+    }
+
+    void tempi()
+    {
+        QFETCH(QString, file);
+        QFETCH(double, bpm);
+        QFETCH(double, seconds);
+        const auto result = PreciseAnalyzer::analyzeSync(file);
+        QVERIFY(std::abs(result.duration - seconds) < 0.01);
+        if (bpm == 0) {
+            QCOMPARE(result.bpm, std::nullopt);
+            QCOMPARE(result.bpmConfidence, std::nullopt);
+            QVERIFY(result.bpmAlternatives.isEmpty());
+            return;
+        }
+        QVERIFY2(result.bpm && std::abs(*result.bpm - bpm) <= 0.3, qPrintable(QString::number(result.bpm.value_or(0))));
+        QVERIFY(result.bpmConfidence && *result.bpmConfidence >= 0.5 && *result.bpmConfidence <= 1);
+        // Two alternatives, each a ×2, ÷2, ×3/2 or ×2/3 of the tempo, less likely and likeliest first.
+        QCOMPARE(result.bpmAlternatives.size(), 2);
+        double total = *result.bpmConfidence, previous = *result.bpmConfidence;
+        for (const auto &alternative : result.bpmAlternatives) {
+            const double ratio = alternative.bpm / *result.bpm;
+            const double relations[] = {2.0, 0.5, 1.5, 2.0 / 3};
+            QVERIFY2(std::any_of(std::begin(relations), std::end(relations),
+                                 [&](double r) { return std::abs(ratio - r) < 0.002; }),
+                     qPrintable(QString::number(alternative.bpm)));
+            QVERIFY(alternative.confidence <= previous);
+            previous = alternative.confidence;
+            total += alternative.confidence;
+        }
+        QVERIFY(total <= 1.01);
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("key"); ///< empty: none
+        // The standard analysis names this E minor: the overtones of a sawtooth add B and D.
+        QTest::newRow("sawtooth C major triad")
+            << AudioFixtures::encode(path("c-major.wav"), chord(6, {60, 64, 67}, true), rate, 1) << "C major";
+        // Below C4 its 2048-frame window cannot part neighbouring semitones.
+        QTest::newRow("sine F# minor triad, C3 octave, 22.05 kHz")
+            << AudioFixtures::encode(path("fsharp-minor.m4a"), chord(6, {54, 57, 61}, false, 22050), 22050, 1)
+            << "F# minor";
+        QTest::newRow("I-IV-V-I in Bb, MP3")
+            << AudioFixtures::encode(path("cadence.mp3"), cadence(10), rate, 1) << "Bb major";
+        QTest::newRow("silence") << AudioFixtures::silence(path("quiet.wav"), 8 * rate) << "";
+    }
+
+    void keys()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, key);
+        const auto result = PreciseAnalyzer::analyzeSync(file);
+        if (key.isEmpty()) {
+            QCOMPARE(result.musicalKey, std::nullopt);
+            QCOMPARE(result.keyConfidence, std::nullopt);
+            QVERIFY(result.keyAlternatives.isEmpty());
+            return;
+        }
+        QCOMPARE(result.musicalKey, std::optional(key));
+        QVERIFY(result.keyConfidence && *result.keyConfidence > 0.5);
+        QCOMPARE(result.keyAlternatives.size(), 1);
+        QVERIFY(result.keyAlternatives[0].musicalKey != key);
+        QVERIFY(result.keyAlternatives[0].confidence <= *result.keyConfidence);
+        QVERIFY(*result.keyConfidence + result.keyAlternatives[0].confidence <= 1.01);
+    }
+
+    void failuresAndEmptyFiles()
+    {
+        const auto empty = PreciseAnalyzer::analyzeSync(AudioFixtures::encode(path("empty.wav"), {}));
+        QCOMPARE(empty, AudioAnalysisResult{});
+        QVERIFY_THROWS_EXCEPTION(AudioFileError, PreciseAnalyzer::analyzeSync(path("none.wav")));
+        QVERIFY_THROWS_EXCEPTION(AudioFileError, finish(PreciseAnalyzer::analyze(path("none.wav"))));
+        const auto clicks = AudioFixtures::clickTrack(path("async.m4a"), 8, 110);
+        QCOMPARE(finish(PreciseAnalyzer::analyze(clicks)), PreciseAnalyzer::analyzeSync(clicks));
+    }
+};
+
+QTEST_GUILESS_MAIN(PreciseAnalysisTest)
+#include "test_precise_analysis.moc"
