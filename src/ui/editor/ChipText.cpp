@@ -4,6 +4,7 @@
 #include "ui/style/TextStyles.h"
 #include "ui/style/VespertoneTheme.h"
 
+#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -44,7 +45,7 @@ void ChipText::setClickable(bool clickable)
 {
     m_clickable = clickable;
     setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    setFocusPolicy(clickable ? Qt::StrongFocus : Qt::NoFocus);
+    setFocusPolicy(clickable ? Qt::TabFocus : Qt::NoFocus);
 }
 
 QSize ChipText::sizeHint() const
@@ -65,7 +66,7 @@ void ChipText::paintEvent(QPaintEvent *)
     painter.setPen(m_theme == AppThemeChoice::gothic ? VespertoneTheme::color(VespertoneTheme::bone)
                                                      : VespertoneTheme::primaryText());
     painter.drawText(chip, Qt::AlignCenter, m_text);
-    if (hasFocus()) {
+    if (m_showsFocus && hasFocus()) {
         painter.setOpacity(1);
         painter.setPen(QPen(VespertoneTheme::accent(m_theme), 1.5));
         painter.setBrush(Qt::NoBrush);
@@ -78,6 +79,20 @@ void ChipText::mouseReleaseEvent(QMouseEvent *event)
     if (m_clickable && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QWidget::mouseReleaseEvent(event);
+}
+
+void ChipText::focusInEvent(QFocusEvent *event)
+{
+    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void ChipText::focusOutEvent(QFocusEvent *event)
+{
+    m_showsFocus = false;
+    update();
+    QWidget::focusOutEvent(event);
 }
 
 void ChipText::keyPressEvent(QKeyEvent *event)

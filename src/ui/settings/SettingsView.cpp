@@ -119,8 +119,9 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
         m_analysisMode->addItem(AnalysisModes::title(mode), int(mode));
     row(*analysis, QStringLiteral("Analysis"))->addWidget(m_analysisMode);
     analysis->addWidget(caption(QStringLiteral(
-        "Precise measures the tempo to a fraction of a BPM and every semitone of the key, says how sure it is, and "
-        "offers the alternatives on the editor's tempo and key. It applies to takes analysed from now on.")));
+        "Precise measures the tempo to a fraction of a BPM and hears every semitone of five octaves for the key; "
+        "it says how sure it is and offers alternatives on the editor's tempo and key. Takes keep their figures "
+        "until they are analysed again.")));
     connect(m_analysisMode, &QComboBox::activated, this,
             [this](int index) { m_store.setAnalysisMode(AnalysisMode(m_analysisMode->itemData(index).toInt())); });
 
