@@ -4,7 +4,6 @@
 #include "ui/style/TextStyles.h"
 #include "ui/style/VespertoneTheme.h"
 
-#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -60,18 +59,12 @@ void ChipText::paintEvent(QPaintEvent *)
     if (m_dimmed)
         painter.setOpacity(VespertoneTheme::dimmedChipOpacity);
     const auto chip = QRectF(rect()).adjusted(margin, margin, -margin, -margin);
-    const auto look = VespertoneTheme::panel(VespertoneTheme::PanelUse::chip, m_theme);
-    PanelPainter::paint(painter, chip, m_theme, look, margin);
+    PanelPainter::paint(painter, chip, m_theme, VespertoneTheme::panel(VespertoneTheme::PanelUse::chip, m_theme),
+                        margin);
     painter.setFont(TextStyles::caption(QFont::DemiBold));
     painter.setPen(m_theme == AppThemeChoice::gothic ? VespertoneTheme::color(VespertoneTheme::bone)
                                                      : VespertoneTheme::primaryText());
     painter.drawText(chip, Qt::AlignCenter, m_text);
-    if (m_showsFocus && hasFocus()) {
-        painter.setOpacity(1);
-        painter.setPen(QPen(VespertoneTheme::accent(m_theme), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(chip.adjusted(0.75, 0.75, -0.75, -0.75), look.cornerRadius, look.cornerRadius);
-    }
 }
 
 void ChipText::mouseReleaseEvent(QMouseEvent *event)
@@ -79,20 +72,6 @@ void ChipText::mouseReleaseEvent(QMouseEvent *event)
     if (m_clickable && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QWidget::mouseReleaseEvent(event);
-}
-
-void ChipText::focusInEvent(QFocusEvent *event)
-{
-    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    update();
-    QWidget::focusInEvent(event);
-}
-
-void ChipText::focusOutEvent(QFocusEvent *event)
-{
-    m_showsFocus = false;
-    update();
-    QWidget::focusOutEvent(event);
 }
 
 void ChipText::keyPressEvent(QKeyEvent *event)

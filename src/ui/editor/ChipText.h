@@ -30,13 +30,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     QString m_text;
     AppThemeChoice m_theme = AppThemeChoice::gothic;
     bool m_dimmed = false;
     bool m_clickable = false;
-    bool m_showsFocus = false; ///< focus reached by the keyboard, so it is drawn
 };
