@@ -19,10 +19,9 @@ constexpr int noteCount = 12 * octaves;
 constexpr int longestWindow = 16384;
 /// How much each octave counts: chords and bass lines sit in the middle ones.
 constexpr std::array<double, octaves> octaveWeights{0.7, 1.0, 1.0, 0.7, 0.4};
-/// Overtones a lower note leaves in the bands above it: the harmonic number and its distance
-/// in semitones. Octaves keep the pitch class and are left alone.
-constexpr std::array<std::pair<int, int>, 3> overtones{{{3, 19}, {5, 28}, {6, 31}}};
-/// Key profiles (Temperley), index 0 = tonic.
+/// Key profiles (Temperley), index 0 = tonic. Unlike Krumhansl and Kessler's they weigh a
+/// major key's third and fifth as much as a minor key's, so the overtones of a major triad no
+/// longer tip it toward the minor key of its third.
 constexpr PreciseKeyEstimator::Chroma majorProfile{5.0, 2.0, 3.5, 2.0, 4.5, 4.0, 2.0, 4.5, 2.0, 3.5, 1.5, 4.0};
 constexpr PreciseKeyEstimator::Chroma minorProfile{5.0, 2.0, 3.5, 4.5, 2.0, 4.0, 2.0, 4.5, 3.5, 2.0, 1.5, 4.0};
 /// Turns correlations into likelihoods: a key this much less correlated is e times less likely.
@@ -92,14 +91,6 @@ PreciseKeyEstimator::Chroma PreciseKeyEstimator::chroma(std::span<const float> s
         const auto energies = octaveEnergies(samples, octave, longestWindow >> octave);
         for (int note = 0; note < 12; ++note)
             amplitudes[std::size_t(12 * octave + note)] = std::sqrt(energies[std::size_t(note)]);
-    }
-    // Lowest notes first, so what is left of a note after its own fundamentals is what it
-    // leaves above.
-    for (std::size_t note = 0; note < amplitudes.size(); ++note) {
-        for (const auto &[harmonic, distance] : overtones) {
-            if (const auto above = note + std::size_t(distance); above < amplitudes.size())
-                amplitudes[above] = std::max(0.0, amplitudes[above] - amplitudes[note] / harmonic);
-        }
     }
     for (std::size_t note = 0; note < amplitudes.size(); ++note)
         chroma[(lowestNote + note) % 12] += octaveWeights[note / 12] * amplitudes[note];

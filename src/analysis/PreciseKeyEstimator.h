@@ -7,9 +7,9 @@
 #include <span>
 
 /// Key from a mono signal at AnalysisResampler::rate: semitone energies of five octaves
-/// (C2...B6), each octave measured with a window long enough to part its semitones, with
-/// the overtones of lower notes taken out, weighted toward the octaves that carry harmony
-/// and folded into pitch classes, then matched against major and minor key profiles.
+/// (C2...B6), each octave measured with a window long enough to part its semitones, weighted
+/// toward the octaves that carry harmony and folded into pitch classes, then matched against
+/// major and minor key profiles.
 class PreciseKeyEstimator {
 public:
     /// Energies per pitch class, index 0 = C.
