@@ -160,7 +160,8 @@ private slots:
         auto *analysis = boxes[2];
         QVERIFY(showsLabel(settings, "Analysis"));
         QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
-        emit analysis->activated(analysis->findText(QStringLiteral("Precise")));
+        analysis->setCurrentIndex(analysis->findText(QStringLiteral("Precise")));
+        emit analysis->activated(analysis->currentIndex());
         QCOMPARE(m_store->settings().text(StoreSettings::analysisModeKey), QStringLiteral("precise"));
         QCOMPARE(m_store->analysisMode(), AnalysisMode::precise);
         m_store->settings().setText(StoreSettings::analysisModeKey, QStringLiteral("Precise"));
