@@ -21,6 +21,17 @@ QString keyName(int root, bool minor)
     return noteName(root) + (minor ? QStringLiteral(" minor") : QStringLiteral(" major"));
 }
 
+QString relativeKey(const QString &key)
+{
+    for (int root = 0; root < 12; ++root) {
+        if (key == keyName(root, false))
+            return keyName(root + 9, true);
+        if (key == keyName(root, true))
+            return keyName(root + 3, false);
+    }
+    return {};
+}
+
 bool isKeyName(const QString &text)
 {
     for (int root = 0; root < 12; ++root) {

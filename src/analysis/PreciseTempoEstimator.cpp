@@ -44,6 +44,14 @@ double bpmOf(double period)
     return 60 * hopRate / period;
 }
 
+/// How likely a beat of \a bpm is before listening: a log-normal spread around 120 BPM, one and
+/// a half octaves wide, which parts near ties between a tempo and its half or double.
+double plausibility(double bpm)
+{
+    const double octaves = std::log2(bpm / 120) / 1.5;
+    return std::exp(-0.5 * octaves * octaves);
+}
+
 bool inBeatRange(double bpm)
 {
     return bpm >= slowestBeat && bpm <= fastestBeat;
@@ -95,10 +103,11 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
         return {};
 
     // Beat candidates: the autocorrelation peaks in the beat range and what they are multiples
-    // and fractions of; the one a pulse train fits best is the beat.
+    // and fractions of; the one a pulse train fits best, weighed by its tempo's plausibility,
+    // is the beat.
     const auto shortestLag = std::size_t(std::floor(periodOf(fastestBeat)));
     const auto longestLag = std::min(longest - 1, std::size_t(std::ceil(periodOf(slowestBeat))));
-    double bestFit = 0, bestPeriod = 0;
+    double bestScore = 0, bestFit = 0, bestPeriod = 0;
     for (auto lag = std::max<std::size_t>(shortestLag, 2); lag < longestLag; ++lag) {
         if (!(correlation[lag] > 0 && correlation[lag] >= correlation[lag - 1]
               && correlation[lag] > correlation[lag + 1]))
@@ -108,7 +117,9 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
             const double period = peak / relation;
             if (!inBeatRange(bpmOf(period)))
                 continue;
-            if (const double fit = pulseFit(onsets, period); fit > bestFit) {
+            const double fit = pulseFit(onsets, period);
+            if (const double score = fit * plausibility(bpmOf(period)); score > bestScore) {
+                bestScore = score;
                 bestFit = fit;
                 bestPeriod = period;
             }
@@ -119,29 +130,31 @@ QVector<TempoCandidate> PreciseTempoEstimator::estimate(std::span<const float> s
     if (!(bestFit > noBeatFit))
         return {};
 
-    // The refined beat and its relatives; a relative in the beat range that fits the refined
-    // period's onsets better is the beat instead.
+    // The refined beat and its relatives; a relative in the beat range that scores better
+    // there is the beat instead.
     const auto relatives = [&](double period) {
-        QVector<std::pair<double, double>> found; // period, fit
+        QVector<std::pair<double, double>> found; // period, score
         for (const double relation : relations) {
             const double bpm = bpmOf(period) * relation;
             if (relation == 1.0
                 || (bpm >= slowestAlternative && bpm <= fastestAlternative && period / relation <= double(longest)))
-                found.append({period / relation, pulseFit(onsets, period / relation)});
+                found.append({period / relation, pulseFit(onsets, period / relation) * plausibility(bpm)});
         }
         return found;
     };
     auto found = relatives(refinePeriod(onsets, bestPeriod));
-    const auto better = std::max_element(found.cbegin() + 1, found.cend(), [](const auto &a, const auto &b) {
-        return !inBeatRange(bpmOf(b.first)) || (inBeatRange(bpmOf(a.first)) && a.second >= b.second);
-    });
-    if (better != found.cend() && inBeatRange(bpmOf(better->first)) && better->second > found.front().second)
+    const auto asBeat = [](const std::pair<double, double> &candidate) {
+        return inBeatRange(bpmOf(candidate.first)) ? candidate.second : -1.0;
+    };
+    const auto better = std::max_element(found.cbegin() + 1, found.cend(),
+                                         [&](const auto &a, const auto &b) { return asBeat(a) < asBeat(b); });
+    if (better != found.cend() && asBeat(*better) > found.front().second)
         found = relatives(better->first);
 
     QVector<TempoCandidate> candidates;
     double total = std::pow(noBeatFit, fitExponent);
-    for (const auto &[period, fit] : found) {
-        candidates.append({bpmOf(period), std::pow(fit, fitExponent)});
+    for (const auto &[period, score] : found) {
+        candidates.append({bpmOf(period), std::pow(score, fitExponent)});
         total += candidates.back().confidence;
     }
     for (auto &candidate : candidates) {

@@ -7,8 +7,9 @@
 #include <vector>
 
 /// Tempo from the onsets of a mono signal at AnalysisResampler::rate: the beat period that a
-/// pulse train fits best, measured below the frame grid over many beats, with how likely it
-/// is against its double, half, three-halves and two-thirds.
+/// pulse train fits best (weighed by how common such a tempo is), measured below the frame
+/// grid over many beats, with how likely it is against its double, half, three-halves and
+/// two-thirds.
 class PreciseTempoEstimator {
 public:
     /// The chosen tempo first, then the two likeliest of ×2, ÷2, ×3/2 and ×2/3 (those between
