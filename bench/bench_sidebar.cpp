@@ -8,10 +8,10 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/BenchSupport.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/SidebarSortColumn.h"
 #include "ui/library/SidebarSortOrder.h"
 #include "ui/library/SidebarView.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,10 +9,10 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/BenchSupport.h"
-#include "ui/editor/RecordingDetailView.h"
-#include "ui/style/ThemeController.h"
-#include "ui/editor/WaveformTrimView.h"
 #include "ui/common/WidgetDialogs.h"
+#include "ui/editor/RecordingDetailView.h"
+#include "ui/editor/WaveformTrimView.h"
+#include "ui/style/ThemeController.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,6 @@
-// render_settings: draws the settings window and the tray menu to PNG files, in both themes at
-// 1x and 2x, for looking at the layout without a display.
+// render_settings: draws the settings window (also with its format popup open), the tray menu and
+// the tray icons on a dark and a light panel to PNG files, in both themes at 1x and 2x, for looking
+// at the layout without a display.
 
 #include "hotkeys/HotKeyStore.h"
 #include "platform/FreedesktopTrash.h"
@@ -7,12 +8,14 @@
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/BenchSupport.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/style/ApplicationAppearance.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QMenu>
 #include <QPainter>
@@ -24,13 +27,11 @@
 namespace {
 void save(QWidget &widget, const QDir &out, const QString &name)
 {
+    for (int turn = 0; turn < 4; ++turn)
+        QCoreApplication::processEvents();
     for (const int scale : {1, 2}) {
-        QPixmap pixmap(widget.size() * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(Qt::transparent);
-        widget.render(&pixmap);
         const auto file = out.filePath(QStringLiteral("%1-%2x.png").arg(name).arg(scale));
-        if (!pixmap.save(file))
+        if (!BenchSupport::composite(widget, scale).save(file))
             qFatal("cannot save %s", qPrintable(file));
         std::printf("%s\n", qPrintable(file));
     }
@@ -62,24 +63,36 @@ int main(int argc, char *argv[])
     for (auto choice : AppThemeChoices::all) {
         ThemeController theme(store.settings());
         theme.setTheme(choice);
+        ApplicationAppearance appearance(theme);
         SettingsView view(store, hotKeys, theme);
         view.show();
-        for (int turn = 0; turn < 4; ++turn)
-            QCoreApplication::processEvents();
         save(view, out, QStringLiteral("settings-%1").arg(AppThemeChoices::rawValue(choice)));
+        auto *format = view.findChild<QComboBox *>();
+        format->showPopup();
+        save(view, out, QStringLiteral("settings-popup-%1").arg(AppThemeChoices::rawValue(choice)));
+        format->hidePopup();
         tray.applyTheme(choice);
         emit tray.menu().aboutToShow();
         tray.menu().popup(QPoint(0, 0));
-        for (int turn = 0; turn < 4; ++turn)
-            QCoreApplication::processEvents();
         save(tray.menu(), out, QStringLiteral("tray-%1").arg(AppThemeChoices::rawValue(choice)));
         tray.menu().hide();
         const auto iconFile = out.filePath(QStringLiteral("tray-icons-%1.png").arg(AppThemeChoices::rawValue(choice)));
-        QPixmap icons(112, 48);
-        icons.fill(QColor(40, 40, 44));
+        // Each icon at the panel sizes, on a dark panel above and a light one below.
+        QPixmap icons(272, 96);
         QPainter painter(&icons);
-        painter.drawPixmap(8, 8, TrayMenu::icon(false).pixmap(32, 32));
-        painter.drawPixmap(56, 8, TrayMenu::icon(true).pixmap(32, 32));
+        painter.fillRect(0, 0, 272, 48, QColor(40, 40, 44));
+        painter.fillRect(0, 48, 272, 48, QColor(236, 236, 238));
+        for (const int panel : {0, 48}) {
+            int x = 8;
+            for (const bool recording : {false, true}) {
+                for (const int size : {16, 22, 32}) {
+                    painter.drawPixmap(x, panel + (48 - size) / 2,
+                                       TrayMenu::icon(recording, choice).pixmap(size, size));
+                    x += size + 12;
+                }
+                x += 16;
+            }
+        }
         painter.end();
         icons.save(iconFile);
     }

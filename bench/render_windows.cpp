@@ -1,29 +1,42 @@
 // render_windows: draws the library window of a generated library to PNG files, in both themes,
 // empty, full, with three takes selected and recording, for looking at the layout without a display. The recording
-// scene needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it.
+// scene needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it. The full
+// library is also drawn at the minimum size, and with each menu, tooltip and dialog open over it.
 
 #include "library/MetadataStore.h"
+#include "media/AudioTrimmer.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StoreSettings.h"
 #include "support/BenchSupport.h"
-#include "ui/style/AppThemeChoice.h"
-#include "ui/library/LibraryWindow.h"
-#include "ui/style/ThemeController.h"
 #include "ui/common/WidgetDialogs.h"
+#include "ui/editor/RecordingDetailView.h"
+#include "ui/library/ContentView.h"
+#include "ui/library/LibraryWindow.h"
+#include "ui/library/SidebarView.h"
+#include "ui/style/AppThemeChoice.h"
+#include "ui/style/ApplicationAppearance.h"
+#include "ui/style/ThemeController.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QListView>
+#include <QMenu>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <qcoro/qcorotask.h>
 
 namespace {
 struct Take {
@@ -58,12 +71,23 @@ void writeTone(const QString &path, double seconds = 0.5)
     });
 }
 
+/// The take whose long name every view must shorten; an M4A, so the extension shows.
+constexpr auto longName = "Vocal chop from the rehearsal with a rather long name that cannot fit";
+
 void fill(const QString &folder)
 {
     const QDateTime first(QDate(2024, 5, 1), QTime(21, 14, 9), Qt::LocalTime);
     for (const auto &take : takes) {
-        const auto path = folder + u'/' + QString::fromUtf8(take.name) + QStringLiteral(".wav");
+        const bool m4a = QLatin1String(take.name) == QLatin1String(longName);
+        auto path = folder + u'/' + QString::fromUtf8(take.name) + QStringLiteral(".wav");
         writeTone(path);
+        if (m4a) {
+            AudioTrimmer trimmer;
+            const auto wav = path;
+            path.replace(QStringLiteral(".wav"), QStringLiteral(".m4a"));
+            QCoro::waitFor(trimmer.trim(wav, 0, 0.5, path));
+            QFile::remove(wav);
+        }
         auto metadata = RecordingMetadata::fresh(first.addSecs(60 * take.minutes));
         metadata.bpm = take.bpm;
         metadata.musicalKey = take.key;
@@ -99,9 +123,78 @@ void save(QWidget &window, const QDir &out, const QString &name)
     for (int turn = 0; turn < 4; ++turn)
         QCoreApplication::processEvents();
     BenchSupport::spin(250); // the status pill's entrance
-    if (!window.grab().save(out.filePath(name)))
+    if (!BenchSupport::composite(window, window.devicePixelRatioF()).save(out.filePath(name)))
         qFatal("cannot save %s", qPrintable(name));
     std::printf("%s\n", qPrintable(out.filePath(name)));
+}
+
+/// Closes every dialog and popup left open.
+void closeAll(QWidget &window)
+{
+    for (auto *other : QApplication::topLevelWidgets()) {
+        if (other == &window || !other->isVisible())
+            continue;
+        if (auto *dialog = qobject_cast<QDialog *>(other))
+            dialog->reject();
+        else
+            other->hide();
+    }
+    QToolTip::hideText();
+    for (int turn = 0; turn < 4; ++turn)
+        QCoreApplication::processEvents();
+}
+
+QToolButton *toolbarItem(QWidget &window, const QString &text)
+{
+    for (auto *button : window.findChildren<QToolButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    qFatal("no toolbar item %s", qPrintable(text));
+}
+
+/// The full library at the minimum size, and with each menu, tooltip and dialog open over it.
+void renderOverlays(RecordingLibraryStore &store, WidgetDialogs &dialogs, LibraryWindow &window, const QDir &out,
+                    const QString &prefix)
+{
+    const auto name = [&](const char *scene) { return prefix + QLatin1String(scene) + QStringLiteral("-%1x.png"); };
+    const auto scale = QString::number(window.devicePixelRatioF());
+    dialogs.setParentWindow(&window);
+    const auto longTake = std::find_if(store.recordings().begin(), store.recordings().end(),
+                                       [](const auto &item) { return item.url.contains(QLatin1String(longName)); });
+    store.setSelectedIDs({longTake->id()});
+    window.resize(window.minimumSize());
+    save(window, out, name("minimum").arg(scale));
+
+    auto *sidebar = window.content()->sidebar();
+    auto *list = sidebar->findChild<QListView *>();
+    const auto row = list->visualRect(list->model()->index(2, 0)).center();
+    sidebar->contextMenu(store.recordings()[2])->popup(list->viewport()->mapToGlobal(row));
+    save(window, out, name("rowmenu").arg(scale));
+    closeAll(window);
+
+    auto *share = toolbarItem(window, QStringLiteral("Share"));
+    share->menu()->popup(share->mapToGlobal(QPoint(0, share->height())));
+    save(window, out, name("share").arg(scale));
+    closeAll(window);
+
+    auto *folder = toolbarItem(window, QStringLiteral("Folder"));
+    QToolTip::showText(folder->mapToGlobal(QPoint(8, folder->height() + 4)), folder->toolTip(), folder);
+    save(window, out, name("tooltip").arg(scale));
+    closeAll(window);
+
+    auto rename = store.promptRename(*longTake);
+    save(window, out, name("rename").arg(scale));
+    closeAll(window);
+    auto import = store.promptImportURL();
+    save(window, out, name("import").arg(scale));
+    closeAll(window);
+    window.content()->confirmDeleteSelection();
+    save(window, out, name("delete").arg(scale));
+    closeAll(window);
+    auto choose = store.chooseFolder();
+    save(window, out, name("folder").arg(scale));
+    closeAll(window);
 }
 } // namespace
 
@@ -143,11 +236,13 @@ int main(int argc, char *argv[])
         for (auto theme : AppThemeChoices::all) {
             ThemeController themes(store.settings());
             themes.setTheme(theme);
+            ApplicationAppearance appearance(themes);
             LibraryWindow window(store, themes);
             window.show();
-            save(window, out,
-                 QStringLiteral("library-%1-%2-%3x.png")
-                     .arg(AppThemeChoices::rawValue(theme), QLatin1String(library), scale));
+            const auto prefix = QStringLiteral("library-%1-").arg(AppThemeChoices::rawValue(theme));
+            save(window, out, prefix + QStringLiteral("%1-%2x.png").arg(QLatin1String(library), scale));
+            if (QLatin1String(library) == QLatin1String("full"))
+                renderOverlays(store, dialogs, window, out, prefix);
         }
         if (store.captureState().is(CaptureState::Kind::recording)) {
             auto stop = store.stopRecording();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package needed to build, run and test the program.
 # Idempotent: does nothing when all packages are present. Works as root or through sudo.
-# With --test it also installs what only the tests need.
+# With --test it also installs what only the tests need, with --package what packaging needs.
 set -euo pipefail
 
 packages=(
@@ -12,11 +12,14 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev liblz4-dev
   ffmpeg lame yt-dlp sox
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
-  desktop-file-utils appstream
+  desktop-file-utils appstream man-db
 )
 
-# Browsers whose session files the tests read; only the test command installs them.
-[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
+# Browsers whose session files the tests read, a window manager and tray for the desktop
+# journeys, and clang with libFuzzer and the sanitizer runtimes for scripts/fuzz.sh; only the
+# test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium openbox trayer clang libclang-rt-14-dev)
+[ "${1:-}" = --package ] && packages+=(dpkg-dev lintian)
 
 missing=()
 for p in "${packages[@]}"; do

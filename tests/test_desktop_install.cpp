@@ -1,10 +1,11 @@
-// The installed tree: executables, encoders, and a desktop entry, icon and AppStream metadata
-// that the desktop's own validators accept.
+// The installed tree: executables, encoders, manual pages, completion, and a desktop entry, icon
+// and AppStream metadata that the desktop's own validators accept.
 
 #include "support/TestFiles.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,7 +35,15 @@ private slots:
         // The validators below fail on a missing desktop entry or metadata, the icon read on a missing icon.
         QVERIFY(QFileInfo(prefix.filePath("bin/vespertone")).isExecutable());
         QVERIFY(QFileInfo(prefix.filePath("bin/vespertone-tool")).isExecutable());
-        QVERIFY(QFileInfo(prefix.filePath("share/vespertone/Encoders")).isDir());
+        // The encoders are the system's programs, not links into the build tree.
+        const QFileInfo lame(prefix.filePath("share/vespertone/Encoders/lame"));
+        QVERIFY(lame.isSymLink());
+        QVERIFY2(!lame.symLinkTarget().startsWith(qEnvironmentVariable("VESPERTONE_BUILD_DIR")),
+                 qPrintable(lame.symLinkTarget()));
+        QCOMPARE(lame.canonicalFilePath(), QFileInfo(QStandardPaths::findExecutable("lame")).canonicalFilePath());
+        QVERIFY(QFileInfo(prefix.filePath("share/man/man1/vespertone-tool.1")).size() > 0);
+        QVERIFY(QFileInfo(prefix.filePath("share/man/man1/vespertone.1")).size() > 0);
+        QVERIFY(readFile(prefix.filePath("share/bash-completion/completions/vespertone-tool")).contains("complete -F"));
 
         const auto [entry, entryLog] =
             run("desktop-file-validate", {prefix.filePath("share/applications/vespertone.desktop")});
@@ -43,6 +52,12 @@ private slots:
         const auto [metainfo, metainfoLog] = run("appstreamcli", {"validate", "--no-net", metainfoPath});
         QVERIFY2(metainfo == 0, metainfoLog.constData());
         QVERIFY(!readFile(metainfoPath).contains('@'));
+        // The metadata's newest release is the version the installed programs report.
+        const auto [versioned, version] = run(prefix.filePath("bin/vespertone-tool"), {"--version"});
+        QCOMPARE(versioned, 0);
+        const auto number = version.trimmed().split(' ').last();
+        QVERIFY(readFile(metainfoPath).contains("<releases>\n    <release version=\"" + number + "\""));
+        QCOMPARE(run(prefix.filePath("bin/vespertone"), {"--version"}).second.trimmed(), "vespertone " + number);
         QVERIFY(readFile(prefix.filePath("share/icons/hicolor/scalable/apps/vespertone.svg")).contains("<svg"));
     }
 };

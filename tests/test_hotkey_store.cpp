@@ -66,7 +66,70 @@ private slots:
         QCOMPARE(libraries, 0);
     }
 
+    // A refused registration says in words why the key could not be taken.
+    void refusalSaysWhy_data()
+    {
+        QTest::addColumn<bool>("desktopGrabs");
+        QTest::addColumn<quint32>("keyCode");
+        QTest::addColumn<bool>("heldElsewhere");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("held by another program")
+            << true << 15u << true
+            << "The hotkey could not be registered: another program already uses this key combination.";
+        // The ISO section key, which the stored shortcut names and this keyboard lacks.
+        QTest::newRow("no such key") << true << 10u << false
+                                     << "The hotkey could not be registered: this keyboard has no such key.";
+        QTest::newRow("no grabs on this desktop")
+            << false << 15u << false
+            << "The hotkey could not be registered: this desktop offers neither X11 key grabs nor a global shortcuts "
+               "portal.";
+    }
+
+    void refusalSaysWhy()
+    {
+        QFETCH(bool, desktopGrabs);
+        QFETCH(quint32, keyCode);
+        QFETCH(bool, heldElsewhere);
+        QFETCH(QString, message);
+        TestEnvironment env;
+        StoreSettings settings(*env.settings);
+        ScriptedHotKeyGrabber scripted;
+        if (heldElsewhere)
+            scripted.refusedKeysyms = {quint32('r')};
+        UnavailableHotKeyGrabber none;
+        HotKeyStore store(settings, desktopGrabs ? static_cast<HotKeyGrabber &>(scripted) : none);
+        store.setToggleRecordingAction([] {});
+        store.setToggleRecording(HotKeyShortcut{keyCode, HotKeyShortcut::commandFlag, "R"});
+        QCOMPARE(store.registrationMessage().value_or("registered"), message);
+    }
+
     // What a key press in a shortcut row makes, and how the shortcut reads.
+    /// A stored shortcut whose numbers no integer holds falls back to the default.
+    void outOfRangeNumbersFallBack_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("huge modifiers") << QByteArray(R"({"keyCode":1,"modifierFlags":1e300,"keyEquivalent":"a"})");
+        QTest::newRow("modifiers past 64 bits")
+            << QByteArray(R"({"keyCode":1,"modifierFlags":18446744073709551616,"keyEquivalent":"a"})");
+        QTest::newRow("negative modifiers")
+            << QByteArray(R"({"keyCode":1,"modifierFlags":-1e300,"keyEquivalent":"a"})");
+        QTest::newRow("huge key code") << QByteArray(R"({"keyCode":1e300,"modifierFlags":0,"keyEquivalent":"a"})");
+        QTest::newRow("key code past 32 bits")
+            << QByteArray(R"({"keyCode":4294967296,"modifierFlags":0,"keyEquivalent":"a"})");
+        QTest::newRow("fractional key code") << QByteArray(R"({"keyCode":1.5,"modifierFlags":0,"keyEquivalent":"a"})");
+    }
+    void outOfRangeNumbersFallBack()
+    {
+        QFETCH(QByteArray, json);
+        QVERIFY(!HotKeyShortcut::fromJson(json));
+        TestEnvironment env;
+        StoreSettings settings(*env.settings);
+        settings.setData(StoreSettings::toggleRecordingHotKeyKey, json);
+        ScriptedHotKeyGrabber grabber;
+        const HotKeyStore store(settings, grabber);
+        QCOMPARE(store.toggleRecording(), std::optional(HotKeyStore::defaultToggleRecording()));
+    }
+
     void captureRules_data()
     {
         QTest::addColumn<int>("key");

@@ -128,7 +128,7 @@ private slots:
         portal.refuseBind = true;
         hotKeys.setOpenLibrary(HotKeyShortcut{37, HotKeyShortcut::controlFlag | HotKeyShortcut::optionFlag, "L"});
         QTRY_COMPARE(hotKeys.registrationMessage().value_or(""),
-                     QStringLiteral("The hotkey could not be registered. OSStatus -9878."));
+                     QStringLiteral("The hotkey could not be registered: the desktop declined the shortcut."));
         QCOMPARE(portal.triggers.value("openLibrary"), QStringLiteral("CTRL+ALT+l"));
         QCOMPARE(portal.calls.count("CreateSession"), 2);
         QCOMPARE(portal.calls.count("Register"), 1);
@@ -139,7 +139,8 @@ private slots:
         HotKeyStore unbound(settings, lonely);
         unbound.setToggleRecordingAction([] {});
         unbound.registerAll();
-        const auto missing = QStringLiteral("The hotkey could not be registered. OSStatus -9868.");
+        const auto missing = QStringLiteral("The hotkey could not be registered: this desktop offers neither X11 key "
+                                            "grabs nor a global shortcuts portal.");
         QTRY_COMPARE(unbound.registrationMessage().value_or(""), missing);
         unbound.registerAll();
         QCOMPARE(unbound.registrationMessage().value_or(""), missing);

@@ -135,7 +135,7 @@ private slots:
         const auto signal = analyse(path);
         QVERIFY2(signal.seconds() > 0.7 && signal.seconds() < 2, qPrintable(QString::number(signal.seconds())));
         QVERIFY(std::abs(signal.frequency - speakerTone) < speakerTone * 0.02);
-        QVERIFY(run.err.contains("Recording Mac MP3\n"));
+        QVERIFY(run.err.contains("Recording System MP3\n"));
         QVERIFY(run.err.contains("00:01\n"));
         // The one-take format is not stored.
         QVERIFY(!QSettings("Vespertone", "Vespertone").contains("Vespertone.RecordingFormat"));

@@ -1,6 +1,7 @@
 // The tray menu in every capture state and its hotkey wiring, and the settings window's rows,
 // pickers and shortcut capture, offscreen on a real store.
 
+#include "base/ProgramVersion.h"
 #include "hotkeys/HotKeyStore.h"
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/RecordingLibraryStore.h"
@@ -143,8 +144,10 @@ private slots:
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
         for (const auto *text : {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder",
-                                 "Toggle Recording", "Open Library", "Version", "0.1.0"})
+                                 "Toggle Recording", "Open Library", "Version"})
             QVERIFY2(showsLabel(settings, text), text);
+        QVERIFY(!ProgramVersion::number().isEmpty());
+        QVERIFY(showsLabel(settings, ProgramVersion::number())); // the project's version, as --version says
 
         QSignalSpy restyled(&theme, &ThemeController::themeChanged);
         QVERIFY(showsLabel(settings, "Purple vampire sampler mode."));
@@ -214,7 +217,8 @@ private slots:
 
         // A refused registration shows its message and the commands to bind instead.
         grabber.refusedKeysyms = {quint32('r')};
-        const auto refused = QStringLiteral("The hotkey could not be registered. OSStatus -9878.");
+        const auto refused =
+            QStringLiteral("The hotkey could not be registered: another program already uses this key combination.");
         QVERIFY(!showsLabel(settings, refused));
         hotKeys.setToggleRecording(HotKeyStore::defaultToggleRecording());
         QVERIFY(showsLabel(settings, refused));

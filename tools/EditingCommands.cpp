@@ -17,10 +17,12 @@
 
 namespace {
 
-/// \a argument as an absolute path in the store's folder; none (after reporting) elsewhere.
+/// \a argument as an absolute path in the store's folder, where a bare name names a file; none
+/// (after reporting) elsewhere.
 std::optional<QString> libraryPath(ToolContext &context, const RecordingLibraryStore &store, const QString &argument)
 {
-    const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(argument)));
+    const QDir base = argument.contains(u'/') ? QDir::current() : QDir(store.folderURL());
+    const QFileInfo info(QDir::cleanPath(base.absoluteFilePath(argument)));
     const auto folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     if (folder.isEmpty() || folder != QFileInfo(store.folderURL()).canonicalFilePath() || info.fileName().isEmpty()) {
         context.fail(QStringLiteral("“%1” is not in the library folder “%2”.").arg(argument, store.folderURL()));
@@ -76,17 +78,20 @@ QCoro::Task<int> analyzeCommand(ToolContext &context)
         mode = AnalysisMode::standard;
     }
     if (context.arguments().size() != 1)
-        co_return context.usage(QStringLiteral("analyze takes one FILE."));
+        co_return context.usage(QStringLiteral("analyze takes one TAKE."));
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
     const auto final = co_await store->analyze(*path, mode);
     printStatus(context, *store);
     if (!final)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     QJsonObject object{{QStringLiteral("path"), *final}};
     if (const auto metadata = MetadataStore::load(*final)) {
         if (metadata->duration)
@@ -108,21 +113,24 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 {
     const auto &arguments = context.arguments();
     if (arguments.size() != 3)
-        co_return context.usage(QStringLiteral("trim takes FILE START END (seconds)."));
+        co_return context.usage(QStringLiteral("trim takes TAKE START END (seconds)."));
     const auto start = seconds(context, arguments.at(1));
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
         co_return 2;
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto item = libraryItem(context, *store, arguments.first());
     if (!item)
         co_return 1;
     const auto trimmed = co_await store->trim(*item, *start, *end);
     printStatus(context, *store, QStringLiteral(" Undo available.")); // the tool keeps no undo
     if (!trimmed)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     context.out() << *trimmed << Qt::endl;
     co_return 0;
 }
@@ -130,7 +138,7 @@ QCoro::Task<int> trimCommand(ToolContext &context)
 QCoro::Task<int> renameCommand(ToolContext &context)
 {
     if (context.arguments().size() != 2)
-        co_return context.usage(QStringLiteral("rename takes FILE NEWNAME."));
+        co_return context.usage(QStringLiteral("rename takes TAKE NEWNAME."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -148,7 +156,7 @@ QCoro::Task<int> renameCommand(ToolContext &context)
 QCoro::Task<int> removeCommand(ToolContext &context)
 {
     if (context.arguments().isEmpty())
-        co_return context.usage(QStringLiteral("delete takes one or more FILEs."));
+        co_return context.usage(QStringLiteral("delete takes one or more TAKEs."));
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
@@ -169,7 +177,7 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 {
     auto rate = AudioBitRate::kbps192;
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
-        const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
+        const auto parsed = AudioBitRates::fromKilobits(text->toLongLong());
         if (!parsed)
             co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;
@@ -183,12 +191,16 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (QFileInfo::exists(mp3) || QFileInfo(mp3).isSymLink())
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
+    context.stopWorkOnSignals();
     auto *store = co_await context.store();
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     try {
         auto encode = store->encodeMP3(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
-        co_return context.fail(errorText(error));
+        context.fail(errorText(error));
+        co_return context.stopStatus().value_or(1);
     }
     context.out() << mp3 << Qt::endl;
     co_return 0;
@@ -199,16 +211,16 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 std::vector<ToolCommand> editingCommands()
 {
     return {
-        {QStringLiteral("analyze"), QStringLiteral("analyze FILE [--standard|--precise] [--folder DIR]"),
+        {QStringLiteral("analyze"), QStringLiteral("analyze TAKE [--standard|--precise] [--folder DIR]"),
          QStringLiteral("Analyses a recording into its sidecar and tempo name, with the analysis chosen in the "
                         "settings or the one named; prints its path and the result as JSON."),
          analyzeCommand},
-        {QStringLiteral("trim"), QStringLiteral("trim FILE START END [--folder DIR]"),
+        {QStringLiteral("trim"), QStringLiteral("trim TAKE START END [--folder DIR]"),
          QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."),
          trimCommand},
-        {QStringLiteral("rename"), QStringLiteral("rename FILE NEWNAME [--folder DIR]"),
+        {QStringLiteral("rename"), QStringLiteral("rename TAKE NEWNAME [--folder DIR]"),
          QStringLiteral("Renames a recording (the extension stays) and prints its new path."), renameCommand},
-        {QStringLiteral("delete"), QStringLiteral("delete FILE... [--folder DIR]"),
+        {QStringLiteral("delete"), QStringLiteral("delete TAKE... [--folder DIR]"),
          QStringLiteral("Moves recordings and their sidecars to the Trash, without asking."), removeCommand},
         {QStringLiteral("encode-mp3"), QStringLiteral("encode-mp3 WAV MP3 [--bitrate 128|192|256|320]"),
          QStringLiteral("Encodes a WAV file to a new MP3 file with the bundled LAME encoder (default 192 kbps)."),

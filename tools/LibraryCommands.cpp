@@ -56,6 +56,14 @@ QCoro::Task<int> scan(ToolContext &context)
     co_return 0;
 }
 
+QCoro::Task<int> folder(ToolContext &context)
+{
+    if (!context.arguments().isEmpty())
+        co_return context.usage(QStringLiteral("folder takes no arguments."));
+    context.out() << context.folderPath() << Qt::endl;
+    co_return 0;
+}
+
 } // namespace
 
 std::vector<ToolCommand> libraryCommands()
@@ -63,5 +71,8 @@ std::vector<ToolCommand> libraryCommands()
     return {
         {QStringLiteral("scan"), QStringLiteral("scan [--folder DIR]"),
          QStringLiteral("Prints the library as a JSON array, newest first."), scan},
+        {QStringLiteral("folder"), QStringLiteral("folder [--folder DIR]"),
+         QStringLiteral("Prints the library folder's path: DIR, else the stored save folder, else the default one."),
+         folder},
     };
 }

@@ -2,9 +2,11 @@
 
 #include "ToolCommand.h"
 
+#include "base/ProgramVersion.h"
 #include "media/FFmpegLogging.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 
 namespace {
@@ -21,11 +23,21 @@ std::vector<ToolCommand> allCommands()
 
 QString usage(const std::vector<ToolCommand> &commands)
 {
-    QString text = QStringLiteral("Usage: vespertone-tool COMMAND [ARGUMENTS] [--folder DIR]\n\n"
-                                  "--folder DIR uses DIR as the save folder for this run without storing it.\n\n"
-                                  "Commands:\n");
+    QString text = QStringLiteral("Usage: vespertone-tool COMMAND [ARGUMENTS] [--folder DIR]\n"
+                                  "       vespertone-tool --help | --version\n\n"
+                                  "A TAKE is a recording in the library folder, named by its file name or a path to "
+                                  "it.\n\nOptions:\n");
+    // Each entry: what to type, then on its own line what it does.
+    const auto add = [&text](const QString &synopsis, const QString &description) {
+        text += QStringLiteral("  %1\n      %2\n").arg(synopsis, description);
+    };
+    add(QStringLiteral("--folder DIR"),
+        QStringLiteral("Uses DIR as the library folder for this run without storing it."));
+    add(QStringLiteral("--help, -h"), QStringLiteral("Prints this help and exits."));
+    add(QStringLiteral("--version"), QStringLiteral("Prints the version and exits."));
+    text += QStringLiteral("\nCommands:\n");
     for (const auto &command : commands)
-        text += QStringLiteral("  %1\n      %2\n").arg(command.synopsis, command.description);
+        add(command.synopsis, command.description);
     return text;
 }
 
@@ -60,6 +72,9 @@ QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 int main(int argc, char *argv[])
 {
     qtMessageHandler = qInstallMessageHandler(dropQtNotices);
+    // The command reports its own failure; the program's warnings only when asked for through
+    // QT_LOGGING_RULES (for example "vespertone.*=true"), which overrides this rule.
+    QLoggingCategory::setFilterRules(QStringLiteral("vespertone.*.warning=false"));
     QCoreApplication app(argc, argv);
     configureFFmpegLogging();
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));
@@ -70,6 +85,10 @@ int main(int argc, char *argv[])
     QTextStream out(stdout), err(stderr);
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         out << usage(commands);
+        return 0;
+    }
+    if (arguments.contains(QStringLiteral("--version"))) {
+        out << "vespertone-tool " << ProgramVersion::number() << Qt::endl;
         return 0;
     }
 

@@ -1,16 +1,53 @@
 #include "support/BenchSupport.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QPainter>
 #include <QTimer>
+#include <QWidget>
 #include <QtEndian>
 
 namespace BenchSupport {
 
 void preferOffscreen()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    // A screen large enough for the window at scale 2 with its menus and dialogs beside it.
+    const auto config = QDir::temp().filePath(QStringLiteral("vespertone-render-screen.json"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(R"({"screens": [{"name": "render", "x": 0, "y": 0, "width": 3840, "height": 2400,
+                          "logicalDpi": 96, "dpr": 1}]})")
+            < 0)
+        qFatal("cannot write %s", qPrintable(config));
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+}
+
+QImage composite(QWidget &window, double scale)
+{
+    const auto origin = window.geometry().topLeft();
+    QImage image(window.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::black);
+    window.render(&image);
+    QPainter painter(&image);
+    for (auto *other : QApplication::topLevelWidgets()) {
+        const auto type = other->windowType();
+        const bool overWindow = type == Qt::Popup || type == Qt::ToolTip
+            || ((type == Qt::Dialog || type == Qt::Sheet) && other->parentWidget()
+                && other->parentWidget()->window() == &window);
+        if (other == &window || !other->isVisible() || !overWindow)
+            continue;
+        QImage piece(other->size() * scale, QImage::Format_ARGB32_Premultiplied);
+        piece.setDevicePixelRatio(scale);
+        piece.fill(Qt::transparent);
+        other->render(&piece);
+        painter.drawImage(other->geometry().topLeft() - origin, piece);
+    }
+    return image;
 }
 
 void spin(int milliseconds)

@@ -1,5 +1,7 @@
 // vespertone: the desktop program.
 
+#include "base/Logging.h"
+#include "base/ProgramVersion.h"
 #include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
 #include "platform/BrowserSessionFiles.h"
@@ -8,38 +10,79 @@
 #include "platform/MprisMediaPlayers.h"
 #include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
+#include "platform/QtFolderWatcher.h"
 #include "platform/SystemClock.h"
 #include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/WidgetDialogs.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/style/ApplicationAppearance.h"
 #include "ui/style/ThemeController.h"
 #include "ui/tray/TrayMenu.h"
-#include "ui/common/WidgetDialogs.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QTextStream>
+#include <QThreadPool>
 #include <csignal>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+const char helpText[] =
+    "Usage: vespertone [--toggle-recording | --show-library]\n"
+    "       vespertone --help | --version\n"
+    "\n"
+    "Opens the library window, or hands the request to the Vespertone already running for this user.\n"
+    "\n"
+    "Options:\n"
+    "  --toggle-recording\n"
+    "      Starts a system-audio take, or stops the one running, without opening the window.\n"
+    "  --show-library\n"
+    "      Brings the library window to the front.\n"
+    "  --help, -h\n"
+    "      Prints this help and exits.\n"
+    "  --version\n"
+    "      Prints the version and exits.\n";
+
+/// Answers --help and --version, which need no display; false for any other command line.
+bool answeredInformation(int argc, char *argv[])
+{
+    QTextStream out(stdout);
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "-h") == 0) {
+            out << helpText;
+            return true;
+        }
+        if (std::strcmp(argv[index], "--version") == 0) {
+            out << "vespertone " << ProgramVersion::number() << Qt::endl;
+            return true;
+        }
+    }
+    return false;
+}
+
 /// Runs \a task to its end; for the way out, when the application's own loop has ended.
 void runToEnd(QCoro::Task<> task)
 {
     QEventLoop loop;
     bool done = false;
-    auto waiting = [&]() -> QCoro::Task<> {
+    // Named: the coroutine reads its captures through the closure, which must outlive it.
+    const auto body = [&]() -> QCoro::Task<> {
         co_await std::move(task);
         done = true;
         loop.quit();
-    }();
+    };
+    auto waiting = body();
     if (!done)
         loop.exec();
 }
@@ -112,6 +155,8 @@ void quitOnSignals(QObject &context)
 
 int main(int argc, char *argv[])
 {
+    if (answeredInformation(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vespertone"));
     QApplication::setApplicationName(QStringLiteral("Vespertone"));
@@ -123,7 +168,9 @@ int main(int argc, char *argv[])
     const auto request = InstanceChannel::requestFor(QApplication::arguments());
     if (channel.send(request))
         return 0;
-    channel.listen();
+    if (!channel.listen())
+        qCWarning(lcPlatform) << "No other launch can reach this one: the channel" << channel.path()
+                              << "is not private to this user or cannot be made.";
 
     configureFFmpegLogging();
     QSettings settings;
@@ -135,14 +182,19 @@ int main(int argc, char *argv[])
     XcbDesktopWindows windows;
     MprisMediaPlayers mediaPlayers;
     BrowserSessionFiles browserSessions;
+    QtFolderWatcher folderWatcher;
+    // Jobs on the thread pool may hold any of the objects above: they end before those go.
+    const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;
+    environment.folderWatcher = &folderWatcher;
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());
+    ApplicationAppearance appearance(theme);
     LibraryWindow window(store, theme);
     window.setObjectName(QStringLiteral("library"));
     dialogs.setParentWindow(&window);

@@ -12,7 +12,7 @@ QString message(AudioCaptureError::Code code)
     case Code::alreadyRecording: return QStringLiteral("A recording is already running.");
     case Code::noActiveRecording: return QStringLiteral("No recording is active.");
     case Code::missingScreenCapturePermission:
-        return QStringLiteral("Screen Recording permission is required to capture Mac audio.");
+        return QStringLiteral("Permission to capture the desktop's sound is required to record system audio.");
     case Code::missingMicrophonePermission:
         return QStringLiteral("Microphone permission is required to record the mic.");
     case Code::noDisplayAvailable: return QStringLiteral("No display was available for system audio capture.");

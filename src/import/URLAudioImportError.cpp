@@ -17,8 +17,8 @@ QString describe(URLAudioImportError::Code code, const QString &text)
     case Code::transcodeFailed: return text.isEmpty() ? QStringLiteral("The URL audio could not be converted.") : text;
     case Code::unsupportedURL: return QStringLiteral("Paste a direct http or https audio/video file URL.");
     case Code::missingWebExtractor:
-        return QStringLiteral("Web page extraction requires the bundled yt-dlp helper. Rebuild the app after "
-                              "installing web extractors.");
+        return QStringLiteral("Web page extraction requires yt-dlp. Install it with “sudo apt install yt-dlp”, then "
+                              "try again.");
     case Code::noAudioTrack:
         return QStringLiteral("No readable audio track was found. Web pages and protected streams are not supported.");
     case Code::cancelled: return QStringLiteral("The import was cancelled.");

@@ -18,5 +18,5 @@ std::optional<RecordingInputSource> fromRawValue(const QString &raw)
 
 QString RecordingInputSources::statusLabel(RecordingInputSource source)
 {
-    return source == RecordingInputSource::macAudio ? QStringLiteral("Mac") : QStringLiteral("Mic");
+    return source == RecordingInputSource::macAudio ? QStringLiteral("System") : QStringLiteral("Mic");
 }

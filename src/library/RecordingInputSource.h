@@ -15,7 +15,7 @@ inline constexpr std::array all{RecordingInputSource::macAudio, RecordingInputSo
 
 /// "macAudio" or "microphone".
 [[nodiscard]] QString rawValue(RecordingInputSource source);
-/// The tag shown when a recording starts: "Mac" or "Mic".
+/// The tag shown when a recording starts: "System" or "Mic".
 [[nodiscard]] QString statusLabel(RecordingInputSource source);
 /// The case whose raw value is exactly \a raw.
 [[nodiscard]] std::optional<RecordingInputSource> fromRawValue(const QString &raw);

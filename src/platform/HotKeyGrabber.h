@@ -19,6 +19,8 @@ public:
     static constexpr qint32 invalidKeyStatus = -9879;
     /// Status of a desktop that offers no global grabs.
     static constexpr qint32 unavailableStatus = -9868;
+    /// Status of shortcuts the desktop's portal declined (the user cancelled its dialog).
+    static constexpr qint32 declinedStatus = -9870;
 
     /// One combination to grab and the identity reported when it is pressed.
     struct Binding {

@@ -219,7 +219,7 @@ void PortalHotKeyGrabber::onResponse(uint response, const QVariantMap &results, 
             m_boundKey.clear();
         }
         m_step = Step::idle;
-        emit refused(takenStatus);
+        emit refused(declinedStatus);
         return;
     }
     if (m_step == Step::creatingSession) {

@@ -21,6 +21,7 @@
 
 class EditingCommands;
 class ImportCommands;
+class LibraryWatch;
 class UrlOpener;
 class RecordingWorkflow;
 class StatusLine;
@@ -130,6 +131,9 @@ public:
                                                   std::optional<AudioBitRate> bitRate = std::nullopt);
     /// Stops the running import, leaving no work files.
     void cancelImport();
+    /// Stops the running import, trim, analysis and MP3 encoding; each ends with its cancelled
+    /// status and leaves no work files.
+    void cancelWork();
     /// Opens the web address \a item came from, asking its browser afresh when none was stored.
     QCoro::Task<> openSource(RecordingItem item);
 
@@ -154,7 +158,8 @@ signals:
     void analysisModeChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
-    /// Emitted when the start-up recovery of left-over takes is done.
+    /// Emitted when the start-up recovery of left-over takes, and the sweep of the work files
+    /// stopped processes left, is done.
     void recoveryFinished();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
@@ -163,6 +168,7 @@ private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
     Clock &clock() const override { return *m_env.clock; }
+    FileOperations &files() const override;
     QCoro::Task<> startUp();
     void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
 
@@ -173,6 +179,8 @@ private:
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
+    quint64 m_scansStarted = 0;
+    quint64 m_newestPublishedScan = 0;
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;
@@ -180,4 +188,5 @@ private:
     std::unique_ptr<EditingCommands> m_editing;
     std::unique_ptr<RecordingWorkflow> m_workflow;
     std::unique_ptr<ImportCommands> m_import;
+    std::unique_ptr<LibraryWatch> m_watch;
 };

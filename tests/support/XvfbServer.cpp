@@ -3,13 +3,12 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
-XvfbServer::XvfbServer()
+XvfbServer::XvfbServer(const QString &screen)
 {
     // -displayfd: Xvfb takes the first free display and writes its number to stdout when ready.
     m_process.start(QStringLiteral("Xvfb"),
                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                     QStringLiteral("1280x800x24")});
+                     QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"), screen});
     if (!m_process.waitForStarted(5000))
         return;
     QByteArray number;

@@ -2,14 +2,16 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QString>
 #include <QStringList>
 #include <optional>
 
 /// A virtual X server of a test's own, on a display it picks itself, with xdotool to type on it.
 class XvfbServer {
 public:
-    /// Starts Xvfb and waits until it names its display; isRunning() tells whether it did.
-    XvfbServer();
+    /// Starts Xvfb with one screen of \a screen ("WIDTHxHEIGHTxDEPTH") and waits until it names
+    /// its display; isRunning() tells whether it did.
+    explicit XvfbServer(const QString &screen = QStringLiteral("1280x800x24"));
     ~XvfbServer();
 
     [[nodiscard]] bool isRunning() const { return !m_display.isEmpty(); }

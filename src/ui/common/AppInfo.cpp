@@ -1,15 +1,14 @@
 #include "ui/common/AppInfo.h"
 
-#ifndef VESPERTONE_VERSION
-#define VESPERTONE_VERSION ""
-#endif
+#include "base/ProgramVersion.h"
+
 #ifndef VESPERTONE_BUILD
 #define VESPERTONE_BUILD ""
 #endif
 
 QString AppInfo::versionText()
 {
-    return versionText(QStringLiteral(VESPERTONE_VERSION), QStringLiteral(VESPERTONE_BUILD));
+    return versionText(ProgramVersion::number(), QStringLiteral(VESPERTONE_BUILD));
 }
 
 QString AppInfo::versionText(const QString &shortVersion, const QString &build)

@@ -1,5 +1,6 @@
 #include "ui/common/ElidedLabel.h"
 
+#include <QEvent>
 #include <QPainter>
 
 ElidedLabel::ElidedLabel(QWidget *parent) : QWidget(parent)
@@ -14,7 +15,13 @@ void ElidedLabel::setText(const QString &text)
     m_text = text;
     setAccessibleName(text);
     updateGeometry();
+    showWholeTextWhenShortened();
     update();
+}
+
+QString ElidedLabel::shownText() const
+{
+    return fontMetrics().elidedText(m_text, Qt::ElideMiddle, width());
 }
 
 QSize ElidedLabel::sizeHint() const
@@ -31,6 +38,23 @@ void ElidedLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(m_text, Qt::ElideMiddle, width()));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    showWholeTextWhenShortened();
+}
+
+void ElidedLabel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        showWholeTextWhenShortened();
+}
+
+void ElidedLabel::showWholeTextWhenShortened()
+{
+    setToolTip(shownText() == m_text ? QString() : m_text);
 }

@@ -68,14 +68,38 @@ void RailButton::setSymbolOnly(bool symbolOnly)
     updateGeometry();
 }
 
-QSize RailButton::sizeHint() const
+void RailButton::setCompact(bool compact)
+{
+    if (m_compact == compact)
+        return;
+    m_compact = compact;
+    updateGeometry();
+    update();
+}
+
+void RailButton::setFaceTexts(const QStringList &texts)
+{
+    m_faceTexts = texts;
+    updateGeometry();
+}
+
+QSize RailButton::sizeFor(bool withLabel) const
 {
     const QFontMetrics metrics(TextStyles::callout(QFont::Medium));
     auto width = int(symbolSize) + 2 * paddingX;
-    if (!m_symbolOnly)
-        width += spacing + metrics.horizontalAdvance(text());
+    if (withLabel && !m_symbolOnly) {
+        auto label = metrics.horizontalAdvance(text());
+        for (const auto &face : m_faceTexts)
+            label = std::max(label, metrics.horizontalAdvance(face));
+        width += spacing + label;
+    }
     const auto height = std::max(int(gothicButtonMinimumHeight), metrics.height() + 2 * paddingY);
     return {width + 2 * margin, height + 2 * margin};
+}
+
+QSize RailButton::sizeHint() const
+{
+    return sizeFor(!m_compact);
 }
 
 void RailButton::paintEvent(QPaintEvent *)
@@ -104,11 +128,12 @@ void RailButton::paintEvent(QPaintEvent *)
     painter.setPen(label);
     painter.setFont(TextStyles::callout(QFont::Medium));
     const QFontMetrics metrics(painter.font());
-    const auto content = m_symbolOnly ? symbolSize : symbolSize + spacing + metrics.horizontalAdvance(text());
+    const bool labelled = !m_symbolOnly && !m_compact;
+    const auto content = labelled ? symbolSize + spacing + metrics.horizontalAdvance(text()) : symbolSize;
     const auto left = body.center().x() - content / 2;
     const QRectF symbolBox(left, body.center().y() - symbolSize / 2, symbolSize, symbolSize);
     paintSymbol(painter, symbolBox, label);
-    if (!m_symbolOnly) {
+    if (labelled) {
         painter.setPen(label);
         painter.drawText(
             QRectF(symbolBox.right() + spacing, body.top(), body.right() - symbolBox.right(), body.height()),

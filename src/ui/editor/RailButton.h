@@ -31,6 +31,14 @@ public:
     void setTheme(AppThemeChoice theme);
     /// Shows only the symbol; the text stays the accessible name.
     void setSymbolOnly(bool symbolOnly);
+    /// Shows only the symbol while \a compact, for a rail too narrow for every label.
+    void setCompact(bool compact);
+    /// Makes the button as wide as the widest of \a texts, so changing faces moves nothing.
+    void setFaceTexts(const QStringList &texts);
+    /// True while the label is drawn beside the symbol.
+    [[nodiscard]] bool showsLabel() const { return !m_symbolOnly && !m_compact; }
+    /// The size with the label shown (when it has one) or with the symbol alone.
+    [[nodiscard]] QSize sizeFor(bool withLabel) const;
 
     [[nodiscard]] QSize sizeHint() const override;
 
@@ -43,4 +51,6 @@ private:
     Symbol m_symbol;
     AppThemeChoice m_theme = AppThemeChoice::gothic;
     bool m_symbolOnly = false;
+    bool m_compact = false;
+    QStringList m_faceTexts;
 };

@@ -3,15 +3,19 @@
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
 #include "base/AppError.h"
+#include "base/Logging.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
 #include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/ElidedButton.h"
+#include "ui/common/ElidedLabel.h"
 #include "ui/common/FileBrowser.h"
 #include "ui/editor/ChipText.h"
 #include "ui/editor/GothicWaveformRule.h"
 #include "ui/editor/HeaderSourceView.h"
 #include "ui/editor/RailButton.h"
+#include "ui/editor/RailRowLayout.h"
 #include "ui/editor/TrimSelectionModel.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/style/PanelFrame.h"
@@ -204,9 +208,9 @@ QWidget *RecordingDetailView::buildHeader()
     column->setSpacing(4);
     auto *titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    m_title = label(TextStyles::sized(22, QFont::Bold), header);
-    m_title->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_title->setMinimumWidth(80);
+    // A long name shortens in its middle and leaves the chips in place.
+    m_title = new ElidedLabel(header);
+    m_title->setFont(TextStyles::sized(22, QFont::Bold));
     m_bpmChip = new ChipText(header);
     m_keyChip = new ChipText(header);
     titleRow->addWidget(m_title, 1);
@@ -224,7 +228,7 @@ QWidget *RecordingDetailView::buildRail()
 {
     using Symbol = RailButton::Symbol;
     m_rail = new PanelFrame(railStyle, this);
-    auto *row = new QHBoxLayout(m_rail);
+    auto *row = new RailRowLayout(m_rail);
     row->setContentsMargins(6 + int(controlRailPadding), 6 + int(controlRailPadding), 6 + int(controlRailPadding),
                             6 + int(controlRailPadding));
     row->setSpacing(6);
@@ -237,6 +241,8 @@ QWidget *RecordingDetailView::buildRail()
     };
     m_play = add(Symbol::play, QStringLiteral("Play Selection"), QStringLiteral("Play Selection"),
                  &RecordingDetailView::togglePlayback);
+    // Play and Stop take one width, so nothing to their right moves when playback starts.
+    m_play->setFaceTexts({QStringLiteral("Play Selection"), QStringLiteral("Stop")});
     m_loop = add(Symbol::loop, QStringLiteral("Loop"), QStringLiteral("Loop Selection"),
                  [this] { setLoopEnabled(!m_loopEnabled); });
     m_loop->setAccessibleName(QStringLiteral("Loop Selection"));
@@ -290,14 +296,10 @@ QWidget *RecordingDetailView::buildMetadata()
         m_metadataTitles.append(title);
         grid->addWidget(title, 0, column);
     }
-    m_fileValue = new QPushButton(m_metadata);
-    m_fileValue->setFlat(true);
-    m_fileValue->setCursor(Qt::PointingHandCursor);
+    m_fileValue = new ElidedButton(m_metadata);
     m_fileValue->setToolTip(QStringLiteral("Show in Folder"));
     m_fileValue->setFont(TextStyles::callout(QFont::Medium));
-    m_fileValue->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; text-align: left; }"));
-    m_fileValue->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    connect(m_fileValue, &QPushButton::clicked, this, [this] {
+    connect(m_fileValue, &ElidedButton::clicked, this, [this] {
         if (m_item)
             FileBrowser::showInFolder(m_item->url);
     });
@@ -359,6 +361,7 @@ QCoro::Task<> RecordingDetailView::loadWaveform()
         auto task = m_analyzer->waveformPeaks(item.url, peakCount);
         peaks = co_await std::move(task);
     } catch (const std::exception &failure) {
+        logShownFailure(lcUi(), failure);
         error = errorText(failure);
     }
     if (!self || generation != m_loadGeneration)
@@ -418,8 +421,9 @@ QCoro::Task<> RecordingDetailView::findLoop()
     try {
         auto task = m_loopFinder->findLoops(m_peaks, item.duration, item.metadata.bpm, loopSuggestionLimit);
         found = co_await std::move(task);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // The finder reports nothing found as an empty list; a failure reads the same.
+        logIgnoredFailure(lcUi(), error);
     }
     if (!self)
         co_return;
@@ -664,7 +668,6 @@ void RecordingDetailView::updateControls()
     m_play->setAccessibleName(m_play->text());
     m_play->setSymbol(playing ? RailButton::Symbol::stop : RailButton::Symbol::play);
     m_play->setToolTip(playing ? QStringLiteral("Stop Playback") : QStringLiteral("Play Selection"));
-    m_play->updateGeometry();
     m_play->setEnabled(hasItem);
     m_loop->setChecked(m_loopEnabled);
     m_loop->setToolTip(m_loopEnabled ? QStringLiteral("Loop Selection On") : QStringLiteral("Loop Selection"));

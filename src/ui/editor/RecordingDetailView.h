@@ -17,6 +17,8 @@
 class AudioAnalyzer;
 class AudioPlaybackService;
 class ChipText;
+class ElidedButton;
+class ElidedLabel;
 class Clock;
 class GothicWaveformRule;
 class HeaderSourceView;
@@ -24,7 +26,6 @@ class LoopFinderService;
 class PanelFrame;
 class QGridLayout;
 class QLabel;
-class QPushButton;
 class QTimer;
 class RailButton;
 class RecordingLibraryStore;
@@ -139,7 +140,7 @@ private:
     LoopSuggestionCycle m_loops;
     quint64 m_loadGeneration = 0; ///< counts loads, so a late envelope of an earlier one is dropped
 
-    QLabel *m_title = nullptr;
+    ElidedLabel *m_title = nullptr;
     QLabel *m_date = nullptr;
     ChipText *m_bpmChip = nullptr;
     ChipText *m_keyChip = nullptr;
@@ -163,7 +164,7 @@ private:
     QLabel *m_selectionText = nullptr;
     QLabel *m_loopText = nullptr;
     PanelFrame *m_metadata = nullptr;
-    QPushButton *m_fileValue = nullptr;
+    ElidedButton *m_fileValue = nullptr;
     QLabel *m_durationValue = nullptr;
     QLabel *m_formatValue = nullptr;
     QLabel *m_bpmValue = nullptr;

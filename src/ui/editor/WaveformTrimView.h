@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ui/style/AppThemeChoice.h"
 #include "ui/editor/TrimRange.h"
 #include "ui/editor/WaveformViewport.h"
+#include "ui/style/AppThemeChoice.h"
 
 #include <QPixmap>
 #include <QVector>

@@ -1,12 +1,12 @@
 #include "ui/library/ContentView.h"
 
 #include "store/RecordingLibraryStore.h"
+#include "ui/editor/RecordingDetailView.h"
 #include "ui/library/EmptyLibraryView.h"
 #include "ui/library/MultiSelectionView.h"
-#include "ui/editor/RecordingDetailView.h"
-#include "ui/live/RecordingInProgressView.h"
 #include "ui/library/SidebarView.h"
 #include "ui/library/StatusPill.h"
+#include "ui/live/RecordingInProgressView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QHBoxLayout>

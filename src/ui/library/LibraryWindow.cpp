@@ -1,23 +1,26 @@
 #include "ui/library/LibraryWindow.h"
 
 #include "store/RecordingLibraryStore.h"
-#include "ui/style/AppGlassBackground.h"
 #include "ui/common/BusySpinner.h"
-#include "ui/library/ContentView.h"
 #include "ui/common/FileBrowser.h"
+#include "ui/library/ContentView.h"
 #include "ui/library/MicrophoneToolbarLabel.h"
 #include "ui/library/RecordToolbarLabel.h"
 #include "ui/library/ShareMenu.h"
+#include "ui/style/AppGlassBackground.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
 
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
 
 namespace {
+constexpr QSize minimumWindowSize(1120, 640);
 
 QIcon glyphIcon(Symbols::Glyph glyph)
 {
@@ -43,7 +46,7 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &them
       m_content(new ContentView(store, theme, this))
 {
     setWindowTitle(QStringLiteral("Vespertone"));
-    setMinimumSize(1120, 640);
+    setMinimumSize(minimumWindowSize);
     resize(1320, 760);
     m_background->lower();
     setCentralWidget(m_content);
@@ -165,8 +168,24 @@ void LibraryWindow::resizeEvent(QResizeEvent *event)
     m_background->setGeometry(rect());
 }
 
+void LibraryWindow::fitToScreen()
+{
+    const auto *display = screen();
+    if (!display)
+        return;
+    // The frame the window manager adds is known once the window has been shown.
+    const auto frame = frameGeometry().size() - size();
+    const auto available = display->availableGeometry().size() - frame;
+    // A screen smaller than the usual minimum (a small one at a large scale) gets the whole screen.
+    setMinimumSize(minimumWindowSize.boundedTo(available));
+    if (width() > available.width() || height() > available.height())
+        resize(size().boundedTo(available));
+}
+
 void LibraryWindow::showEvent(QShowEvent *event)
 {
+    if (!event->spontaneous())
+        fitToScreen();
     QMainWindow::showEvent(event);
     // The library is scanned when a window first appears, unless the store's own first scan
     // is still running.

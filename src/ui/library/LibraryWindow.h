@@ -33,6 +33,8 @@ private:
     void buildToolbar();
     [[nodiscard]] QToolButton *addItem(const QString &name, int glyph, const QString &help);
     void applyTheme();
+    /// Keeps the window, and its minimum size, within the available part of its screen.
+    void fitToScreen();
     void showRecordingState();
     void showSelection();
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/style/AppThemeChoice.h"
 #include "ui/library/SidebarSortColumn.h"
+#include "ui/style/AppThemeChoice.h"
 
 #include <QAbstractButton>
 

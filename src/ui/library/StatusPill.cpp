@@ -87,15 +87,27 @@ QSizeF StatusPill::panelSize() const
             std::max(metrics.height(), spinnerSize) + 2 * verticalPadding};
 }
 
+QString StatusPill::shownText() const
+{
+    const auto room = m_panelWidth - 2 * horizontalPadding - (m_busy ? spinnerSize + spacing : 0);
+    return QFontMetricsF(TextStyles::callout(QFont::Medium)).elidedText(m_text, Qt::ElideMiddle, room);
+}
+
 void StatusPill::animateTo(bool present)
 {
     const double width = panelSize().width();
     if (present && m_wanted && isVisible()) {
-        // Already in place: the new text or spinner only widens or narrows the pill.
+        // Already in place: a longer text widens the pill at once, so it never shows cut; a
+        // shorter one fits the wider pill while it narrows.
         m_widthAnimation.stop();
-        m_widthAnimation.setStartValue(m_panelWidth);
-        m_widthAnimation.setEndValue(width);
-        m_widthAnimation.start();
+        if (width > m_panelWidth) {
+            m_panelWidth = width;
+            place();
+        } else {
+            m_widthAnimation.setStartValue(m_panelWidth);
+            m_widthAnimation.setEndValue(width);
+            m_widthAnimation.start();
+        }
     } else if (present) {
         m_panelWidth = width;
     }
@@ -152,10 +164,8 @@ void StatusPill::paintEvent(QPaintEvent *)
                            spinnerSize, m_spinnerStep, textColor);
         content.setLeft(content.left() + spinnerSize + spacing);
     }
-    const auto font = TextStyles::callout(QFont::Medium);
-    painter.setFont(font);
+    painter.setFont(TextStyles::callout(QFont::Medium));
     painter.setPen(textColor);
-    const auto shown = QFontMetricsF(font).elidedText(m_text, Qt::ElideMiddle, content.width());
-    painter.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    painter.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, shownText());
     PanelPainter::paintBorder(painter, panel, parameters, m_theme);
 }

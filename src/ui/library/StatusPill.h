@@ -19,6 +19,8 @@ public:
     void setBusy(bool busy);
     void setTheme(AppThemeChoice theme);
     [[nodiscard]] const QString &text() const { return m_text; }
+    /// The text as drawn in the pill's width of the moment, shortened in the middle when it is too long.
+    [[nodiscard]] QString shownText() const;
     [[nodiscard]] bool isBusy() const { return m_busy; }
     /// True while the pill is on screen or on its way there.
     [[nodiscard]] bool isPresent() const { return !m_text.isEmpty() && m_wanted; }

@@ -240,6 +240,7 @@ void SettingsView::applyTheme()
                        "QFrame#rule { background: %5; border: none; }"
                        "QPushButton, QComboBox { color: %1; background: %6; border: 1px solid %7;"
                        " border-radius: 6px; padding: 4px 10px; min-height: 18px; }"
+                       "QComboBox { combobox-popup: 0; }"
                        "QPushButton:hover, QComboBox:hover { border-color: %8; }"
                        "QPushButton:disabled, QComboBox:disabled { color: %2; }"
                        "QPushButton:focus { border-color: %8; }"
@@ -247,11 +248,14 @@ void SettingsView::applyTheme()
                        "QPushButton#segmentLast { border-top-left-radius: 0; border-bottom-left-radius: 0;"
                        " border-left: none; }"
                        "QPushButton:checked { background: %9; border-color: %8; color: white; }"
-                       "QComboBox QAbstractItemView { color: %1; background: %10; selection-background-color: %9; }"
+                       "QComboBox QAbstractItemView { color: %1; background: %10; border: none; outline: 0px;"
+                       " selection-background-color: %9; }"
+                       "QComboBox QAbstractItemView::item { border: none; padding: 3px 6px; }"
+                       "QComboBox QAbstractItemView::item:selected, QComboBox QAbstractItemView::item:hover"
+                       " { background: %9; color: white; border: none; }"
                        "QToolButton { border: none; background: transparent; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
-                 css(accent), css(selected),
-                 css(VespertoneTheme::material(VespertoneTheme::Material::underWindowBackground)))
+                 css(accent), css(selected), css(VespertoneTheme::surface(theme)))
             .arg(gothic ? 1.2 : 1));
     // Rich text takes its link colour from the markup, not from the style sheet.
     const auto website = AppInfo::websiteURL();

@@ -119,6 +119,46 @@ QPainterPath outline(Glyph glyph, QPainterPath &solid)
         path.lineTo(0.58, 0.80);
         break;
     case Glyph::waveform: break;
+    case Glyph::arrowLeft:
+    case Glyph::arrowRight:
+    case Glyph::arrowUp:
+    case Glyph::arrowDown: {
+        path.moveTo(0.84, 0.5);
+        path.lineTo(0.16, 0.5);
+        path.moveTo(0.44, 0.2);
+        path.lineTo(0.14, 0.5);
+        path.lineTo(0.44, 0.8);
+        const double turn = glyph == Glyph::arrowRight ? 180
+            : glyph == Glyph::arrowUp                  ? 90
+            : glyph == Glyph::arrowDown                ? -90
+                                                       : 0;
+        path = QTransform().translate(0.5, 0.5).rotate(turn).translate(-0.5, -0.5).map(path);
+        break;
+    }
+    case Glyph::folderPlus:
+        path = outline(Glyph::folder, solid);
+        path.moveTo(0.5, 0.52);
+        path.lineTo(0.5, 0.76);
+        path.moveTo(0.38, 0.64);
+        path.lineTo(0.62, 0.64);
+        break;
+    case Glyph::listView:
+        for (int line = 0; line < 3; ++line) {
+            const double y = 0.2 + line * 0.3;
+            solid.addEllipse(QPointF(0.1, y), 0.06, 0.06);
+            path.moveTo(0.3, y);
+            path.lineTo(0.94, y);
+        }
+        break;
+    case Glyph::detailView:
+        path.addRoundedRect(QRectF(0.06, 0.1, 0.88, 0.8), 0.08, 0.08);
+        path.moveTo(0.06, 0.36);
+        path.lineTo(0.94, 0.36);
+        path.moveTo(0.06, 0.63);
+        path.lineTo(0.94, 0.63);
+        path.moveTo(0.4, 0.1);
+        path.lineTo(0.4, 0.9);
+        break;
     case Glyph::checklist:
         for (int line = 0; line < 3; ++line) {
             const double y = 0.18 + line * 0.32;

@@ -13,7 +13,25 @@ void waveform(QPainter &painter, const QRectF &box, double height, const QColor 
 void chevron(QPainter &painter, const QRectF &box, double size, bool up, const QColor &color);
 
 /// The glyphs of toolbar items and panels, each drawn to fill a square.
-enum class Glyph { linkPlus, folder, gear, share, refresh, microphone, stop, trash, checklist, waveform };
+enum class Glyph {
+    linkPlus,
+    folder,
+    gear,
+    share,
+    refresh,
+    microphone,
+    stop,
+    trash,
+    checklist,
+    waveform,
+    arrowLeft,
+    arrowRight,
+    arrowUp,
+    arrowDown,
+    folderPlus,
+    listView,
+    detailView,
+};
 /// Draws \a glyph centred in \a box, \a size points square, in \a color.
 void glyph(QPainter &painter, Glyph glyph, const QRectF &box, double size, const QColor &color);
 } // namespace Symbols

@@ -18,6 +18,14 @@ bool gothic(AppThemeChoice theme)
 {
     return theme == AppThemeChoice::gothic;
 }
+
+/// \a from moved \a amount of the way to \a to, opaque.
+QColor mix(const QColor &from, const QColor &to, double amount)
+{
+    const auto along = [amount](float a, float b) { return float(a + (b - a) * amount); };
+    return QColor::fromRgbF(along(from.redF(), to.redF()), along(from.greenF(), to.greenF()),
+                            along(from.blueF(), to.blueF()));
+}
 } // namespace
 
 QColor color(Rgb rgb, double opacity)
@@ -37,25 +45,65 @@ QColor secondaryText()
 
 QPalette darkAppearance(AppThemeChoice theme)
 {
-    const auto base = color(gothic(theme) ? ink : studioInk);
-    const auto raised = gothic(theme) ? color(midnight) : color(studioGraphite);
-    QPalette palette(base);
-    palette.setColor(QPalette::Window, base);
-    palette.setColor(QPalette::Base, base);
-    palette.setColor(QPalette::AlternateBase, raised);
-    palette.setColor(QPalette::Button, raised);
-    palette.setColor(QPalette::WindowText, primaryText());
-    palette.setColor(QPalette::Text, primaryText());
-    palette.setColor(QPalette::ButtonText, primaryText());
-    palette.setColor(QPalette::PlaceholderText, secondaryText());
-    palette.setColor(QPalette::ToolTipBase, raised);
-    palette.setColor(QPalette::ToolTipText, primaryText());
+    const bool g = gothic(theme);
+    const auto window = surface(theme);
+    const auto button = control(theme);
+    const auto primary = g ? color(bone) : primaryText();
+    const auto secondary = g ? color(dimBone) : secondaryText();
+    QPalette palette(button, window);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, primary);
+    palette.setColor(QPalette::Base, field(theme));
+    palette.setColor(QPalette::AlternateBase, mix(field(theme), window, 0.5));
+    palette.setColor(QPalette::Button, button);
+    palette.setColor(QPalette::ButtonText, primary);
+    palette.setColor(QPalette::Text, primary);
+    palette.setColor(QPalette::BrightText, color(white));
+    palette.setColor(QPalette::PlaceholderText, secondary);
+    palette.setColor(QPalette::ToolTipBase, window);
+    palette.setColor(QPalette::ToolTipText, primary);
+    // The style's bevels and outlines: lighter than the controls above, darker below.
+    palette.setColor(QPalette::Light, mix(button, color(white), 0.18));
+    palette.setColor(QPalette::Midlight, mix(button, color(white), 0.08));
+    palette.setColor(QPalette::Mid, mix(window, color(black), 0.3));
+    palette.setColor(QPalette::Dark, mix(window, color(black), 0.5));
+    palette.setColor(QPalette::Shadow, color(black));
     palette.setColor(QPalette::Highlight, accent(theme));
     palette.setColor(QPalette::HighlightedText, color(white));
-    palette.setColor(QPalette::Link, accent(theme));
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, secondaryText());
+    const auto link = g ? color(lavender) : accent(theme).lighter(130);
+    palette.setColor(QPalette::Link, link);
+    palette.setColor(QPalette::LinkVisited, link);
+    const auto disabledText = g ? color(dimBone, 0.7) : color(white, 0.35);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::Button, mix(button, window, 0.5));
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, mix(accent(theme), window, 0.6));
     return palette;
+}
+
+QColor surface(AppThemeChoice theme)
+{
+    return gothic(theme) ? mix(color(midnight), color(plum), 0.3) : mix(color(studioGraphite), color(white), 0.035);
+}
+
+QColor field(AppThemeChoice theme)
+{
+    return gothic(theme) ? mix(color(ink), color(plum), 0.12) : mix(color(studioInk), color(studioGraphite), 0.5);
+}
+
+QColor control(AppThemeChoice theme)
+{
+    return gothic(theme) ? mix(surface(theme), color(violet), 0.16) : mix(surface(theme), color(white), 0.07);
+}
+
+QColor hairline(AppThemeChoice theme)
+{
+    return gothic(theme) ? color(violet, 0.45) : color(white, 0.14);
+}
+
+QColor recordingRed(double opacity)
+{
+    return QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(opacity));
 }
 
 QColor accent(AppThemeChoice theme)

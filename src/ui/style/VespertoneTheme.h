@@ -41,8 +41,19 @@ inline constexpr Rgb black{0, 0, 0};
 [[nodiscard]] QColor primaryText();
 /// Secondary text of the window's dark appearance.
 [[nodiscard]] QColor secondaryText();
-/// The dark appearance every window takes whatever the desktop's setting, accented for \a theme.
+/// The dark appearance every window, dialog, menu and tooltip takes whatever the desktop's
+/// setting, accented for \a theme.
 [[nodiscard]] QPalette darkAppearance(AppThemeChoice theme);
+/// The surface of dialogs, menus, tooltips and popups.
+[[nodiscard]] QColor surface(AppThemeChoice theme);
+/// Text fields and lists on that surface.
+[[nodiscard]] QColor field(AppThemeChoice theme);
+/// Buttons and combo boxes on that surface.
+[[nodiscard]] QColor control(AppThemeChoice theme);
+/// The hairline round menus, tooltips, popups and fields, and a menu's dividers.
+[[nodiscard]] QColor hairline(AppThemeChoice theme);
+/// The red of a running take.
+[[nodiscard]] QColor recordingRed(double opacity = 1);
 /// The accent of lists and controls: violet (gothic) or the studio accent.
 [[nodiscard]] QColor accent(AppThemeChoice theme);
 

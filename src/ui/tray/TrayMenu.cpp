@@ -46,7 +46,7 @@ TrayMenu::TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands 
 
     m_tray->setContextMenu(m_menu.get());
     m_tray->setToolTip(QStringLiteral("Vespertone"));
-    m_tray->setIcon(icon(false));
+    m_tray->setIcon(icon(false, m_theme));
     // A left click opens the same menu as a right click.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
@@ -119,7 +119,7 @@ void TrayMenu::refresh()
     m_import->setEnabled(m_commands.importURL && !m_store.isImportingURL() && !capturing);
     if (recording != m_showsRecording) {
         m_showsRecording = recording;
-        m_tray->setIcon(icon(recording));
+        m_tray->setIcon(icon(recording, m_theme));
     }
     m_tray->setToolTip(recording ? QStringLiteral("Vespertone: recording %1").arg(m_store.elapsedText())
                                  : QStringLiteral("Vespertone"));
@@ -127,15 +127,14 @@ void TrayMenu::refresh()
 
 void TrayMenu::applyTheme(AppThemeChoice theme)
 {
-    const auto palette = VespertoneTheme::darkAppearance(theme);
-    m_menu->setPalette(palette);
-    // Dividers drawn from the palette vanish on the dark appearance; they get a faint line.
-    m_menu->setStyleSheet(QStringLiteral("QMenu::separator { height: 1px; margin: 4px 10px;"
-                                         " background: rgba(255, 255, 255, 0.14); }"));
+    m_menu->setPalette(VespertoneTheme::darkAppearance(theme));
+    m_theme = theme;
+    m_tray->setIcon(icon(m_showsRecording, theme));
 }
 
-QIcon TrayMenu::icon(bool recording)
+QIcon TrayMenu::icon(bool recording, AppThemeChoice theme)
 {
+    using namespace VespertoneTheme;
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64}) {
         QPixmap pixmap(size, size);
@@ -143,19 +142,18 @@ QIcon TrayMenu::icon(bool recording)
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF box(0.5, 0.5, size - 1, size - 1);
-        const QColor ink = recording ? QColor(235, 64, 72) : QColor(226, 214, 240);
+        // A dark rim keeps the disc's edge on a light panel, the white mark its middle on a dark one.
+        const auto disc = box.adjusted(size * 0.04, size * 0.04, -size * 0.04, -size * 0.04);
+        painter.setPen(QPen(color(black, 0.45), std::max(1.0, size / 16.0)));
+        painter.setBrush(recording ? recordingRed() : accent(theme));
+        painter.drawEllipse(disc);
         if (recording) {
             painter.setPen(Qt::NoPen);
-            painter.setBrush(ink);
-            painter.drawEllipse(box.adjusted(size * 0.04, size * 0.04, -size * 0.04, -size * 0.04));
-            painter.setBrush(Qt::white);
-            const double r = size * 0.2;
+            painter.setBrush(color(white));
+            const double r = size * 0.18;
             painter.drawEllipse(box.center(), r, r);
         } else {
-            painter.setPen(QPen(ink, std::max(1.0, size / 14.0)));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawEllipse(box.adjusted(size * 0.06, size * 0.06, -size * 0.06, -size * 0.06));
-            Symbols::waveform(painter, box, size * 0.42, ink);
+            Symbols::waveform(painter, box, size * 0.5, color(white));
         }
         painter.end();
         icon.addPixmap(pixmap);

@@ -38,10 +38,11 @@ public:
     void recordSystemAudio();
     /// The same for the microphone.
     void recordMicrophone();
-    /// Gives the menu the dark appearance of \a theme.
+    /// Gives the menu the dark appearance of \a theme and the icon its accent.
     void applyTheme(AppThemeChoice theme);
-    /// The tray icon: a filled record circle while recording, else a waveform in a circle.
-    [[nodiscard]] static QIcon icon(bool recording);
+    /// The tray icon, a filled disc that reads on light and dark panels: red with a white dot
+    /// while recording, else the theme's accent with a white waveform.
+    [[nodiscard]] static QIcon icon(bool recording, AppThemeChoice theme = AppThemeChoice::gothic);
 
 private:
     void refresh();
@@ -58,4 +59,5 @@ private:
     QAction *m_recordMicrophone = nullptr;
     QAction *m_import = nullptr;
     bool m_showsRecording = false;
+    AppThemeChoice m_theme = AppThemeChoice::gothic;
 };
