@@ -366,11 +366,12 @@ private slots:
             auto *menu = openMenu();
             QVERIFY(menu);
             QSignalSpy refreshed(&store, &RecordingLibraryStore::refreshFinished);
-            for (auto *action : menu->actions()) {
-                if (action->text() == text)
-                    action->trigger();
-            }
-            menu->close();
+            const auto actions = menu->actions();
+            const auto found = std::find_if(actions.cbegin(), actions.cend(),
+                                            [&](const QAction *action) { return action->text() == text; });
+            QVERIFY(found != actions.cend());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*found).center());
+            QVERIFY(!menu->isVisible());
             QVERIFY(refreshed.count() || refreshed.wait(10000));
         };
 
