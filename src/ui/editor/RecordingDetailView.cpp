@@ -1,7 +1,7 @@
 #include "ui/editor/RecordingDetailView.h"
 
-#include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
+#include "analysis/WaveformService.h"
 #include "base/AppError.h"
 #include "base/Logging.h"
 #include "library/Formatters.h"
@@ -104,9 +104,8 @@ RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeCont
 RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeController &theme, Clock *clock,
                                          AudioPlaybackService *player, QWidget *parent)
     : QWidget(parent), m_store(store), m_theme(theme), m_ownClock(clock ? nullptr : std::make_unique<SystemClock>()),
-      m_player(player ? player : new AudioPlaybackService(this)), m_analyzer(new AudioAnalyzer(this)),
-      m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this)),
-      m_frameTimer(new QTimer(this))
+      m_player(player ? player : new AudioPlaybackService(this)), m_loopFinder(new LoopFinderService(this)),
+      m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this)), m_frameTimer(new QTimer(this))
 {
     m_player->setParent(this);
     auto *column = new QVBoxLayout(this);
@@ -355,10 +354,14 @@ QCoro::Task<> RecordingDetailView::loadWaveform()
     showTrim();
     updateControls();
 
+    // The work for a take no longer shown stops; what it finished stays remembered.
+    if (m_waveformURL && *m_waveformURL != item.url)
+        m_store.waveforms().cancel(*m_waveformURL);
+    m_waveformURL = item.url;
     QVector<float> peaks;
     std::optional<QString> error;
     try {
-        auto task = m_analyzer->waveformPeaks(item.url, peakCount);
+        auto task = m_store.waveforms().peaks(item.url);
         peaks = co_await std::move(task);
     } catch (const std::exception &failure) {
         logShownFailure(lcUi(), failure);

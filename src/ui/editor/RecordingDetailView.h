@@ -14,7 +14,6 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
-class AudioAnalyzer;
 class AudioPlaybackService;
 class ChipText;
 class ElidedButton;
@@ -122,7 +121,6 @@ private:
     ThemeController &m_theme;
     std::unique_ptr<Clock> m_ownClock;
     AudioPlaybackService *m_player;
-    AudioAnalyzer *m_analyzer;
     LoopFinderService *m_loopFinder;
     TrimSelectionModel *m_trim;
     QTimer *m_frameTimer;      ///< moves the playhead at the display's rate while playing
@@ -130,6 +128,7 @@ private:
     double m_tickTime = 0;     ///< the time of that tick
 
     std::optional<RecordingItem> m_item;
+    std::optional<QString> m_waveformURL; ///< the take whose levels were asked for last
     QVector<float> m_peaks;
     bool m_isLoadingWaveform = false;
     std::optional<QString> m_waveformError;
