@@ -202,7 +202,7 @@ private slots:
         QVERIFY(showsLabel(settings, "Black glass, glossy, and restrained."));
 
         const auto boxes = settings.findChildren<QComboBox *>();
-        QCOMPARE(boxes.size(), 4);
+        QCOMPARE(boxes.size(), 5);
         auto *keep = boxes[0];
         auto *kept = boxes[1];
         auto *format = boxes[2];
@@ -229,6 +229,17 @@ private slots:
         emit keep->activated(0);
         QVERIFY(!m_store->keptTarget() && !kept->isEnabled());
         QVERIFY(showsLabel(settings, "Off: nothing is kept."));
+        // The analysis picker: standard until chosen, stored at once, following the store.
+        auto *analysis = boxes[4];
+        QVERIFY(showsLabel(settings, "Analysis"));
+        QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
+        analysis->setCurrentIndex(analysis->findText(QStringLiteral("Precise")));
+        emit analysis->activated(analysis->currentIndex());
+        QCOMPARE(m_store->settings().text(StoreSettings::analysisModeKey), QStringLiteral("precise"));
+        QCOMPARE(m_store->analysisMode(), AnalysisMode::precise);
+        m_store->settings().setText(StoreSettings::analysisModeKey, QStringLiteral("Precise"));
+        m_store->setAnalysisMode(m_store->analysisMode());
+        QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
         m_store->setAacBitRate(AudioBitRate::kbps256);
         QCOMPARE(bitRate->currentText(), QStringLiteral("256 kbps"));
         emit format->activated(2);

@@ -60,6 +60,16 @@ void StoreSettings::setKeptInput(RecordingInputSource input, const QString &appl
     setText(keepApplicationKey, input == RecordingInputSource::application ? application : QString());
 }
 
+AnalysisMode StoreSettings::analysisMode() const
+{
+    return AnalysisModes::fromRawValue(text(analysisModeKey)).value_or(AnalysisMode::standard);
+}
+
+void StoreSettings::setAnalysisMode(AnalysisMode mode)
+{
+    setText(analysisModeKey, AnalysisModes::rawValue(mode));
+}
+
 QString StoreSettings::saveFolder(const std::optional<QString> &override) const
 {
     if (override)

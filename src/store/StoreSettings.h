@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/AnalysisMode.h"
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
 #include "library/RecordingInputSource.h"
@@ -31,6 +32,7 @@ public:
     static constexpr auto preRollKey = "Vespertone.StartTakesFromKeptWindow";
     /// How long the kept window may be, in seconds; 0 keeps nothing.
     static constexpr std::array keepSecondsChoices{0, 15, 30, 60, 120};
+    static constexpr auto analysisModeKey = "Vespertone.AnalysisMode";
 
     /// \a settings and \a files outlive this object.
     explicit StoreSettings(QSettings &settings, FileOperations &files = FileOperations::system())
@@ -52,6 +54,9 @@ public:
     /// The application the window keeps, for the application input.
     [[nodiscard]] QString keptApplication() const;
     void setKeptInput(RecordingInputSource input, const QString &application);
+    /// The analysis tempo and key come from; standard when absent or unknown.
+    [[nodiscard]] AnalysisMode analysisMode() const;
+    void setAnalysisMode(AnalysisMode mode);
     /// The library folder: \a override when given, else the stored one, else the default.
     [[nodiscard]] QString saveFolder(const std::optional<QString> &override) const;
     /// Stores \a folder as the library folder.

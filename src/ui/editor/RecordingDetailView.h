@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QVector>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -106,6 +107,13 @@ private:
     void showPlayhead(double time);
     void keepTimeVisible(double time);
     void applyLoopSuggestion(const LoopSuggestion &suggestion);
+    /// Dims \a chip for a low \a confidence and lets it offer alternatives when there are any.
+    void showConfidence(ChipText &chip, std::optional<double> confidence, bool hasAlternatives);
+    /// A menu under \a chip of the stored figure and \a choices (text and command each).
+    void offerChoices(ChipText &chip, const QString &current,
+                      const QVector<std::pair<QString, std::function<void()>>> &choices);
+    void offerTempoChoices();
+    void offerKeyChoices();
     void setLoopSuggestionMessage(std::optional<QString> message);
     void stopBeforeCapture();
 

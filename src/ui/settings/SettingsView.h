@@ -13,7 +13,8 @@ class ShortcutRow;
 class ThemeController;
 
 /// The settings window: theme, save folder, the kept window of the last seconds, format and bit
-/// rate, the three hotkeys, and the version with the web site. Every change applies at once.
+/// rate, the analysis, the three hotkeys, and the version with the web site. Every change
+/// applies at once.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -30,6 +31,7 @@ private:
     void applyTheme();
     void showFolder();
     void showFormat();
+    void showAnalysisMode();
     void showHotKeyMessage();
     void showKeptWindow();
     void chooseKeptInput(int index);
@@ -47,6 +49,7 @@ private:
     QCheckBox *m_preRoll = nullptr;
     QLabel *m_keptStatus = nullptr;
     ShortcutRow *m_saveKeptRow = nullptr;
+    QComboBox *m_analysisMode = nullptr;
     ShortcutRow *m_toggleRow = nullptr;
     ShortcutRow *m_libraryRow = nullptr;
     QLabel *m_hotKeyMessage = nullptr;

@@ -82,6 +82,8 @@ struct PanelParameters {
 [[nodiscard]] PanelParameters panel(PanelUse use, AppThemeChoice theme);
 /// Padding of the control rail's content on every side.
 inline constexpr double controlRailPadding = 7;
+/// Opacity of a chip whose figure the analysis is unsure of.
+inline constexpr double dimmedChipOpacity = 0.55;
 
 /// Studio-glass panel layers, each a top-leading to bottom-trailing gradient.
 [[nodiscard]] QGradientStops glassPanelFill(double tintOpacity);
