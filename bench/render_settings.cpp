@@ -78,16 +78,16 @@ int main(int argc, char *argv[])
         tray.menu().hide();
         const auto iconFile = out.filePath(QStringLiteral("tray-icons-%1.png").arg(AppThemeChoices::rawValue(choice)));
         // Each icon at the panel sizes, on a dark panel above and a light one below.
-        QPixmap icons(272, 96);
+        QPixmap icons(380, 96);
         QPainter painter(&icons);
-        painter.fillRect(0, 0, 272, 48, QColor(40, 40, 44));
-        painter.fillRect(0, 48, 272, 48, QColor(236, 236, 238));
+        painter.fillRect(0, 0, 380, 48, QColor(40, 40, 44));
+        painter.fillRect(0, 48, 380, 48, QColor(236, 236, 238));
         for (const int panel : {0, 48}) {
             int x = 8;
-            for (const bool recording : {false, true}) {
+            for (const auto activity :
+                 {TrayMenu::Activity::idle, TrayMenu::Activity::listening, TrayMenu::Activity::recording}) {
                 for (const int size : {16, 22, 32}) {
-                    painter.drawPixmap(x, panel + (48 - size) / 2,
-                                       TrayMenu::icon(recording, choice).pixmap(size, size));
+                    painter.drawPixmap(x, panel + (48 - size) / 2, TrayMenu::icon(activity, choice).pixmap(size, size));
                     x += size + 12;
                 }
                 x += 16;

@@ -1,7 +1,9 @@
 // render_windows: draws the library window of a generated library to PNG files, in both themes,
-// empty, full, with three takes selected and recording, for looking at the layout without a display. The recording
-// scene needs a sound server (scripts/with-test-services.sh provides one) and is skipped without it. The full
-// library is also drawn at the minimum size, and with each menu, tooltip and dialog open over it.
+// empty, full, with three takes selected, recording, and recording one application while the last
+// seconds are kept (with the record face's menu), for looking at the layout without a display. The
+// last two scenes need a sound server (scripts/with-test-services.sh provides one) and are skipped
+// without it. The full library is also drawn at the minimum size, and with each menu, tooltip and
+// dialog open over it.
 
 #include "library/MetadataStore.h"
 #include "media/AudioTrimmer.h"
@@ -15,6 +17,7 @@
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/library/ContentView.h"
 #include "ui/library/LibraryWindow.h"
+#include "ui/library/RecordMenu.h"
 #include "ui/library/SidebarView.h"
 #include "ui/style/AppThemeChoice.h"
 #include "ui/style/ApplicationAppearance.h"
@@ -111,6 +114,26 @@ bool startTake(RecordingLibraryStore &store, QProcess &feed, const QString &tone
         return false;
     feed.start(QStringLiteral("paplay"), {QStringLiteral("--device=mic_feed"), tone});
     store.startRecording(RecordingInputSource::microphone, RecordingOutputFormat::wavPCM);
+    for (int wait = 0; wait < 100 && !store.captureState().is(CaptureState::Kind::recording); ++wait)
+        BenchSupport::spin(50);
+    BenchSupport::spin(2500);
+    return store.captureState().is(CaptureState::Kind::recording);
+}
+
+/// Plays \a tone as two applications, keeps the last 30 seconds of system audio and records
+/// the first application alone; false when no sound server takes it.
+bool startApplicationTake(RecordingLibraryStore &store, QProcess (&players)[2], const QString &tone)
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        return false;
+    const QString names[] = {QStringLiteral("Groove Player"), QStringLiteral("Chat")};
+    for (int i = 0; i < 2; ++i)
+        players[i].start(QStringLiteral("paplay"), {QStringLiteral("--client-name=") + names[i], tone});
+    store.watchPlayingApplications();
+    store.setKeptSeconds(30);
+    for (int wait = 0; wait < 100 && (store.playingApplications().size() < 2 || !store.isListening()); ++wait)
+        BenchSupport::spin(50);
+    store.startRecording(CaptureTarget::application(names[0]), RecordingOutputFormat::wavPCM);
     for (int wait = 0; wait < 100 && !store.captureState().is(CaptureState::Kind::recording); ++wait)
         BenchSupport::spin(50);
     BenchSupport::spin(2500);
@@ -219,7 +242,7 @@ int main(int argc, char *argv[])
     PulseSoundServer soundServer;
     const auto tone = root.filePath(QStringLiteral("tone.wav"));
     writeTone(tone, 30);
-    for (const char *library : {"empty", "full", "selection", "recording"}) {
+    for (const char *library : {"empty", "full", "selection", "recording", "application"}) {
         const auto folder = root.filePath(QString::fromLatin1(library));
         QDir().mkpath(folder);
         if (QLatin1String(library) != QLatin1String("empty"))
@@ -229,8 +252,11 @@ int main(int argc, char *argv[])
         if (QLatin1String(library) == QLatin1String("selection"))
             store.setSelectedIDs({store.recordings()[1].id(), store.recordings()[2].id(), store.recordings()[4].id()});
         QProcess feed;
-        if (QLatin1String(library) == QLatin1String("recording") && !startTake(store, feed, tone)) {
-            std::fprintf(stderr, "render_windows: no sound server; the recording scene is skipped\n");
+        QProcess players[2];
+        if ((QLatin1String(library) == QLatin1String("recording") && !startTake(store, feed, tone))
+            || (QLatin1String(library) == QLatin1String("application")
+                && !startApplicationTake(store, players, tone))) {
+            std::fprintf(stderr, "render_windows: no sound server; the %s scene is skipped\n", library);
             break;
         }
         for (auto theme : AppThemeChoices::all) {
@@ -243,6 +269,13 @@ int main(int argc, char *argv[])
             save(window, out, prefix + QStringLiteral("%1-%2x.png").arg(QLatin1String(library), scale));
             if (QLatin1String(library) == QLatin1String("full"))
                 renderOverlays(store, dialogs, window, out, prefix);
+            if (QLatin1String(library) != QLatin1String("application"))
+                continue;
+            auto *menu = window.findChild<RecordMenu *>();
+            emit menu->aboutToShow();
+            menu->popup(QPoint(0, 0));
+            save(*menu, out, QStringLiteral("record-menu-%1-%2x.png").arg(AppThemeChoices::rawValue(theme), scale));
+            menu->hide();
         }
         if (store.captureState().is(CaptureState::Kind::recording)) {
             auto stop = store.stopRecording();
@@ -250,6 +283,10 @@ int main(int argc, char *argv[])
         }
         feed.kill();
         feed.waitForFinished();
+        for (auto &player : players) {
+            player.kill();
+            player.waitForFinished();
+        }
     }
     return 0;
 }

@@ -16,9 +16,11 @@ packages=(
 )
 
 # Browsers whose session files the tests read, a window manager and tray for the desktop
-# journeys, and clang with libFuzzer and the sanitizer runtimes for scripts/fuzz.sh; only the
-# test command installs them.
-[ "${1:-}" = --test ] && packages+=(firefox-esr chromium openbox trayer clang libclang-rt-14-dev)
+# journeys, clang with libFuzzer and the sanitizer runtimes for scripts/fuzz.sh, and PipeWire,
+# the second sound server the capture and playback suites run against; only the test command
+# installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium openbox trayer clang libclang-rt-14-dev
+  pipewire pipewire-pulse wireplumber)
 [ "${1:-}" = --package ] && packages+=(dpkg-dev lintian)
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, builds and runs the whole test suite against its own services.
+# Installs, builds and runs the whole test suite against its own services on PulseAudio, then
+# the capture and playback suites again on PipeWire's pulse server.
 #   bash scripts/test.sh [CTEST ARGS]              the ordinary build in build/
 #   bash scripts/test.sh --sanitize [CTEST ARGS]   AddressSanitizer and UBSan in build-sanitize/;
 #                                                  any report ends its process and fails its suite
@@ -8,7 +9,11 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --test
 if [ "${1:-}" != --sanitize ]; then
   bash scripts/build.sh
-  exec bash scripts/with-test-services.sh ctest --test-dir build --output-on-failure "$@"
+  status=0
+  bash scripts/with-test-services.sh ctest --test-dir build --output-on-failure "$@" || status=1
+  VESPERTONE_SOUND_SERVER=pipewire bash scripts/with-test-services.sh ctest --test-dir build --output-on-failure \
+    -R '^test_(capture_pulse|recording_pulse|audio_playback)$' "$@" || status=1
+  exit $status
 fi
 shift
 # -O1 with line tables only: a quicker build whose reports still name file and line.

@@ -74,7 +74,10 @@ Variant captured(const QString &name, int frames, PcmCaptureWriter::Container co
         writeFile(path, {});
         PcmCaptureWriter writer(path, 48000, 2, container);
         const auto samples = music(frames, 2);
-        writer.write(samples.data(), frames);
+        std::vector<std::int16_t> pcm(samples.size());
+        std::transform(samples.begin(), samples.end(), pcm.begin(),
+                       [](float x) { return std::int16_t(std::lrint(std::clamp(x, -1.0f, 1.0f) * 32767)); });
+        writer.write(pcm.data(), frames);
         writer.checkpoint();
         writer.finish();
         return path;
@@ -88,7 +91,13 @@ Variant encoded(const QString &name, int frames, AacM4aEncoder::Layout layout, b
                 const auto path = folder + u'/' + name;
                 AacM4aEncoder encoder(path, 48000, 2, 192000, layout);
                 const auto samples = music(frames, 2);
-                encoder.writeInterleaved(samples.data(), frames);
+                auto left = std::vector<float>(std::size_t(frames)), right = left;
+                for (int i = 0; i < frames; ++i) {
+                    left[std::size_t(i)] = samples[std::size_t(2 * i)];
+                    right[std::size_t(i)] = samples[std::size_t(2 * i + 1)];
+                }
+                const float *planes[] = {left.data(), right.data()};
+                encoder.writePlanar(planes, frames);
                 if (layout == AacM4aEncoder::Layout::fragmented)
                     encoder.checkpoint();
                 encoder.finish();

@@ -76,7 +76,7 @@ private:
         const auto now = Clock::now();
         const std::lock_guard lock(m_mutex);
         for (std::size_t i = 0; i < buffer.samples.size(); i += 2)
-            m_samples.push_back(buffer.samples[i]);
+            m_samples.push_back(float(buffer.samples[i]) / 32768.0f);
         m_arrivals.emplace_back(qint64(m_samples.size()), now);
     }
 
@@ -84,7 +84,7 @@ private:
     std::vector<float> m_samples;
     std::vector<std::pair<qint64, Clock::time_point>> m_arrivals;
     std::unique_ptr<CaptureSource> m_source = PulseSoundServer().openCapture(
-        SoundServer::CaptureDevice::defaultSinkMonitor, rate, 2, {[this](CaptureBuffer &&b) { add(b); }, [] {}});
+        CaptureTarget::defaultOutput(), rate, 2, {[this](SharedCaptureBuffer b) { add(*b); }, [] {}});
 };
 
 /// How far the published time was from each click when the monitor heard it: the last value
@@ -143,7 +143,7 @@ private slots:
     {
         m_clicks = AudioFixtures::clickTrack(m_dir.filePath(QStringLiteral("clicks.wav")), 6, 120);
         m_tone = AudioFixtures::tone(m_dir.filePath(QStringLiteral("tone.wav")), 4, 440, 0.5);
-        m_pulse = serverAnswers() && warmUp(SoundServer::CaptureDevice::defaultSinkMonitor);
+        m_pulse = serverAnswers() && warmUp(CaptureTarget::defaultOutput());
     }
 
     void feedsLoopsSampleAccurately_data()

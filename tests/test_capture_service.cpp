@@ -5,6 +5,7 @@
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
 #include "capture/CapturePeaks.h"
+#include "capture/CaptureTargets.h"
 #include "capture/CaptureWriterQueue.h"
 #include "capture/PcmCaptureWriter.h"
 #include "library/Formatters.h"
@@ -34,7 +35,7 @@ QSemaphore gate;
 std::atomic<int> writes = 0;
 /// Its writes wait at the gate (10 s at most, so a failed check never hangs) and then fail.
 struct StuckWriter final : CaptureFileWriter {
-    void write(const float *, std::int64_t) override
+    void write(const std::int16_t *, std::int64_t) override
     {
         ++writes;
         if (gate.tryAcquire(1, 10000))
@@ -44,6 +45,16 @@ struct StuckWriter final : CaptureFileWriter {
     void checkpoint() override {}
     void finish() override {}
     void cancel() override {}
+};
+/// Writes nothing and checkpoints freely; its sync goes to a device that cannot sync, so every
+/// sync the queue asks for fails where the test can see it.
+struct UnsyncableWriter final : CaptureFileWriter {
+    UnsyncableWriter() { keepForSync(QStringLiteral("/dev/null")); }
+    void write(const std::int16_t *, std::int64_t) override {}
+    void checkpoint() override { ++checkpoints; }
+    void finish() override {}
+    void cancel() override {}
+    std::atomic<int> &checkpoints = writes;
 };
 } // namespace
 
@@ -63,7 +74,8 @@ class TestCaptureService : public QObject {
     [[nodiscard]] QString folder() const { return m_dir.filePath(QStringLiteral("Library")); }
     QCoro::Task<QString> starting(Format format = Format::wavPCM, Source source = Source::macAudio, int channels = 2)
     {
-        return m_service->startRecording(folder(), {format, AudioBitRate::kbps192, 48000, channels}, source);
+        return m_service->startRecording(folder(), {format, AudioBitRate::kbps192, 48000, channels},
+                                         CaptureTargets::forInput(source));
     }
     [[nodiscard]] QStringList files() const
     {
@@ -103,7 +115,7 @@ private slots:
         QCOMPARE(url, base + extension);
         m_server.feedSine(1.5);
         QCOMPARE(finish(m_service->stopRecording()), url);
-        QVERIFY(m_service->state() == CaptureState::idle() && !m_server.running());
+        QVERIFY(m_service->state() == CaptureState::idle() && m_server.running() == 0);
         const auto signal = analyse(url, 0, 1);
         QCOMPARE(QList<double>({signal.sampleRate, double(signal.channels), double(signal.decoded)}),
                  QList<double>({48000, 2, 72000}));
@@ -113,7 +125,7 @@ private slots:
         QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("elsewhere")), base + " 2" + extension));
         AudioCaptureService other(m_server, m_clock);
         const auto first = finish(starting(format));
-        const auto second = finish(other.startRecording(folder(), settings, Source::microphone));
+        const auto second = finish(other.startRecording(folder(), settings, CaptureTarget::defaultInput()));
         QCOMPARE(QStringList({first, second}), QStringList({base + " 3" + extension, base + " 4" + extension}));
         QCOMPARE(finish(m_service->stopRecording()), first);
         QCOMPARE(finish(other.stopRecording()), second);
@@ -185,7 +197,7 @@ private slots:
             QVERIFY(interrupted.wait());
             QCOMPARE(interrupted.first(), QVariantList({url, message}));
         }
-        QVERIFY(m_service->state() == CaptureState::failed(message) && !m_server.running());
+        QVERIFY(m_service->state() == CaptureState::failed(message) && m_server.running() == 0);
         QFile::remove(folder());
         if (started) { // all the source gave, or what reached the disk before it filled (M4A: whole fragments)
             const auto signal = analyse(url, 0, 1);
@@ -198,7 +210,7 @@ private slots:
         // Once the cause is gone, the same input records from its own device.
         m_server.openFailure.reset();
         QVERIFY(failureOf(starting(format, source)).isNull());
-        QCOMPARE(m_server.lastDevice() == SoundServer::CaptureDevice::defaultSource, source == Source::microphone);
+        QCOMPARE(m_server.lastTarget(), CaptureTargets::forInput(source));
     }
 
     void commandsOutOfTurnAreRefusedAndTeardownWaitsForTheWorkInFlight_data()
@@ -231,7 +243,7 @@ private slots:
             m_server.openGate.release();
         const auto url = *m_service->activeURL();
         m_service.reset();
-        QVERIFY(!m_server.running() && m_server.opened.load() == 1);
+        QVERIFY(m_server.running() == 0 && m_server.opened.load() == 1);
         if (phase == 0)
             QCOMPARE(files() << failureOf(std::move(start)), QStringList(gone));
         else
@@ -242,30 +254,35 @@ private slots:
     {
         finish(starting());
         for (int i = 1; i <= 901; ++i)
-            m_server.deliver({std::vector<float>(32, float(i % 100) / 100.0f), 2});
+            m_server.deliver({std::vector<std::int16_t>(32, std::int16_t(i % 100 * 300)), 2});
         QTRY_COMPARE(m_service->livePeaks().size(), std::size_t(900));
-        QTRY_COMPARE(m_service->livePeaks().back(), 0.01f);
-        QCOMPARE(m_service->livePeaks().front(), 0.02f);
+        QTRY_COMPARE(m_service->livePeaks().back(), 300 / 32767.0f);
+        QCOMPARE(m_service->livePeaks().front(), 600 / 32767.0f);
         finish(m_service->stopRecording());
         finish(starting());
         QVERIFY(m_service->livePeaks().empty());
-        auto samples = std::vector(4096, 0.1f), short1000 = std::vector(1000, 0.0f);
-        samples[1] = 0.9f;      // stride 2 skips it
-        short1000[999] = -1.5f; // stride 1 reaches it; clamped
+        auto samples = std::vector<std::int16_t>(4096, 3277), short1000 = std::vector<std::int16_t>(1000, 0);
+        samples[1] = 29490;      // stride 2 skips it
+        short1000[999] = -32768; // stride 1 reaches it; clamped
         QCOMPARE(QList({AudioCaptureService::peakLevel(samples), AudioCaptureService::peakLevel(short1000),
                         AudioCaptureService::peakLevel({})}),
-                 QList<std::optional<float>>({0.1f, 1.0f, std::nullopt}));
+                 QList<std::optional<float>>({3277 / 32767.0f, 1.0f, std::nullopt}));
     }
 
     void writerQueueNeverBlocksAndReportsAFailureOnce()
     {
         std::atomic<int> peaks = 0, failures = 0;
-        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000,
-                                 {[&](float) { ++peaks; }, {}, [&](const QString &) { ++failures; }});
+        CaptureWriterQueue queue(std::make_unique<StuckWriter>(), 10 * 960, 48000, {}, 960,
+                                 {[&](const std::vector<float> &levels) { peaks += int(levels.size()); },
+                                  {},
+                                  [&](const QString &) { ++failures; }});
         const auto opener = qScopeGuard([&] { gate.release(); }); // runs before the queue ends
         int accepted = 0;
         for (int i = 0; i < 26; ++i) {
-            accepted += queue.push({std::vector<float>(1920, 0.25f), 2}) ? 1 : 0;
+            accepted +=
+                queue.push(std::make_shared<CaptureBuffer>(CaptureBuffer{std::vector<std::int16_t>(1920, 8192), 2}))
+                ? 1
+                : 0;
             if (i == 0)
                 QTRY_COMPARE(writes.load(), 1); // the writer is stuck in it
         }
@@ -278,9 +295,44 @@ private slots:
         QCOMPARE(QList<int>({writes, peaks, failures}), QList<int>({1, 11, 1})); // nothing written after it
     }
 
-    /// The levels a PCM take keeps while it is written are those of the file its writer makes
-    /// (libsndfile rounds and clips), at the editor's and the fine resolution, for samples on
-    /// every rounding edge, beyond full scale and not numbers at all, in WAV and AIFF.
+    void aRunningTakeIsSyncedAfterItsCheckpointsOnlyWhenAsked_data()
+    {
+        QTest::addColumn<int>("interval"); // ms
+        QTest::newRow("every millisecond") << 1;
+        QTest::newRow("never") << 0;
+    }
+    void aRunningTakeIsSyncedAfterItsCheckpointsOnlyWhenAsked()
+    {
+        QFETCH(int, interval);
+        writes = 0;
+        QString failure;
+        CaptureWriterQueue queue(std::make_unique<UnsyncableWriter>(), 48000 * 2, 48000,
+                                 std::chrono::milliseconds(interval), 4800,
+                                 {{}, {}, [&](const QString &message) { failure = message; }});
+        // A second of audio at a time, each taken by the writer before the next, as a source
+        // delivers it; the time between them lets the interval pass.
+        for (int second = 1; second <= 5 && !queue.writerFailed(); ++second) {
+            for (int i = 0; i < 25; ++i)
+                QVERIFY(queue.push(
+                    std::make_shared<CaptureBuffer>(CaptureBuffer{std::vector<std::int16_t>(3840, 8192), 2})));
+            // After a failed sync the writer takes nothing more.
+            QTRY_VERIFY(queue.writtenFrames() == second * 48000 || queue.writerFailed());
+        }
+        // Syncing waits for a checkpoint: a sync of nothing readable would be wasted.
+        QVERIFY(writes.load() >= 1);
+        QCOMPARE(queue.writerFailed(), interval > 0);
+        if (interval > 0) {
+            QCOMPARE(failure, AudioCaptureError::writeFailed(EINVAL).text());
+            QVERIFY_THROWS_EXCEPTION(AudioCaptureError, queue.finish());
+        } else {
+            queue.finish();
+            QCOMPARE(writes.load(), 5);
+        }
+    }
+
+    /// The levels a PCM take keeps while it is written are those of the file its writer makes,
+    /// at the editor's and the fine resolution, for samples at both ends of the range, in WAV
+    /// and AIFF.
     void pcmLevelsKeptWhileWritingAreTheFilesOwn_data()
     {
         QTest::addColumn<PcmCaptureWriter::Container>("container");
@@ -302,19 +354,16 @@ private slots:
         PcmCaptureWriter writer(path, 48000, 2, container);
         CapturePeaks peaks(2);
         std::uint32_t noise = 99;
-        std::vector<float> buffer;
+        std::vector<std::int16_t> buffer;
         for (int written = 0; written < frames;) {
             const int count = std::min(frames - written, 4801);
             buffer.resize(std::size_t(count) * 2);
             for (int i = 0; i < count * 2; ++i) {
                 noise = noise * 1664525u + 1013904223u;
-                const int step = int(noise >> 16) - 32768;
                 const int frame = written + i / 2;
-                // Runs near a sample step (half a step off either way), beyond full scale, and NaN.
-                const float offset = float(int(noise >> 8) % 3 - 1) / 65536.0f;
-                buffer[std::size_t(i)] = frame % 997 == 5 ? 1.25f * float(frame % 2 ? 1 : -1)
-                    : frame % 1999 == 7                   ? std::numeric_limits<float>::quiet_NaN()
-                                                          : float(step) / 32768.0f + offset;
+                // Runs that reach the most negative and the most positive sample.
+                buffer[std::size_t(i)] = frame % 997 == 5 ? std::int16_t(frame % 2 ? 32767 : -32768)
+                                                          : std::int16_t(int(noise >> 16) - 32768);
             }
             writer.write(buffer.data(), count);
             peaks.add(buffer.data(), count);
@@ -336,13 +385,13 @@ private slots:
     {
         CapturePeaks peaks(1);
         const std::int64_t frames = (std::int64_t(1) << 19) * 256 + 300;
-        std::vector<float> block(1 << 20, 0.0f);
+        std::vector<std::int16_t> block(1 << 20, 0);
         for (std::int64_t done = 0; done < frames;) {
             const auto count = std::min<std::int64_t>(frames - done, std::int64_t(block.size()));
-            std::fill(block.begin(), block.end(), 0.0f);
+            std::fill(block.begin(), block.end(), std::int16_t(0));
             for (const std::int64_t at : {std::int64_t(255), std::int64_t(256), frames - 1})
                 if (at >= done && at < done + count)
-                    block[std::size_t(at - done)] = at == 255 ? 0.25f : 0.5f;
+                    block[std::size_t(at - done)] = at == 255 ? 8192 : 16384;
             peaks.add(block.data(), count);
             done += count;
         }

@@ -27,7 +27,7 @@ private slots:
         QVERIFY2(x11.isRunning(), "Xvfb did not start");
         TestEnvironment env;
         PulseSoundServer server;
-        QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSinkMonitor));
+        QVERIFY(warmUp(CaptureTarget::defaultOutput()));
         auto environment = env.storeEnvironment();
         environment.soundServer = &server;
         RecordingLibraryStore store(environment);

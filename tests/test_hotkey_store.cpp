@@ -64,6 +64,22 @@ private slots:
         QCOMPARE(toggles, 0);
         QTRY_COMPARE(toggles, 1);
         QCOMPARE(libraries, 0);
+
+        // The third hotkey, saving the last seconds, is stored like the others: Shift+Super+P by
+        // default, registered once it has an action, and a failure of the first stops the cycle.
+        QCOMPARE(HotKeyStore::load(settings, StoreSettings::saveLastSecondsHotKeyKey),
+                 std::optional(HotKeyStore::defaultSaveLastSeconds()));
+        QCOMPARE(store.saveLastSeconds()->displayText(), QStringLiteral("Shift+Super+P"));
+        int saves = 0;
+        store.setSaveLastSecondsAction([&] { ++saves; });
+        store.registerAll();
+        QCOMPARE(store.center().idOf(HotKeyStore::saveLastSecondsName), std::optional(3u));
+        QCOMPARE(grabber.live.value(3).keysym, quint32('p'));
+        grabber.press(3);
+        QTRY_COMPARE(saves, 1);
+        grabber.refusedKeysyms = {quint32('r')};
+        store.registerAll();
+        QVERIFY(grabber.live.isEmpty() && store.registrationMessage());
     }
 
     // A refused registration says in words why the key could not be taken.

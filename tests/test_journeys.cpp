@@ -95,7 +95,7 @@ private:
     void add(const CaptureBuffer &buffer)
     {
         for (std::size_t i = 0; i < buffer.samples.size(); i += 2) {
-            if (std::abs(buffer.samples[i]) > 0.05f) {
+            if (std::abs(buffer.samples[i]) > 1638) { // a twentieth of full scale
                 ++m_loud;
                 m_quietFrames = 0;
             } else {
@@ -106,7 +106,7 @@ private:
 
     std::atomic<qint64> m_loud = 0, m_quietFrames = 0;
     std::unique_ptr<CaptureSource> m_source = PulseSoundServer().openCapture(
-        SoundServer::CaptureDevice::defaultSinkMonitor, 48000, 2, {[this](CaptureBuffer &&b) { add(b); }, [] {}});
+        CaptureTarget::defaultOutput(), 48000, 2, {[this](SharedCaptureBuffer b) { add(*b); }, [] {}});
 };
 
 RecordingDetailView *editor(Journey &journey)
@@ -206,7 +206,7 @@ private slots:
     void initTestCase()
     {
         if (hasPulse())
-            QVERIFY(warmUp(SoundServer::CaptureDevice::defaultSinkMonitor));
+            QVERIFY(warmUp(CaptureTarget::defaultOutput()));
     }
 
     void recordFromTheToolbar_data()
@@ -232,8 +232,7 @@ private slots:
         QVERIFY(journey.open());
         QObject players;
         playClicks(&players, journey.scratch({}), sink);
-        QVERIFY(warmUp(sink == "mic_feed" ? SoundServer::CaptureDevice::defaultSource
-                                          : SoundServer::CaptureDevice::defaultSinkMonitor));
+        QVERIFY(warmUp(sink == "mic_feed" ? CaptureTarget::defaultInput() : CaptureTarget::defaultOutput()));
         const auto started = QDateTime::currentDateTime();
         const auto row = recordTake(journey, face, QStringLiteral("00:07"));
         const auto stopped = QDateTime::currentDateTime();
@@ -584,6 +583,57 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::shows(*editor(journey), "From Terminal"));
     }
 
+    void theLastSecondsKeptFromTheSettingsAreSavedFromTheToolbarAndTheTray()
+    {
+        if (!hasPulse())
+            QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
+        Journey journey;
+        QVERIFY(journey.open());
+        QObject players;
+        QVERIFY(playTone(&players, journey.scratch({}), "@DEFAULT_SINK@", 440, 0.5) > 0);
+        QVERIFY(!Journey::click(journey.window(), "Save the Last 30 Seconds")); // nothing kept yet
+
+        QVERIFY(Journey::click(journey.window(), "Settings"));
+        auto &settings = journey.settingsWindow();
+        QTRY_VERIFY(settings.isVisible());
+        const auto boxes = settings.findChildren<QComboBox *>();
+        const auto keep = std::find_if(boxes.begin(), boxes.end(), [](const QComboBox *box) {
+            return box->accessibleName() == QStringLiteral("Keep the last … seconds");
+        });
+        QVERIFY(keep != boxes.end());
+        (*keep)->setFocus();
+        QTest::keyClick(*keep, Qt::Key_Down); // Off, then 15 and 30 seconds
+        QTest::keyClick(*keep, Qt::Key_Down);
+        QTRY_VERIFY_WITH_TIMEOUT(Journey::shows(settings,
+                                                "Listening: the last 30 seconds of System Audio stay in "
+                                                "memory, never on disk."),
+                                 10000);
+        QTest::qWait(1500); // the window fills in real time
+
+        const auto takes = [&](const QStringList &before) {
+            const auto row = analysedRow(journey, before);
+            return std::pair(row, analyse(journey.path(row + ".m4a"), 0.1, 0.9));
+        };
+        auto before = journey.rows();
+        QVERIFY(Journey::click(journey.window(), "Save the Last 30 Seconds"));
+        QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
+        const auto [fromToolbar, first] = takes(before);
+        QCOMPARE(journey.selectedRows(), QStringList{fromToolbar});
+        QVERIFY2(
+            first.seconds() > 1 && first.seconds() < 30 && std::abs(first.frequency - 440) < 5,
+            qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromToolbar).arg(first.seconds()).arg(first.frequency)));
+
+        before = journey.rows();
+        QVERIFY(journey.chooseFromTray("Save the Last 30 Seconds"));
+        QTRY_VERIFY_WITH_TIMEOUT(journey.rows().size() == before.size() + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
+        const auto [fromTray, second] = takes(before);
+        // The window kept listening: the second take holds at least what the first did.
+        QVERIFY2(
+            second.seconds() >= first.seconds() && std::abs(second.frequency - 440) < 5,
+            qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromTray).arg(second.seconds()).arg(second.frequency)));
+    }
+
     void formatAndThemeFromTheSettings_data()
     {
         QTest::addColumn<int>("steps"); // down the File Type list from AAC
@@ -606,7 +656,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::click(journey.window(), "Settings"));
         auto &settings = journey.settingsWindow();
         QTRY_VERIFY(settings.isVisible());
-        auto *format = settings.findChildren<QComboBox *>().front();
+        const auto boxes = settings.findChildren<QComboBox *>();
+        const auto found = std::find_if(boxes.begin(), boxes.end(),
+                                        [](const QComboBox *box) { return box->accessibleName() == "File Type"; });
+        QVERIFY(found != boxes.end());
+        auto *format = *found;
         format->setFocus();
         for (int step = 0; step < steps; ++step)
             QTest::keyClick(format, Qt::Key_Down);

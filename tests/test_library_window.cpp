@@ -8,19 +8,21 @@
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
 #include "ui/library/ContentView.h"
-#include "ui/live/ElapsedClock.h"
 #include "ui/library/LibraryWindow.h"
-#include "ui/live/LiveRecordingWaveformView.h"
 #include "ui/library/MicrophoneToolbarLabel.h"
 #include "ui/library/MultiSelectionView.h"
+#include "ui/library/RecordMenu.h"
 #include "ui/library/RecordToolbarLabel.h"
-#include "ui/live/RecordingInProgressView.h"
 #include "ui/library/SidebarView.h"
 #include "ui/library/StatusPill.h"
+#include "ui/live/ElapsedClock.h"
+#include "ui/live/LiveRecordingWaveformView.h"
+#include "ui/live/RecordingInProgressView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -47,6 +49,27 @@ CaptureState state(Kind kind)
     case Kind::failed: return CaptureState::failed(QStringLiteral("Lost"));
     default: return kind == Kind::preparing ? CaptureState::preparing() : CaptureState::finishing();
     }
+}
+
+/// The visible items of \a menu: "-" for a divider, a text with " (off)" when disabled.
+QStringList menuItems(const QMenu &menu)
+{
+    QStringList items;
+    for (const auto *action : menu.actions()) {
+        if (action->isVisible())
+            items << (action->isSeparator() ? QStringLiteral("-")
+                                            : action->text() + (action->isEnabled() ? QString() : " (off)"));
+    }
+    return items;
+}
+
+QAction *menuItem(const QMenu &menu, const QString &text)
+{
+    for (auto *action : menu.actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
 }
 
 void answer(QMessageBox *box, const QString &button)
@@ -90,22 +113,28 @@ private slots:
         QTest::addColumn<QString>("microphoneName");
         const int mac = int(RecordingInputSource::macAudio);
         const int mic = int(RecordingInputSource::microphone);
-        QTest::newRow("idle") << int(Kind::idle) << -1 << 64 << "Record System Audio"
+        const int app = int(RecordingInputSource::application);
+        // The system face carries the chevron of its menu (14 points) unless it shows a spinner.
+        QTest::newRow("idle") << int(Kind::idle) << -1 << 78 << "Record System Audio"
                               << "Record Microphone";
-        QTest::newRow("failed") << int(Kind::failed) << mac << 64 << "Record System Audio"
+        QTest::newRow("failed") << int(Kind::failed) << mac << 78 << "Record System Audio"
                                 << "Record Microphone";
         QTest::newRow("system preparing") << int(Kind::preparing) << mac << 56 << "Preparing System Audio Recording"
                                           << "Record Microphone";
-        QTest::newRow("system recording") << int(Kind::recording) << mac << 112 << "Stop System Audio Recording"
+        QTest::newRow("system recording") << int(Kind::recording) << mac << 126 << "Stop System Audio Recording"
                                           << "Record Microphone";
         QTest::newRow("system saving") << int(Kind::finishing) << mac << 56 << "Saving System Audio Recording"
                                        << "Record Microphone";
-        QTest::newRow("microphone preparing") << int(Kind::preparing) << mic << 64 << "Record System Audio"
+        QTest::newRow("microphone preparing") << int(Kind::preparing) << mic << 78 << "Record System Audio"
                                               << "Preparing Microphone Recording";
-        QTest::newRow("microphone recording") << int(Kind::recording) << mic << 64 << "Record System Audio"
+        QTest::newRow("microphone recording") << int(Kind::recording) << mic << 78 << "Record System Audio"
                                               << "Stop Microphone Recording";
-        QTest::newRow("microphone saving") << int(Kind::finishing) << mic << 64 << "Record System Audio"
+        QTest::newRow("microphone saving") << int(Kind::finishing) << mic << 78 << "Record System Audio"
                                            << "Saving Microphone Recording";
+        QTest::newRow("application recording") << int(Kind::recording) << app << 126 << "Stop Player Recording"
+                                               << "Record Microphone";
+        QTest::newRow("application saving") << int(Kind::finishing) << app << 56 << "Saving Player Recording"
+                                            << "Record Microphone";
     }
 
     void facesFollowStateAndSource()
@@ -120,6 +149,7 @@ private slots:
         auto *microphone = new MicrophoneToolbarLabel(&bar);
         bar.show();
         const auto active = source < 0 ? std::nullopt : std::optional(RecordingInputSource(source));
+        system->setApplicationTitle(active == RecordingInputSource::application ? "Player" : QString());
         for (ToolbarFaceButton *face : std::initializer_list<ToolbarFaceButton *>{system, microphone})
             face->setCaptureState(state(Kind(kind)), active);
         QCOMPARE(system->size(), QSize(systemWidth, 24));
@@ -232,6 +262,63 @@ private slots:
         QTRY_COMPARE(m_store->recordings().size(), count - 2);
         // Both takes go, each with its sidecar where it has one.
         QVERIFY(m_env.trash.trashed.contains(*two.begin()) && m_env.trash.trashed.contains(*std::next(two.begin())));
+    }
+
+    void theRecordFaceOffersEveryInputAndTheKeptWindowHasItsItem()
+    {
+        ThemeController theme(m_store->settings());
+        LibraryWindow window(*m_store, theme);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *system = window.findChild<RecordToolbarLabel *>();
+        auto *menu = window.findChild<RecordMenu *>();
+        m_server.report({{.index = 3, .appName = "Player", .processId = 77}, {.index = 4, .appName = "Chat"}});
+        QTRY_COMPARE(m_store->playingApplications().size(), std::size_t(2));
+
+        // The chevron, a right click or Down opens the menu; none of them starts a take.
+        QTest::mouseClick(system, Qt::LeftButton, {}, QPoint(system->width() - 4, 12));
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menuItems(*menu),
+                 QStringList({"Record System Audio", "Record Microphone", "-", "Playing Now (off)", "Chat", "Player"}));
+        menu->hide();
+        QTest::mouseClick(system, Qt::RightButton, {}, QPoint(10, 12));
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        system->setFocus();
+        QTest::keyClick(system, Qt::Key_Down);
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(m_store->captureState().kind(), Kind::idle);
+
+        // Choosing an application records it alone; the face shows it and stops it.
+        menuItem(*menu, "Player")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->isRecording(CaptureTarget::application("Player")), 10000);
+        QCOMPARE(m_server.lastTarget(), CaptureTarget::application("Player"));
+        QCOMPARE(system->accessibleName(), QStringLiteral("Stop Player Recording"));
+        QVERIFY(system->isPulsing() && system->isEnabled());
+        emit menu->aboutToShow();
+        QCOMPARE(menuItems(*menu),
+                 QStringList({"Record System Audio (off)", "Record Microphone (off)", "-", "Playing Now (off)",
+                              "Chat (off)", "Stop Player"}));
+        m_server.feedSine(0.3);
+        const auto before = m_store->recordings().size();
+        QTest::mouseClick(system, Qt::LeftButton, {}, QPoint(10, 12));
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->recordings().size() == before + 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isStatusBusy(), 20000);
+
+        // The kept window's item shows with the setting, says its length and saves the window.
+        auto *kept = window.findChild<QToolButton *>("saveKeptWindow");
+        QVERIFY(!kept->isVisible());
+        m_store->setKeptSeconds(30);
+        QTRY_VERIFY(kept->isVisible());
+        QCOMPARE(kept->text(), QStringLiteral("Last 30 s"));
+        QCOMPARE(kept->accessibleName(), QStringLiteral("Save the Last 30 Seconds"));
+        QTRY_VERIFY(kept->isEnabled());
+        m_server.feedSine(1, 440, 0.5, CaptureTarget::defaultOutput());
+        kept->click();
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->recordings().size() == before + 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isStatusBusy(), 20000);
+        m_store->setKeptSeconds(0);
+        QTRY_VERIFY(!kept->isVisible());
     }
 
     void liveViewRunsTheTakeAndSpaceStopsIt()

@@ -9,6 +9,7 @@
 #include "platform/PulseSoundServer.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
+#include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
@@ -31,13 +32,13 @@ constexpr double speakerTone = 440;
 constexpr double microphoneTone = 1000;
 constexpr float toneLevel = 0.5f;
 
-/// Waits until the running take has delivered \a buffers buffers.
-bool takeBuffers(RecordingLibraryStore &store, int buffers)
+/// Waits until the running take has delivered \a batches batches of levels (a tenth of a second each).
+bool takeBuffers(RecordingLibraryStore &store, int batches)
 {
     QSignalSpy peaks(&store, &RecordingLibraryStore::livePeaksChanged);
-    while (peaks.count() < buffers && peaks.wait(5000)) {
+    while (peaks.count() < batches && peaks.wait(5000)) {
     }
-    return peaks.count() >= buffers;
+    return peaks.count() >= batches;
 }
 
 } // namespace
@@ -79,7 +80,7 @@ private:
     std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)
     {
         finish(store.startRecording(input));
-        if (!store.isRecording(input) || !takeBuffers(store, 50))
+        if (!store.isRecording(input) || !takeBuffers(store, 10))
             return std::nullopt;
         return finish(store.stopRecording());
     }
@@ -115,7 +116,7 @@ private slots:
         finish(store->startRecording(RecordingInputSource::macAudio));
         QElapsedTimer running;
         running.start();
-        QVERIFY(takeBuffers(*store, 40));
+        QVERIFY(takeBuffers(*store, 8));
         const double elapsed = running.nsecsElapsed() / 1e9;
         const auto final = finish(store->stopRecording());
         QVERIFY(final);
@@ -140,6 +141,42 @@ private slots:
         // The one-take format is not stored.
         QVERIFY(!QSettings("Vespertone", "Vespertone").contains("Vespertone.RecordingFormat"));
         QVERIFY(QDir(UniqueFileNamer::workFolder(folder)).entryList(QDir::Files).isEmpty());
+    }
+
+    void theToolListsApplicationsAndRecordsOneAlone()
+    {
+        QObject players;
+        const auto tones = {std::pair(2000.0, QStringLiteral("Tone A")), std::pair(6300.0, QStringLiteral("Tone B"))};
+        QList<qint64> processes;
+        for (const auto &[frequency, name] : tones)
+            processes << playTone(&players, m_dir.path(), "@DEFAULT_SINK@", frequency, 0.3, 60,
+                                  {"--client-name=" + name});
+        QTRY_VERIFY_WITH_TIMEOUT(runningTonePlayers("Tone A") == 1 && runningTonePlayers("Tone B") == 1, 10000);
+        const auto listed = runTool({"apps"});
+        QVERIFY2(listed.exitCode == 0, listed.err.constData());
+        const auto lines = QString::fromUtf8(listed.out).split(u'\n');
+        QVERIFY2(lines.contains(QStringLiteral("Tone A\t%1\tTone A").arg(processes[0]))
+                     && lines.contains(QStringLiteral("Tone B\t%1\tTone B").arg(processes[1])),
+                 listed.out.constData());
+
+        // By name, then by process: only that application's tone is in the take.
+        const auto folder = m_dir.filePath("tool-app");
+        for (const auto &asked : {QStringLiteral("tone a"), QString::number(processes[0])}) {
+            const auto run =
+                runTool({"record", "--app", asked, "--seconds", "1.5", "--format", "wavPCM", "--folder", folder});
+            QVERIFY2(run.exitCode == 0, run.err.constData());
+            QVERIFY(run.err.contains("Recording Tone A WAV\n"));
+            const auto samples = firstChannel(QString::fromUtf8(run.out).trimmed());
+            const double length = double(samples.size()) / 48000;
+            QVERIFY2(length > 1.4 && length < 2.2, qPrintable(QString::number(length)));
+            QVERIFY2(toneAmplitude(samples, 2000, 0.6, length - 0.1) > 0.25
+                         && toneAmplitude(samples, 6300, 0, length) < 0.0005
+                         && toneAmplitude(samples, speakerTone, 0, length) < 0.0005,
+                     qPrintable(asked));
+        }
+        const auto absent = runTool({"record", "--app", "999999999", "--seconds", "1", "--folder", folder});
+        QCOMPARE(absent.exitCode, 1);
+        QVERIFY(absent.err.contains("No application plays with the process id 999999999."));
     }
 
     void theToolKeepsATakeStoppedBySigint()

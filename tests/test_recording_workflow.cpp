@@ -6,16 +6,21 @@
 #include "analysis/EnvelopeJob.h"
 #include "analysis/WaveformService.h"
 #include "capture/AudioCaptureError.h"
+#include "capture/CaptureTargets.h"
+#include "capture/PlayingApplication.h"
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
+#include "media/MP3EncoderError.h"
 #include "platform/CacheFolder.h"
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/ActiveTake.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/StoreSettings.h"
 #include "store/TakeLock.h"
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
+#include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 #include "support/TestFiles.h"
@@ -130,8 +135,7 @@ private slots:
         rig.start(input);
         QTRY_VERIFY(rig.store->activeTake()->source); // looked up off the GUI thread
         QVERIFY(rig.store->isRecording(input) && !rig.store->canToggleRecording(other));
-        QCOMPARE(rig.server.lastDevice(),
-                 mac ? SoundServer::CaptureDevice::defaultSinkMonitor : SoundServer::CaptureDevice::defaultSource);
+        QCOMPARE(rig.server.lastTarget(), mac ? CaptureTarget::defaultOutput() : CaptureTarget::defaultInput());
         // The file being written (an MP3 take's work WAV) is locked against edits and other processes' recovery.
         const bool mp3 = format == RecordingOutputFormat::mp3LAME;
         QVERIFY(TakeLock::isHeld(mp3 ? rig.workWav() : rig.env.path(rig.takeName() + "." + extension)));
@@ -265,7 +269,9 @@ private slots:
         Rig missing(m_dir.filePath("empty-encoders"));
         missing.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
         missing.start();
-        QCOMPARE(missing.statuses, (QStringList{"Preparing recording", "The LAME MP3 encoder is missing. Install it with “sudo apt install lame”."}));
+        QCOMPARE(missing.statuses,
+                 (QStringList{"Preparing recording",
+                              "The LAME MP3 encoder is missing. Install it with “sudo apt install lame”."}));
         QCOMPARE(missing.server.opened.load(), 0);
     }
 
@@ -311,6 +317,202 @@ private slots:
         QCOMPARE(rig.store->selectedIDs(), QSet<QString>{url});
         QVERIFY(MetadataStore::load(url)->source == RecordingSourceContext::microphone(rig.env.clock.now()));
         QVERIFY(rig.workFiles().isEmpty());
+    }
+
+    void theKeptWindowIsSavedAsATakeLikeAnyOther_data()
+    {
+        QTest::addColumn<RecordingOutputFormat>("format");
+        QTest::addColumn<RecordingInputSource>("input");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("system audio, WAV") << RecordingOutputFormat::wavPCM << RecordingInputSource::macAudio << "wav";
+        QTest::newRow("microphone, MP3") << RecordingOutputFormat::mp3LAME << RecordingInputSource::microphone << "mp3";
+        QTest::newRow("application, M4A")
+            << RecordingOutputFormat::aacM4A << RecordingInputSource::application << "m4a";
+    }
+    void theKeptWindowIsSavedAsATakeLikeAnyOther()
+    {
+        QFETCH(RecordingOutputFormat, format);
+        QFETCH(RecordingInputSource, input);
+        QFETCH(QString, extension);
+        Rig rig;
+        rig.server.streams = {{.onDefaultSink = true,
+                               .appName = "Player",
+                               .applicationId = "player",
+                               .processId = 4242,
+                               .mediaName = "Loop 4"}};
+        rig.store->setRecordingFormat(format);
+        rig.store->setKeptInput(input, "Player");
+        rig.store->setKeptSeconds(15);
+        QTRY_VERIFY(rig.store->isListening());
+        const auto target = input == RecordingInputSource::application ? CaptureTarget::application("Player")
+                                                                       : CaptureTargets::forInput(input);
+        QCOMPARE(rig.store->keptTarget(), std::optional(target));
+        QCOMPARE(rig.server.lastTarget(), target);
+        // Twenty seconds heard, the last fifteen kept; the take is named for when they began.
+        rig.server.feedSine(20);
+        const auto final = finish(rig.store->saveKeptWindow());
+        QVERIFY(final);
+        const auto base = "Vespertone " + AppDateFormatters::fileStamp(rig.env.clock.now().addSecs(-15));
+        const auto name = base + u'.' + extension;
+        const bool mp3 = format == RecordingOutputFormat::mp3LAME;
+        auto steps = QStringList{"Saving the last 15 seconds"};
+        steps << (mp3 ? QStringList{"Encoding MP3"} : QStringList{}) << "Saved " + name << "Analyzing " + name;
+        QCOMPARE(rig.statuses.mid(0, steps.size()), steps);
+        QCOMPARE(rig.store->selectedIDs(), QSet<QString>{*final});
+        const auto sidecar = MetadataStore::load(*final);
+        QVERIFY(sidecar && sidecar->analyzedAt);
+        // The analysis gives it its tempo name when it finds a tempo.
+        QCOMPARE(QFileInfo(*final).fileName(),
+                 sidecar->bpm ? base + QStringLiteral("_bpm_%1.").arg(*sidecar->bpm) + extension : name);
+        if (input == RecordingInputSource::microphone)
+            QVERIFY(sidecar->source == RecordingSourceContext::microphone(rig.env.clock.now()));
+        else
+            QVERIFY(sidecar->source->appName == "Player" && sidecar->source->windowTitle == "Loop 4");
+        const auto signal = analyse(*final, 0, 1);
+        QVERIFY2(std::abs(signal.seconds() - 15) < 0.05, qPrintable(QString::number(signal.seconds())));
+        QVERIFY(rig.workFiles().isEmpty() && !TakeLock::isHeld(*final));
+        // The window listens on, and a second save keeps its own file.
+        QVERIFY(rig.store->isListening());
+        rig.env.clock.advance(1s);
+        rig.server.feedSine(1);
+        const auto again = finish(rig.store->saveKeptWindow());
+        QVERIFY(again && *again != *final);
+    }
+
+    void theKeptWindowSaysWhyItCannotBeSaved_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<RecordingInputSource>("input");
+        QTest::addColumn<QString>("encoders"); // empty: the installed lame
+        QTest::addColumn<QString>("message");
+        const auto off = AudioCaptureError(AudioCaptureError::Code::notKeeping).text();
+        QTest::newRow("off") << 0 << RecordingInputSource::macAudio << QString() << off;
+        QTest::newRow("not a choice") << 45 << RecordingInputSource::macAudio << QString() << off;
+        QTest::newRow("no application named") << 15 << RecordingInputSource::application << QString() << off;
+        QTest::newRow("nothing heard yet")
+            << 15 << RecordingInputSource::microphone << QString() << QStringLiteral("Nothing has been heard yet.");
+        QTest::newRow("no encoder for MP3")
+            << 15 << RecordingInputSource::microphone << QStringLiteral("empty-encoders")
+            << MP3EncoderError(MP3EncoderError::Code::missingEncoder).text();
+    }
+    void theKeptWindowSaysWhyItCannotBeSaved()
+    {
+        QFETCH(int, seconds);
+        QFETCH(RecordingInputSource, input);
+        QFETCH(QString, encoders);
+        QFETCH(QString, message);
+        Rig rig(encoders.isEmpty() ? QString() : m_dir.filePath(encoders));
+        // Stored by hand, as another version or a damaged file may have left them.
+        rig.store.reset();
+        rig.env.settings->setValue(StoreSettings::keepSecondsKey, seconds);
+        rig.env.settings->setValue(StoreSettings::keepInputKey, RecordingInputSources::rawValue(input));
+        rig.open(encoders.isEmpty() ? QString() : m_dir.filePath(encoders));
+        if (!encoders.isEmpty())
+            rig.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
+        const bool keeps = message != AudioCaptureError(AudioCaptureError::Code::notKeeping).text();
+        QCOMPARE(rig.store->keptSeconds(), keeps ? 15 : 0);
+        if (keeps)
+            QTRY_VERIFY(rig.store->isListening());
+        QCOMPARE(finish(rig.store->saveKeptWindow()), std::nullopt);
+        QCOMPARE(rig.store->statusMessage(), message);
+        QCOMPARE(QDir(rig.env.libraryFolder()).entryList(QDir::Files), QStringList());
+        QVERIFY(rig.workFiles().isEmpty() && !rig.store->isStatusBusy());
+    }
+
+    void aTakeOfTheKeptInputBeginsWithTheWindowWhenAsked_data()
+    {
+        QTest::addColumn<bool>("preRoll");
+        QTest::addColumn<RecordingInputSource>("taken");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("pre-roll") << true << RecordingInputSource::microphone << 1.5;
+        QTest::newRow("no pre-roll") << false << RecordingInputSource::microphone << 0.5;
+        QTest::newRow("pre-roll, another input") << true << RecordingInputSource::macAudio << 0.5;
+    }
+    void aTakeOfTheKeptInputBeginsWithTheWindowWhenAsked()
+    {
+        QFETCH(bool, preRoll);
+        QFETCH(RecordingInputSource, taken);
+        QFETCH(double, seconds);
+        Rig rig;
+        rig.store->setRecordingFormat(RecordingOutputFormat::wavPCM);
+        rig.store->setKeptInput(RecordingInputSource::microphone);
+        rig.store->setKeptSeconds(15);
+        rig.store->setStartsFromKeptWindow(preRoll);
+        QTRY_VERIFY(rig.store->isListening());
+        rig.server.feedSine(1, 440, 0.5, CaptureTarget::defaultInput());
+        rig.start(taken);
+        const auto target = CaptureTargets::forInput(taken);
+        // The take's clock and name count from where its audio begins.
+        const bool rolled = seconds > 1;
+        QCOMPARE(rig.store->elapsedText(), rolled ? QStringLiteral("00:01") : QStringLiteral("00:00"));
+        QCOMPARE(QFileInfo(*rig.store->activeCaptureURL()).fileName(),
+                 "Vespertone " + AppDateFormatters::fileStamp(rig.env.clock.now().addSecs(rolled ? -1 : 0)) + ".wav");
+        rig.server.feedSine(0.5, 1000, 0.5, target);
+        const auto final = finish(rig.store->stopRecording());
+        QVERIFY(final);
+        const auto signal = analyse(*final, 0, 1);
+        QVERIFY2(std::abs(signal.seconds() - seconds) < 0.01, qPrintable(QString::number(signal.seconds())));
+        QCOMPARE(signal.frequency > 700, !rolled); // 440 Hz before Record, 1000 Hz after
+        QVERIFY(rig.store->isListening());
+    }
+
+    void aKeptWindowThatLosesItsSourceListensAgain()
+    {
+        Rig rig;
+        QSignalSpy changed(rig.store.get(), &RecordingLibraryStore::keptWindowChanged);
+        rig.server.openFailure = SoundServerError::Code::unreachable;
+        rig.store->setKeptSeconds(30);
+        QTRY_COMPARE(rig.store->keptWindowProblem(), QStringLiteral("The sound server could not be reached."));
+        QVERIFY(!rig.store->isListening());
+        rig.server.openFailure.reset();
+        rig.env.clock.advance(5s);
+        QTRY_VERIFY(rig.store->isListening());
+        QVERIFY(rig.store->keptWindowProblem().isEmpty());
+        rig.server.failSource();
+        QTRY_COMPARE(rig.store->keptWindowProblem(), QStringLiteral("The audio source stopped during the recording."));
+        QCOMPARE(rig.server.running(), 0);
+        rig.env.clock.advance(5s);
+        QTRY_VERIFY(rig.store->isListening());
+        QVERIFY(changed.count() >= 4);
+        // Turned off, it lets its capture go and keeps nothing.
+        rig.store->setKeptSeconds(0);
+        QVERIFY(!rig.store->isListening() && !rig.store->keptTarget());
+        QCOMPARE(rig.server.running(), 0);
+    }
+
+    void anApplicationTakeHasThatApplicationAsItsSource()
+    {
+        // The desktop names the player; its entry is read when the applications are first watched.
+        writeFile(QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + "/groove.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Groove Player\nIcon=groove\nExec=/usr/bin/groove %U\n");
+        Rig rig;
+        rig.server.streams = {
+            {.index = 7, .appName = "groove", .processBinary = "groove", .processId = 4242, .mediaName = "Loop 4"},
+            {.index = 8, .appName = "Chat", .processId = 5151},
+            {.index = 9, .corked = true, .appName = "Paused", .processId = 6161}};
+        rig.store->watchPlayingApplications();
+        QTRY_COMPARE(rig.store->playingApplications().size(), std::size_t(2));
+        const auto &groove = rig.store->playingApplications()[1];
+        QVERIFY(groove.title == "Groove Player" && groove.iconName == "groove"
+                && groove.processIds == QList<qint64>{4242});
+        rig.store->toggleRecording(groove.target());
+        QTRY_VERIFY(rig.store->isRecording(groove.target()));
+        QTRY_VERIFY(rig.store->activeTake()->source);
+        QCOMPARE(rig.server.lastTarget(), CaptureTarget::application("groove"));
+        QCOMPARE(rig.store->activeRecordingInputSource(), std::optional(RecordingInputSource::application));
+        QVERIFY(rig.statuses.contains("Recording Groove Player M4A"));
+        // Only its own toggle stops it.
+        const auto chat = CaptureTarget::application("Chat");
+        QVERIFY(!rig.store->canToggleRecording(chat) && !rig.store->canToggleRecording(RecordingInputSource::macAudio));
+        rig.store->toggleRecording(chat);
+        QVERIFY(rig.store->isRecording(groove.target()));
+        const auto final = rig.record();
+        QVERIFY(final);
+        const auto source = MetadataStore::load(*final)->source;
+        QVERIFY(source->appName == "groove" && source->windowTitle == "Loop 4" && source->bundleIdentifier == "groove");
+        // A stream that ends leaves the list.
+        rig.server.report({rig.server.streams[1]});
+        QTRY_COMPARE(rig.store->playingApplications().size(), std::size_t(1));
     }
 
     void leftOverTakesAreRecoveredOnceUnlessLockedByALiveProcess()

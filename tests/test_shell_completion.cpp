@@ -124,7 +124,7 @@ private slots:
                             const QStringList &offered) { QTest::newRow(title) << name << words << sorted(offered); };
         row("program options", "vespertone-tool", {"--"}, {"--folder", "--help", "--version"});
         row("command prefix", "vespertone-tool", {"re"}, {"record", "rename"});
-        row("option values", "vespertone-tool", {"record", "--input", ""}, {"mac", "mic"});
+        row("option values", "vespertone-tool", {"record", "--input", ""}, {"mac", "mic", "app"});
         row("option value prefix", "vespertone-tool", {"record", "--format", "w"}, {"wavPCM"});
         row("free value", "vespertone-tool", {"record", "--seconds", ""}, {});
         row("after a value, options", "vespertone-tool", {"record", "--bitrate", "128", "--se"}, {"--seconds"});

@@ -251,6 +251,12 @@ void addRows()
           "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96", "analyze Loop.wav --standard --precise",
           "probe --precise"})
         row("usage: " + line, line.split(' '), 2, "^$", R"(^\S+ (takes|needs|is) )", {"!Take Trim.m4a", "!Out.mp3"});
+    row("record: an application needs its name", {"record", "--input", "app"}, 2, "^$",
+        "^--input app needs --app NAME or PID; “apps” lists");
+    row("record: an unknown input", {"record", "--input", "phone"}, 2, "^$", "^--input takes mac, mic or app\\.\n$");
+    row("record: --app with another input", {"record", "--app", "x", "--input", "mic"}, 2, "^$",
+        "^--app goes with --input app\\.\n$");
+    row("apps: no arguments", {"apps", "x"}, 2, "^$", "^apps does not take “x”");
     row("probe: a file anywhere, writing nothing", {"probe", "@lib/Loop.wav"}, 0,
         R"(^\{\s*"bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+"\s*\}$)", "^$",
         {"!.vespertone/metadata/Loop.wav.vtmeta.json"});

@@ -15,11 +15,13 @@
 #include "ui/tray/TrayMenu.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
 
@@ -93,13 +95,14 @@ private slots:
         auto &menu = tray.menu();
         m_store->setStatusMessage(std::nullopt);
         QCOMPARE(visibleItems(menu),
-                 QStringList({"Launch App", "-", "Record System Audio", "Record Microphone"}) + idleTail);
+                 QStringList({"Launch App", "-", "Record System Audio", "Record Microphone", "Record Application"})
+                     + idleTail);
         // Wired at start, so the hotkeys work without a tray, and again each time the menu appears.
-        QCOMPARE(grabber.live.size(), 2);
+        QCOMPARE(grabber.live.size(), 3);
         hotKeys.setOpenLibraryAction({});
         hotKeys.registerAll();
         emit menu.aboutToShow();
-        QCOMPARE(grabber.live.size(), 2);
+        QCOMPARE(grabber.live.size(), 3);
         grabber.press(*hotKeys.center().idOf(HotKeyStore::openLibraryName));
         QTRY_COMPARE(libraryShown, 1);
 
@@ -109,7 +112,7 @@ private slots:
         QTRY_VERIFY(m_store->captureState().is(CaptureState::Kind::preparing));
         QCOMPARE(visibleItems(menu),
                  QStringList({"Launch App", "-", "Preparing recording (off)", "Record System Audio (off)",
-                              "Record Microphone (off)"})
+                              "Record Microphone (off)", "Record Application"})
                      + busyTail);
 
         m_server.openGate.release();
@@ -118,7 +121,7 @@ private slots:
         m_env.clock.advance(2500ms);
         QCOMPARE(visibleItems(menu),
                  QStringList({"Launch App", "-", "00:03 (off)", "Recording Mic M4A (off)", "Record System Audio (off)",
-                              "Stop Microphone"})
+                              "Stop Microphone", "Record Application"})
                      + busyTail);
 
         // Stopping a take leaves the windows as they are.
@@ -132,6 +135,48 @@ private slots:
         QCOMPARE(menu.actions().at(3)->toolTip(), m_store->statusMessage().value_or("none"));
     }
 
+    void trayRecordsApplicationsAndSavesTheKeptWindow()
+    {
+        ScriptedHotKeyGrabber grabber;
+        HotKeyStore hotKeys(m_store->settings(), grabber);
+        int libraryShown = 0;
+        TrayMenu tray(*m_store, hotKeys, {[&] { ++libraryShown; }, [] {}, [] {}, [] {}});
+        auto &menu = tray.menu();
+        const auto *applications = menu.findChild<QMenu *>();
+        m_server.report({});
+        QTRY_COMPARE(visibleItems(*applications), QStringList({"No application is playing (off)"}));
+        m_server.report({{.index = 5, .appName = "Player", .processId = 91}});
+        QTRY_COMPARE(visibleItems(*applications), QStringList({"Player"}));
+
+        // Keeping the last seconds lights the icon, names the length and saves from the menu and the hotkey.
+        const auto idleIcon = tray.trayIcon().icon().pixmap(22).toImage();
+        m_store->setKeptSeconds(60);
+        QTRY_VERIFY(m_store->isListening());
+        QCOMPARE(tray.trayIcon().toolTip(), QStringLiteral("Vespertone: keeping the last 60 seconds"));
+        QVERIFY(tray.trayIcon().icon().pixmap(22).toImage() != idleIcon);
+        QVERIFY(visibleItems(menu).contains("Save the Last 60 Seconds"));
+        m_server.feedSine(1, 440, 0.5, CaptureTarget::defaultOutput());
+        const auto before = m_store->recordings().size();
+        grabber.press(*hotKeys.center().idOf(HotKeyStore::saveLastSecondsName));
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->recordings().size() == before + 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isStatusBusy(), 20000);
+        QCOMPARE(libraryShown, 0);
+
+        // An application's item records it alone, showing the library, and then stops it.
+        applications->actions().first()->trigger();
+        QCOMPARE(libraryShown, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->isRecording(CaptureTarget::application("Player")), 10000);
+        QTRY_COMPARE(visibleItems(*applications), QStringList({"Stop Player"}));
+        m_server.feedSine(0.3, 440, 0.5, CaptureTarget::application("Player"));
+        applications->actions().first()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->recordings().size() == before + 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_store->isStatusBusy(), 20000);
+        QCOMPARE(libraryShown, 1);
+        m_store->setKeptSeconds(0);
+        QVERIFY(!visibleItems(menu).contains("Save the Last 60 Seconds"));
+        QCOMPARE(tray.trayIcon().toolTip(), QStringLiteral("Vespertone"));
+    }
+
     void settingsRowsPickersAndShortcutCapture()
     {
         ScriptedHotKeyGrabber grabber;
@@ -143,8 +188,9 @@ private slots:
         SettingsView settings(*m_store, hotKeys, theme);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
-        for (const auto *text : {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder",
-                                 "Toggle Recording", "Open Library", "Version"})
+        for (const auto *text :
+             {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder", "Keep the last",
+              "Toggle Recording", "Open Library", "Save the Last Seconds", "Version", "Off: nothing is kept."})
             QVERIFY2(showsLabel(settings, text), text);
         QVERIFY(!ProgramVersion::number().isEmpty());
         QVERIFY(showsLabel(settings, ProgramVersion::number())); // the project's version, as --version says
@@ -156,11 +202,35 @@ private slots:
         QVERIFY(showsLabel(settings, "Black glass, glossy, and restrained."));
 
         const auto boxes = settings.findChildren<QComboBox *>();
-        QCOMPARE(boxes.size(), 3);
-        auto *format = boxes[0];
-        auto *bitRate = boxes[1];
+        QCOMPARE(boxes.size(), 5);
+        auto *keep = boxes[0];
+        auto *kept = boxes[1];
+        auto *format = boxes[2];
+        auto *bitRate = boxes[3];
+        // The kept window: its length, its input among the applications playing, pre-roll, and
+        // whether it listens.
+        auto *preRoll = settings.findChild<QCheckBox *>();
+        QVERIFY(!kept->isEnabled() && !preRoll->isEnabled());
+        m_server.report({{.index = 5, .appName = "Player", .processId = 91}});
+        QTRY_COMPARE(kept->count(), 3);
+        emit keep->activated(keep->findText("30 seconds"));
+        QCOMPARE(m_store->keptSeconds(), 30);
+        QTRY_VERIFY(
+            showsLabel(settings, "Listening: the last 30 seconds of System Audio stay in memory, never on disk."));
+        emit kept->activated(2);
+        QCOMPARE(m_store->keptTarget(), std::optional(CaptureTarget::application("Player")));
+        QTRY_VERIFY(showsLabel(settings, "Listening: the last 30 seconds of Player", false));
+        // An application that stops playing stays the kept input.
+        m_server.report({});
+        QTRY_COMPARE(kept->currentText(), QStringLiteral("Player (not playing)"));
+        preRoll->click();
+        QVERIFY(m_store->startsFromKeptWindow());
+        QCOMPARE(StoreSettings(*m_env.settings).keepSeconds(), 30);
+        emit keep->activated(0);
+        QVERIFY(!m_store->keptTarget() && !kept->isEnabled());
+        QVERIFY(showsLabel(settings, "Off: nothing is kept."));
         // The analysis picker: standard until chosen, stored at once, following the store.
-        auto *analysis = boxes[2];
+        auto *analysis = boxes[4];
         QVERIFY(showsLabel(settings, "Analysis"));
         QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
         analysis->setCurrentIndex(analysis->findText(QStringLiteral("Precise")));

@@ -1,8 +1,11 @@
 #include "ToolCommand.h"
 
 #include "StopSignals.h"
+#include "base/AppError.h"
 #include "base/AudioBitRate.h"
 #include "base/NumberRange.h"
+#include "capture/CaptureTargets.h"
+#include "capture/PlayingApplication.h"
 #include "capture/RecordingOutputFormat.h"
 #include "store/RecordingLibraryStore.h"
 
@@ -31,6 +34,7 @@ signals:
 
 struct RecordOptions {
     RecordingInputSource input = RecordingInputSource::macAudio;
+    std::optional<QString> application; ///< a name or a process id
     std::optional<RecordingOutputFormat> format;
     std::optional<AudioBitRate> bitRate;
     std::optional<double> seconds;
@@ -46,12 +50,23 @@ std::nullopt_t rejected(ToolContext &context, const QString &message)
 std::optional<RecordOptions> recordOptions(ToolContext &context)
 {
     RecordOptions options;
+    options.application = context.takeOption(QStringLiteral("--app"));
+    if (options.application)
+        options.input = RecordingInputSource::application;
     if (const auto input = context.takeOption(QStringLiteral("--input"))) {
         if (*input == QStringLiteral("mic"))
             options.input = RecordingInputSource::microphone;
+        else if (*input == QStringLiteral("app"))
+            options.input = RecordingInputSource::application;
         else if (*input != QStringLiteral("mac"))
-            return rejected(context, QStringLiteral("--input takes mac or mic."));
+            return rejected(context, QStringLiteral("--input takes mac, mic or app."));
     }
+    if (options.input == RecordingInputSource::application && !options.application)
+        return rejected(context,
+                        QStringLiteral("--input app needs --app NAME or PID; “apps” lists the "
+                                       "applications playing now."));
+    if (options.input != RecordingInputSource::application && options.application)
+        return rejected(context, QStringLiteral("--app goes with --input app."));
     if (const auto format = context.takeOption(QStringLiteral("--format"))) {
         options.format = RecordingOutputFormats::fromRawValue(*format);
         if (!options.format)
@@ -93,11 +108,69 @@ void showProgress(ToolContext &context, RecordingLibraryStore &store, QObject &g
     });
 }
 
+/// The application \a asked names (its name, its desktop name or one of its process ids) among
+/// those playing; a name that plays nothing now is recorded once it does. None (after
+/// reporting) for a process that plays nothing.
+std::optional<CaptureTarget> applicationTarget(ToolContext &context, const QString &asked)
+{
+    std::vector<PlayingApplication> playing;
+    try {
+        playing = context.playingApplications();
+    } catch (const std::exception &) {
+        // The take itself reports an unreachable sound server.
+    }
+    bool isNumber = false;
+    const auto process = asked.toLongLong(&isNumber);
+    for (const auto &application : playing) {
+        if (isNumber && application.processIds.contains(process))
+            return CaptureTarget::application(application.name, process);
+        if (!isNumber
+            && (application.name.compare(asked, Qt::CaseInsensitive) == 0
+                || application.title.compare(asked, Qt::CaseInsensitive) == 0))
+            return application.target();
+    }
+    if (isNumber) {
+        context.fail(QStringLiteral("No application plays with the process id %1.").arg(process));
+        return std::nullopt;
+    }
+    context.err() << QStringLiteral("“%1” plays nothing now; the take has its sound once it plays.").arg(asked)
+                  << Qt::endl;
+    return CaptureTarget::application(asked);
+}
+
+QCoro::Task<int> appsCommand(ToolContext &context)
+{
+    if (!context.arguments().isEmpty())
+        co_return context.usage(QStringLiteral("apps does not take “%1”.").arg(context.arguments().first()));
+    std::vector<PlayingApplication> playing;
+    try {
+        playing = context.playingApplications();
+    } catch (const std::exception &error) {
+        co_return context.fail(errorText(error));
+    }
+    if (playing.empty())
+        context.err() << "No application is playing." << Qt::endl;
+    for (const auto &application : playing) {
+        QStringList processes;
+        for (const auto process : application.processIds)
+            processes << QString::number(process);
+        context.out() << application.name << u'\t' << processes.join(u',') << u'\t' << application.title << Qt::endl;
+    }
+    co_return 0;
+}
+
 QCoro::Task<int> recordCommand(ToolContext &context)
 {
     const auto options = recordOptions(context);
     if (!options)
         co_return 2;
+    auto target = CaptureTargets::forInput(options->input);
+    if (options->application) {
+        const auto found = applicationTarget(context, *options->application);
+        if (!found)
+            co_return 1;
+        target = *found;
+    }
     StopSignals stopSignals;
     StopTimer stopTimer;
     bool stopRequested = false;
@@ -116,7 +189,7 @@ QCoro::Task<int> recordCommand(ToolContext &context)
         stopTimer.start(0);
     });
 
-    auto start = store->startRecording(options->input, options->format, options->bitRate);
+    auto start = store->startRecording(target, options->format, options->bitRate);
     co_await std::move(start);
     if (!store->captureState().is(CaptureState::Kind::recording))
         co_return 1;
@@ -146,11 +219,15 @@ std::vector<ToolCommand> captureCommands()
 {
     return {
         {QStringLiteral("record"),
-         QStringLiteral("record [--input mac|mic] [--format aacM4A|mp3LAME|wavPCM|aiffPCM] "
+         QStringLiteral("record [--input mac|mic|app] [--app NAME|PID] [--format aacM4A|mp3LAME|wavPCM|aiffPCM] "
                         "[--bitrate 128|192|256|320] [--seconds S] [--folder DIR]"),
-         QStringLiteral("Records the computer's sound or the microphone until S seconds pass or Ctrl-C; the format "
-                        "and bit rate apply to this take only. Prints the saved file's path."),
+         QStringLiteral("Records the computer's sound, the microphone or one application alone until S seconds pass "
+                        "or Ctrl-C; the format and bit rate apply to this take only. Prints the saved file's path."),
          recordCommand},
+        {QStringLiteral("apps"), QStringLiteral("apps"),
+         QStringLiteral("Lists the applications playing now, which record --input app --app takes: their name, "
+                        "process ids and title, tab-separated."),
+         appsCommand},
     };
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 class RecordingLibraryStore;
+struct PlayingApplication;
 class StopSignals;
 struct RecordingSourceContext;
 
@@ -40,6 +41,8 @@ public:
 
     /// What a system-audio take started now would record as its source.
     [[nodiscard]] std::optional<RecordingSourceContext> currentSource();
+    /// The applications playing now, by title. Throws SoundServerError.
+    [[nodiscard]] std::vector<PlayingApplication> playingApplications();
 
     /// The value following \a option in the arguments, removing both; none when absent.
     std::optional<QString> takeOption(const QString &option);

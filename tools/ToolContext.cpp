@@ -2,8 +2,10 @@
 
 #include "StopSignals.h"
 
+#include "capture/PlayingApplications.h"
 #include "import/SourceContextService.h"
 #include "platform/BrowserSessionFiles.h"
+#include "platform/DesktopEntries.h"
 #include "platform/Dialogs.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/MprisMediaPlayers.h"
@@ -14,6 +16,7 @@
 #include "store/RecordingWorkflow.h"
 #include "store/StoreSettings.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
 #include <QThreadPool>
@@ -77,6 +80,13 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
     const auto &status = store->statusMessage();
     fail(status && !status->isEmpty() ? *status : QStringLiteral("“%1” is not a folder.").arg(store->folderURL()));
     co_return nullptr;
+}
+
+std::vector<PlayingApplication> ToolContext::playingApplications()
+{
+    const DesktopEntries entries;
+    return PlayingApplications::group(m_platform->soundServer.playbackStreams(), &entries,
+                                      QCoreApplication::applicationPid());
 }
 
 QString ToolContext::folderPath() const

@@ -106,6 +106,7 @@ AacCaptureWriter::AacCaptureWriter(const QString &path, int sampleRate, int chan
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
     }
     ::stat(QFile::encodeName(path).constData(), &m_identity);
+    keepForSync(path);
 }
 
 AacCaptureWriter::~AacCaptureWriter() = default;
@@ -121,9 +122,18 @@ void AacCaptureWriter::guarded(Step step)
     }
 }
 
-void AacCaptureWriter::write(const float *interleaved, std::int64_t frames)
+void AacCaptureWriter::write(const std::int16_t *interleaved, std::int64_t frames)
 {
-    guarded([&] { m_encoder->writeInterleaved(interleaved, frames); });
+    const int channels = m_encoder->channelCount();
+    m_planes.resize(std::size_t(frames * channels));
+    std::vector<const float *> planes;
+    for (int c = 0; c < channels; ++c) {
+        auto *plane = m_planes.data() + c * frames;
+        for (std::int64_t i = 0; i < frames; ++i)
+            plane[i] = float(interleaved[i * channels + c]) * (1.0f / 32768.0f);
+        planes.push_back(plane);
+    }
+    guarded([&] { m_encoder->writePlanar(planes.data(), int(frames)); });
 }
 
 void AacCaptureWriter::checkpoint()

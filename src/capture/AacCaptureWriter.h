@@ -3,6 +3,7 @@
 #include "capture/CaptureFileWriter.h"
 
 #include <memory>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -17,7 +18,7 @@ public:
     AacCaptureWriter(const QString &path, int sampleRate, int channelCount, int bitRate);
     ~AacCaptureWriter() override;
 
-    void write(const float *interleaved, std::int64_t frames) override;
+    void write(const std::int16_t *interleaved, std::int64_t frames) override;
     void checkpoint() override;
     void finish() override;
     void cancel() override;
@@ -37,5 +38,6 @@ private:
     std::unique_ptr<AacM4aEncoder> m_encoder;
     std::int64_t m_completeSize = 0; ///< the file is playable up to here
     bool m_failed = false;
-    struct stat m_identity {}; ///< the file we opened, told apart from one that takes its name
+    std::vector<float> m_planes; ///< write()'s conversion space
+    struct stat m_identity {};   ///< the file we opened, told apart from one that takes its name
 };

@@ -20,6 +20,10 @@ QString message(AudioCaptureError::Code code)
     case Code::writerSetupFailed: return QStringLiteral("The audio writer could not be prepared.");
     case Code::soundServerUnavailable: return QStringLiteral("The sound server could not be reached.");
     case Code::noAudioOutputAvailable: return QStringLiteral("No audio output was available for system audio capture.");
+    case Code::applicationUnavailable: return QStringLiteral("The application's sound could not be recorded.");
+    case Code::notKeeping:
+        return QStringLiteral("Nothing is being kept: choose “Keep the last … seconds” in Settings.");
+    case Code::nothingKept: return QStringLiteral("Nothing has been heard yet.");
     case Code::captureInterrupted: break;
     }
     return QStringLiteral("The audio source stopped during the recording.");

@@ -17,6 +17,9 @@ public:
         soundServerUnavailable, ///< no sound server answered
         noAudioOutputAvailable, ///< the server has no default output to record
         captureInterrupted,     ///< the source ended during a take
+        applicationUnavailable, ///< the application's streams could not be recorded
+        notKeeping,             ///< no window of the last seconds is kept
+        nothingKept,            ///< the window holds nothing yet
     };
 
     explicit AudioCaptureError(Code code);

@@ -4,6 +4,18 @@
 #include "capture/AudioCaptureError.h"
 #include "capture/PcmCaptureWriter.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+CaptureFileWriter::~CaptureFileWriter()
+{
+    if (m_syncDescriptor >= 0)
+        ::close(m_syncDescriptor);
+}
+
 std::unique_ptr<CaptureFileWriter> CaptureFileWriter::create(const QString &path,
                                                              const RecordingEncodingSettings &settings)
 {
@@ -21,4 +33,16 @@ std::unique_ptr<CaptureFileWriter> CaptureFileWriter::create(const QString &path
     }
     return std::make_unique<PcmCaptureWriter>(path, sampleRate, settings.channelCount,
                                               PcmCaptureWriter::Container::wave);
+}
+
+void CaptureFileWriter::keepForSync(const QString &path)
+{
+    m_syncDescriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+}
+
+void CaptureFileWriter::sync()
+{
+    // Syncing any descriptor of the file puts all of its written pages on the disk.
+    if (m_syncDescriptor >= 0 && ::fdatasync(m_syncDescriptor) != 0)
+        throw AudioCaptureError::writeFailed(errno);
 }

@@ -1,8 +1,6 @@
 #include "capture/CapturePeaks.h"
 
 #include <algorithm>
-#include <climits>
-#include <cmath>
 
 namespace {
 /// As PeakBuckets::fineFramesFor allows.
@@ -11,22 +9,7 @@ constexpr std::size_t mostFineRuns = 1 << 19;
 
 CapturePeaks::CapturePeaks(int channels) : m_channels(std::max(1, channels)) {}
 
-int CapturePeaks::pcm16(float sample)
-{
-    if (std::isnan(sample))
-        return -32768;
-    const float scaled = sample * 2147483648.0f;
-    int wide;
-    if (scaled >= 2147483647.0f)
-        wide = INT_MAX;
-    else if (scaled <= -2147483648.0f)
-        wide = INT_MIN;
-    else
-        wide = int(std::lrint(scaled));
-    return wide >> 16;
-}
-
-void CapturePeaks::add(const float *interleaved, std::int64_t frames)
+void CapturePeaks::add(const std::int16_t *interleaved, std::int64_t frames)
 {
     for (std::int64_t i = 0; i < frames; ++i, ++m_frames) {
         auto run = std::size_t(m_frames / m_fineFrames);
@@ -38,7 +21,7 @@ void CapturePeaks::add(const float *interleaved, std::int64_t frames)
             m_loudest.resize(run + 1, 0);
         int loudest = m_loudest[run];
         for (int c = 0; c < m_channels; ++c)
-            loudest = std::max(loudest, std::abs(pcm16(interleaved[i * m_channels + c])));
+            loudest = std::max(loudest, std::abs(int(interleaved[i * m_channels + c])));
         m_loudest[run] = loudest;
     }
 }

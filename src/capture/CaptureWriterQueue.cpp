@@ -10,9 +10,11 @@ constexpr auto idleWake = std::chrono::milliseconds(250);
 } // namespace
 
 CaptureWriterQueue::CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                                       std::int64_t checkpointFrames, Observer observer)
+                                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval,
+                                       std::int64_t batchFrames, Observer observer)
     : m_writer(std::move(writer)), m_capacityFrames(capacityFrames), m_checkpointFrames(checkpointFrames),
-      m_observer(std::move(observer)), m_thread(QThread::create([this] { run(); }))
+      m_syncInterval(syncInterval), m_batchFrames(batchFrames), m_observer(std::move(observer)),
+      m_thread(QThread::create([this] { run(); }))
 {
     m_thread->setObjectName(QString::fromLatin1(label));
     m_thread->start();
@@ -23,14 +25,17 @@ CaptureWriterQueue::~CaptureWriterQueue()
     close(Ending::cancel);
 }
 
-bool CaptureWriterQueue::push(CaptureBuffer &&buffer)
+bool CaptureWriterQueue::push(SharedCaptureBuffer buffer)
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (m_ending == Ending::none && m_queuedFrames + buffer.frames() <= m_capacityFrames) {
-            m_queuedFrames += buffer.frames();
+        if (m_ending == Ending::none && m_queuedFrames + buffer->frames() <= m_capacityFrames) {
+            m_queuedFrames += buffer->frames();
             m_queue.push_back(std::move(buffer));
-            m_wake.notify_one();
+            // Woken for a batch, not for each buffer: fewer turns of the thread for the same work.
+            // The first buffer goes at once, so the take shows its first sound without delay.
+            if (m_queuedFrames >= m_batchFrames || !m_delivered)
+                m_wake.notify_one();
             return true;
         }
     }
@@ -73,17 +78,19 @@ void CaptureWriterQueue::close(Ending ending)
 
 void CaptureWriterQueue::run()
 {
-    std::deque<CaptureBuffer> batch;
+    std::deque<SharedCaptureBuffer> batch;
     Ending ending = Ending::none;
     while (ending == Ending::none) {
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait_for(lock, idleWake, [this] {
-                return !m_queue.empty() || m_ending != Ending::none || (m_sourceFailed && !m_failureSignalled);
+                return m_queuedFrames >= m_batchFrames || (!m_delivered && !m_queue.empty()) || m_ending != Ending::none
+                    || (m_sourceFailed && !m_failureSignalled);
             });
             ending = m_ending;
             if (ending != Ending::cancel)
                 batch.swap(m_queue);
+            m_delivered = m_delivered || !batch.empty();
             m_queuedFrames = 0;
             m_queue.clear();
         }
@@ -97,30 +104,45 @@ void CaptureWriterQueue::run()
     end(ending);
 }
 
-void CaptureWriterQueue::writeBuffers(std::deque<CaptureBuffer> &buffers)
+void CaptureWriterQueue::writeBuffers(std::deque<SharedCaptureBuffer> &buffers)
 {
-    for (auto &buffer : buffers) {
+    std::vector<float> levels;
+    levels.reserve(buffers.size());
+    for (const auto &buffer : buffers) {
         // After a write error the file takes nothing more; finish() rethrows it.
         if (!m_error) {
             try {
-                m_writer->write(buffer.samples.data(), buffer.frames());
-                m_written += buffer.frames();
+                m_writer->write(buffer->samples.data(), buffer->frames());
+                m_written += buffer->frames();
                 if (m_observer.written)
-                    m_observer.written(buffer.samples.data(), buffer.frames());
+                    m_observer.written(buffer->samples.data(), buffer->frames());
                 // Also inside a long batch, so a failure later in it loses at most one interval.
-                if (m_written - m_checkpointed >= m_checkpointFrames) {
-                    m_checkpointed = m_written;
-                    m_writer->checkpoint();
-                }
+                keepDurable();
             } catch (...) {
                 fail();
             }
         }
-        const auto level = AudioCaptureService::peakLevel(buffer.samples);
-        if (level && m_observer.peak)
-            m_observer.peak(*level);
+        if (const auto level = AudioCaptureService::peakLevel(buffer->samples))
+            levels.push_back(*level);
     }
+    if (!levels.empty() && m_observer.peaks)
+        m_observer.peaks(levels);
     buffers.clear();
+}
+
+void CaptureWriterQueue::keepDurable()
+{
+    if (m_written - m_checkpointed >= m_checkpointFrames) {
+        m_checkpointed = m_written;
+        m_writer->checkpoint();
+    }
+    // Only what a checkpoint made readable is worth the disk's time.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_syncInterval.count() > 0 && m_checkpointed > m_synced && now - m_lastSync >= m_syncInterval) {
+        m_synced = m_checkpointed;
+        m_lastSync = now;
+        m_writer->sync();
+    }
 }
 
 QString CaptureWriterQueue::failureMessage() const

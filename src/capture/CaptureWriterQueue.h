@@ -6,42 +6,49 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
-/// The serial writer queue of one take: its own thread takes buffers from a bounded queue,
-/// writes them, reports each buffer's peak and checkpoints the file after every
-/// checkpointFrames frames written (a second of audio). Buffers
-/// are dropped (and counted) only when the writer is more than the capacity behind. After a
-/// failed write or checkpoint the file takes nothing more and the observer hears of it.
+/// The serial writer queue of one take: its own thread takes the first buffer at once and then
+/// buffers from a bounded queue once a batch of them waits (a tenth of a second), writes them,
+/// reports the peak of each, checkpoints the file after every checkpointFrames frames written (a
+/// second of audio) and syncs it to the disk every syncInterval. Buffers are dropped (and
+/// counted) only when the writer is more than the capacity behind. After a failed write,
+/// checkpoint or sync the file takes nothing more and the observer hears of it.
 class CaptureWriterQueue {
 public:
     static constexpr const char *label = "com.vespertone.capture.writer";
 
     /// Called on the writer thread.
     struct Observer {
-        std::function<void(float)> peak;
+        /// After each batch, the peak level of each buffer it wrote, oldest first.
+        std::function<void(const std::vector<float> &levels)> peaks;
         /// The source reported its end; after the buffers it delivered before.
         std::function<void()> sourceFailed;
         /// Writing failed; \a message is the user-facing text. Called once.
         std::function<void(const QString &message)> writerFailed;
         /// \a frames interleaved frames reached the file.
-        std::function<void(const float *interleaved, std::int64_t frames)> written;
+        std::function<void(const std::int16_t *interleaved, std::int64_t frames)> written;
     };
 
+    /// A \a syncInterval of zero never syncs during the take; the writer wakes once \a batchFrames
+    /// frames wait, and at least four times a second.
     CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,
-                       std::int64_t checkpointFrames, Observer observer);
+                       std::int64_t checkpointFrames, std::chrono::milliseconds syncInterval, std::int64_t batchFrames,
+                       Observer observer);
     /// Cancels the file unless finish() or cancel() ran.
     ~CaptureWriterQueue();
     CaptureWriterQueue(const CaptureWriterQueue &) = delete;
     CaptureWriterQueue &operator=(const CaptureWriterQueue &) = delete;
 
     /// From any thread; never waits for the writer. False when the buffer was dropped.
-    bool push(CaptureBuffer &&buffer);
+    bool push(SharedCaptureBuffer buffer);
     /// From any thread: the source ended.
     void markSourceFailed();
     [[nodiscard]] bool sourceFailed() const { return m_sourceFailed; }
@@ -63,7 +70,9 @@ private:
     enum class Ending { none, finish, cancel };
 
     void run();
-    void writeBuffers(std::deque<CaptureBuffer> &buffers);
+    void writeBuffers(std::deque<SharedCaptureBuffer> &buffers);
+    /// Checkpoints and syncs when their time has come.
+    void keepDurable();
     /// Records the failure in flight and tells the observer.
     void fail();
     void end(Ending ending);
@@ -72,12 +81,15 @@ private:
     std::unique_ptr<CaptureFileWriter> m_writer;
     const std::int64_t m_capacityFrames;
     const std::int64_t m_checkpointFrames;
+    const std::chrono::milliseconds m_syncInterval;
+    const std::int64_t m_batchFrames;
     Observer m_observer;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<CaptureBuffer> m_queue;
+    std::deque<SharedCaptureBuffer> m_queue;
     std::int64_t m_queuedFrames = 0;
+    bool m_delivered = false; ///< a first buffer went to the writer
     Ending m_ending = Ending::none;
     bool m_failureSignalled = false;
     QString m_failureMessage;
@@ -88,6 +100,8 @@ private:
     std::atomic<std::int64_t> m_written = 0;
     std::exception_ptr m_error;      ///< writer thread only until it ends
     std::int64_t m_checkpointed = 0; ///< frames written at the last checkpoint; writer thread only
+    std::int64_t m_synced = 0;       ///< frames written at the last sync; writer thread only
+    std::chrono::steady_clock::time_point m_lastSync = std::chrono::steady_clock::now();
 
     std::mutex m_closeMutex;
     bool m_closed = false;

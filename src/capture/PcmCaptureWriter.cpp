@@ -21,13 +21,13 @@ PcmCaptureWriter::PcmCaptureWriter(const QString &path, int sampleRate, int chan
             throw AudioCaptureError::writeFailed(errno);
         throw AudioCaptureError(AudioCaptureError::Code::writerSetupFailed);
     }
-    sf_command(m_file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    keepForSync(path);
 }
 
-void PcmCaptureWriter::write(const float *interleaved, std::int64_t frames)
+void PcmCaptureWriter::write(const std::int16_t *interleaved, std::int64_t frames)
 {
     errno = 0;
-    if (sf_writef_float(m_file.get(), interleaved, frames) == frames)
+    if (sf_writef_short(m_file.get(), interleaved, frames) == frames)
         return;
     // The header, brought up to date at finish(), then counts only what reached the file.
     m_failed = true;

@@ -13,7 +13,7 @@ public:
     /// Throws AudioCaptureError when the file cannot be opened.
     PcmCaptureWriter(const QString &path, int sampleRate, int channelCount, Container container);
 
-    void write(const float *interleaved, std::int64_t frames) override;
+    void write(const std::int16_t *interleaved, std::int64_t frames) override;
     void checkpoint() override;
     void finish() override;
     void cancel() override;

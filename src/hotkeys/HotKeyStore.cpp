@@ -12,6 +12,7 @@ HotKeyStore::HotKeyStore(StoreSettings &settings, HotKeyGrabber &grabber, QObjec
             [this](qint32 status) { setRegistrationMessage(GlobalHotKeyError(status).text()); });
     setToggleRecording(load(settings, StoreSettings::toggleRecordingHotKeyKey).value_or(defaultToggleRecording()));
     setOpenLibrary(load(settings, StoreSettings::openLibraryHotKeyKey).value_or(defaultOpenLibrary()));
+    setSaveLastSeconds(load(settings, StoreSettings::saveLastSecondsHotKeyKey).value_or(defaultSaveLastSeconds()));
 }
 
 void HotKeyStore::setToggleRecording(const std::optional<HotKeyShortcut> &shortcut)
@@ -30,6 +31,14 @@ void HotKeyStore::setOpenLibrary(const std::optional<HotKeyShortcut> &shortcut)
     registerAll();
 }
 
+void HotKeyStore::setSaveLastSeconds(const std::optional<HotKeyShortcut> &shortcut)
+{
+    m_saveLastSeconds = shortcut;
+    save(shortcut, StoreSettings::saveLastSecondsHotKeyKey);
+    emit saveLastSecondsChanged();
+    registerAll();
+}
+
 void HotKeyStore::registerAll()
 {
     m_center.unregisterAll();
@@ -39,6 +48,8 @@ void HotKeyStore::registerAll()
             m_center.registerHotKey(QLatin1String(toggleRecordingName), *m_toggleRecording, m_toggleRecordingAction);
         if (m_openLibrary && m_openLibraryAction)
             m_center.registerHotKey(QLatin1String(openLibraryName), *m_openLibrary, m_openLibraryAction);
+        if (m_saveLastSeconds && m_saveLastSecondsAction)
+            m_center.registerHotKey(QLatin1String(saveLastSecondsName), *m_saveLastSeconds, m_saveLastSecondsAction);
     } catch (const GlobalHotKeyError &error) {
         failure = error.text();
     }

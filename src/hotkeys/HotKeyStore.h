@@ -10,19 +10,23 @@
 class HotKeyGrabber;
 class StoreSettings;
 
-/// The two global hotkeys: their shortcuts, kept in the settings, their actions, and their
-/// registration, redone in full after every change.
+/// The three global hotkeys (toggle recording, open the library, save the last seconds): their
+/// shortcuts, kept in the settings, their actions, and their registration, redone in full after
+/// every change.
 class HotKeyStore : public QObject {
     Q_OBJECT
 public:
     static constexpr auto toggleRecordingName = "toggleRecording";
     static constexpr auto openLibraryName = "openLibrary";
+    static constexpr auto saveLastSecondsName = "saveLastSeconds";
     /// Shift+Super+R.
     static HotKeyShortcut defaultToggleRecording() { return {15, 0x120000, QStringLiteral("R")}; }
     /// Shift+Super+L.
     static HotKeyShortcut defaultOpenLibrary() { return {37, 0x120000, QStringLiteral("L")}; }
+    /// Shift+Super+P.
+    static HotKeyShortcut defaultSaveLastSeconds() { return {35, 0x120000, QStringLiteral("P")}; }
 
-    /// Loads both shortcuts (a missing or damaged one becomes the default, written back) and
+    /// Loads the shortcuts (a missing or damaged one becomes the default, written back) and
     /// registers them. \a settings and \a grabber outlive the store.
     HotKeyStore(StoreSettings &settings, HotKeyGrabber &grabber, QObject *parent = nullptr);
 
@@ -31,13 +35,16 @@ public:
     void setToggleRecording(const std::optional<HotKeyShortcut> &shortcut);
     [[nodiscard]] const std::optional<HotKeyShortcut> &openLibrary() const { return m_openLibrary; }
     void setOpenLibrary(const std::optional<HotKeyShortcut> &shortcut);
+    [[nodiscard]] const std::optional<HotKeyShortcut> &saveLastSeconds() const { return m_saveLastSeconds; }
+    void setSaveLastSeconds(const std::optional<HotKeyShortcut> &shortcut);
     /// The last registration failure; none when registration succeeded.
     [[nodiscard]] const std::optional<QString> &registrationMessage() const { return m_registrationMessage; }
 
     void setToggleRecordingAction(std::function<void()> action) { m_toggleRecordingAction = std::move(action); }
     void setOpenLibraryAction(std::function<void()> action) { m_openLibraryAction = std::move(action); }
-    /// Unregisters both and registers every shortcut that has an action; a failure stops the cycle
-    /// and becomes the registration message.
+    void setSaveLastSecondsAction(std::function<void()> action) { m_saveLastSecondsAction = std::move(action); }
+    /// Unregisters them all and registers every shortcut that has an action; a failure stops the
+    /// cycle and becomes the registration message.
     void registerAll();
 
     [[nodiscard]] GlobalHotKeyCenter &center() { return m_center; }
@@ -47,6 +54,7 @@ public:
 signals:
     void toggleRecordingChanged();
     void openLibraryChanged();
+    void saveLastSecondsChanged();
     void registrationMessageChanged();
 
 private:
@@ -57,7 +65,9 @@ private:
     GlobalHotKeyCenter m_center;
     std::optional<HotKeyShortcut> m_toggleRecording;
     std::optional<HotKeyShortcut> m_openLibrary;
+    std::optional<HotKeyShortcut> m_saveLastSeconds;
     std::optional<QString> m_registrationMessage;
     std::function<void()> m_toggleRecordingAction;
     std::function<void()> m_openLibraryAction;
+    std::function<void()> m_saveLastSecondsAction;
 };

@@ -235,6 +235,31 @@ SourceContextService::bestCandidate(const std::optional<RunningApplication> &lat
 }
 
 std::optional<RecordingSourceContext>
+SourceContextService::applicationCandidate(const CaptureTarget &target,
+                                           const std::optional<QString> &ignoringBundleIdentifier) const
+{
+    if (!m_isSnapshot) {
+        return withSnapshot([&](const SourceContextService &snapshot) {
+            return snapshot.applicationCandidate(target, ignoringBundleIdentifier);
+        });
+    }
+    auto streams = playingStreams(ignoringBundleIdentifier, false);
+    std::erase_if(streams, [&](const PlaybackStream &stream) { return !target.plays(stream); });
+    if (streams.empty())
+        return context(RunningApplication{target.processId, target.applicationName, std::nullopt},
+                       ignoringBundleIdentifier);
+    const auto &newest = streams.front();
+    if (const auto browser = browserIdentifier(bundleIdentifier(newest))) {
+        if (const auto tab = preferredMediaBrowserTab(*browser))
+            return browserContext(*browser, *tab);
+    }
+    auto found = context(streamApplication(newest), ignoringBundleIdentifier);
+    if (found && !found->windowTitle)
+        found->windowTitle = newest.mediaName;
+    return found;
+}
+
+std::optional<RecordingSourceContext>
 SourceContextService::refreshedURLContext(const RecordingSourceContext &stored,
                                           const std::optional<QString> &ignoringBundleIdentifier) const
 {
@@ -384,7 +409,8 @@ std::optional<RecordingSourceContext> SourceContextService::runningBrowser(const
     return std::nullopt;
 }
 
-std::vector<PlaybackStream> SourceContextService::playingStreams(const std::optional<QString> &ignoring) const
+std::vector<PlaybackStream> SourceContextService::playingStreams(const std::optional<QString> &ignoring,
+                                                                 bool defaultSinkOnly) const
 {
     std::vector<PlaybackStream> streams;
     try {
@@ -395,7 +421,7 @@ std::vector<PlaybackStream> SourceContextService::playingStreams(const std::opti
         return {};
     }
     std::erase_if(streams, [&](const PlaybackStream &stream) {
-        return stream.corked || !stream.onDefaultSink || !(stream.appName || stream.processBinary)
+        return stream.corked || (defaultSinkOnly && !stream.onDefaultSink) || !(stream.appName || stream.processBinary)
             || (ignoring && sameIdentifier(bundleIdentifier(stream), ignoring));
     });
     std::sort(streams.begin(), streams.end(),

@@ -2,6 +2,7 @@
 
 #include "library/RecordingSourceContext.h"
 #include "platform/BrowserSessions.h"
+#include "platform/CaptureTarget.h"
 #include "platform/PlaybackStream.h"
 #include "platform/RunningApplication.h"
 
@@ -49,6 +50,11 @@ public:
     [[nodiscard]] std::optional<RecordingSourceContext>
     bestCandidate(const std::optional<RunningApplication> &latestForegroundApp,
                   const std::optional<QString> &ignoringBundleIdentifier) const;
+    /// Where a take of the application \a target gets its sound: that application, with the
+    /// title of what it plays and, for a browser, its tab on a media site or the address of the
+    /// tab matching its window. Blocks like bestCandidate.
+    [[nodiscard]] std::optional<RecordingSourceContext>
+    applicationCandidate(const CaptureTarget &target, const std::optional<QString> &ignoringBundleIdentifier) const;
     /// A context with a fresh address for the browser source \a stored; none when it is no
     /// supported browser or no address can be found.
     [[nodiscard]] std::optional<RecordingSourceContext>
@@ -86,7 +92,9 @@ private:
     template <typename Lookup>
     [[nodiscard]] auto withSnapshot(Lookup lookup) const;
 
-    [[nodiscard]] std::vector<PlaybackStream> playingStreams(const std::optional<QString> &ignoring) const;
+    /// The streams playing (on the default output only, when \a defaultSinkOnly), newest first.
+    [[nodiscard]] std::vector<PlaybackStream> playingStreams(const std::optional<QString> &ignoring,
+                                                             bool defaultSinkOnly = true) const;
     [[nodiscard]] std::optional<qint64> runningProcess(const QString &browser) const;
     [[nodiscard]] RecordingSourceContext browserContext(const QString &browser, const BrowserTab &tab) const;
 

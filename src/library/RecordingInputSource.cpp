@@ -6,7 +6,12 @@ namespace RecordingInputSources {
 
 QString rawValue(RecordingInputSource source)
 {
-    return source == RecordingInputSource::macAudio ? QStringLiteral("macAudio") : QStringLiteral("microphone");
+    switch (source) {
+    case RecordingInputSource::macAudio: return QStringLiteral("macAudio");
+    case RecordingInputSource::microphone: return QStringLiteral("microphone");
+    case RecordingInputSource::application: break;
+    }
+    return QStringLiteral("application");
 }
 
 std::optional<RecordingInputSource> fromRawValue(const QString &raw)
@@ -18,5 +23,10 @@ std::optional<RecordingInputSource> fromRawValue(const QString &raw)
 
 QString RecordingInputSources::statusLabel(RecordingInputSource source)
 {
-    return source == RecordingInputSource::macAudio ? QStringLiteral("System") : QStringLiteral("Mic");
+    switch (source) {
+    case RecordingInputSource::macAudio: return QStringLiteral("System");
+    case RecordingInputSource::microphone: return QStringLiteral("Mic");
+    case RecordingInputSource::application: break;
+    }
+    return QStringLiteral("App");
 }

@@ -105,19 +105,6 @@ void AacM4aEncoder::writePlanar(const float *const *planes, int frames)
     encodeQueued(false);
 }
 
-void AacM4aEncoder::writeInterleaved(const float *samples, std::int64_t frames)
-{
-    m_planes.resize(std::size_t(frames * m_channels));
-    std::vector<const float *> planes;
-    for (int c = 0; c < m_channels; ++c) {
-        auto *plane = m_planes.data() + c * frames;
-        for (std::int64_t i = 0; i < frames; ++i)
-            plane[i] = samples[i * m_channels + c];
-        planes.push_back(plane);
-    }
-    writePlanar(planes.data(), int(frames));
-}
-
 std::int64_t AacM4aEncoder::checkpoint()
 {
     // A null packet closes the fragment under way; the flush hands it to the file.

@@ -45,8 +45,6 @@ public:
 
     /// \a frames frames, one plane per channel. Throws Error.
     void writePlanar(const float *const *planes, int frames);
-    /// \a frames interleaved frames. Throws Error.
-    void writeInterleaved(const float *samples, std::int64_t frames);
     /// Fragmented only: closes the fragment under way and hands it to the file; returns the
     /// file's size, up to which it is complete. Throws Error.
     std::int64_t checkpoint();
@@ -71,5 +69,4 @@ private:
     AVStream *m_stream = nullptr;
     std::int64_t m_nextPts = 0;
     std::int64_t m_packets = 0;
-    std::vector<float> m_planes; ///< writeInterleaved's de-interleaving space
 };

@@ -24,13 +24,13 @@ struct Outcome<void> {
 };
 } // namespace detail
 
-/// Runs \a work on the thread pool and resumes the awaiting coroutine on its own thread with
-/// the value, or rethrows the exception \a work threw. It always resumes from the event loop,
-/// even when the work is done before the caller awaits it, so callers never finish early.
+/// Runs \a work on \a pool and resumes the awaiting coroutine on its own thread with the value,
+/// or rethrows the exception \a work threw. It always resumes from the event loop, even when
+/// the work is done before the caller awaits it, so callers never finish early.
 template <typename Work, typename T = std::invoke_result_t<Work>>
-QCoro::Task<T> run(Work work)
+QCoro::Task<T> run(QThreadPool &pool, Work work)
 {
-    auto future = QtConcurrent::run(QThreadPool::globalInstance(), [work = std::move(work)]() mutable {
+    auto future = QtConcurrent::run(&pool, [work = std::move(work)]() mutable {
         detail::Outcome<T> outcome;
         try {
             if constexpr (std::is_void_v<T>)
@@ -50,5 +50,12 @@ QCoro::Task<T> run(Work work)
         std::rethrow_exception(outcome.error);
     if constexpr (!std::is_void_v<T>)
         co_return std::move(*outcome.value);
+}
+
+/// The same on the shared thread pool.
+template <typename Work, typename T = std::invoke_result_t<Work>>
+QCoro::Task<T> run(Work work)
+{
+    return run(*QThreadPool::globalInstance(), std::move(work));
 }
 } // namespace BackgroundTask

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-/// Interleaved float frames delivered by a capture source.
+/// Interleaved 16-bit frames delivered by a capture source.
 struct CaptureBuffer {
-    std::vector<float> samples; ///< frames × channelCount values
+    std::vector<std::int16_t> samples; ///< frames × channelCount values
     int channelCount = 2;
 
     [[nodiscard]] std::int64_t frames() const
@@ -13,3 +14,6 @@ struct CaptureBuffer {
         return channelCount > 0 ? std::int64_t(samples.size()) / channelCount : 0;
     }
 };
+
+/// A delivered buffer: never changed again, so the window and a take's writer share it.
+using SharedCaptureBuffer = std::shared_ptr<const CaptureBuffer>;

@@ -13,4 +13,5 @@ struct PlaybackStream {
     std::optional<QString> processBinary; ///< application.process.binary
     std::optional<qint64> processId;      ///< application.process.id
     std::optional<QString> mediaName;     ///< media.name, e.g. a track or tab title
+    std::optional<QString> iconName;      ///< application.icon_name
 };

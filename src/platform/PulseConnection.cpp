@@ -102,3 +102,25 @@ PulseConnection::ServerInfo PulseConnection::serverInfo()
         throw SoundServerError(SoundServerError::Code::unreachable);
     return query.info;
 }
+
+QByteArray PulseConnection::monitorOf(const QByteArray &sinkName)
+{
+    struct Query {
+        PulseConnection *connection;
+        QByteArray monitor;
+        bool answered = false;
+    } query{this, {}};
+    complete(pa_context_get_sink_info_by_name(
+        m_context.get(), sinkName.constData(),
+        [](pa_context *, const pa_sink_info *info, int last, void *data) {
+            auto *query = static_cast<Query *>(data);
+            if (!last && info && info->monitor_source_name)
+                query->monitor = info->monitor_source_name;
+            query->answered = query->answered || last != 0;
+            query->connection->signal();
+        },
+        &query));
+    if (!query.answered)
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    return query.monitor;
+}

@@ -27,11 +27,24 @@ public:
     void wait() { pa_threaded_mainloop_wait(m_loop.get()); }
     /// From a callback on the loop's thread: wakes wait().
     void signal() { pa_threaded_mainloop_signal(m_loop.get(), 0); }
+    /// A success callback for operations that wakes wait(); its data is the connection.
+    static void signalSuccess(pa_context *, int, void *connection)
+    {
+        static_cast<PulseConnection *>(connection)->signal();
+    }
+    /// The same for stream operations.
+    static void signalStreamSuccess(pa_stream *, int, void *connection)
+    {
+        static_cast<PulseConnection *>(connection)->signal();
+    }
     /// Locked: waits until \a operation (owned from here on) is done, at most five seconds;
     /// false when it could not be started, the connection broke or the time ran out.
     bool complete(pa_operation *operation);
     /// Locked: the default sink and source. Throws SoundServerError (unreachable).
     [[nodiscard]] ServerInfo serverInfo();
+    /// Locked: the name of the monitor source of the sink \a sinkName; empty when there is no
+    /// such sink. Throws SoundServerError (unreachable).
+    [[nodiscard]] QByteArray monitorOf(const QByteArray &sinkName);
 
     /// Stops the loop's thread; no callback runs afterwards. Call unlocked.
     void stop() { pa_threaded_mainloop_stop(m_loop.get()); }

@@ -1,7 +1,9 @@
 #include "platform/PulseSoundServer.h"
 
+#include "platform/PulseApplicationCapture.h"
 #include "platform/PulseCaptureSource.h"
 #include "platform/PulseConnection.h"
+#include "platform/PulsePlaybackWatch.h"
 #include "platform/SoundServerError.h"
 
 namespace {
@@ -26,19 +28,7 @@ void addStream(pa_context *, const pa_sink_input_info *info, int last, void *dat
         query->connection->signal();
         return;
     }
-    PlaybackStream stream;
-    stream.index = info->index;
-    stream.corked = info->corked;
-    stream.onDefaultSink = query->defaultSink == info->sink;
-    stream.appName = property(info->proplist, PA_PROP_APPLICATION_NAME);
-    stream.applicationId = property(info->proplist, PA_PROP_APPLICATION_ID);
-    stream.processBinary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
-    stream.mediaName = property(info->proplist, PA_PROP_MEDIA_NAME);
-    bool ok = false;
-    const auto processId = property(info->proplist, PA_PROP_APPLICATION_PROCESS_ID).value_or(QString()).toLongLong(&ok);
-    if (ok)
-        stream.processId = processId;
-    query->streams.push_back(std::move(stream));
+    query->streams.push_back(PulseSoundServer::playbackStream(*info, query->defaultSink));
 }
 
 void setDefaultSink(pa_context *, const pa_sink_info *info, int last, void *data)
@@ -50,10 +40,31 @@ void setDefaultSink(pa_context *, const pa_sink_info *info, int last, void *data
 }
 } // namespace
 
-std::unique_ptr<CaptureSource> PulseSoundServer::openCapture(CaptureDevice device, int sampleRate, int channelCount,
-                                                             CaptureSource::Handlers handlers)
+PlaybackStream PulseSoundServer::playbackStream(const pa_sink_input_info &info, std::optional<quint32> defaultSink)
 {
-    return std::make_unique<PulseCaptureSource>(m_server, device, sampleRate, channelCount, std::move(handlers));
+    PlaybackStream stream;
+    stream.index = info.index;
+    stream.corked = info.corked;
+    stream.onDefaultSink = defaultSink == info.sink;
+    stream.appName = property(info.proplist, PA_PROP_APPLICATION_NAME);
+    stream.applicationId = property(info.proplist, PA_PROP_APPLICATION_ID);
+    stream.processBinary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    stream.mediaName = property(info.proplist, PA_PROP_MEDIA_NAME);
+    stream.iconName = property(info.proplist, PA_PROP_APPLICATION_ICON_NAME);
+    bool ok = false;
+    const auto processId = property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID).value_or(QString()).toLongLong(&ok);
+    if (ok)
+        stream.processId = processId;
+    return stream;
+}
+
+std::unique_ptr<CaptureSource> PulseSoundServer::openCapture(const CaptureTarget &target, int sampleRate,
+                                                             int channelCount, CaptureSource::Handlers handlers)
+{
+    if (target.kind == CaptureTarget::Kind::application)
+        return std::make_unique<PulseApplicationCapture>(m_server, target, sampleRate, channelCount,
+                                                         std::move(handlers));
+    return std::make_unique<PulseCaptureSource>(m_server, target, sampleRate, channelCount, std::move(handlers));
 }
 
 std::vector<PlaybackStream> PulseSoundServer::playbackStreams()
@@ -68,4 +79,9 @@ std::vector<PlaybackStream> PulseSoundServer::playbackStreams()
     if (!connection.complete(pa_context_get_sink_input_info_list(connection.context(), addStream, &query)))
         throw SoundServerError(SoundServerError::Code::unreachable);
     return std::move(query.streams);
+}
+
+std::unique_ptr<SoundServer::Watch> PulseSoundServer::watchPlaybackStreams(WatchHandlers handlers)
+{
+    return std::make_unique<PulsePlaybackWatch>(m_server, std::move(handlers));
 }

@@ -3,6 +3,8 @@
 #include "analysis/WaveformService.h"
 #include "base/AppError.h"
 #include "base/IgnoreFailure.h"
+#include "capture/CaptureTargets.h"
+#include "capture/PlayingApplications.h"
 #include "import/URLAudioImportService.h"
 #include "library/LibrarySnapshot.h"
 #include "library/MetadataStore.h"
@@ -61,6 +63,9 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(workflow, &RecordingWorkflow::activeInputSourceChanged, this,
             &RecordingLibraryStore::activeRecordingInputSourceChanged);
     connect(workflow, &RecordingWorkflow::interruptedTakeSaved, this, &RecordingLibraryStore::interruptedTakeSaved);
+    connect(workflow, &RecordingWorkflow::keptWindowChanged, this, &RecordingLibraryStore::keptWindowChanged);
+    connect(workflow, &RecordingWorkflow::playingApplicationsChanged, this,
+            &RecordingLibraryStore::playingApplicationsChanged);
     connect(m_import.get(), &ImportCommands::isImportingURLChanged, this,
             &RecordingLibraryStore::isImportingURLChanged);
     connect(&m_import->urlImporter(), &URLAudioImportService::downloadProgress, this,
@@ -375,7 +380,120 @@ QCoro::Task<> RecordingLibraryStore::startRecording(RecordingInputSource source,
                                                     std::optional<RecordingOutputFormat> format,
                                                     std::optional<AudioBitRate> bitRate)
 {
-    return m_workflow->start(source, format, bitRate);
+    return m_workflow->start(CaptureTargets::forInput(source), format, bitRate);
+}
+
+std::optional<CaptureTarget> RecordingLibraryStore::activeRecordingTarget() const
+{
+    return m_workflow->activeTarget();
+}
+
+void RecordingLibraryStore::toggleRecording(const CaptureTarget &target)
+{
+    m_workflow->toggle(target);
+}
+
+bool RecordingLibraryStore::canToggleRecording(const CaptureTarget &target) const
+{
+    return m_workflow->canToggle(target);
+}
+
+bool RecordingLibraryStore::isRecording(const CaptureTarget &target) const
+{
+    return m_workflow->isRecording(target);
+}
+
+QCoro::Task<> RecordingLibraryStore::startRecording(CaptureTarget target, std::optional<RecordingOutputFormat> format,
+                                                    std::optional<AudioBitRate> bitRate)
+{
+    return m_workflow->start(std::move(target), format, bitRate);
+}
+
+const std::vector<PlayingApplication> &RecordingLibraryStore::playingApplications() const
+{
+    return m_workflow->playingApplications().applications();
+}
+
+void RecordingLibraryStore::watchPlayingApplications()
+{
+    m_workflow->watchPlayingApplications();
+}
+
+QString RecordingLibraryStore::targetTitle(const CaptureTarget &target) const
+{
+    return m_workflow->title(target);
+}
+
+int RecordingLibraryStore::keptSeconds() const
+{
+    return m_workflow->keptSeconds();
+}
+
+void RecordingLibraryStore::setKeptSeconds(int seconds)
+{
+    try {
+        m_settings->setKeepSeconds(seconds);
+    } catch (const AppError &error) {
+        setStatusMessage(error.text());
+    }
+    m_workflow->applyKeptWindowSettings();
+}
+
+std::optional<CaptureTarget> RecordingLibraryStore::keptTarget() const
+{
+    return m_workflow->keptTarget();
+}
+
+RecordingInputSource RecordingLibraryStore::keptInput() const
+{
+    return m_settings->keptInput();
+}
+
+QString RecordingLibraryStore::keptApplication() const
+{
+    return m_settings->keptApplication();
+}
+
+void RecordingLibraryStore::setKeptInput(RecordingInputSource input, const QString &application)
+{
+    try {
+        m_settings->setKeptInput(input, application);
+    } catch (const AppError &error) {
+        setStatusMessage(error.text());
+    }
+    m_workflow->applyKeptWindowSettings();
+    emit keptWindowChanged();
+}
+
+bool RecordingLibraryStore::isListening() const
+{
+    return m_workflow->isListening();
+}
+
+QString RecordingLibraryStore::keptWindowProblem() const
+{
+    return m_workflow->keptWindowProblem();
+}
+
+bool RecordingLibraryStore::startsFromKeptWindow() const
+{
+    return m_workflow->startsFromKeptWindow();
+}
+
+void RecordingLibraryStore::setStartsFromKeptWindow(bool enabled)
+{
+    try {
+        m_settings->setFlag(StoreSettings::preRollKey, enabled);
+    } catch (const AppError &error) {
+        setStatusMessage(error.text());
+    }
+    m_workflow->applyKeptWindowSettings();
+    emit keptWindowChanged();
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::saveKeptWindow()
+{
+    return m_workflow->saveKeptWindow();
 }
 
 QCoro::Task<std::optional<QString>> RecordingLibraryStore::stopRecording()

@@ -3,9 +3,11 @@
 #include "analysis/AnalysisMode.h"
 #include "base/AudioBitRate.h"
 #include "capture/CaptureState.h"
+#include "capture/PlayingApplication.h"
 #include "capture/RecordingOutputFormat.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingItem.h"
+#include "platform/CaptureTarget.h"
 #include "store/SavedTrimUndo.h"
 #include "store/StoreContext.h"
 #include "store/StoreEnvironment.h"
@@ -95,10 +97,48 @@ public:
     void toggleRecording(RecordingInputSource source);
     [[nodiscard]] bool canToggleRecording(RecordingInputSource source) const;
     [[nodiscard]] bool isRecording(RecordingInputSource source) const;
+    /// What the running take records (an application take names its application); none
+    /// between takes.
+    [[nodiscard]] std::optional<CaptureTarget> activeRecordingTarget() const;
+    /// The same toggle for any target, an application's among them.
+    void toggleRecording(const CaptureTarget &target);
+    [[nodiscard]] bool canToggleRecording(const CaptureTarget &target) const;
+    [[nodiscard]] bool isRecording(const CaptureTarget &target) const;
     /// Starts a take of \a source with the stored format and bit rate, or with \a format and
     /// \a bitRate for this take only (nothing is stored). The status reports the outcome.
     QCoro::Task<> startRecording(RecordingInputSource source, std::optional<RecordingOutputFormat> format = {},
                                  std::optional<AudioBitRate> bitRate = {});
+    /// The same for any target.
+    QCoro::Task<> startRecording(CaptureTarget target, std::optional<RecordingOutputFormat> format = {},
+                                 std::optional<AudioBitRate> bitRate = {});
+    /// The applications playing now, by title; empty until the sound server first answers
+    /// after watchPlayingApplications().
+    [[nodiscard]] const std::vector<PlayingApplication> &playingApplications() const;
+    /// Starts keeping playingApplications() current; the views that offer them call it.
+    void watchPlayingApplications();
+    /// "System Audio", "Microphone", or the application's name as the desktop gives it.
+    [[nodiscard]] QString targetTitle(const CaptureTarget &target) const;
+
+    // The kept window of the last seconds.
+    /// Its length in seconds; 0 when nothing is kept.
+    [[nodiscard]] int keptSeconds() const;
+    /// Keeps the last \a seconds (one of StoreSettings::keepSecondsChoices; 0: nothing) from now on.
+    void setKeptSeconds(int seconds);
+    /// What it keeps; none when nothing is kept.
+    [[nodiscard]] std::optional<CaptureTarget> keptTarget() const;
+    /// The input it keeps: system audio, the microphone or the \a application named.
+    [[nodiscard]] RecordingInputSource keptInput() const;
+    [[nodiscard]] QString keptApplication() const;
+    void setKeptInput(RecordingInputSource input, const QString &application = {});
+    /// True while it listens.
+    [[nodiscard]] bool isListening() const;
+    /// Why it does not listen; empty while it does or nothing is kept.
+    [[nodiscard]] QString keptWindowProblem() const;
+    /// New takes of the kept input begin with what the window holds.
+    [[nodiscard]] bool startsFromKeptWindow() const;
+    void setStartsFromKeptWindow(bool enabled);
+    /// Saves what the window holds as a take; returns its final path, or none.
+    QCoro::Task<std::optional<QString>> saveKeptWindow();
     /// Finishes the take, encodes an MP3 take, stores its source, selects and analyses it.
     /// Returns the recording's final path (after the analysis renamed it), or none on failure.
     QCoro::Task<std::optional<QString>> stopRecording();
@@ -166,6 +206,9 @@ signals:
     void recoveryFinished();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
+    /// The kept window's length, input or listening changed.
+    void keptWindowChanged();
+    void playingApplicationsChanged();
 
 private:
     QString folder() const override { return m_folderURL; }

@@ -4,6 +4,9 @@
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
 #include "capture/CapturePeaks.h"
+#include "capture/CaptureTargets.h"
+#include "capture/CaptureThreads.h"
+#include "capture/PlayingApplications.h"
 #include "import/SourceContextService.h"
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
@@ -31,11 +34,15 @@ namespace {
 /// Stands in when no sound server was given: every take fails with a clear message.
 class UnreachableSoundServer final : public SoundServer {
 public:
-    std::unique_ptr<CaptureSource> openCapture(CaptureDevice, int, int, CaptureSource::Handlers) override
+    std::unique_ptr<CaptureSource> openCapture(const CaptureTarget &, int, int, CaptureSource::Handlers) override
     {
         throw SoundServerError(SoundServerError::Code::unreachable);
     }
     std::vector<PlaybackStream> playbackStreams() override
+    {
+        throw SoundServerError(SoundServerError::Code::unreachable);
+    }
+    std::unique_ptr<Watch> watchPlaybackStreams(WatchHandlers) override
     {
         throw SoundServerError(SoundServerError::Code::unreachable);
     }
@@ -86,9 +93,12 @@ RecordingWorkflow::RecordingWorkflow(Services services, QObject *parent)
       m_editing(services.editing),
       m_soundServer(services.soundServer ? *services.soundServer : unreachableSoundServer()),
       m_sources(services.sources), m_capture(std::make_unique<AudioCaptureService>(m_soundServer, m_context.clock())),
+      m_playing(std::make_unique<PlayingApplications>(m_soundServer, m_context.clock())),
       m_elapsedTimer(m_context.clock().createTimer(this))
 {
     const auto *capture = m_capture.get();
+    connect(capture, &AudioCaptureService::windowChanged, this, &RecordingWorkflow::keptWindowChanged);
+    connect(m_playing.get(), &PlayingApplications::changed, this, &RecordingWorkflow::playingApplicationsChanged);
     connect(capture, &AudioCaptureService::stateChanged, this, &RecordingWorkflow::mirrorCaptureState);
     connect(capture, &AudioCaptureService::activeURLChanged, this, &RecordingWorkflow::lockActiveFile);
     connect(capture, &AudioCaptureService::livePeaksChanged, this, &RecordingWorkflow::livePeaksChanged);
@@ -99,6 +109,7 @@ RecordingWorkflow::RecordingWorkflow(Services services, QObject *parent)
     if (services.foregroundMonitor)
         connect(services.foregroundMonitor, &ForegroundApplicationMonitor::applicationActivated, this,
                 &RecordingWorkflow::noteForegroundApplication);
+    applyKeptWindowSettings();
 }
 
 RecordingWorkflow::~RecordingWorkflow()
@@ -113,6 +124,11 @@ std::optional<RecordingInputSource> RecordingWorkflow::activeInputSource() const
     return m_take ? std::optional(m_take->input) : std::nullopt;
 }
 
+std::optional<CaptureTarget> RecordingWorkflow::activeTarget() const
+{
+    return m_take ? std::optional(m_take->target) : std::nullopt;
+}
+
 const std::vector<float> &RecordingWorkflow::livePeaks() const
 {
     return m_capture->livePeaks();
@@ -125,12 +141,17 @@ const std::optional<QString> &RecordingWorkflow::activeCaptureURL() const
 
 bool RecordingWorkflow::isBusy() const
 {
-    return m_take || m_capture->state().isTaking();
+    return m_take || m_capture->state().isTaking() || m_savingWindows > 0;
 }
 
 bool RecordingWorkflow::isRecording(RecordingInputSource source) const
 {
     return m_captureState.is(CaptureState::Kind::recording) && activeInputSource() == source;
+}
+
+bool RecordingWorkflow::isRecording(const CaptureTarget &target) const
+{
+    return m_captureState.is(CaptureState::Kind::recording) && activeTarget() == target;
 }
 
 bool RecordingWorkflow::canToggle(RecordingInputSource source) const
@@ -143,22 +164,53 @@ bool RecordingWorkflow::canToggle(RecordingInputSource source) const
     return true;
 }
 
+bool RecordingWorkflow::canToggle(const CaptureTarget &target) const
+{
+    // While one application records, only its own toggle stops it.
+    if (m_captureState.is(CaptureState::Kind::recording))
+        return activeTarget() == target;
+    return canToggle(CaptureTargets::inputOf(target));
+}
+
 void RecordingWorkflow::toggle(RecordingInputSource source)
 {
+    if (source != RecordingInputSource::application)
+        toggle(CaptureTargets::forInput(source));
+}
+
+void RecordingWorkflow::toggle(const CaptureTarget &target)
+{
     if (m_captureState.is(CaptureState::Kind::recording)) {
-        if (activeInputSource() == source)
+        if (activeTarget() == target)
             stop();
         return;
     }
-    if (canToggle(source))
-        start(source);
+    if (canToggle(target))
+        start(target);
 }
 
-QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optional<RecordingOutputFormat> format,
+void RecordingWorkflow::watchPlayingApplications()
+{
+    m_playing->watch();
+}
+
+QString RecordingWorkflow::title(const CaptureTarget &target) const
+{
+    switch (target.kind) {
+    case CaptureTarget::Kind::outputMonitor: return QStringLiteral("System Audio");
+    case CaptureTarget::Kind::input: return QStringLiteral("Microphone");
+    case CaptureTarget::Kind::application: break;
+    }
+    const auto playing = m_playing->find(target);
+    return playing ? playing->title : target.applicationName;
+}
+
+QCoro::Task<> RecordingWorkflow::start(CaptureTarget target, std::optional<RecordingOutputFormat> format,
                                        std::optional<AudioBitRate> bitRate)
 {
     // A refused start must not clear the fields of the take that is running.
-    if (isBusy()) {
+    // A window being saved does not stop a take from starting.
+    if (m_take || m_capture->state().isTaking()) {
         m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::alreadyRecording));
         co_return;
     }
@@ -170,14 +222,18 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
         co_return;
     }
     const auto number = ++m_takeNumber;
-    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt, std::nullopt};
+    const auto source = CaptureTargets::inputOf(target);
+    // An application take is labelled with what the desktop calls the application.
+    const auto label =
+        source == RecordingInputSource::application ? title(target) : RecordingInputSources::statusLabel(source);
+    m_take = ActiveTake{settings, source, target, std::nullopt, std::nullopt, std::nullopt};
     emit activeInputSourceChanged();
 
     QPointer self(this);
     // The sound server is asked where the sound comes from while the capture starts.
-    auto lookup = lookUpSource(source);
+    auto lookup = lookUpSource(target);
     try {
-        auto begin = m_capture->startRecording(m_context.folder(), settings, source);
+        auto begin = m_capture->startRecording(m_context.folder(), settings, target);
         co_await std::move(begin);
     } catch (const std::exception &error) {
         if (!self)
@@ -190,23 +246,28 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
     }
     if (!self)
         co_return;
-    m_context.setStatus(QStringLiteral("Recording ") + RecordingInputSources::statusLabel(source) + u' '
+    m_context.setStatus(QStringLiteral("Recording ") + label + u' '
                         + RecordingOutputFormats::shortLabel(settings.format));
     auto found = co_await std::move(lookup);
     if (self && m_take && m_takeNumber == number)
         m_take->source = std::move(found);
 }
 
-QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSource(RecordingInputSource input)
+QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSource(CaptureTarget target)
 {
-    if (input == RecordingInputSource::microphone)
+    if (target.kind == CaptureTarget::Kind::input)
         co_return RecordingSourceContext::microphone(m_context.clock().now());
     auto *server = &m_soundServer;
     auto *clock = &m_context.clock();
-    auto lookup = BackgroundTask::run([server, clock, sources = m_sources, foreground = m_latestForegroundSourceApp] {
-        const SourceContextService service(*server, *clock, sources);
-        return service.bestCandidate(foreground, QString::fromLatin1(ownBundleIdentifier));
-    });
+    // Part of starting a take: on the capture threads, never behind the shared pool's work.
+    auto lookup = BackgroundTask::run(
+        CaptureThreads::pool(), [server, clock, sources = m_sources, target, foreground = m_latestForegroundSourceApp] {
+            const SourceContextService service(*server, *clock, sources);
+            const auto own = QString::fromLatin1(ownBundleIdentifier);
+            if (target.kind == CaptureTarget::Kind::application)
+                return service.applicationCandidate(target, own);
+            return service.bestCandidate(foreground, own);
+        });
     try {
         co_return co_await std::move(lookup);
     } catch (const std::exception &error) {
@@ -243,9 +304,16 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
     auto finished = storedSettingsTake();
     if (take)
         finished = std::move(*take);
+    auto publishing = publish(captureURL, std::move(finished), analyze);
+    co_return co_await std::move(publishing);
+}
+
+QCoro::Task<std::optional<QString>> RecordingWorkflow::publish(QString captureURL, ActiveTake take, bool analyze)
+{
+    QPointer self(this);
     QString saved;
     try {
-        auto keep = save(captureURL, std::move(finished));
+        auto keep = save(captureURL, std::move(take));
         saved = co_await std::move(keep);
     } catch (const std::exception &error) {
         if (self)
@@ -333,8 +401,89 @@ QCoro::Task<> RecordingWorkflow::rememberWaveform(QString captureURL, QString sa
 
 ActiveTake RecordingWorkflow::storedSettingsTake() const
 {
-    return {
-        {m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}, {}};
+    return {{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2},
+            RecordingInputSource::macAudio,
+            CaptureTarget::defaultOutput(),
+            {},
+            {},
+            {}};
+}
+
+int RecordingWorkflow::keptSeconds() const
+{
+    return m_capture->windowSeconds();
+}
+
+std::optional<CaptureTarget> RecordingWorkflow::keptTarget() const
+{
+    return m_capture->windowTarget();
+}
+
+bool RecordingWorkflow::isListening() const
+{
+    return m_capture->isListening();
+}
+
+QString RecordingWorkflow::keptWindowProblem() const
+{
+    return m_capture->windowProblem();
+}
+
+bool RecordingWorkflow::startsFromKeptWindow() const
+{
+    return m_capture->preRoll();
+}
+
+void RecordingWorkflow::applyKeptWindowSettings()
+{
+    const auto input = m_settings.keptInput();
+    auto target = CaptureTargets::forInput(input);
+    if (input == RecordingInputSource::application)
+        target = CaptureTarget::application(m_settings.keptApplication());
+    const bool known = input != RecordingInputSource::application || !target.applicationName.isEmpty();
+    m_capture->setPreRoll(m_settings.flag(StoreSettings::preRollKey, false));
+    m_capture->keepWindow(known ? std::optional(target) : std::nullopt, m_settings.keepSeconds());
+}
+
+QCoro::Task<std::optional<QString>> RecordingWorkflow::saveKeptWindow()
+{
+    const auto target = m_capture->windowTarget();
+    if (!target) {
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::notKeeping));
+        co_return std::nullopt;
+    }
+    const RecordingEncodingSettings settings{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2};
+    if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
+        m_context.showFailure(lcCapture(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
+        co_return std::nullopt;
+    }
+    QPointer self(this);
+    ++m_savingWindows;
+    m_context.setStatus(QStringLiteral("Saving the last %1 seconds").arg(m_capture->windowSeconds()));
+    auto lookup = lookUpSource(*target);
+    // Locked from the moment it has a name, like a running take's file.
+    auto lock = std::make_shared<std::optional<TakeLock>>();
+    QString captureURL;
+    try {
+        auto saving = m_capture->saveWindow(m_context.folder(), settings,
+                                            [lock](const QString &url) { *lock = TakeLock::acquire(url); });
+        captureURL = co_await std::move(saving);
+    } catch (const std::exception &error) {
+        if (self) {
+            --m_savingWindows;
+            m_context.showFailure(lcCapture(), error);
+        }
+        co_return std::nullopt;
+    }
+    auto found = co_await std::move(lookup);
+    if (!self)
+        co_return std::nullopt;
+    ActiveTake take{settings, CaptureTargets::inputOf(*target), *target, std::move(found), std::move(*lock), {}};
+    auto publishing = publish(captureURL, std::move(take), true);
+    auto saved = co_await std::move(publishing);
+    if (self)
+        --m_savingWindows;
+    co_return saved;
 }
 
 std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()

@@ -6,6 +6,7 @@
 #include "import/SourceContextService.h"
 #include "library/RecordingInputSource.h"
 #include "library/RecordingSourceContext.h"
+#include "platform/CaptureTarget.h"
 #include "platform/RunningApplication.h"
 #include "store/ActiveTake.h"
 
@@ -19,14 +20,18 @@
 class AudioCaptureService;
 class EditingCommands;
 class ForegroundApplicationMonitor;
+class PlayingApplications;
+struct PlayingApplication;
 class SoundServer;
 class StoreContext;
 class StoreSettings;
 class TakeFinalizer;
 class Timer;
 
-/// Starts and stops takes: the elapsed clock, the running take's settings, source and lock,
-/// the saving of a finished or interrupted take, and the guess of where its sound comes from.
+/// Starts and stops takes of system audio, the microphone or one application: the elapsed
+/// clock, the running take's settings, source and lock, the saving of a finished or interrupted
+/// take, and the guess of where its sound comes from. Keeps the last seconds of one input as
+/// the settings say, and saves them as a take.
 class RecordingWorkflow : public QObject {
     Q_OBJECT
 public:
@@ -51,6 +56,8 @@ public:
     [[nodiscard]] const CaptureState &captureState() const { return m_captureState; }
     [[nodiscard]] const QString &elapsedText() const { return m_elapsedText; }
     [[nodiscard]] std::optional<RecordingInputSource> activeInputSource() const;
+    /// What the running take records; none between takes.
+    [[nodiscard]] std::optional<CaptureTarget> activeTarget() const;
     [[nodiscard]] const std::optional<ActiveTake> &activeTake() const { return m_take; }
     /// Peak levels 0...1 of the running take's latest buffers, oldest first.
     [[nodiscard]] const std::vector<float> &livePeaks() const;
@@ -59,22 +66,48 @@ public:
     {
         return m_latestForegroundSourceApp;
     }
-    /// True while a take starts, runs or is being finished by the capture service.
     /// The sound server takes are recorded from (a failing one when none was given).
     [[nodiscard]] SoundServer &soundServer() const { return m_soundServer; }
+    /// True while a take starts, runs or is being finished, or the kept window is being saved.
     [[nodiscard]] bool isBusy() const;
     [[nodiscard]] bool isRecording(RecordingInputSource source) const;
+    /// True while a take of \a target records.
+    [[nodiscard]] bool isRecording(const CaptureTarget &target) const;
     [[nodiscard]] bool canToggle(RecordingInputSource source) const;
+    [[nodiscard]] bool canToggle(const CaptureTarget &target) const;
 
+    /// Toggles system audio or the microphone.
     void toggle(RecordingInputSource source);
-    /// Starts a take with the stored format and bit rate, or with these for this take only.
-    QCoro::Task<> start(RecordingInputSource source, std::optional<RecordingOutputFormat> format = {},
+    void toggle(const CaptureTarget &target);
+    /// Starts a take of \a target with the stored format and bit rate, or with these for this
+    /// take only.
+    QCoro::Task<> start(CaptureTarget target, std::optional<RecordingOutputFormat> format = {},
                         std::optional<AudioBitRate> bitRate = {});
     /// Finishes the take, saves it with its source and selects it, then analyses it when
     /// \a analyze. Returns its final path, or none on failure.
     QCoro::Task<std::optional<QString>> stop(bool analyze = true);
     /// Saves a running take without analysing it; for the way out of the program.
     QCoro::Task<> finishForExit();
+
+    /// The applications playing now, which a take may record alone.
+    [[nodiscard]] const PlayingApplications &playingApplications() const { return *m_playing; }
+    /// Starts keeping playingApplications() current.
+    void watchPlayingApplications();
+    /// What the title of \a target is: the input's, or the application's as the desktop names it.
+    [[nodiscard]] QString title(const CaptureTarget &target) const;
+
+    /// The kept window's length in seconds (0: nothing kept), target, and whether it listens.
+    [[nodiscard]] int keptSeconds() const;
+    [[nodiscard]] std::optional<CaptureTarget> keptTarget() const;
+    [[nodiscard]] bool isListening() const;
+    /// Why the window does not listen; empty while it does or nothing is kept.
+    [[nodiscard]] QString keptWindowProblem() const;
+    [[nodiscard]] bool startsFromKeptWindow() const;
+    /// Applies the stored window settings (length, input, pre-roll) to the capture.
+    void applyKeptWindowSettings();
+    /// Saves what the window holds as a take: the stored format, the source of this moment,
+    /// selected and analysed. Returns its final path, or none (the status says why).
+    QCoro::Task<std::optional<QString>> saveKeptWindow();
 
 signals:
     void captureStateChanged();
@@ -84,15 +117,19 @@ signals:
     void activeCaptureURLChanged();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
+    void keptWindowChanged();
+    void playingApplicationsChanged();
 
 private:
-    QCoro::Task<std::optional<RecordingSourceContext>> lookUpSource(RecordingInputSource input);
+    QCoro::Task<std::optional<RecordingSourceContext>> lookUpSource(CaptureTarget target);
     QCoro::Task<> keepInterruptedTake(QString url, QString message);
     /// Saves the finished capture file of \a take into the library; throws AppError.
     QCoro::Task<QString> save(QString captureURL, ActiveTake take);
     std::optional<ActiveTake> takeActiveTake();
     /// A take with the stored settings, for a file whose own take is gone.
     [[nodiscard]] ActiveTake storedSettingsTake() const;
+    /// Finishes a saved capture file: the library, the selection, the analysis.
+    QCoro::Task<std::optional<QString>> publish(QString captureURL, ActiveTake take, bool analyze);
     /// Remembers the levels of the take captured into \a captureURL and saved as \a saved.
     QCoro::Task<> rememberWaveform(QString captureURL, QString saved);
     void mirrorCaptureState();
@@ -107,6 +144,8 @@ private:
     SoundServer &m_soundServer;
     SourceContextService::Sources m_sources;
     std::unique_ptr<AudioCaptureService> m_capture;
+    std::unique_ptr<PlayingApplications> m_playing;
+    int m_savingWindows = 0;
     Timer *m_elapsedTimer;
     CaptureState m_captureState;
     QString m_elapsedText = QStringLiteral("00:00");

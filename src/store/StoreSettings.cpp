@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 RecordingOutputFormat StoreSettings::recordingFormat() const
 {
     return RecordingOutputFormats::fromRawValue(text(formatKey)).value_or(RecordingOutputFormat::aacM4A);
@@ -27,6 +29,35 @@ AudioBitRate StoreSettings::aacBitRate() const
 void StoreSettings::setAacBitRate(AudioBitRate rate)
 {
     write(bitRateKey, qint64(AudioBitRates::rawValue(rate)));
+}
+
+int StoreSettings::keepSeconds() const
+{
+    bool ok = false;
+    const auto seconds = m_settings.value(QLatin1String(keepSecondsKey)).toInt(&ok);
+    const auto &choices = keepSecondsChoices;
+    return ok && std::find(choices.begin(), choices.end(), seconds) != choices.end() ? seconds : 0;
+}
+
+void StoreSettings::setKeepSeconds(int seconds)
+{
+    write(keepSecondsKey, seconds);
+}
+
+RecordingInputSource StoreSettings::keptInput() const
+{
+    return RecordingInputSources::fromRawValue(text(keepInputKey)).value_or(RecordingInputSource::macAudio);
+}
+
+QString StoreSettings::keptApplication() const
+{
+    return text(keepApplicationKey);
+}
+
+void StoreSettings::setKeptInput(RecordingInputSource input, const QString &application)
+{
+    setText(keepInputKey, RecordingInputSources::rawValue(input));
+    setText(keepApplicationKey, input == RecordingInputSource::application ? application : QString());
 }
 
 AnalysisMode StoreSettings::analysisMode() const

@@ -3,10 +3,12 @@
 #include "analysis/AnalysisMode.h"
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
+#include "library/RecordingInputSource.h"
 #include "platform/FileOperations.h"
 
 #include <QString>
 #include <QVariant>
+#include <array>
 #include <optional>
 
 class QSettings;
@@ -23,6 +25,13 @@ public:
     static constexpr auto sortAscendingKey = "Vespertone.SidebarSortAscending";
     static constexpr auto toggleRecordingHotKeyKey = "Vespertone.HotKey.ToggleRecording";
     static constexpr auto openLibraryHotKeyKey = "Vespertone.HotKey.OpenLibrary";
+    static constexpr auto saveLastSecondsHotKeyKey = "Vespertone.HotKey.SaveLastSeconds";
+    static constexpr auto keepSecondsKey = "Vespertone.KeepLastSeconds";
+    static constexpr auto keepInputKey = "Vespertone.KeepLastInput";
+    static constexpr auto keepApplicationKey = "Vespertone.KeepLastApplication";
+    static constexpr auto preRollKey = "Vespertone.StartTakesFromKeptWindow";
+    /// How long the kept window may be, in seconds; 0 keeps nothing.
+    static constexpr std::array keepSecondsChoices{0, 15, 30, 60, 120};
     static constexpr auto analysisModeKey = "Vespertone.AnalysisMode";
 
     /// \a settings and \a files outlive this object.
@@ -36,6 +45,15 @@ public:
     /// The stored bit rate; 192000 when absent or not one of the four rates.
     [[nodiscard]] AudioBitRate aacBitRate() const;
     void setAacBitRate(AudioBitRate rate);
+    /// The stored length of the kept window; 0 (nothing kept) when absent or not a choice.
+    [[nodiscard]] int keepSeconds() const;
+    /// Stores \a seconds, which must be one of keepSecondsChoices.
+    void setKeepSeconds(int seconds);
+    /// The stored input the window keeps; system audio when absent or unknown.
+    [[nodiscard]] RecordingInputSource keptInput() const;
+    /// The application the window keeps, for the application input.
+    [[nodiscard]] QString keptApplication() const;
+    void setKeptInput(RecordingInputSource input, const QString &application);
     /// The analysis tempo and key come from; standard when absent or unknown.
     [[nodiscard]] AnalysisMode analysisMode() const;
     void setAnalysisMode(AnalysisMode mode);

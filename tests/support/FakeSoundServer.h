@@ -5,10 +5,11 @@
 
 #include <QSemaphore>
 #include <atomic>
+#include <list>
 #include <mutex>
 #include <optional>
 
-/// A sound server whose one capture source the test feeds by hand.
+/// A sound server whose capture sources the test feeds by hand.
 class FakeSoundServer final : public SoundServer {
 public:
     static constexpr int rate = 48000;
@@ -19,22 +20,37 @@ public:
     std::atomic<int> opened = 0;
     std::vector<PlaybackStream> streams; ///< what playbackStreams() answers
 
-    std::unique_ptr<CaptureSource> openCapture(CaptureDevice device, int, int,
+    std::unique_ptr<CaptureSource> openCapture(const CaptureTarget &target, int, int,
                                                CaptureSource::Handlers handlers) override;
     std::vector<PlaybackStream> playbackStreams() override { return streams; }
+    std::unique_ptr<Watch> watchPlaybackStreams(WatchHandlers handlers) override;
 
-    [[nodiscard]] CaptureDevice lastDevice() const { return m_lastDevice; }
-    [[nodiscard]] bool running();
-    /// Delivers \a buffer as the server's thread would.
-    void deliver(CaptureBuffer buffer);
-    /// Delivers \a seconds of a stereo sine in 20 ms buffers.
-    void feedSine(double seconds, double frequency = 440, double amplitude = 0.5);
-    /// Ends the running source as a vanished server would.
+    [[nodiscard]] CaptureTarget lastTarget();
+    /// Sources now open.
+    [[nodiscard]] int running();
+    [[nodiscard]] bool running(const CaptureTarget &target);
+    /// Delivers \a buffer to every open source (of \a target only, when given) as the server's
+    /// thread would.
+    void deliver(const CaptureBuffer &buffer, const std::optional<CaptureTarget> &target = {});
+    /// Delivers \a seconds of a stereo sine in 50 ms buffers.
+    void feedSine(double seconds, double frequency = 440, double amplitude = 0.5,
+                  const std::optional<CaptureTarget> &target = {});
+    /// Ends the open sources as a vanished server would.
     void failSource();
+    /// Sets streams and reports them to every watch.
+    void report(std::vector<PlaybackStream> now);
+    /// Ends every watch as a vanished server would.
+    void failWatches();
 
 private:
     class Source;
+    class StreamWatch;
+    struct Open {
+        CaptureTarget target;
+        CaptureSource::Handlers handlers;
+    };
     std::mutex m_mutex;
-    std::optional<CaptureSource::Handlers> m_handlers;
-    std::atomic<CaptureDevice> m_lastDevice = CaptureDevice::defaultSource;
+    std::list<Open> m_open;
+    std::list<WatchHandlers *> m_watches;
+    CaptureTarget m_lastTarget = CaptureTarget::defaultInput();
 };

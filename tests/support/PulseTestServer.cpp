@@ -14,6 +14,8 @@ bool PrivateDaemon::start(bool withSink)
     auto environment = QProcessEnvironment::systemEnvironment();
     for (const auto *variable : {"XDG_RUNTIME_DIR", "HOME", "XDG_CONFIG_HOME"})
         environment.insert(variable, m_dir.path());
+    // Its names on the session bus would clash with those of the test's own sound server.
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());
@@ -42,8 +44,10 @@ void PrivateDaemon::kill()
 qint64 playTone(QObject *owner, const QString &folder, const QString &sink, double frequency, double level,
                 double seconds, const QStringList &extraArguments)
 {
-    const auto tone = AudioFixtures::tone(QStringLiteral("%1/tone-%2.wav").arg(folder).arg(owner->children().size()),
-                                          seconds, frequency, level);
+    // A file of its own: a player reads its file as it plays.
+    static std::atomic<int> made = 0;
+    const auto tone =
+        AudioFixtures::tone(QStringLiteral("%1/tone-%2.wav").arg(folder).arg(++made), seconds, frequency, level);
     return playFile(owner, tone, sink, extraArguments);
 }
 
@@ -54,18 +58,17 @@ qint64 playFile(QObject *owner, const QString &path, const QString &sink, const 
     return player->waitForStarted() ? player->processId() : 0;
 }
 
-int runningTonePlayers()
+int runningTonePlayers(const QString &name)
 {
     const auto streams = PulseSoundServer().playbackStreams();
-    return int(std::count_if(streams.begin(), streams.end(), [](const auto &stream) {
-        return !stream.corked && stream.appName == QStringLiteral("paplay");
-    }));
+    return int(std::count_if(streams.begin(), streams.end(),
+                             [&](const auto &stream) { return !stream.corked && stream.appName == name; }));
 }
 
-bool warmUp(SoundServer::CaptureDevice device)
+bool warmUp(const CaptureTarget &target)
 {
     std::atomic<bool> delivered = false;
     PulseSoundServer server;
-    const auto source = server.openCapture(device, 48000, 2, {[&](CaptureBuffer &&) { delivered = true; }, [] {}});
+    const auto source = server.openCapture(target, 48000, 2, {[&](SharedCaptureBuffer) { delivered = true; }, [] {}});
     return QTest::qWaitFor([&] { return delivered.load(); }, 5000);
 }

@@ -30,9 +30,9 @@ qint64 playTone(QObject *owner, const QString &folder, const QString &sink, doub
 /// goes. Returns the player's process id, 0 when it did not start.
 qint64 playFile(QObject *owner, const QString &path, const QString &sink, const QStringList &extraArguments = {});
 
-/// paplay streams now running (not corked) on the default server.
-int runningTonePlayers();
+/// paplay streams now running (not corked) on the default server; of the client \a name when given.
+int runningTonePlayers(const QString &name = QStringLiteral("paplay"));
 
-/// Waits for the first buffer of \a device: once one flowed, the server's null sinks run in
+/// Waits for the first buffer of \a target: once one flowed, the server's null sinks run in
 /// small blocks and later takes start at once.
-bool warmUp(SoundServer::CaptureDevice device);
+bool warmUp(const CaptureTarget &target);

@@ -33,6 +33,51 @@ FileSignal analyse(const QString &path, double from, double to)
     return signal;
 }
 
+std::vector<float> firstChannel(const QString &path)
+{
+    AudioFileReader reader(path);
+    std::vector<float> samples;
+    AudioBuffer buffer;
+    while (reader.read(buffer, 8192) > 0)
+        samples.insert(samples.end(), buffer.channels[0].begin(), buffer.channels[0].begin() + buffer.frameLength);
+    return samples;
+}
+
+double toneAmplitude(const std::vector<float> &samples, double frequency, double from, double to)
+{
+    const auto first = std::size_t(std::max(0.0, from) * 48000);
+    const auto last = std::min(samples.size(), std::size_t(std::max(0.0, to) * 48000));
+    if (last <= first + 1)
+        return 0;
+    // Goertzel under a Hann window, scaled so a sine of amplitude A gives A.
+    const double n = double(last - first);
+    const double coefficient = 2 * std::cos(2 * M_PI * frequency / 48000);
+    double s1 = 0, s2 = 0, weights = 0;
+    for (auto i = first; i < last; ++i) {
+        const double weight = 0.5 - 0.5 * std::cos(2 * M_PI * double(i - first) / (n - 1));
+        const double s0 = double(samples[i]) * weight + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+        weights += weight;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / weights;
+}
+
+std::optional<std::pair<double, double>> toneSpan(const std::vector<float> &samples, double frequency, double amplitude)
+{
+    constexpr double block = 0.02;
+    std::optional<std::pair<double, double>> span;
+    for (double start = 0; (start + block) * 48000 <= double(samples.size()); start += block) {
+        if (toneAmplitude(samples, frequency, start, start + block) <= amplitude)
+            continue;
+        if (!span)
+            span = std::pair(start, start + block);
+        span->second = start + block;
+    }
+    return span;
+}
+
 bool serverAnswers(const QByteArray &server)
 {
     try {
@@ -46,7 +91,8 @@ bool serverAnswers(const QByteArray &server)
 bool captureBuffers(AudioCaptureService &service, int buffers)
 {
     QSignalSpy peaks(&service, &AudioCaptureService::livePeaksChanged);
-    while (peaks.count() < buffers && peaks.wait(5000)) {
+    const auto until = service.liveLevelCount() + buffers;
+    while (service.liveLevelCount() < until && peaks.wait(5000)) {
     }
-    return peaks.count() >= buffers;
+    return service.liveLevelCount() >= until;
 }

@@ -5,9 +5,11 @@
 #include "ui/common/FileBrowser.h"
 #include "ui/library/ContentView.h"
 #include "ui/library/MicrophoneToolbarLabel.h"
+#include "ui/library/RecordMenu.h"
 #include "ui/library/RecordToolbarLabel.h"
 #include "ui/library/ShareMenu.h"
 #include "ui/style/AppGlassBackground.h"
+#include "ui/style/MenuAppearance.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
@@ -56,13 +58,15 @@ LibraryWindow::LibraryWindow(RecordingLibraryStore &store, ThemeController &them
 
     for (auto signal :
          {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::activeRecordingInputSourceChanged,
-          &RecordingLibraryStore::isImportingURLChanged})
+          &RecordingLibraryStore::isImportingURLChanged, &RecordingLibraryStore::playingApplicationsChanged})
         connect(&m_store, signal, this, &LibraryWindow::showRecordingState);
+    connect(&m_store, &RecordingLibraryStore::keptWindowChanged, this, &LibraryWindow::showKeptWindow);
     connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &LibraryWindow::showSelection);
     connect(&m_theme, &ThemeController::themeChanged, this, &LibraryWindow::applyTheme);
     applyTheme();
     showRecordingState();
     showSelection();
+    showKeptWindow();
 }
 
 QToolButton *LibraryWindow::addItem(const QString &name, int glyph, const QString &help)
@@ -93,11 +97,22 @@ void LibraryWindow::buildToolbar()
     toolbar->addWidget(spring);
 
     m_recordSystem = new RecordToolbarLabel(toolbar);
-    connect(m_recordSystem, &QAbstractButton::clicked, this,
-            [this] { m_store.toggleRecording(RecordingInputSource::macAudio); });
+    connect(m_recordSystem, &QAbstractButton::clicked, this, [this] {
+        // The face stops whatever it shows recording, an application's take too.
+        const auto target = m_store.activeRecordingTarget();
+        if (target && m_store.activeRecordingInputSource() == RecordingInputSource::application)
+            m_store.toggleRecording(*target);
+        else
+            m_store.toggleRecording(RecordingInputSource::macAudio);
+    });
+    m_recordMenu = new RecordMenu(m_store, this);
+    connect(m_recordSystem, &RecordToolbarLabel::menuRequested, this, &LibraryWindow::popUpRecordMenu);
     m_recordMicrophone = new MicrophoneToolbarLabel(toolbar);
     connect(m_recordMicrophone, &QAbstractButton::clicked, this,
             [this] { m_store.toggleRecording(RecordingInputSource::microphone); });
+    m_saveKept = addItem(QString(), int(Symbols::Glyph::keptWindow), QString());
+    m_saveKept->setObjectName(QStringLiteral("saveKeptWindow"));
+    connect(m_saveKept, &QToolButton::clicked, this, [this] { m_store.saveKeptWindow(); });
     m_import =
         addItem(QStringLiteral("Import URL"), int(Symbols::Glyph::linkPlus), QStringLiteral("Import URL to MP3"));
     connect(m_import, &QToolButton::clicked, this, [this] { m_store.promptImportURL(); });
@@ -115,6 +130,7 @@ void LibraryWindow::buildToolbar()
 
     toolbar->addWidget(m_recordSystem);
     toolbar->addWidget(m_recordMicrophone);
+    m_saveKeptItem = toolbar->addWidget(m_saveKept);
     m_importItem = toolbar->addWidget(m_import);
     m_importSpinnerItem = toolbar->addWidget(new BusySpinner(16, toolbar));
     for (QWidget *item : {folder, settings, m_share, refresh})
@@ -127,6 +143,7 @@ void LibraryWindow::applyTheme()
     setPalette(VespertoneTheme::darkAppearance(theme));
     m_background->setTheme(theme);
     m_content->setTheme(theme);
+    MenuAppearance::apply(*m_recordMenu, theme);
     const auto accent = VespertoneTheme::accent(theme);
     findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
         ->setStyleSheet(
@@ -146,13 +163,40 @@ void LibraryWindow::showRecordingState()
     const auto &state = m_store.captureState();
     const auto active = m_store.activeRecordingInputSource();
     m_recordSystem->setCaptureState(state, active);
-    m_recordSystem->setEnabled(m_store.canToggleRecording(RecordingInputSource::macAudio));
+    const auto target = m_store.activeRecordingTarget();
+    m_recordSystem->setApplicationTitle(
+        target && target->kind == CaptureTarget::Kind::application ? m_store.targetTitle(*target) : QString());
+    // While an application records, the face stops it.
+    m_recordSystem->setEnabled(m_store.canToggleRecording(RecordingInputSource::macAudio)
+                               || m_store.isRecording(RecordingInputSource::application));
     m_recordMicrophone->setCaptureState(state, active);
     m_recordMicrophone->setEnabled(m_store.canToggleRecording(RecordingInputSource::microphone));
     const bool importing = m_store.isImportingURL();
     m_import->setEnabled(!importing && !state.isTaking());
     m_importItem->setVisible(!importing);
     m_importSpinnerItem->setVisible(importing);
+}
+
+void LibraryWindow::showKeptWindow()
+{
+    const int seconds = m_store.keptSeconds();
+    m_saveKeptItem->setVisible(seconds > 0);
+    if (seconds == 0)
+        return;
+    const auto label = QStringLiteral("Last %1 s").arg(seconds);
+    const auto command = QStringLiteral("Save the Last %1 Seconds").arg(seconds);
+    m_saveKept->setText(label);
+    m_saveKept->setFixedWidth(16 + 6 + m_saveKept->fontMetrics().horizontalAdvance(label) + 18);
+    m_saveKept->setAccessibleName(command);
+    // A window that does not listen says why.
+    const auto problem = m_store.keptWindowProblem();
+    m_saveKept->setEnabled(m_store.isListening());
+    m_saveKept->setToolTip(problem.isEmpty() ? command : command + QStringLiteral(": ") + problem);
+}
+
+void LibraryWindow::popUpRecordMenu()
+{
+    m_recordMenu->popup(m_recordSystem->mapToGlobal(QPoint(0, m_recordSystem->height() + 4)));
 }
 
 void LibraryWindow::showSelection()

@@ -7,6 +7,7 @@ class QAction;
 class ContentView;
 class MicrophoneToolbarLabel;
 class QToolButton;
+class RecordMenu;
 class RecordToolbarLabel;
 class RecordingLibraryStore;
 class ShareMenu;
@@ -37,6 +38,8 @@ private:
     void fitToScreen();
     void showRecordingState();
     void showSelection();
+    void showKeptWindow();
+    void popUpRecordMenu();
 
     RecordingLibraryStore &m_store;
     ThemeController &m_theme;
@@ -44,6 +47,9 @@ private:
     ContentView *m_content;
     RecordToolbarLabel *m_recordSystem = nullptr;
     MicrophoneToolbarLabel *m_recordMicrophone = nullptr;
+    RecordMenu *m_recordMenu = nullptr;
+    QToolButton *m_saveKept = nullptr;
+    QAction *m_saveKeptItem = nullptr;
     QToolButton *m_import = nullptr;
     QAction *m_importItem = nullptr;
     QAction *m_importSpinnerItem = nullptr;

@@ -14,7 +14,7 @@ QColor red(double opacity)
 } // namespace
 
 MicrophoneToolbarLabel::MicrophoneToolbarLabel(QWidget *parent)
-    : ToolbarFaceButton(RecordingInputSource::microphone, parent)
+    : ToolbarFaceButton({RecordingInputSource::microphone}, parent)
 {
     setCaptureState(CaptureState::idle(), std::nullopt);
 }

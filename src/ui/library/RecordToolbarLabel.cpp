@@ -5,6 +5,8 @@
 #include "ui/style/TextStyles.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -31,38 +33,76 @@ QPainterPath textPath(const QString &text, const QFont &font, double x, double m
 }
 } // namespace
 
-RecordToolbarLabel::RecordToolbarLabel(QWidget *parent) : ToolbarFaceButton(RecordingInputSource::macAudio, parent)
+RecordToolbarLabel::RecordToolbarLabel(QWidget *parent)
+    : ToolbarFaceButton({RecordingInputSource::macAudio, RecordingInputSource::application}, parent)
 {
+    setAccessibleDescription(QStringLiteral("Right-click or press Down for System Audio, Microphone and the "
+                                            "applications playing now."));
     setCaptureState(CaptureState::idle(), std::nullopt);
+}
+
+void RecordToolbarLabel::setApplicationTitle(const QString &title)
+{
+    m_applicationTitle = title;
+    describe();
 }
 
 int RecordToolbarLabel::faceWidth() const
 {
     if (isWorking())
         return 56;
-    return isActive() ? 112 : 64;
+    return (isActive() ? 112 : 64) + chevronWidth;
 }
 
 void RecordToolbarLabel::describe()
 {
     const bool preparing = state().is(CaptureState::Kind::preparing);
+    // An application take is named after its application.
+    const bool application = activeSource() == RecordingInputSource::application && !m_applicationTitle.isEmpty();
+    const auto input = application ? m_applicationTitle : QStringLiteral("System Audio");
     QString label = QStringLiteral("Record System Audio");
     if (isWorking())
-        label = preparing ? QStringLiteral("Preparing System Audio Recording")
-                          : QStringLiteral("Saving System Audio Recording");
+        label = (preparing ? QStringLiteral("Preparing ") : QStringLiteral("Saving ")) + input
+            + QStringLiteral(" Recording");
     else if (isActive())
-        label = QStringLiteral("Stop System Audio Recording");
+        label = QStringLiteral("Stop ") + input + QStringLiteral(" Recording");
     setAccessibleName(label);
-    setToolTip(isActive() ? QStringLiteral("Stop System Audio Recording") : QStringLiteral("Record System Audio"));
+    setToolTip(isActive() ? label : QStringLiteral("Record System Audio"));
+}
+
+void RecordToolbarLabel::mousePressEvent(QMouseEvent *event)
+{
+    const bool onChevron = hasChevron() && event->position().x() >= width() - chevronWidth;
+    if (event->button() == Qt::RightButton || (event->button() == Qt::LeftButton && onChevron)) {
+        event->accept();
+        emit menuRequested();
+        return;
+    }
+    ToolbarFaceButton::mousePressEvent(event);
+}
+
+void RecordToolbarLabel::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Menu) {
+        event->accept();
+        emit menuRequested();
+        return;
+    }
+    ToolbarFaceButton::keyPressEvent(event);
 }
 
 void RecordToolbarLabel::paintFace(QPainter &painter)
 {
     const double midline = height() / 2.0;
+    const double faceWidth = width() - chevronWidth;
+    // The chevron behind a faint divider.
+    painter.fillRect(QRectF(faceWidth - 0.5, 6, 1, height() - 12), QColor::fromRgbF(1, 1, 1, 0.14f));
+    Symbols::chevron(painter, QRectF(faceWidth, 0, chevronWidth, height()), 6.5, false,
+                     QColor::fromRgbF(1, 1, 1, 0.7f));
     if (!isActive()) {
         const auto font = faceFont(0.8);
         const double width = QFontMetricsF(font).horizontalAdvance(QStringLiteral("RECORD"));
-        painter.fillPath(textPath(QStringLiteral("RECORD"), font, (this->width() - width) / 2, midline),
+        painter.fillPath(textPath(QStringLiteral("RECORD"), font, (faceWidth - width) / 2, midline),
                          QColor::fromRgbF(1, 1, 1, 0.94f));
         return;
     }
@@ -70,7 +110,7 @@ void RecordToolbarLabel::paintFace(QPainter &painter)
     const double p = pulse();
     const auto font = faceFont(0.7);
     const double textWidth = QFontMetricsF(font).horizontalAdvance(QStringLiteral("RECORDING"));
-    const double left = (width() - (textWidth + 7 + 15)) / 2;
+    const double left = (faceWidth - (textWidth + 7 + 15)) / 2;
     const auto text = textPath(QStringLiteral("RECORDING"), font, left, midline);
     BlurredShadow::paint(painter, text, QStringLiteral("recording-text"),
                          {red(0.72 + (0.22 - 0.72) * p), 6 + (2 - 6) * p, {}});

@@ -6,8 +6,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-ToolbarFaceButton::ToolbarFaceButton(RecordingInputSource source, QWidget *parent)
-    : QAbstractButton(parent), m_source(source), m_spinner(new BusySpinner(14, this)),
+ToolbarFaceButton::ToolbarFaceButton(QList<RecordingInputSource> sources, QWidget *parent)
+    : QAbstractButton(parent), m_sources(std::move(sources)), m_spinner(new BusySpinner(14, this)),
       m_pulse(new PulseAnimation(820, this))
 {
     setCursor(Qt::PointingHandCursor);
@@ -32,13 +32,13 @@ void ToolbarFaceButton::setCaptureState(const CaptureState &state, std::optional
 
 bool ToolbarFaceButton::isActive() const
 {
-    return m_state.is(CaptureState::Kind::recording) && m_activeSource == m_source;
+    return m_state.is(CaptureState::Kind::recording) && m_activeSource && m_sources.contains(*m_activeSource);
 }
 
 bool ToolbarFaceButton::isWorking() const
 {
-    return (m_state.is(CaptureState::Kind::preparing) || m_state.is(CaptureState::Kind::finishing))
-        && m_activeSource == m_source;
+    return (m_state.is(CaptureState::Kind::preparing) || m_state.is(CaptureState::Kind::finishing)) && m_activeSource
+        && m_sources.contains(*m_activeSource);
 }
 
 double ToolbarFaceButton::pulse() const

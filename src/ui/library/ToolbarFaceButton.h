@@ -4,6 +4,7 @@
 #include "library/RecordingInputSource.h"
 
 #include <QAbstractButton>
+#include <QList>
 #include <optional>
 
 class BusySpinner;
@@ -16,9 +17,9 @@ class ToolbarFaceButton : public QAbstractButton {
 public:
     /// Shows \a state of a take from \a activeSource (none between takes).
     void setCaptureState(const CaptureState &state, std::optional<RecordingInputSource> activeSource);
-    /// True while this button's source records.
+    /// True while one of this button's sources records.
     [[nodiscard]] bool isActive() const;
-    /// True while this button's source prepares or saves.
+    /// True while one of this button's sources prepares or saves.
     [[nodiscard]] bool isWorking() const;
     /// 0...1: how far the recording face has faded towards its dim end.
     [[nodiscard]] double pulse() const;
@@ -26,7 +27,8 @@ public:
     [[nodiscard]] QSize sizeHint() const override;
 
 protected:
-    ToolbarFaceButton(RecordingInputSource source, QWidget *parent);
+    /// A toggle of the takes of \a sources.
+    ToolbarFaceButton(QList<RecordingInputSource> sources, QWidget *parent);
     /// The face's width in the current state; its height is 24.
     [[nodiscard]] virtual int faceWidth() const = 0;
     /// Paints the face (not shown while working).
@@ -34,6 +36,7 @@ protected:
     /// Sets the accessible name and help text for the current state.
     virtual void describe() = 0;
     [[nodiscard]] const CaptureState &state() const { return m_state; }
+    [[nodiscard]] std::optional<RecordingInputSource> activeSource() const { return m_activeSource; }
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -41,7 +44,7 @@ protected:
 private:
     void followActivity();
 
-    RecordingInputSource m_source;
+    QList<RecordingInputSource> m_sources;
     CaptureState m_state;
     std::optional<RecordingInputSource> m_activeSource;
     BusySpinner *m_spinner;

@@ -1,15 +1,19 @@
 #include "ui/settings/SettingsView.h"
 
 #include "base/AppError.h"
+#include "capture/PlayingApplication.h"
 #include "hotkeys/HotKeyStore.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/StoreSettings.h"
 #include "ui/common/AppInfo.h"
+#include "ui/common/ApplicationActions.h"
 #include "ui/settings/ShortcutRow.h"
 #include "ui/style/TextStyles.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -92,15 +96,34 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     connect(choose, &QPushButton::clicked, this, [this] { m_store.chooseFolder(); });
     folderRow->addWidget(choose);
     capture->addWidget(caption(QStringLiteral("System Audio records what the desktop plays through its default "
-                                              "output. Microphone mode uses the default mic input.")));
+                                              "output. Microphone mode uses the default mic input. An application "
+                                              "take records that application alone.")));
+    m_keepSeconds = new QComboBox(panel);
+    m_keepSeconds->setAccessibleName(QStringLiteral("Keep the last … seconds"));
+    for (const int seconds : StoreSettings::keepSecondsChoices)
+        m_keepSeconds->addItem(seconds ? QStringLiteral("%1 seconds").arg(seconds) : QStringLiteral("Off"), seconds);
+    row(*capture, QStringLiteral("Keep the last"))->addWidget(m_keepSeconds);
+    connect(m_keepSeconds, &QComboBox::activated, this,
+            [this](int index) { m_store.setKeptSeconds(m_keepSeconds->itemData(index).toInt()); });
+    m_keptInput = new QComboBox(panel);
+    m_keptInput->setAccessibleName(QStringLiteral("Kept input"));
+    row(*capture, QStringLiteral("Of"))->addWidget(m_keptInput);
+    connect(m_keptInput, &QComboBox::activated, this, &SettingsView::chooseKeptInput);
+    m_preRoll = new QCheckBox(QStringLiteral("Start takes from the kept window"), panel);
+    capture->addWidget(m_preRoll);
+    connect(m_preRoll, &QCheckBox::toggled, this, [this](bool on) { m_store.setStartsFromKeptWindow(on); });
+    m_keptStatus = caption(QString());
+    capture->addWidget(m_keptStatus);
 
     // Recording format.
     auto *format = addSection(*form, QStringLiteral("Recording Format"));
     m_format = new QComboBox(panel);
+    m_format->setAccessibleName(QStringLiteral("File Type"));
     for (auto choice : RecordingOutputFormats::all)
         m_format->addItem(RecordingOutputFormats::title(choice), int(choice));
     row(*format, QStringLiteral("File Type"))->addWidget(m_format);
     m_bitRate = new QComboBox(panel);
+    m_bitRate->setAccessibleName(QStringLiteral("Bit Rate"));
     for (auto rate : AudioBitRates::all)
         m_bitRate->addItem(AudioBitRates::title(rate), AudioBitRates::rawValue(rate));
     row(*format, QStringLiteral("Bitrate"))->addWidget(m_bitRate);
@@ -133,8 +156,11 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     m_libraryRow = new ShortcutRow(
         QStringLiteral("Open Library"), [this] { return m_hotKeys.openLibrary(); },
         [this](std::optional<HotKeyShortcut> shortcut) { m_hotKeys.setOpenLibrary(shortcut); }, panel);
+    m_saveKeptRow = new ShortcutRow(
+        QStringLiteral("Save the Last Seconds"), [this] { return m_hotKeys.saveLastSeconds(); },
+        [this](std::optional<HotKeyShortcut> shortcut) { m_hotKeys.setSaveLastSeconds(shortcut); }, panel);
     // While a row waits for a chord the hotkeys are let go, so pressing one reaches the row.
-    for (auto *shortcutRow : {m_toggleRow, m_libraryRow})
+    for (auto *shortcutRow : {m_toggleRow, m_libraryRow, m_saveKeptRow})
         connect(shortcutRow, &ShortcutRow::recordingChanged, this, [this](bool recording) {
             if (recording)
                 m_hotKeys.center().unregisterAll();
@@ -143,6 +169,7 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
         });
     hotKeysSection->addWidget(m_toggleRow);
     hotKeysSection->addWidget(m_libraryRow);
+    hotKeysSection->addWidget(m_saveKeptRow);
     m_hotKeyMessage = caption(QString());
     hotKeysSection->addWidget(m_hotKeyMessage);
     m_hotKeyFallback =
@@ -168,12 +195,17 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     connect(&m_store, &RecordingLibraryStore::analysisModeChanged, this, &SettingsView::showAnalysisMode);
     connect(&m_hotKeys, &HotKeyStore::toggleRecordingChanged, m_toggleRow, &ShortcutRow::refresh);
     connect(&m_hotKeys, &HotKeyStore::openLibraryChanged, m_libraryRow, &ShortcutRow::refresh);
+    connect(&m_hotKeys, &HotKeyStore::saveLastSecondsChanged, m_saveKeptRow, &ShortcutRow::refresh);
+    for (auto signal : {&RecordingLibraryStore::keptWindowChanged, &RecordingLibraryStore::playingApplicationsChanged})
+        connect(&m_store, signal, this, &SettingsView::showKeptWindow);
+    m_store.watchPlayingApplications();
     connect(&m_hotKeys, &HotKeyStore::registrationMessageChanged, this, &SettingsView::showHotKeyMessage);
     applyTheme();
     showFolder();
     showFormat();
     showAnalysisMode();
     showHotKeyMessage();
+    showKeptWindow();
     setFixedWidth(540);
     resize(540, std::max(520, sizeHint().height()));
 }
@@ -253,7 +285,12 @@ void SettingsView::applyTheme()
                        "QComboBox QAbstractItemView::item { border: none; padding: 3px 6px; }"
                        "QComboBox QAbstractItemView::item:selected, QComboBox QAbstractItemView::item:hover"
                        " { background: %9; color: white; border: none; }"
-                       "QToolButton { border: none; background: transparent; }")
+                       "QToolButton { border: none; background: transparent; }"
+                       "QCheckBox { color: %1; spacing: 8px; }"
+                       "QCheckBox:disabled { color: %2; }"
+                       "QCheckBox::indicator { width: 13px; height: 13px; border: 1px solid %7;"
+                       " border-radius: 4px; background: %6; }"
+                       "QCheckBox::indicator:checked { background: %9; border-color: %8; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
                  css(accent), css(selected), css(VespertoneTheme::surface(theme)))
             .arg(gothic ? 1.2 : 1));
@@ -279,6 +316,56 @@ void SettingsView::showFormat()
     m_format->setCurrentIndex(m_format->findData(int(format)));
     m_bitRate->setCurrentIndex(m_bitRate->findData(AudioBitRates::rawValue(m_store.aacBitRate())));
     m_bitRate->setEnabled(RecordingOutputFormats::usesBitRate(format));
+}
+
+void SettingsView::showKeptWindow()
+{
+    const int seconds = m_store.keptSeconds();
+    m_keepSeconds->setCurrentIndex(std::max(0, m_keepSeconds->findData(seconds)));
+    // The inputs, the applications playing now, and the kept one even when it plays nothing.
+    const auto input = m_store.keptInput();
+    const auto application = m_store.keptApplication();
+    m_keptInput->clear();
+    m_keptInput->addItem(QStringLiteral("System Audio"), QStringList{QStringLiteral("macAudio")});
+    m_keptInput->addItem(QStringLiteral("Microphone"), QStringList{QStringLiteral("microphone")});
+    bool listed = false;
+    for (const auto &playing : m_store.playingApplications()) {
+        m_keptInput->addItem(ApplicationActions::icon(playing), playing.title,
+                             QStringList{QStringLiteral("application"), playing.name});
+        listed = listed || playing.name.compare(application, Qt::CaseInsensitive) == 0;
+    }
+    if (input == RecordingInputSource::application && !application.isEmpty() && !listed)
+        m_keptInput->addItem(application + QStringLiteral(" (not playing)"),
+                             QStringList{QStringLiteral("application"), application});
+    int current = input == RecordingInputSource::microphone ? 1 : 0;
+    for (int i = 2; i < m_keptInput->count(); ++i) {
+        if (input == RecordingInputSource::application
+            && m_keptInput->itemData(i).toStringList().value(1).compare(application, Qt::CaseInsensitive) == 0)
+            current = i;
+    }
+    m_keptInput->setCurrentIndex(current);
+    m_keptInput->setEnabled(seconds > 0);
+    const QSignalBlocker blocker(m_preRoll);
+    m_preRoll->setChecked(m_store.startsFromKeptWindow());
+    m_preRoll->setEnabled(seconds > 0);
+
+    QString status = QStringLiteral("Off: nothing is kept.");
+    if (seconds > 0 && m_store.isListening())
+        status = QStringLiteral("Listening: the last %1 seconds of %2 stay in memory, never on disk.")
+                     .arg(seconds)
+                     .arg(m_keptInput->currentText());
+    else if (seconds > 0)
+        status =
+            QStringLiteral("Not listening: %1")
+                .arg(m_store.keptWindowProblem().isEmpty() ? QStringLiteral("starting.") : m_store.keptWindowProblem());
+    m_keptStatus->setText(status);
+}
+
+void SettingsView::chooseKeptInput(int index)
+{
+    const auto choice = m_keptInput->itemData(index).toStringList();
+    const auto input = RecordingInputSources::fromRawValue(choice.value(0)).value_or(RecordingInputSource::macAudio);
+    m_store.setKeptInput(input, choice.value(1));
 }
 
 void SettingsView::showAnalysisMode()
@@ -311,5 +398,6 @@ void SettingsView::hideEvent(QHideEvent *event)
     // A row left waiting would keep the hotkeys let go.
     m_toggleRow->setRecording(false);
     m_libraryRow->setRecording(false);
+    m_saveKeptRow->setRecording(false);
     QWidget::hideEvent(event);
 }

@@ -4,6 +4,7 @@
 
 class HotKeyStore;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QVBoxLayout;
@@ -11,8 +12,9 @@ class RecordingLibraryStore;
 class ShortcutRow;
 class ThemeController;
 
-/// The settings window: theme, save folder, format and bit rate, the analysis, the two
-/// hotkeys, and the version with the web site. Every change applies at once.
+/// The settings window: theme, save folder, the kept window of the last seconds, format and bit
+/// rate, the analysis, the three hotkeys, and the version with the web site. Every change
+/// applies at once.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -31,6 +33,8 @@ private:
     void showFormat();
     void showAnalysisMode();
     void showHotKeyMessage();
+    void showKeptWindow();
+    void chooseKeptInput(int index);
 
     RecordingLibraryStore &m_store;
     HotKeyStore &m_hotKeys;
@@ -40,6 +44,11 @@ private:
     QLabel *m_folder = nullptr;
     QComboBox *m_format = nullptr;
     QComboBox *m_bitRate = nullptr;
+    QComboBox *m_keepSeconds = nullptr;
+    QComboBox *m_keptInput = nullptr;
+    QCheckBox *m_preRoll = nullptr;
+    QLabel *m_keptStatus = nullptr;
+    ShortcutRow *m_saveKeptRow = nullptr;
     QComboBox *m_analysisMode = nullptr;
     ShortcutRow *m_toggleRow = nullptr;
     ShortcutRow *m_libraryRow = nullptr;

@@ -159,6 +159,19 @@ QPainterPath outline(Glyph glyph, QPainterPath &solid)
         path.moveTo(0.4, 0.1);
         path.lineTo(0.4, 0.9);
         break;
+    case Glyph::keptWindow:
+        path.arcMoveTo(QRectF(0.1, 0.1, 0.8, 0.8), 100);
+        path.arcTo(QRectF(0.1, 0.1, 0.8, 0.8), 100, -300);
+        path.moveTo(0.62, 0.02);
+        path.lineTo(0.42, 0.10);
+        path.lineTo(0.56, 0.27);
+        solid.addEllipse(QPointF(0.5, 0.5), 0.12, 0.12);
+        break;
+    case Glyph::application:
+        path.addRoundedRect(QRectF(0.06, 0.14, 0.88, 0.72), 0.10, 0.10);
+        path.moveTo(0.06, 0.34);
+        path.lineTo(0.94, 0.34);
+        break;
     case Glyph::checklist:
         for (int line = 0; line < 3; ++line) {
             const double y = 0.18 + line * 0.32;

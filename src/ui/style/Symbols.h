@@ -31,6 +31,8 @@ enum class Glyph {
     folderPlus,
     listView,
     detailView,
+    keptWindow,  ///< an arrow turning back around a dot: the last seconds kept
+    application, ///< a window: an application without an icon of its own
 };
 /// Draws \a glyph centred in \a box, \a size points square, in \a color.
 void glyph(QPainter &painter, Glyph glyph, const QRectF &box, double size, const QColor &color);

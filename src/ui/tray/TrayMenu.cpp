@@ -2,7 +2,9 @@
 
 #include "hotkeys/HotKeyStore.h"
 #include "store/RecordingLibraryStore.h"
+#include "ui/common/ApplicationActions.h"
 #include "ui/common/FileBrowser.h"
+#include "ui/style/MenuAppearance.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/VespertoneTheme.h"
 
@@ -32,6 +34,8 @@ TrayMenu::TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands 
     m_status->setEnabled(false);
     m_recordSystem = menu.addAction(QString(), this, &TrayMenu::recordSystemAudio);
     m_recordMicrophone = menu.addAction(QString(), this, &TrayMenu::recordMicrophone);
+    m_applications = menu.addMenu(QStringLiteral("Record Application"));
+    m_saveKept = menu.addAction(QString(), this, &TrayMenu::saveKeptWindow);
     menu.addSeparator();
     m_import = menu.addAction(QStringLiteral("Import URL..."), this, [this] {
         m_commands.openLibrary();
@@ -46,7 +50,7 @@ TrayMenu::TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands 
 
     m_tray->setContextMenu(m_menu.get());
     m_tray->setToolTip(QStringLiteral("Vespertone"));
-    m_tray->setIcon(icon(false, m_theme));
+    m_tray->setIcon(icon(Activity::idle, m_theme));
     // A left click opens the same menu as a right click.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
@@ -58,8 +62,10 @@ TrayMenu::TrayMenu(RecordingLibraryStore &store, HotKeyStore &hotKeys, Commands 
     });
     for (auto signal : {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::elapsedTextChanged,
                         &RecordingLibraryStore::statusMessageChanged, &RecordingLibraryStore::isImportingURLChanged,
-                        &RecordingLibraryStore::activeRecordingInputSourceChanged})
+                        &RecordingLibraryStore::activeRecordingInputSourceChanged,
+                        &RecordingLibraryStore::keptWindowChanged, &RecordingLibraryStore::playingApplicationsChanged})
         connect(&m_store, signal, this, &TrayMenu::refresh);
+    m_store.watchPlayingApplications();
     refresh();
     // Without a tray the menu never appears; the hotkeys still work from the start.
     wireHotKeys();
@@ -71,26 +77,44 @@ void TrayMenu::wireHotKeys()
 {
     m_hotKeys.setToggleRecordingAction([this] { recordSystemAudio(); });
     m_hotKeys.setOpenLibraryAction([this] { m_commands.openLibrary(); });
+    m_hotKeys.setSaveLastSecondsAction([this] { saveKeptWindow(); });
     m_hotKeys.registerAll();
 }
 
 void TrayMenu::recordSystemAudio()
 {
-    record(int(RecordingInputSource::macAudio));
+    record(CaptureTarget::defaultOutput());
 }
 
 void TrayMenu::recordMicrophone()
 {
-    record(int(RecordingInputSource::microphone));
+    record(CaptureTarget::defaultInput());
 }
 
-void TrayMenu::record(int source)
+void TrayMenu::recordApplication(const CaptureTarget &target)
+{
+    record(target);
+}
+
+void TrayMenu::saveKeptWindow()
+{
+    m_store.saveKeptWindow();
+}
+
+void TrayMenu::record(const CaptureTarget &target)
 {
     // A new take shows the library; stopping one leaves the windows as they are.
     const auto &state = m_store.captureState();
     if (state.is(CaptureState::Kind::idle) || state.is(CaptureState::Kind::failed))
         m_commands.openLibrary();
-    m_store.toggleRecording(RecordingInputSource(source));
+    m_store.toggleRecording(target);
+}
+
+void TrayMenu::rebuildApplications()
+{
+    m_applications->clear();
+    ApplicationActions::add(*m_applications, m_store,
+                            [this](const CaptureTarget &target) { recordApplication(target); });
 }
 
 void TrayMenu::refresh()
@@ -114,27 +138,41 @@ void TrayMenu::refresh()
     m_recordMicrophone->setText(m_store.isRecording(microphone) ? QStringLiteral("Stop Microphone")
                                                                 : QStringLiteral("Record Microphone"));
     m_recordMicrophone->setEnabled(m_store.canToggleRecording(microphone));
+    rebuildApplications();
+    const int kept = m_store.keptSeconds();
+    m_saveKept->setVisible(kept > 0);
+    m_saveKept->setText(QStringLiteral("Save the Last %1 Seconds").arg(kept));
+    m_saveKept->setEnabled(m_store.isListening());
     const bool capturing =
         state.is(CaptureState::Kind::preparing) || recording || state.is(CaptureState::Kind::finishing);
     m_import->setEnabled(m_commands.importURL && !m_store.isImportingURL() && !capturing);
-    if (recording != m_showsRecording) {
-        m_showsRecording = recording;
-        m_tray->setIcon(icon(recording, m_theme));
+    const auto activity = recording ? Activity::recording
+        : m_store.isListening()     ? Activity::listening
+                                    : Activity::idle;
+    if (activity != m_shownActivity) {
+        m_shownActivity = activity;
+        m_tray->setIcon(icon(activity, m_theme));
     }
-    m_tray->setToolTip(recording ? QStringLiteral("Vespertone: recording %1").arg(m_store.elapsedText())
-                                 : QStringLiteral("Vespertone"));
+    auto tip = QStringLiteral("Vespertone");
+    if (recording)
+        tip = QStringLiteral("Vespertone: recording %1").arg(m_store.elapsedText());
+    else if (activity == Activity::listening)
+        tip = QStringLiteral("Vespertone: keeping the last %1 seconds").arg(kept);
+    m_tray->setToolTip(tip);
 }
 
 void TrayMenu::applyTheme(AppThemeChoice theme)
 {
-    m_menu->setPalette(VespertoneTheme::darkAppearance(theme));
+    MenuAppearance::apply(*m_menu, theme);
+    MenuAppearance::apply(*m_applications, theme);
     m_theme = theme;
-    m_tray->setIcon(icon(m_showsRecording, theme));
+    m_tray->setIcon(icon(m_shownActivity.value_or(Activity::idle), theme));
 }
 
-QIcon TrayMenu::icon(bool recording, AppThemeChoice theme)
+QIcon TrayMenu::icon(Activity activity, AppThemeChoice theme)
 {
     using namespace VespertoneTheme;
+    const bool recording = activity == Activity::recording;
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64}) {
         QPixmap pixmap(size, size);
@@ -153,7 +191,14 @@ QIcon TrayMenu::icon(bool recording, AppThemeChoice theme)
             const double r = size * 0.18;
             painter.drawEllipse(box.center(), r, r);
         } else {
-            Symbols::waveform(painter, box, size * 0.5, color(white));
+            // While listening a white ring inside the disc says the desktop's sound is being kept.
+            const bool listening = activity == Activity::listening;
+            if (listening) {
+                painter.setPen(QPen(color(white), std::max(1.2, size / 12.0)));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawEllipse(disc.adjusted(size * 0.1, size * 0.1, -size * 0.1, -size * 0.1));
+            }
+            Symbols::waveform(painter, box, size * (listening ? 0.36 : 0.5), color(white));
         }
         painter.end();
         icon.addPixmap(pixmap);

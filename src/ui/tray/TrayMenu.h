@@ -5,6 +5,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class HotKeyStore;
 class QAction;
@@ -12,9 +13,11 @@ class QIcon;
 class QMenu;
 class QSystemTrayIcon;
 class RecordingLibraryStore;
+struct CaptureTarget;
 
-/// The tray icon and its menu: record toggles, the status, library and folder commands. Each
-/// time the menu appears, and once at start, it wires the global hotkeys to its own actions.
+/// The tray icon and its menu: record toggles (an application's among them), saving the kept
+/// window, the status, library and folder commands. Each time the menu appears, and once at
+/// start, it wires the global hotkeys to its own actions.
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
@@ -32,21 +35,29 @@ public:
 
     [[nodiscard]] QMenu &menu() const { return *m_menu; }
     [[nodiscard]] QSystemTrayIcon &trayIcon() const { return *m_tray; }
-    /// Points both hotkeys at the system-audio record action and the library, and registers them.
+    /// Points the hotkeys at the system-audio record action, the library and saving the kept
+    /// window, and registers them.
     void wireHotKeys();
     /// Starts a system-audio take (showing the library first) or stops the running one.
     void recordSystemAudio();
     /// The same for the microphone.
     void recordMicrophone();
-    /// Gives the menu the dark appearance of \a theme and the icon its accent.
+    /// The same for the application \a target names.
+    void recordApplication(const CaptureTarget &target);
+    /// Saves what the kept window holds as a take.
+    void saveKeptWindow();
+    /// Gives the menus the dark appearance of \a theme and the icon its accent.
     void applyTheme(AppThemeChoice theme);
+    /// What the tray icon shows.
+    enum class Activity { idle, listening, recording };
     /// The tray icon, a filled disc that reads on light and dark panels: red with a white dot
-    /// while recording, else the theme's accent with a white waveform.
-    [[nodiscard]] static QIcon icon(bool recording, AppThemeChoice theme = AppThemeChoice::gothic);
+    /// while recording, else the theme's accent with a white waveform, ringed while listening.
+    [[nodiscard]] static QIcon icon(Activity activity, AppThemeChoice theme = AppThemeChoice::gothic);
 
 private:
     void refresh();
-    void record(int source);
+    void rebuildApplications();
+    void record(const CaptureTarget &target);
 
     RecordingLibraryStore &m_store;
     HotKeyStore &m_hotKeys;
@@ -57,7 +68,9 @@ private:
     QAction *m_status = nullptr;
     QAction *m_recordSystem = nullptr;
     QAction *m_recordMicrophone = nullptr;
+    QMenu *m_applications = nullptr;
+    QAction *m_saveKept = nullptr;
     QAction *m_import = nullptr;
-    bool m_showsRecording = false;
+    std::optional<Activity> m_shownActivity;
     AppThemeChoice m_theme = AppThemeChoice::gothic;
 };
