@@ -2,6 +2,9 @@
 // viewport and handle arithmetic, loop-candidate cycling, the source line, and the editor on a
 // real store.
 
+#include "editor/LoopSuggestionCycle.h"
+#include "editor/TrimSelectionModel.h"
+#include "editor/WaveformViewport.h"
 #include "library/MetadataStore.h"
 #include "media/AudioPlaybackService.h"
 #include "store/RecordingLibraryStore.h"
@@ -10,12 +13,9 @@
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
 #include "ui/editor/HeaderSourceView.h"
-#include "ui/editor/LoopSuggestionCycle.h"
 #include "ui/editor/RecordingDetailView.h"
-#include "ui/style/ThemeController.h"
-#include "ui/editor/TrimSelectionModel.h"
 #include "ui/editor/WaveformTrimView.h"
-#include "ui/editor/WaveformViewport.h"
+#include "ui/style/ThemeController.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "editor/LoopSuggestionCycle.h"
+#include "editor/TrimRange.h"
+#include "editor/WaveformViewport.h"
 #include "library/RecordingItem.h"
-#include "ui/editor/LoopSuggestionCycle.h"
-#include "ui/editor/TrimRange.h"
-#include "ui/editor/WaveformViewport.h"
 #include "ui/style/AppThemeChoice.h"
 
 #include <QElapsedTimer>
