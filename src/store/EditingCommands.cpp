@@ -92,6 +92,8 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
         metadata.analyzedAt = m_context.clock().now();
         if (result.bpm)
             target = renameForBPMIfNeeded(url, *result.bpm);
+        if (target != url)
+            emit recordingMoved(url, target);
         MetadataStore::save(metadata, target);
     } catch (const std::exception &error) {
         if (self) {
@@ -234,6 +236,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::rename(RecordingItem item, 
         co_return std::nullopt;
     }
     m_trimUndo->followRename(item.url, target);
+    emit recordingMoved(item.url, target);
     m_context.setStatus(QStringLiteral("Renamed to ") + fileName(target));
     co_await m_context.refresh(target);
     co_return target;

@@ -43,6 +43,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(m_status.get(), &StatusLine::changed, this, &RecordingLibraryStore::statusMessageChanged);
     auto *editing = m_editing.get();
     connect(editing, &EditingCommands::isAnalyzingChanged, this, &RecordingLibraryStore::isAnalyzingChanged);
+    connect(editing, &EditingCommands::recordingMoved, this, &RecordingLibraryStore::recordingMoved);
     connect(editing, &EditingCommands::isTrimmingChanged, this, &RecordingLibraryStore::isTrimmingChanged);
     connect(&editing->trimUndo(), &TrimUndo::changed, this, &RecordingLibraryStore::lastSavedTrimUndoChanged);
     auto *workflow = m_workflow.get();

@@ -142,6 +142,9 @@ signals:
     /// Bytes of the running URL import received so far, and its total (-1 when unknown).
     void urlImportProgress(qint64 received, qint64 total);
     void lastSavedTrimUndoChanged();
+    /// A rename or an analysis moved the recording at \a from to \a to; the rescan that lists
+    /// it under its new name follows.
+    void recordingMoved(const QString &from, const QString &to);
     void activeRecordingInputSourceChanged();
     void recordingFormatChanged();
     void aacBitRateChanged();
