@@ -6,7 +6,6 @@
 #include "editor/TrimSelectionModel.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
-#include "platform/SystemClock.h"
 #include "store/RecordingLibraryStore.h"
 
 #include <QPointer>
@@ -19,14 +18,13 @@ constexpr int loopSuggestionLimit = 6;
 } // namespace
 
 RecordingEditor::RecordingEditor(RecordingLibraryStore &store, QObject *parent)
-    : RecordingEditor(store, nullptr, nullptr, nullptr, parent)
+    : RecordingEditor(store, nullptr, nullptr, parent)
 {}
 
-RecordingEditor::RecordingEditor(RecordingLibraryStore &store, Clock *clock, AudioPlaybackService *player,
+RecordingEditor::RecordingEditor(RecordingLibraryStore &store, AudioPlaybackService *player,
                                  std::unique_ptr<EnvelopeSource> envelopes, QObject *parent)
-    : QObject(parent), m_store(store), m_ownClock(clock ? nullptr : std::make_unique<SystemClock>()),
-      m_player(player ? player : new AudioPlaybackService(this)), m_loopFinder(new LoopFinderService(this)),
-      m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this)),
+    : QObject(parent), m_store(store), m_player(player ? player : new AudioPlaybackService(this)),
+      m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(store.clock(), this)),
       m_envelopes(envelopes ? std::move(envelopes) : std::make_unique<DecodedEnvelopeSource>())
 {
     m_player->setParent(this);
@@ -58,10 +56,6 @@ void RecordingEditor::followSelection()
         m_player->stop();
         return;
     }
-    // A rescan that began before a rename still lists the take under its former name.
-    if (m_formerURLs.contains(item->url))
-        return;
-    m_formerURLs.clear();
     setRecording(*item);
 }
 
@@ -69,7 +63,6 @@ void RecordingEditor::followMove(const QString &from, const QString &to)
 {
     if (!m_item || m_item->url != from)
         return;
-    m_formerURLs << from;
     m_item->url = to;
     emit itemChanged();
 }

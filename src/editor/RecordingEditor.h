@@ -7,14 +7,12 @@
 #include "library/RecordingItem.h"
 
 #include <QObject>
-#include <QStringList>
 #include <QVector>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
 class AudioPlaybackService;
-class Clock;
 class EnvelopeJob;
 class LoopFinderService;
 class RecordingLibraryStore;
@@ -32,11 +30,12 @@ public:
     /// The shortest selection a trim saves.
     static constexpr double minimumTrimLength = 0.02;
 
-    /// \a store outlives the editor; playback goes to the desktop's sound server.
+    /// \a store outlives the editor and times the settling of trim edits; playback goes to the
+    /// desktop's sound server.
     explicit RecordingEditor(RecordingLibraryStore &store, QObject *parent = nullptr);
-    /// The same with \a clock (outliving the editor) for the settling of trim edits, \a player
-    /// for playback (owned from here on) and \a envelopes; none makes the defaults.
-    RecordingEditor(RecordingLibraryStore &store, Clock *clock, AudioPlaybackService *player,
+    /// The same with \a player for playback (owned from here on) and \a envelopes; none makes
+    /// the defaults.
+    RecordingEditor(RecordingLibraryStore &store, AudioPlaybackService *player,
                     std::unique_ptr<EnvelopeSource> envelopes, QObject *parent = nullptr);
     ~RecordingEditor() override;
 
@@ -119,7 +118,6 @@ private:
     void stopBeforeCapture();
 
     RecordingLibraryStore &m_store;
-    std::unique_ptr<Clock> m_ownClock;
     AudioPlaybackService *m_player;
     LoopFinderService *m_loopFinder;
     TrimSelectionModel *m_trim;
@@ -127,7 +125,6 @@ private:
     std::unique_ptr<EnvelopeJob> m_envelopeJob; ///< after the source: it goes first
 
     std::optional<RecordingItem> m_item;
-    QStringList m_formerURLs; ///< the take's names before renames a rescan has not listed yet
     QVector<float> m_peaks;
     bool m_isLoadingWaveform = false;
     std::optional<QString> m_waveformError;

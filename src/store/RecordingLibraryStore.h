@@ -58,6 +58,8 @@ public:
     [[nodiscard]] const std::optional<SavedTrimUndo> &lastSavedTrimUndo() const;
 
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
+    /// The clock of the store's timers, for views and editors that time themselves alike.
+    [[nodiscard]] Clock &clock() const override { return *m_env.clock; }
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
     void setRecordingFormat(RecordingOutputFormat format);
     [[nodiscard]] AudioBitRate aacBitRate() const;
@@ -142,8 +144,8 @@ signals:
     /// Bytes of the running URL import received so far, and its total (-1 when unknown).
     void urlImportProgress(qint64 received, qint64 total);
     void lastSavedTrimUndoChanged();
-    /// A rename or an analysis moved the recording at \a from to \a to; the rescan that lists
-    /// it under its new name follows.
+    /// A rename or an analysis moved the recording at \a from to \a to. The list and the
+    /// selection name it so right after this signal; a rescan follows.
     void recordingMoved(const QString &from, const QString &to);
     void activeRecordingInputSourceChanged();
     void recordingFormatChanged();
@@ -158,9 +160,9 @@ signals:
 private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
-    Clock &clock() const override { return *m_env.clock; }
     QCoro::Task<> startUp();
     void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
+    void followMove(const QString &from, const QString &to);
 
     StoreEnvironment m_env;
     std::unique_ptr<StoreSettings> m_settings;
