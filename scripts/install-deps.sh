@@ -15,8 +15,10 @@ packages=(
   desktop-file-utils appstream man-db
 )
 
-# Browsers whose session files the tests read; only the test command installs them.
-[ "${1:-}" = --test ] && packages+=(firefox-esr chromium)
+# Browsers whose session files the tests read, a window manager and tray for the desktop
+# journeys, and clang with libFuzzer and the sanitizer runtimes for scripts/fuzz.sh; only the
+# test command installs them.
+[ "${1:-}" = --test ] && packages+=(firefox-esr chromium openbox trayer clang libclang-rt-14-dev)
 [ "${1:-}" = --package ] && packages+=(dpkg-dev lintian)
 
 missing=()

@@ -23,12 +23,14 @@ struct Cut {
     qint64 frames;
 };
 
-/// A refused trim of \a source ("tone" or "video") and the text it fails with.
+/// A refused trim of \a source ("tone", "long tone", "1 Hz" or "video") and the text it fails
+/// with; \a cancel stops it once it runs.
 struct Refusal {
     QString source;
     double start, end;
     int fileSizeLimit;
     QString text;
+    bool cancel = false;
 };
 
 } // namespace
@@ -43,10 +45,10 @@ class AudioTrimmerTest : public QObject {
     AudioTrimmer m_trimmer;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    /// Trims into "Trim.m4a", reserved empty beforehand as the library does.
+    /// Trims into the new file "Trim.m4a".
     QString trim(const QString &source, double start, double end)
     {
-        return finish(m_trimmer.trim(source, start, end, writeFile(path(QStringLiteral("Trim.m4a")), {})));
+        return finish(m_trimmer.trim(source, start, end, path(QStringLiteral("Trim.m4a"))));
     }
 
 private slots:
@@ -100,7 +102,7 @@ private slots:
         QVERIFY2(std::abs(loudest - left.begin() - 48000) <= 4, qPrintable(QString::number(loudest - left.begin())));
     }
 
-    /// A refused trim names its cause and leaves the source and the reserved name as they were.
+    /// A refused trim names its cause, leaves the source as it was and removes what it wrote.
     void failures_data()
     {
         QTest::addColumn<Refusal>("refusal");
@@ -112,6 +114,10 @@ private slots:
         QTest::newRow("full disk") << Refusal{"tone", 0.0, 3.0, 16384,
                                               "The trim could not be saved. The disk is full."};
         QTest::newRow("video only") << Refusal{"video", 0.0, 0.5, 0, "This file cannot be exported as an M4A trim."};
+        // The encoder resamples 1 Hz to its lowest rate and gives no packet: no empty M4A is kept.
+        QTest::newRow("1 Hz WAV") << Refusal{"1 Hz", 0.0, 20.0, 0,
+                                             "The trim could not be saved. No audio could be encoded from this range."};
+        QTest::newRow("cancelled") << Refusal{"long tone", 0.0, 60.0, 0, "The trim was cancelled.", true};
     }
 
     void failures()
@@ -120,6 +126,10 @@ private slots:
         const auto file = path(QStringLiteral("Source.wav"));
         if (refusal.source == QLatin1String("tone"))
             AudioFixtures::tone(file, 3.0);
+        else if (refusal.source == QLatin1String("long tone"))
+            AudioFixtures::tone(file, 60.0);
+        else if (refusal.source == QLatin1String("1 Hz"))
+            AudioFixtures::encode(file, std::vector<float>(30, 0.5f), 1, 1);
         else
             QCOMPARE(QProcess::execute("ffmpeg",
                                        QStringLiteral("-v error -f lavfi -i color=s=16x16:d=1 -c:v mpeg4 -f mp4 %1")
@@ -127,15 +137,15 @@ private slots:
                                            .split(u' ')),
                      0);
         const auto before = readFile(file);
-        const auto destination = writeFile(path(QStringLiteral("Trim.m4a")), {});
         std::optional<FileSizeLimit> limit;
         if (refusal.fileSizeLimit > 0)
             limit.emplace(refusal.fileSizeLimit);
-        const auto failure = failureOf(m_trimmer.trim(file, refusal.start, refusal.end, destination));
+        if (refusal.cancel)
+            QTimer::singleShot(0, &m_trimmer, [this] { m_trimmer.cancel(); });
+        const auto failure = failureOf(m_trimmer.trim(file, refusal.start, refusal.end, path("Trim.m4a")));
         limit.reset();
         QCOMPARE(failure, refusal.text);
-        QCOMPARE(entriesOf(m_dir->path()), QStringList({"Source.wav", "Trim.m4a"}));
-        QCOMPARE(readFile(destination), QByteArray());
+        QCOMPARE(entriesOf(m_dir->path()), QStringList({"Source.wav"}));
         QCOMPARE(readFile(file), before);
     }
 };

@@ -159,6 +159,45 @@ private slots:
         QVERIFY(seen > 0);
     }
 
+    void hostileChromiumSessionsReadRight_data()
+    {
+        using namespace ChromiumSessionReader;
+        QTest::addColumn<QByteArray>("snss");
+        QTest::addColumn<QStringList>("expected");
+        const auto header = QByteArray("SNSS") + ints({3});
+        const auto pages = [](qint32 tab, int count) {
+            QByteArray out;
+            for (qint32 index = 0; index < count; ++index)
+                out += navigation(tab, index, "https://n.org/" + QByteArray::number(index), "");
+            return out;
+        };
+        const auto repeated = [](const QByteArray &record, int times) { return record.repeated(times); };
+
+        QTest::newRow("prunes that remove nothing, then one that shifts") << header + record(setTabWindow, ints({1, 1}))
+                + pages(1, 200) + repeated(record(tabNavigationPathPruned, ints({1, 1000000000, 5})), 2000)
+                + record(tabNavigationPathPruned, ints({1, 0, 100}))
+                + record(setSelectedNavigationIndex, ints({1, 50})) << QStringList{"- https://n.org/150"};
+        QTest::newRow("many navigations show the highest index")
+            << header + record(setTabWindow, ints({1, 1})) + pages(1, 1000) << QStringList{"- https://n.org/999"};
+        QTest::newRow("closings of a window that holds none of the tabs")
+            << header + record(setTabWindow, ints({1, 1})) + pages(1, 1) + record(setTabWindow, ints({2, 2}))
+                + pages(2, 2) + repeated(record(windowClosed, ints({3})), 2000) + record(windowClosed, ints({1}))
+            << QStringList{"- https://n.org/1"};
+        QTest::newRow("a tab moved away outlives its old window") << header + record(setTabWindow, ints({1, 7}))
+                + record(setTabWindow, ints({2, 7})) + pages(7, 1) + record(setTabWindow, ints({1, 8})) + pages(8, 2)
+                + record(windowClosed, ints({1})) + record(setTabWindow, ints({1, 9}))
+                + pages(9, 3) << QStringList{"- https://n.org/0", "- https://n.org/2"};
+        QTest::newRow("a closed tab leaves its window") << header + record(setTabWindow, ints({1, 4})) + pages(4, 1)
+                + record(tabClosed, ints({4})) + record(setTabWindow, ints({2, 4})) + pages(4, 2)
+                + record(windowClosed, ints({1})) << QStringList{"- https://n.org/1"};
+    }
+    void hostileChromiumSessionsReadRight()
+    {
+        QFETCH(QByteArray, snss);
+        QFETCH(QStringList, expected);
+        QCOMPARE(describe(ChromiumSessionReader::parse(snss)), expected);
+    }
+
     void findsProfilesAndLiveLocksInAHome()
     {
         QTemporaryDir home;

@@ -104,6 +104,32 @@ private slots:
     }
 
     // What a key press in a shortcut row makes, and how the shortcut reads.
+    /// A stored shortcut whose numbers no integer holds falls back to the default.
+    void outOfRangeNumbersFallBack_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("huge modifiers") << QByteArray(R"({"keyCode":1,"modifierFlags":1e300,"keyEquivalent":"a"})");
+        QTest::newRow("modifiers past 64 bits")
+            << QByteArray(R"({"keyCode":1,"modifierFlags":18446744073709551616,"keyEquivalent":"a"})");
+        QTest::newRow("negative modifiers")
+            << QByteArray(R"({"keyCode":1,"modifierFlags":-1e300,"keyEquivalent":"a"})");
+        QTest::newRow("huge key code") << QByteArray(R"({"keyCode":1e300,"modifierFlags":0,"keyEquivalent":"a"})");
+        QTest::newRow("key code past 32 bits")
+            << QByteArray(R"({"keyCode":4294967296,"modifierFlags":0,"keyEquivalent":"a"})");
+        QTest::newRow("fractional key code") << QByteArray(R"({"keyCode":1.5,"modifierFlags":0,"keyEquivalent":"a"})");
+    }
+    void outOfRangeNumbersFallBack()
+    {
+        QFETCH(QByteArray, json);
+        QVERIFY(!HotKeyShortcut::fromJson(json));
+        TestEnvironment env;
+        StoreSettings settings(*env.settings);
+        settings.setData(StoreSettings::toggleRecordingHotKeyKey, json);
+        ScriptedHotKeyGrabber grabber;
+        const HotKeyStore store(settings, grabber);
+        QCOMPARE(store.toggleRecording(), std::optional(HotKeyStore::defaultToggleRecording()));
+    }
+
     void captureRules_data()
     {
         QTest::addColumn<int>("key");

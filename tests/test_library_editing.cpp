@@ -4,6 +4,7 @@
 
 #include "base/AppError.h"
 #include "library/MetadataStore.h"
+#include "library/UniqueFileNamer.h"
 #include "store/EditingCommands.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StatusLine.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -302,6 +304,30 @@ private slots:
 
         lock.reset(); // the take has ended
         QVERIFY(finish(store().rename(item(take), QStringLiteral("Mine"))));
+    }
+
+    /// A cancelled trim leaves no file and no work file; a cancelled analysis renames nothing and
+    /// stores nothing. The cancellation is asked for before the work's first result arrives.
+    void cancelledWorkStoresNothing()
+    {
+        const auto take = add(m_m4a, QStringLiteral("Take.m4a"));
+        const auto loop = add(m_click, QStringLiteral("Loop.wav"));
+        reopen();
+        const auto sidecar = readFile(MetadataStore::metadataURL(loop));
+
+        QTimer::singleShot(0, m_store.get(), [this] { store().cancelWork(); });
+        QCOMPARE(finish(store().trim(item(take), 1, 7)), std::nullopt);
+        QCOMPARE(status(), QStringLiteral("The trim was cancelled."));
+        QTimer::singleShot(0, m_store.get(), [this] { store().cancelWork(); });
+        QCOMPARE(finish(store().analyze(loop)), std::nullopt);
+        QCOMPARE(status(), QStringLiteral("The analysis was cancelled."));
+
+        QCOMPARE(libraryFiles(), (QStringList{"Loop.wav", "Take.m4a"}));
+        QCOMPARE(readFile(MetadataStore::metadataURL(loop)), sidecar);
+        QCOMPARE(entriesOf(UniqueFileNamer::workFolder(env().libraryFolder())), QStringList());
+        QVERIFY(!store().isTrimming() && !store().isAnalyzing());
+        // The next trim is not cancelled by the last request.
+        QVERIFY(finish(store().trim(item(take), 1, 2)));
     }
 };
 

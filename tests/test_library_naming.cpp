@@ -79,6 +79,9 @@ private slots:
             {-1.0, "00:00", "00:00.00"},
             {std::numeric_limits<double>::quiet_NaN(), "00:00", "00:00.00"},
             {std::numeric_limits<double>::infinity(), "00:00", "00:00.00"},
+            // Beyond any integer: nothing to convert.
+            {1e300, "00:00", "00:00.00"},
+            {9.3e18, "00:00", "00:00.00"},
             {9.999, "00:10", "10.00"},
             {59.5, "01:00", "00:59.50"},
             {3600.0, "1:00:00", "60:00.00"}};

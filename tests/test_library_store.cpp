@@ -1,13 +1,17 @@
 // The store spine: settings and their fallbacks, folder resolution, refresh and selection,
 // the status line's dismissal, and scans that outlive their folder or their store.
 
+#include "base/Logging.h"
 #include "library/FolderAccess.h"
 #include "library/MetadataStore.h"
+#include "library/UniqueFileNamer.h"
+#include "library/WorkLock.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StatusLine.h"
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +20,7 @@
 #include <QThreadPool>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -179,6 +184,63 @@ private slots:
         QCOMPARE(store->folderURL(), other);
     }
 
+    /// A failure the user is shown and one the program goes on without are both logged as
+    /// warnings of their area, with the cause; debug output stays off unless asked for.
+    void failuresAreLogged_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a folder that cannot be made") << "blocked folder"
+                                                      << "vespertone.store"
+                                                      << "failed: The folder “Library” couldn’t be created.";
+        QTest::newRow("an address of another kind") << "ftp import"
+                                                    << "vespertone.import"
+                                                    << "failed: Paste a direct http or https audio/video file URL.";
+        QTest::newRow("a legacy sidecar that cannot move") << "stuck legacy sidecar"
+                                                           << "vespertone.library"
+                                                           << "ignored: *";
+    }
+    void failuresAreLogged()
+    {
+        QFETCH(QString, scene);
+        QFETCH(QString, category);
+        QFETCH(QString, message);
+        static QStringList logged;
+        logged.clear();
+        const auto previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                if (type == QtWarningMsg && QByteArray(context.category).startsWith("vespertone."))
+                    logged << QString::fromLatin1(context.category) + u' ' + text;
+            });
+        {
+            TestEnvironment env;
+            auto environment = env.storeEnvironment();
+            if (scene == "blocked folder") {
+                writeFile(env.path("blocker"), {});
+                environment.folderOverride = env.path("blocker/Library");
+            }
+            if (scene == "stuck legacy sidecar") {
+                QVERIFY(QFile::copy(m_wav, env.path("Take.wav")));
+                writeFile(env.path("Take.vtmeta.json"), R"({"createdAt":"2024-05-01T12:30:05Z"})");
+                writeFile(env.path(".vespertone/metadata"), "a file where the folder belongs");
+            }
+            RecordingLibraryStore store(environment);
+            QSignalSpy loaded(&store, &RecordingLibraryStore::refreshFinished);
+            QVERIFY(loaded.wait(10000));
+            if (scene == "ftp import")
+                finish(store.importURL("ftp://example.org/a.wav", false));
+        }
+        qInstallMessageHandler(previous);
+        const auto expected = category + u' ' + message;
+        const bool found = std::any_of(logged.begin(), logged.end(), [&](const QString &line) {
+            return expected.endsWith(u'*') ? line.startsWith(expected.chopped(1)) && line.size() > expected.size()
+                                           : line == expected;
+        });
+        QVERIFY2(found, qPrintable(logged.join(u'\n')));
+        QVERIFY(!lcStore().isDebugEnabled() && !lcLibrary().isDebugEnabled());
+    }
+
     void scansThatOutliveTheirFolderOrStoreAreDropped()
     {
         TestEnvironment env;
@@ -203,6 +265,47 @@ private slots:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
         QCOMPARE(published, 0);
+    }
+
+    /// At start-up sidecars that stopped moves left are mended, and the work files of stopped
+    /// processes are swept; what a live lock covers stays, and so does a take left to recover.
+    void startUpMendsSidecarsAndSweepsWhatNoLockHolds()
+    {
+        TestEnvironment env;
+        QVERIFY(QFile::copy(m_wav, env.path("Loop_bpm_120.wav")));
+        MetadataStore::save(RecordingMetadata::fresh(QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)),
+                            env.path("Loop.wav"));
+        addRecording(env, "Drums.wav", 2021);
+        QVERIFY(::link(QFile::encodeName(MetadataStore::metadataURL(env.path("Drums.wav"))).constData(),
+                       QFile::encodeName(MetadataStore::metadataURL(env.path("Take.wav"))).constData())
+                == 0);
+        const auto work = UniqueFileNamer::workFolder(env.libraryFolder());
+        auto live = WorkLock::acquire(work + "/LIVE");
+        auto importing = WorkLock::acquire(work + "/Import 2024-01-01 10.00.00.wav");
+        auto recording = WorkLock::acquire(work + "/Vespertone 2024-01-01 11.00.00.wav");
+        QVERIFY(live && importing && recording);
+        const QStringList kept{"Import 2024-01-01 10.00.00.wav", "LIVE-encoded.mp3", "LIVE.f140.m4a.part", "LIVE.m4a",
+                               "Vespertone 2024-01-01 11.00.00.wav"};
+        for (const auto &name : kept + QStringList{"A.m4a", "DEAD.lock", "DEAD.mp3", "LIVEX.m4a", "X.vtmeta.json"})
+            QVERIFY(QFile(work + u'/' + name).open(QIODevice::WriteOnly));
+        writeFile(env.path(".trim-0badc0de.part"), "an earlier version's trim");
+
+        const auto store = openStore(env);
+
+        QCOMPARE(entriesOf(MetadataStore::metadataFolder(env.path("x"))),
+                 (QStringList{"Drums.wav.vtmeta.json", "Loop_bpm_120.wav.vtmeta.json"}));
+        QCOMPARE(store->recordings().size(), 2);
+        QVERIFY(!QFileInfo::exists(env.path(".trim-0badc0de.part")));
+        for (const auto &item : store->recordings())
+            QCOMPARE(item.createdAt.date().year(), item.url.contains("Loop") ? 2020 : 2021);
+        auto left = kept
+            + QStringList{"Import 2024-01-01 10.00.00.wav.lock", "LIVE.lock",
+                          "Vespertone 2024-01-01 11.00.00.wav.lock"};
+        left.sort();
+        QCOMPARE(entriesOf(work), left);
+        live.reset();
+        const auto later = openStore(env);
+        QVERIFY(!entriesOf(work).contains("LIVE.m4a"));
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+
 #include <limits>
 
 namespace {
@@ -76,6 +78,41 @@ private slots:
                  malformed, c + ",\"bpm\":\"120\"}", c + ",\"source\":{\"appName\":\"Music\"}}", c,
                  QByteArray("{\"createdAt\":\"2024-05-01T12:30:05.5Z\"}")})
             QVERIFY2(!SidecarCodec::decode(json), json.constData());
+    }
+
+    /// A number no take can have reads as absent; the rest of the sidecar stands.
+    void impossibleNumbersReadAsAbsent_data()
+    {
+        QTest::addColumn<QByteArray>("member");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("huge duration") << QByteArray("\"duration\":1e300") << "duration";
+        QTest::newRow("negative duration") << QByteArray("\"duration\":-5") << "duration";
+        QTest::newRow("huge tempo") << QByteArray("\"bpm\":1e300") << "bpm";
+        QTest::newRow("negative tempo") << QByteArray("\"bpm\":-1e300") << "bpm";
+        QTest::newRow("huge trim start") << QByteArray("\"trimStart\":1.7976931348623157e308") << "trimStart";
+        QTest::newRow("huge trim end") << QByteArray("\"trimEnd\":9.3e18") << "trimEnd";
+    }
+    void impossibleNumbersReadAsAbsent()
+    {
+        QFETCH(QByteArray, member);
+        QFETCH(QString, field);
+        QByteArray json = "{\"createdAt\":\"2024-05-01T12:30:05Z\",\"musicalKey\":\"A minor\"," + member;
+        for (const auto &[name, number] :
+             {std::pair{"duration", "2.5"}, {"bpm", "120"}, {"trimStart", "0.5"}, {"trimEnd", "2"}}) {
+            if (field != QLatin1String(name))
+                json += ",\"" + QByteArray(name) + "\":" + number;
+        }
+        const auto decoded = SidecarCodec::decode(json + "}");
+        QVERIFY(decoded);
+        const std::map<QString, std::optional<double>> numbers{{"duration", decoded->duration},
+                                                               {"bpm", decoded->bpm},
+                                                               {"trimStart", decoded->trimStart},
+                                                               {"trimEnd", decoded->trimEnd}};
+        const std::map<QString, std::optional<double>> kept{
+            {"duration", 2.5}, {"bpm", 120.0}, {"trimStart", 0.5}, {"trimEnd", 2.0}};
+        for (const auto &[name, value] : numbers)
+            QCOMPARE(value, name == field ? std::nullopt : kept.at(name));
+        QCOMPARE(decoded->musicalKey, std::optional<QString>("A minor"));
     }
 
     /// Which of a sidecar and a legacy sidecar a load reads (without writing anything); a migration

@@ -9,11 +9,44 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <QProcess>
+
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+/// The process whose parent is \a parent and whose command is \a name; 0 when there is none.
+qint64 childNamed(qint64 parent, const QByteArray &name)
+{
+    for (const auto &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const auto pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        // "PID (COMM) STATE PPID ..."
+        const auto stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        const auto close = stat.lastIndexOf(')');
+        const auto fields = stat.mid(close + 2).split(' ');
+        if (stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1) == name
+            && fields.value(1).toLongLong() == parent)
+            return pid;
+    }
+    return 0;
+}
+
+/// True while \a pid names a process that is not a zombie.
+bool isRunning(qint64 pid)
+{
+    const auto stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+}
+} // namespace
 
 class TestMP3Encoder : public QObject {
     Q_OBJECT
@@ -61,7 +94,9 @@ private slots:
                                       << QStringLiteral("first\nsecond");
         QTest::newRow("not utf-8") << QByteArray("printf 'bad \\377\\376 bytes' >&2\nexit 1\n") << QString() << failed;
         QTest::newRow("killed") << QByteArray("echo dying >&2\nkill -9 $$\n") << QString() << QStringLiteral("dying");
-        QTest::newRow("success without file") << QByteArray("exit 0\n") << QString() << failed;
+        const QString noAudio = QStringLiteral("MP3 encoding failed: the encoder wrote no audio.");
+        QTest::newRow("success without file") << QByteArray("exit 0\n") << QString() << noAudio;
+        QTest::newRow("success with no audio") << writes + "exit 0\n" << QString() << noAudio;
         // The input is checked before the encoder runs: it would happily encode noise.
         for (const char *input : {"aac.wav", "text.wav", "none.wav"})
             QTest::addRow("%s", input) << writes << QString::fromLatin1(input)
@@ -95,10 +130,12 @@ private slots:
 
     void guiThreadRunsWhileEncoding()
     {
-        // The fake encoder waits for a line that only the GUI thread's event loop writes.
+        // The encoder waits for a line that only the GUI thread's event loop writes.
         const auto go = m_dir.filePath(QStringLiteral("go"));
         QCOMPARE(::mkfifo(QFile::encodeName(go).constData(), 0600), 0);
-        MP3EncoderService service(writeEncoder("read line < '" + go.toUtf8() + "'\nprintf x > \"$6\"\n"));
+        MP3EncoderService service(writeEncoder("read line < '" + go.toUtf8() + "'\nexec '"
+                                               + QFile::encodeName(QStandardPaths::findExecutable("lame"))
+                                               + "' \"$@\"\n"));
         auto task = service.encode(m_wav, out(), AudioBitRate::kbps128);
         QTimer::singleShot(0, this, [&] {
             QFile fifo(go);
@@ -106,6 +143,55 @@ private slots:
         });
         QCOMPARE(finish(std::move(task)), out());
         QFile::remove(out());
+    }
+
+    /// What lame is given beyond its command line: the environment of the program and the
+    /// folder it runs in. Neither may change what it makes or where it looks.
+    void lameSeesOnlyItsCommandLine()
+    {
+        qputenv("LAMEOPT", "-m m --resample 22.05");
+        MP3EncoderService real; // the build tree's Encoders folder
+        const auto mp3 = m_dir.filePath(QStringLiteral("lameopt.mp3"));
+        const auto encoded = finish(real.encode(m_wav, mp3, AudioBitRate::kbps128));
+        qunsetenv("LAMEOPT");
+        QCOMPARE(encoded, mp3);
+        const AudioFileReader reader(mp3);
+        QCOMPARE(reader.sampleRate(), 48000.0);
+        QCOMPARE(reader.channelCount(), 2);
+
+        // A fake tells where it ran: a folder of its own that only this user may enter.
+        const auto report = m_dir.filePath(QStringLiteral("where"));
+        MP3EncoderService fake(writeEncoder("stat -c '%a %u %F' . > '" + report.toUtf8() + "'\npwd >> '"
+                                            + report.toUtf8() + "'\nprintf x > \"$6\"\n"));
+        QCOMPARE(finish(fake.encode(m_wav, out(), AudioBitRate::kbps128)), out());
+        QFile::remove(out());
+        const auto lines = QString::fromUtf8(readFile(report)).split(u'\n');
+        QCOMPARE(lines.value(0), QStringLiteral("700 %1 directory").arg(::geteuid()));
+        QVERIFY2(!lines.value(1).startsWith(m_dir.path()) && !lines.value(1).isEmpty(), qPrintable(lines.value(1)));
+        QVERIFY2(!QFileInfo::exists(lines.value(1)), "the folder outlived the run");
+    }
+
+    /// The terminal tool killed during an encode takes lame with it.
+    void lameDiesWithItsCaller()
+    {
+        const auto wav = m_dir.filePath(QStringLiteral("long.wav"));
+        QCOMPARE(QProcess::execute(QStringLiteral("ffmpeg"),
+                                   {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                    "sine=frequency=440:sample_rate=48000:duration=900", "-ac", "2", wav}),
+                 0);
+        QProcess tool;
+        tool.start(qEnvironmentVariable("VESPERTONE_TOOL"),
+                   {QStringLiteral("encode-mp3"), wav, m_dir.filePath(QStringLiteral("long.mp3"))});
+        QVERIFY(tool.waitForStarted());
+        qint64 lame = 0;
+        QVERIFY(QTest::qWaitFor([&] { return (lame = childNamed(tool.processId(), "lame")) > 0; }, 20000));
+        ::kill(pid_t(tool.processId()), SIGKILL);
+        QVERIFY(tool.waitForFinished());
+        const bool gone = QTest::qWaitFor([&] { return !isRunning(lame); }, 5000);
+        if (!gone)
+            ::kill(pid_t(lame), SIGKILL);
+        QVERIFY2(gone, "lame outlived the tool");
+        QFile::remove(wav);
     }
 
     void realLameEncodesAtConstantBitRate()

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -118,6 +119,88 @@ private slots:
         QCOMPARE(result.legacyAudioURLs, QStringList{legacy});
         QCOMPARE(entriesOf(dir.path()) + entriesOf(MetadataStore::metadataFolder(stored)), before);
         QCOMPARE(readFile(MetadataStore::metadataURL(stored)), sidecar);
+    }
+
+    /// A move stopped between the audio and its sidecar, as the audio-first order of earlier
+    /// versions left it: a sidecar whose audio has gone is given to the one file without a sidecar
+    /// it fits (a tempo name of its old name, or made when the sidecar says), never to a guess;
+    /// a second name of a sidecar already moved is dropped.
+    void reunitesSidecarsThatMovesLeftBehind_data()
+    {
+        QTest::addColumn<QStringList>("audio");    ///< files; "NAME+" has its own sidecar from 2023
+        QTest::addColumn<QStringList>("orphans");  ///< sidecars of gone files: "OLD" (from 2020), "OLD=NAME"
+                                                   ///< (made with NAME), "OLD~NAME" (a second name of NAME's)
+        QTest::addColumn<QStringList>("expected"); ///< "NAME OLD": NAME gets OLD's sidecar; "-OLD": dropped
+        QTest::newRow("tempo name") << QStringList{"Loop_bpm_120.wav"} << QStringList{"Loop.wav"}
+                                    << QStringList{"Loop_bpm_120.wav Loop.wav"};
+        QTest::newRow("a new tempo with a counter")
+            << QStringList{"Loop_bpm_90 2.wav", "Loop_bpm_90.wav+"} << QStringList{"Loop_bpm_120.wav"}
+            << QStringList{"Loop_bpm_90 2.wav Loop_bpm_120.wav"};
+        QTest::newRow("renamed, made when its sidecar says")
+            << QStringList{"Drums.wav", "Bass.wav+"} << QStringList{"Take.wav=Drums.wav"}
+            << QStringList{"Drums.wav Take.wav"};
+        QTest::newRow("two files made that second")
+            << QStringList{"Drums.wav", "Bass.wav"} << QStringList{"Take.wav=Drums.wav"} << QStringList{};
+        QTest::newRow("another extension")
+            << QStringList{"Loop_bpm_120.m4a"} << QStringList{"Loop.wav"} << QStringList{};
+        QTest::newRow("two files fit") << QStringList{"Loop_bpm_120.wav", "Loop_bpm_90.wav"} << QStringList{"Loop.wav"}
+                                       << QStringList{};
+        QTest::newRow("one file, two sidecars")
+            << QStringList{"Loop_bpm_120.wav"} << QStringList{"Loop.wav", "Loop_bpm_100.wav"} << QStringList{};
+        QTest::newRow("the file has its own")
+            << QStringList{"Loop_bpm_120.wav+"} << QStringList{"Loop.wav"} << QStringList{};
+        QTest::newRow("its audio is in the Trash")
+            << QStringList{"Other.wav"} << QStringList{"Take.wav"} << QStringList{};
+        QTest::newRow("second name of a moved sidecar")
+            << QStringList{"Drums.wav+"} << QStringList{"Take.wav~Drums.wav"} << QStringList{"-Take.wav"};
+    }
+    void reunitesSidecarsThatMovesLeftBehind()
+    {
+        QFETCH(QStringList, audio);
+        QFETCH(QStringList, orphans);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        for (auto name : audio) {
+            const bool own = name.endsWith(u'+');
+            name.remove(u'+');
+            QVERIFY(QFile::copy(m_wav, dir.filePath(name)));
+            if (own)
+                saveCreatedAt(dir.filePath(name), year(2023));
+        }
+        const auto sidecarOf = [&](const QString &name) { return MetadataStore::metadataURL(dir.filePath(name)); };
+        for (const auto &orphan : orphans) {
+            const auto old = orphan.section(QRegularExpression("[=~]"), 0, 0);
+            const auto other = orphan.section(QRegularExpression("[=~]"), 1);
+            if (orphan.contains(u'~')) {
+                QVERIFY(::link(QFile::encodeName(sidecarOf(other)).constData(),
+                               QFile::encodeName(sidecarOf(old)).constData())
+                        == 0);
+                continue;
+            }
+            auto metadata = RecordingMetadata::fresh(
+                other.isEmpty() ? year(2020) : RecordingScanner::fileCreationDate(dir.filePath(other)));
+            metadata.musicalKey = old;
+            writeFile(sidecarOf(old), SidecarCodec::encode(metadata));
+        }
+        const auto before = entriesOf(MetadataStore::metadataFolder(dir.filePath("x")));
+
+        const auto result = RecordingScanner::scan(dir.path());
+
+        QStringList found;
+        for (const auto &[sidecar, url] : result.reunitedSidecars)
+            found << QFileInfo(url).fileName() + u' ' + QFileInfo(sidecar).fileName().chopped(12);
+        for (const auto &stale : result.staleSidecarNames)
+            found << u'-' + QFileInfo(stale).fileName().chopped(12);
+        QCOMPARE(found, expected);
+        for (const auto &item : result.items) {
+            const auto name = QFileInfo(item.url).fileName();
+            const auto reunited = std::find_if(expected.begin(), expected.end(),
+                                               [&](const QString &pair) { return pair.startsWith(name + u' '); });
+            // The item already carries the sidecar it is given; nothing is written by the scan.
+            QCOMPARE(item.metadata.musicalKey,
+                     reunited == expected.end() ? std::nullopt : std::optional(reunited->section(u' ', -1)));
+        }
+        QCOMPARE(entriesOf(MetadataStore::metadataFolder(dir.filePath("x"))), before);
     }
 };
 

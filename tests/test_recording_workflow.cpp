@@ -254,6 +254,29 @@ private slots:
         QCOMPARE(missing.server.opened.load(), 0);
     }
 
+    /// The program ends (its store goes) while an MP3 take is encoded: the take is still
+    /// published with its sidecar, and nothing touches the store that is gone.
+    void aTakeOutlivesItsStore()
+    {
+        const auto gate = m_dir.filePath("outlive-gate");
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        Rig rig(fakeEncoders(m_dir.filePath("outlive"),
+                             "read line < '" + QFile::encodeName(gate) + "'\nexec '" + realLame + "' \"$@\""));
+        rig.store->setRecordingFormat(RecordingOutputFormat::mp3LAME);
+        rig.start(RecordingInputSource::microphone);
+        rig.server.feedSine(0.3);
+        auto stopping = rig.store->stopRecording();
+        QTRY_COMPARE(rig.statuses.last(), QStringLiteral("Encoding MP3"));
+        const auto mp3 = rig.env.path(rig.takeName() + ".mp3");
+        rig.store.reset();
+        writeFile(gate, "go\n");
+        QCOMPARE(finish(std::move(stopping)), std::nullopt);
+        QVERIFY(QFileInfo(mp3).size() > 0);
+        const auto metadata = MetadataStore::load(mp3);
+        QVERIFY(metadata && metadata->source);
+        QCOMPARE(metadata->source->appName, std::optional<QString>("Microphone"));
+    }
+
     void anInterruptedTakeIsReportedOnceAndKept()
     {
         Rig rig;

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 /// Leading NAME=VALUE arguments set the environment; then the command and its arguments, the exit
 /// status, patterns for stdout and stderr, and the files afterwards: "NAME" exists, "!NAME" does
@@ -28,18 +31,121 @@ void row(const QString &name, const QStringList &arguments, int exitCode, const 
 // Defined after the test class, whose slots the meta-object compiler finds only before raw strings.
 void prepareFixtures(const QString &root);
 void addRows();
+
+/// True once process \a pid catches SIGTERM and SIGINT, that is, once a command set up its stop.
+bool catchesStopSignals(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const auto &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            const auto mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            const auto bit = [](int signal) { return 1ULL << (signal - 1); };
+            return (mask & bit(SIGTERM)) && (mask & bit(SIGINT));
+        }
+    }
+    return false;
+}
 } // namespace
 
 class ToolTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_fixtures; ///< Library/ and home/ as every row starts
+    QTemporaryDir m_long;     ///< Long.wav, five minutes of a tone, linked into the rows that need it
 
 private slots:
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("VESPERTONE_TOOL"), "run through ctest");
         prepareFixtures(m_fixtures.path());
+        QCOMPARE(QProcess::execute("ffmpeg",
+                                   {"-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=300", "-ac", "2", "-ar", "48000",
+                                    "-c:a", "pcm_s16le", m_long.filePath("Long.wav")}),
+                 0);
+    }
+
+    /// A long command stopped by a signal ends with 128 plus its number, after removing its work
+    /// files; one killed outright leaves them to the next start's sweep, which never takes those
+    /// of a command still running in another process.
+    void stopsCleanly_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("working"); ///< the work file whose appearance says the work runs
+        QTest::addColumn<int>("exitCode");    ///< -1: killed
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QStringList>("after");
+        const QStringList untrimmed{"Long.wav", "!Long Trim*.m4a"};
+        QTest::newRow("trim: SIGTERM") << QStringList{"trim", "Long.wav", "0", "290"} << SIGTERM << "\\.m4a$" << 143
+                                       << "^The trim was cancelled\\.\n$" << untrimmed;
+        QTest::newRow("trim: SIGINT") << QStringList{"trim", "Long.wav", "0", "290"} << SIGINT << "\\.m4a$" << 130
+                                      << "^The trim was cancelled\\.\n$" << untrimmed;
+        QTest::newRow("trim: SIGKILL, then a scan")
+            << QStringList{"trim", "Long.wav", "0", "290"} << SIGKILL << "\\.m4a$" << -1 << "^$" << untrimmed;
+        QTest::newRow("encode-mp3: SIGTERM")
+            << QStringList{"encode-mp3", "Long.wav", "Out.mp3"} << SIGTERM << "\\.mp3$" << 143
+            << "^The MP3 encoding was cancelled\\.\n$" << QStringList{"!Out.mp3"};
+        QTest::newRow("encode-mp3: SIGKILL, then a scan") << QStringList{"encode-mp3", "Long.wav", "Out.mp3"} << SIGKILL
+                                                          << "\\.mp3$" << -1 << "^$" << QStringList{"!Out.mp3"};
+        QTest::newRow("analyze: SIGTERM") << QStringList{"analyze", "Long.wav"} << SIGTERM << QString() << 143
+                                          << "^(The analysis was cancelled\\.\n)?$"
+                                          << QStringList{"Long.wav", "!.vespertone/metadata/Long.wav.vtmeta.json"};
+        // No signal: another process's start-up runs meanwhile and leaves the trim its work file.
+        QTest::newRow("trim: a scan meanwhile") << QStringList{"trim", "Long.wav", "0", "60"} << 0 << "\\.m4a$" << 0
+                                                << "^Trim saved\\.\n$" << QStringList{"Long.wav", "Long Trim*.m4a"};
+    }
+    void stopsCleanly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, signal);
+        QFETCH(QString, working);
+        QFETCH(int, exitCode);
+        QFETCH(QString, err);
+        QFETCH(QStringList, after);
+        QTemporaryDir root;
+        const auto library = root.filePath("Library"), work = library + "/.vespertone/tmp";
+        QVERIFY(QDir().mkpath(work));
+        QVERIFY(::link(QFile::encodeName(m_long.filePath("Long.wav")).constData(),
+                       QFile::encodeName(library + "/Long.wav").constData())
+                == 0);
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", root.filePath("home"));
+        environment.insert("XDG_CONFIG_HOME", root.filePath("home/.config"));
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.setWorkingDirectory(library);
+        tool.start(qEnvironmentVariable("VESPERTONE_TOOL"), arguments + QStringList{"--folder", library});
+        QVERIFY(tool.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catchesStopSignals(tool.processId()), 20000);
+        const auto hasWorkFile = [&] { return !entriesOf(work).filter(QRegularExpression(working)).isEmpty(); };
+        if (!working.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(hasWorkFile(), 20000);
+        if (signal) {
+            ::kill(pid_t(tool.processId()), signal);
+        } else {
+            const auto scan = runTool({"scan", "--folder", library}, 60000, environment);
+            QCOMPARE(scan.exitCode, 0);
+            QVERIFY2(hasWorkFile(), qPrintable(entriesOf(work).join(", ")));
+        }
+        QVERIFY(tool.waitForFinished(120000));
+        const auto stderrText = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, exitCode);
+        QVERIFY2(QRegularExpression(err).match(stderrText).hasMatch(), qPrintable(stderrText));
+        if (exitCode == -1) {
+            QVERIFY(hasWorkFile()); // the kill gave it no time; the next start sweeps it
+            const auto scan = runTool({"scan", "--folder", library}, 60000, environment);
+            QCOMPARE(scan.exitCode, 0);
+            QVERIFY2(!scan.out.contains("Trim") && !scan.out.contains("Out.mp3"), scan.out.constData());
+        }
+        QCOMPARE(entriesOf(work), QStringList());
+        for (const auto &entry : after) { // "NAME" exists, "!NAME" does not; NAME may hold wildcards
+            const auto pattern = QString(entry).remove(QRegularExpression("^!"));
+            const auto found = QDir(library).entryList({pattern}, QDir::Files | QDir::Hidden);
+            QVERIFY2(found.isEmpty() == entry.startsWith(u'!'),
+                     qPrintable(entry + ": " + entriesOf(library).join(", ")));
+        }
     }
 
     void runsCommands_data()

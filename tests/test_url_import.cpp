@@ -25,6 +25,7 @@
 #include <qcoro/qcorosignal.h>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 const auto dateStamp = QStringLiteral("Imported \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.mp3");
@@ -101,6 +102,16 @@ private slots:
         m_http.route("/page2", {200, "application/xhtml+xml; charset=utf-8", "<html/>"});
         m_http.route("/json", {200, "application/json", "{}"});
         m_http.route("/r1", {302, "text/plain", {}, "/r2"});
+        // Hostile servers: a redirect loop, redirects away from the web, a decompression bomb.
+        m_http.route("/loop", {302, "text/plain", {}, "/loop"});
+        m_http.route("/to-file", {302, "text/plain", {}, "file:///etc/passwd"});
+        m_http.route("/to-data", {302, "text/plain", {}, "data:audio/wav;base64,UklGRg=="});
+        m_http.route("/to-javascript", {302, "text/plain", {}, "javascript:alert(1)"});
+        QProcess zeros;
+        zeros.start("sh", {"-c", "head -c 67108864 /dev/zero | gzip -9"});
+        QVERIFY(zeros.waitForFinished(60000) && zeros.exitCode() == 0);
+        m_http.route("/bomb.wav",
+                     {200, "audio/wav", zeros.readAllStandardOutput(), "", -1, -1, -1, "Content-Encoding: gzip\r\n"});
         m_http.route("/r2", {301, "text/plain", {}, m_http.url("/media/Tone.wav").toEncoded()});
         m_http.route("/stall.wav", {200, "audio/wav", m_wav, "", -1, 1000});
         m_http.route("/cut.wav", {200, "audio/wav", m_wav, "", -1, -1, 1000});
@@ -167,6 +178,16 @@ private slots:
                                             << "The download is larger than the 64 KiB limit\\.";
         QTest::newRow("streamed too large") << "/big-undeclared.wav"
                                             << "The download is larger than the 64 KiB limit\\.";
+        QTest::newRow("redirect loop") << "/loop"
+                                       << "The server redirected too many times, probably in a loop\\.";
+        for (const auto *scheme : {"file", "data", "javascript"})
+            QTest::addRow("redirect to %s:", scheme)
+                << QStringLiteral("/to-%1").arg(scheme)
+                << QStringLiteral("The server redirected to a non-web address \\(“%1:”\\), which is not followed\\.")
+                       .arg(scheme);
+        QTest::newRow("gzip bomb") << "/bomb.wav"
+                                   << "The server sent the download compressed \\(gzip\\), although it was asked "
+                                      "not to; compressed downloads are not imported\\.";
         QTest::newRow("https to http refused")
             << "tls:/down.wav"
             << "The server redirected to an unencrypted http address, which is not followed\\.";
@@ -295,13 +316,69 @@ private slots:
         if (mode != "ok")
             return;
         const auto arguments = QString::fromUtf8(readFile(m_fakeDir + "/arguments")).split('\n');
-        QCOMPARE(arguments.mid(0, 4),
-                 QStringList({"--no-playlist", "--format", "bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]", "-o"}));
+        QCOMPARE(arguments.mid(0, 5),
+                 QStringList({"--ignore-config", "--no-playlist", "--format",
+                              "bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]", "-o"}));
         QVERIFY(QRegularExpression("^" + QRegularExpression::escape(work()) + "/[0-9A-F-]{36}\\.%\\(ext\\)s$")
-                    .match(arguments.value(4))
+                    .match(arguments.value(5))
                     .hasMatch());
-        QCOMPARE(arguments.value(5), address.toString(QUrl::FullyEncoded));
+        QCOMPARE(arguments.mid(6, 2), QStringList({"--", address.toString(QUrl::FullyEncoded)}));
         QCOMPARE(readFile(m_fakeDir + "/path"), QByteArray("/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    }
+
+    /// The service goes (the program ends) while its helper runs: the import ends as cancelled,
+    /// its work files go, and nothing touches the service that is gone.
+    void importOutlivesItsService_data()
+    {
+        QTest::addColumn<bool>("web"); ///< gated in yt-dlp, else in lame
+        QTest::newRow("during the extractor") << true;
+        QTest::newRow("during the encode") << false;
+    }
+    void importOutlivesItsService()
+    {
+        QFETCH(bool, web);
+        const auto gate = m_fakeDir + "/gate";
+        QFile::remove(gate);
+        QVERIFY(::mkfifo(QFile::encodeName(gate).constData(), 0600) == 0);
+        const auto gated = m_dir.filePath("gated");
+        QDir().mkpath(gated);
+        QFile::remove(gated + "/lame");
+        QFile::remove(gated + "/yt-dlp");
+        QFile::link(m_encoders + "/yt-dlp", gated + "/yt-dlp");
+        writeFile(gated + "/lame",
+                  "#!/bin/sh\nread line < '" + QFile::encodeName(gate) + "'\nexec '"
+                      + QFile::encodeName(QStandardPaths::findExecutable("lame")) + "' \"$@\"\n");
+        QFile::setPermissions(gated + "/lame", QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("FAKE_MODE", web ? "gated" : "ok");
+        auto importer = service("gated");
+        QStringList progress;
+        const auto address = web ? QUrl("https://soundcloud.com/a/b") : m_http.url("/media/Tone.wav");
+        auto task = importer->importMP3(address, library(), AudioBitRate::kbps128, true,
+                                        [&](const QString &text) { progress << text; });
+        if (web)
+            QTRY_VERIFY(!entriesOf(work()).isEmpty());
+        else
+            QTRY_VERIFY(progress.contains("Encoding MP3"));
+        importer.reset();
+        writeFile(gate, "go\n");
+        QCOMPARE(failureOf(std::move(task)), QStringLiteral("The import was cancelled."));
+        QCOMPARE(entriesOf(work()), QStringList());
+        QCOMPARE(QDir(library()).entryList(QDir::Files), QStringList());
+    }
+
+    /// A yt-dlp.conf planted in the library's work folder, where the extractor once ran, would
+    /// run its command with the real extractor.
+    void plantedExtractorConfigurationIsNotRead()
+    {
+        if (QStandardPaths::findExecutable("yt-dlp").isEmpty())
+            QSKIP("yt-dlp is not installed");
+        const auto planted = m_dir.filePath("planted");
+        QFile::remove(planted);
+        writeFile(work() + "/yt-dlp.conf", "--exec \"before_dl:touch " + planted.toUtf8() + "\"\n");
+        auto importer = service("real");
+        QCOMPARE(import(*importer, m_http.url("/Evening.html"), true), QStringLiteral("Evening.mp3"));
+        QVERIFY2(!QFileInfo::exists(planted), "the planted configuration ran its command");
+        QCOMPARE(entriesOf(work()), QStringList{"yt-dlp.conf"});
     }
 
     void toolImportsAndOpens_data()
@@ -316,6 +393,8 @@ private slots:
             << QStringList{"import", "https://youtu.be/x"} << 1 << "^--\nImporting URL\nyoutu\\.be links are web pages";
         QTest::newRow("import: Ctrl-C") << QStringList{"import", "@/stall.wav", "SIGINT"} << 130
                                         << "^--\n.*The import was cancelled\\.\n$";
+        QTest::newRow("import: SIGTERM") << QStringList{"import", "@/stall.wav", "SIGTERM"} << 143
+                                         << "^--\n.*The import was cancelled\\.\n$";
         QTest::newRow("source") << QStringList{"source", "Old.mp3"} << 0
                                 << "^\\{\\s*\"appName\": \"URL Import\",\\s*\"capturedAt\": \"2020-01-02T03:04:05Z\","
                                    "\\s*\"urlString\": \"https://example\\.org/a\"\\s*\\}\n--\n$";
@@ -337,7 +416,7 @@ private slots:
         writeFile(MetadataStore::metadataURL(library() + "/Old.mp3"),
                   "{\"createdAt\": \"2020-01-02T03:04:05Z\", \"source\": {\"appName\": \"URL Import\", "
                   "\"urlString\": \"https://example.org/a\", \"capturedAt\": \"2020-01-02T03:04:05Z\"}}");
-        const bool interrupt = arguments.removeAll("SIGINT") > 0;
+        const int signal = arguments.removeAll("SIGINT") ? SIGINT : arguments.removeAll("SIGTERM") ? SIGTERM : 0;
         for (auto &argument : arguments)
             argument.replace(QRegularExpression("^@"), m_http.url("/").toString().chopped(1));
         QProcess tool;
@@ -347,9 +426,9 @@ private slots:
         tool.setWorkingDirectory(library());
         tool.start(qEnvironmentVariable("VESPERTONE_TOOL"), arguments + QStringList{"--folder", library()});
         QVERIFY(tool.waitForStarted());
-        if (interrupt) {
-            QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(work()).isEmpty(), 20000);
-            ::kill(pid_t(tool.processId()), SIGINT);
+        if (signal) {
+            QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(work()).filter(".wav").isEmpty(), 20000); // the download
+            ::kill(pid_t(tool.processId()), signal);
         }
         QSignalSpy finished(&tool, &QProcess::finished);
         QVERIFY(finished.wait(60000));
@@ -458,6 +537,7 @@ case "$FAKE_MODE" in
   plain) printf 'first line\nlast line\n\n' >&2; exit 1 ;;
   python) printf '[PYI-1234:ERROR] Failed to load Python shared library\n' >&2; exit 1 ;;
   hang) touch "$(output m4a.part)"; exec sleep 30 ;;
+  gated) touch "$(output m4a.part)"; read line < "$FAKE_DIR/gate"; cp "$FAKE_DIR/audio.m4a" "$(output m4a)" ;;
 esac
 )sh";
 }

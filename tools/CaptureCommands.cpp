@@ -2,6 +2,7 @@
 
 #include "StopSignals.h"
 #include "base/AudioBitRate.h"
+#include "base/NumberRange.h"
 #include "capture/RecordingOutputFormat.h"
 #include "store/RecordingLibraryStore.h"
 
@@ -12,6 +13,21 @@
 #include <unistd.h>
 
 namespace {
+
+/// A timer whose expiry can be awaited: QCoro's await of QTimer::timeout binds a reference to
+/// the signal's private tag, which Qt passes as a null pointer.
+class StopTimer : public QTimer {
+    Q_OBJECT
+public:
+    StopTimer()
+    {
+        setSingleShot(true);
+        connect(this, &QTimer::timeout, this, &StopTimer::expired);
+    }
+
+signals:
+    void expired();
+};
 
 struct RecordOptions {
     RecordingInputSource input = RecordingInputSource::macAudio;
@@ -44,7 +60,7 @@ std::optional<RecordOptions> recordOptions(ToolContext &context)
     if (const auto rate = context.takeOption(QStringLiteral("--bitrate"))) {
         bool ok = false;
         const auto kbps = rate->toLongLong(&ok);
-        options.bitRate = ok ? AudioBitRates::fromRawValue(kbps * 1000) : std::nullopt;
+        options.bitRate = ok ? AudioBitRates::fromKilobits(kbps) : std::nullopt;
         if (!options.bitRate)
             return rejected(context, QStringLiteral("--bitrate takes 128, 192, 256 or 320."));
     }
@@ -83,8 +99,7 @@ QCoro::Task<int> recordCommand(ToolContext &context)
     if (!options)
         co_return 2;
     StopSignals stopSignals;
-    QTimer stopTimer;
-    stopTimer.setSingleShot(true);
+    StopTimer stopTimer;
     bool stopRequested = false;
     stopSignals.onSignal([&] {
         stopRequested = true;
@@ -106,9 +121,10 @@ QCoro::Task<int> recordCommand(ToolContext &context)
     if (!store->captureState().is(CaptureState::Kind::recording))
         co_return 1;
     if (options->seconds && !stopRequested)
-        stopTimer.start(std::chrono::milliseconds(qint64(std::llround(*options->seconds * 1000))));
+        stopTimer.start(
+            std::chrono::milliseconds(NumberRange::clampedInteger<int>(*options->seconds * 1000, 1, INT_MAX)));
     if (!stopRequested)
-        co_await qCoro(&stopTimer, &QTimer::timeout);
+        co_await qCoro(&stopTimer, &StopTimer::expired);
     // The source may have ended just before the stop: its take is being kept already.
     if (!interruptedTake && !store->captureState().is(CaptureState::Kind::recording))
         interruptedTake = co_await qCoro(store, &RecordingLibraryStore::interruptedTakeSaved);
@@ -137,3 +153,5 @@ std::vector<ToolCommand> captureCommands()
          recordCommand},
     };
 }
+
+#include "CaptureCommands.moc"

@@ -70,16 +70,19 @@ QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
     if (context.arguments().size() != 1)
         co_return context.usage(QStringLiteral("analyze takes one TAKE."));
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
     const auto final = co_await store->analyze(*path);
     printStatus(context, *store);
     if (!final)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     QJsonObject object{{QStringLiteral("path"), *final}};
     if (const auto metadata = MetadataStore::load(*final)) {
         if (metadata->duration)
@@ -104,16 +107,19 @@ QCoro::Task<int> trimCommand(ToolContext &context)
     const auto end = seconds(context, arguments.at(2));
     if (!start || !end)
         co_return 2;
+    context.stopWorkOnSignals();
     auto *store = co_await context.library();
     if (!store)
         co_return 1;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     const auto item = libraryItem(context, *store, arguments.first());
     if (!item)
         co_return 1;
     const auto trimmed = co_await store->trim(*item, *start, *end);
     printStatus(context, *store, QStringLiteral(" Undo available.")); // the tool keeps no undo
     if (!trimmed)
-        co_return 1;
+        co_return context.stopStatus().value_or(1);
     context.out() << *trimmed << Qt::endl;
     co_return 0;
 }
@@ -160,7 +166,7 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 {
     auto rate = AudioBitRate::kbps192;
     if (const auto text = context.takeOption(QStringLiteral("--bitrate"))) {
-        const auto parsed = AudioBitRates::fromRawValue(text->toLongLong() * 1000);
+        const auto parsed = AudioBitRates::fromKilobits(text->toLongLong());
         if (!parsed)
             co_return context.usage(QStringLiteral("--bitrate is one of 128, 192, 256 or 320, not “%1”.").arg(*text));
         rate = *parsed;
@@ -174,12 +180,16 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (QFileInfo::exists(mp3) || QFileInfo(mp3).isSymLink())
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
+    context.stopWorkOnSignals();
     auto *store = co_await context.store();
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     try {
         auto encode = store->encodeMP3(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
-        co_return context.fail(errorText(error));
+        context.fail(errorText(error));
+        co_return context.stopStatus().value_or(1);
     }
     context.out() << mp3 << Qt::endl;
     co_return 0;

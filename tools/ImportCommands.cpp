@@ -1,6 +1,5 @@
 #include "ToolCommand.h"
 
-#include "StopSignals.h"
 #include "base/AudioBitRate.h"
 #include "library/RecordingSourceContext.h"
 #include "library/SidecarCodec.h"
@@ -53,7 +52,7 @@ QCoro::Task<int> importCommand(ToolContext &context)
     if (const auto rate = context.takeOption(QStringLiteral("--bitrate"))) {
         bool ok = false;
         const auto kbps = rate->toLongLong(&ok);
-        bitRate = ok ? AudioBitRates::fromRawValue(kbps * 1000) : std::nullopt;
+        bitRate = ok ? AudioBitRates::fromKilobits(kbps) : std::nullopt;
         if (!bitRate)
             co_return context.usage(QStringLiteral("--bitrate takes 128, 192, 256 or 320."));
     }
@@ -61,25 +60,18 @@ QCoro::Task<int> importCommand(ToolContext &context)
     const bool confirmed = arguments.removeAll(QStringLiteral("--confirm-rights")) > 0;
     if (arguments.size() != 1)
         co_return context.usage(QStringLiteral("import takes one URL."));
-    StopSignals stopSignals;
-    bool stopRequested = false;
-    RecordingLibraryStore *store = nullptr;
-    stopSignals.onSignal([&] {
-        stopRequested = true;
-        if (store)
-            store->cancelImport();
-    });
-    store = co_await context.library();
+    context.stopWorkOnSignals();
+    auto *store = co_await context.library();
     if (!store)
         co_return 1;
-    if (stopRequested)
-        co_return 130;
+    if (const auto stopped = context.stopStatus())
+        co_return *stopped;
     QObject guard;
     showImportProgress(context, *store, guard);
     auto import = store->importURL(arguments.first(), confirmed, bitRate);
     const auto file = co_await std::move(import);
     if (!file)
-        co_return stopRequested ? 130 : 1;
+        co_return context.stopStatus().value_or(1);
     context.out() << *file << Qt::endl;
     co_return 0;
 }

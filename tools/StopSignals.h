@@ -11,9 +11,9 @@
 namespace StopSignalPipe {
 inline int signalPipe[2] = {-1, -1};
 
-inline void writeSignal(int)
+inline void writeSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -54,16 +54,22 @@ public:
     {
         if (!m_notifier)
             return;
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [stop] {
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, stop] {
             char bytes[16];
-            while (::read(StopSignalPipe::signalPipe[0], bytes, sizeof bytes) > 0) {
-            }
+            for (ssize_t got; (got = ::read(StopSignalPipe::signalPipe[0], bytes, sizeof bytes)) > 0;)
+                m_signal = bytes[got - 1];
             stop();
         });
     }
 
+    /// True once a signal has arrived.
+    [[nodiscard]] bool received() const { return m_signal != 0; }
+    /// The exit status of a command the last signal stopped: 128 plus its number.
+    [[nodiscard]] int exitStatus() const { return 128 + m_signal; }
+
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    int m_signal = 0;
     struct sigaction m_previousInt {};
     struct sigaction m_previousTerm {};
 };

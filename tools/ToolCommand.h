@@ -9,6 +9,7 @@
 #include <vector>
 
 class RecordingLibraryStore;
+class StopSignals;
 struct RecordingSourceContext;
 
 /// What a subcommand runs with: its arguments, the output streams and the library store.
@@ -30,6 +31,12 @@ public:
     /// without scanning or creating it.
     [[nodiscard]] QString folderPath() const;
 
+    /// From now on SIGINT and SIGTERM stop the store's running work (an import, trim, analysis
+    /// or encoding), which then ends with its cancelled status and leaves nothing behind.
+    void stopWorkOnSignals();
+    /// 128 plus the number of the signal that stopped the work; none before one arrived.
+    [[nodiscard]] std::optional<int> stopStatus() const;
+
     /// What a system-audio take started now would record as its source.
     [[nodiscard]] std::optional<RecordingSourceContext> currentSource();
 
@@ -48,6 +55,7 @@ private:
     QTextStream m_err;
     std::unique_ptr<Platform> m_platform;
     std::unique_ptr<RecordingLibraryStore> m_store;
+    std::unique_ptr<StopSignals> m_stopSignals;
 };
 
 /// One subcommand of vespertone-tool.

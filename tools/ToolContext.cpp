@@ -1,5 +1,7 @@
 #include "ToolCommand.h"
 
+#include "StopSignals.h"
+
 #include "import/SourceContextService.h"
 #include "platform/BrowserSessionFiles.h"
 #include "platform/Dialogs.h"
@@ -14,6 +16,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QThreadPool>
 #include <qcoro/qcorosignal.h>
 
 #include <cstdio>
@@ -44,7 +47,11 @@ ToolContext::ToolContext(QStringList arguments, std::optional<QString> folder)
       m_platform(std::make_unique<Platform>())
 {}
 
-ToolContext::~ToolContext() = default;
+ToolContext::~ToolContext()
+{
+    // Jobs on the thread pool may hold the platform's objects: they end before those go.
+    QThreadPool::globalInstance()->waitForDone();
+}
 
 QCoro::Task<RecordingLibraryStore *> ToolContext::store()
 {
@@ -75,6 +82,22 @@ QCoro::Task<RecordingLibraryStore *> ToolContext::library()
 QString ToolContext::folderPath() const
 {
     return StoreSettings(m_platform->settings).saveFolder(m_folder);
+}
+
+void ToolContext::stopWorkOnSignals()
+{
+    m_stopSignals = std::make_unique<StopSignals>();
+    m_stopSignals->onSignal([this] {
+        if (m_store)
+            m_store->cancelWork();
+    });
+}
+
+std::optional<int> ToolContext::stopStatus() const
+{
+    if (!m_stopSignals || !m_stopSignals->received())
+        return std::nullopt;
+    return m_stopSignals->exitStatus();
 }
 
 std::optional<RecordingSourceContext> ToolContext::currentSource()

@@ -6,6 +6,7 @@
 #include "media/FFmpegLogging.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 
 namespace {
@@ -71,6 +72,9 @@ QCoro::Task<> runCommand(const ToolCommand &command, ToolContext &context)
 int main(int argc, char *argv[])
 {
     qtMessageHandler = qInstallMessageHandler(dropQtNotices);
+    // The command reports its own failure; the program's warnings only when asked for through
+    // QT_LOGGING_RULES (for example "vespertone.*=true"), which overrides this rule.
+    QLoggingCategory::setFilterRules(QStringLiteral("vespertone.*.warning=false"));
     QCoreApplication app(argc, argv);
     configureFFmpegLogging();
     QCoreApplication::setOrganizationName(QStringLiteral("Vespertone"));

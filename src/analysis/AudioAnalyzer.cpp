@@ -1,5 +1,7 @@
 #include "analysis/AudioAnalyzer.h"
 
+#include "base/Logging.h"
+
 #include "analysis/AudioAnalyzerError.h"
 #include "analysis/LoopFinderService.h"
 #include "media/AudioFileReader.h"
@@ -122,7 +124,9 @@ AudioAnalysisResult AudioAnalyzer::analyzeSync(const QString &url)
     result.bpm = estimateBPM(envelope, span);
     try {
         result.musicalKey = estimateKey(url, std::min(result.duration, keySpan));
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // The tempo stands without a key.
+        logIgnoredFailure(lcAnalysis(), error);
         result.musicalKey.reset();
     }
     return result;

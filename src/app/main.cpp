@@ -1,5 +1,6 @@
 // vespertone: the desktop program.
 
+#include "base/Logging.h"
 #include "base/ProgramVersion.h"
 #include "hotkeys/HotKeyStore.h"
 #include "media/FFmpegLogging.h"
@@ -9,6 +10,7 @@
 #include "platform/MprisMediaPlayers.h"
 #include "platform/PortalHotKeyGrabber.h"
 #include "platform/PulseSoundServer.h"
+#include "platform/QtFolderWatcher.h"
 #include "platform/SystemClock.h"
 #include "platform/XcbDesktopWindows.h"
 #include "platform/XcbForegroundApplicationMonitor.h"
@@ -24,10 +26,12 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTextStream>
+#include <QThreadPool>
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
@@ -72,11 +76,13 @@ void runToEnd(QCoro::Task<> task)
 {
     QEventLoop loop;
     bool done = false;
-    auto waiting = [&]() -> QCoro::Task<> {
+    // Named: the coroutine reads its captures through the closure, which must outlive it.
+    const auto body = [&]() -> QCoro::Task<> {
         co_await std::move(task);
         done = true;
         loop.quit();
-    }();
+    };
+    auto waiting = body();
     if (!done)
         loop.exec();
 }
@@ -162,7 +168,9 @@ int main(int argc, char *argv[])
     const auto request = InstanceChannel::requestFor(QApplication::arguments());
     if (channel.send(request))
         return 0;
-    channel.listen();
+    if (!channel.listen())
+        qCWarning(lcPlatform) << "No other launch can reach this one: the channel" << channel.path()
+                              << "is not private to this user or cannot be made.";
 
     configureFFmpegLogging();
     QSettings settings;
@@ -174,11 +182,15 @@ int main(int argc, char *argv[])
     XcbDesktopWindows windows;
     MprisMediaPlayers mediaPlayers;
     BrowserSessionFiles browserSessions;
+    QtFolderWatcher folderWatcher;
+    // Jobs on the thread pool may hold any of the objects above: they end before those go.
+    const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;
+    environment.folderWatcher = &folderWatcher;
     RecordingLibraryStore store(environment);
 
     ThemeController theme(store.settings());

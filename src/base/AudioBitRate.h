@@ -18,6 +18,8 @@ inline constexpr std::array all{AudioBitRate::kbps128, AudioBitRate::kbps192, Au
 }
 /// Exactly the four raw values.
 [[nodiscard]] std::optional<AudioBitRate> fromRawValue(long long raw);
+/// The rate of \a kbps kilobits per second (128, 192, 256 or 320); none for any other number.
+[[nodiscard]] std::optional<AudioBitRate> fromKilobits(long long kbps);
 /// "192 kbps".
 [[nodiscard]] QString title(AudioBitRate rate);
 } // namespace AudioBitRates

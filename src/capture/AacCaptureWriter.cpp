@@ -1,5 +1,7 @@
 #include "capture/AacCaptureWriter.h"
 
+#include "base/Logging.h"
+
 #include "capture/AudioCaptureError.h"
 #include "library/UniqueFileNamer.h"
 #include "media/AacM4aEncoder.h"
@@ -174,7 +176,8 @@ bool AacCaptureWriter::defragment()
     try {
         temporary =
             UniqueFileNamer::reserveUniqueURL(workFolder, UniqueFileNamer::baseName(m_path), QStringLiteral("m4a"));
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        logIgnoredFailure(lcCapture(), error);
         return false;
     }
     const auto swapped = QFile::encodeName(temporary);

@@ -110,7 +110,7 @@ AudioCaptureService::~AudioCaptureService()
         return;
     }
     // Whatever reached the file stays there; nobody is left to tell.
-    ignoreFailure([&] { m_writer->finish(); });
+    ignoreFailure(lcCapture(), [&] { m_writer->finish(); });
 }
 
 qint64 AudioCaptureService::droppedBufferCount() const
@@ -297,8 +297,9 @@ QCoro::Task<> AudioCaptureService::finishInterruptedTake(quint64 take, QString m
     QPointer self(this);
     try {
         co_await finishTake();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // The writer kept what reached the file playable; message already says why it ended.
+        logIgnoredFailure(lcCapture(), error);
     }
     if (!self)
         co_return;

@@ -2,6 +2,7 @@
 
 #include "analysis/AudioAnalyzer.h"
 #include "base/AppError.h"
+#include "base/Logging.h"
 #include "editor/EnvelopeJob.h"
 #include "platform/BackgroundTask.h"
 
@@ -95,6 +96,7 @@ private:
             auto decoding = BackgroundTask::run([url, count] { return AudioAnalyzer::waveformPeaksSync(url, count); });
             peaks = co_await std::move(decoding);
         } catch (const std::exception &error) {
+            logShownFailure(lcUi(), error);
             if (self)
                 emit failed(errorText(error));
             co_return;

@@ -1,6 +1,7 @@
 #include "editor/RecordingEditor.h"
 
 #include "analysis/LoopFinderService.h"
+#include "base/Logging.h"
 #include "editor/DecodedEnvelopeSource.h"
 #include "editor/EnvelopeJob.h"
 #include "editor/TrimSelectionModel.h"
@@ -176,8 +177,9 @@ QCoro::Task<> RecordingEditor::findLoop()
     try {
         auto task = m_loopFinder->findLoops(m_peaks, item.duration, item.metadata.bpm, loopSuggestionLimit);
         found = co_await std::move(task);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // The finder reports nothing found as an empty list; a failure reads the same.
+        logIgnoredFailure(lcUi(), error);
     }
     if (!self)
         co_return;

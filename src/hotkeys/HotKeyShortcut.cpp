@@ -1,5 +1,7 @@
 #include "hotkeys/HotKeyShortcut.h"
 
+#include "base/NumberRange.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -35,12 +37,12 @@ std::optional<HotKeyShortcut> HotKeyShortcut::fromJson(const QByteArray &json)
     const auto key = object.value(QLatin1String("keyEquivalent"));
     if (!code.isDouble() || !flags.isDouble() || !key.isString())
         return std::nullopt;
-    const double codeValue = code.toDouble();
-    const double flagsValue = flags.toDouble();
-    if (codeValue < 0 || codeValue > 0xFFFFFFFFu || flagsValue < 0 || codeValue != qint64(codeValue)
-        || flagsValue != qint64(flagsValue))
+    // Flags as far as a JSON number holds them exactly, so what is written back reads the same.
+    const auto codeValue = NumberRange::exactInteger<quint32>(code.toDouble());
+    const auto flagsValue = NumberRange::exactInteger<qint64>(flags.toDouble());
+    if (!codeValue || !flagsValue || *flagsValue < 0 || *flagsValue > (qint64(1) << 53))
         return std::nullopt;
-    return HotKeyShortcut{quint32(codeValue), quint64(flagsValue), key.toString()};
+    return HotKeyShortcut{*codeValue, quint64(*flagsValue), key.toString()};
 }
 
 QString HotKeyShortcut::keyName(quint32 keyCode, const QString &characters)

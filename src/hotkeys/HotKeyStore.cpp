@@ -53,7 +53,7 @@ std::optional<HotKeyShortcut> HotKeyStore::load(const StoreSettings &settings, c
 void HotKeyStore::save(const std::optional<HotKeyShortcut> &shortcut, const char *key)
 {
     // A shortcut that cannot be stored still applies for this run.
-    ignoreFailure([&] {
+    ignoreFailure(lcHotkeys(), [&] {
         if (shortcut)
             m_settings.setData(key, shortcut->toJson());
         else

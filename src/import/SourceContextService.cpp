@@ -1,5 +1,7 @@
 #include "import/SourceContextService.h"
 
+#include "base/Logging.h"
+
 #include "import/MediaHosts.h"
 #include "platform/BrowserSessions.h"
 #include "platform/Clock.h"
@@ -387,7 +389,9 @@ std::vector<PlaybackStream> SourceContextService::playingStreams(const std::opti
     std::vector<PlaybackStream> streams;
     try {
         streams = m_server.playbackStreams();
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // No playing stream tells where the sound comes from; the windows may still.
+        logIgnoredFailure(lcImport(), error);
         return {};
     }
     std::erase_if(streams, [&](const PlaybackStream &stream) {

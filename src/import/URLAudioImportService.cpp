@@ -4,13 +4,17 @@
 #include "import/URLAudioImportError.h"
 #include "library/Formatters.h"
 #include "library/LibraryFileMoves.h"
+#include "library/RecordingMetadata.h"
 #include "library/UniqueFileNamer.h"
+#include "library/WorkFile.h"
 #include "media/AudioFileError.h"
 #include "media/AudioFileReader.h"
 #include "media/FFmpegHandles.h"
 #include "media/MP3EncoderError.h"
 #include "media/MP3EncoderService.h"
 #include "platform/BackgroundTask.h"
+#include "platform/HelperProcess.h"
+#include "platform/FileOperations.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,10 +25,10 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QStringDecoder>
 #include <QTimer>
-#include <QUuid>
 #include <qcoro/qcoroprocess.h>
 #include <qcoro/qcorosignal.h>
 
@@ -37,11 +41,6 @@ using Code = URLAudioImportError::Code;
 struct SndfileCloser {
     void operator()(SNDFILE *file) const { sf_close(file); }
 };
-
-QString freshStem()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
 
 /// The last path component of \a url as written (still percent-encoded).
 QString lastComponent(const QUrl &url)
@@ -66,27 +65,56 @@ QString hostText(const QUrl &url)
     return host.isEmpty() ? QStringLiteral("That URL") : host;
 }
 
-void removeFiles(const QStringList &files)
+/// Why the redirect policy stopped \a reply, when it did.
+std::optional<URLAudioImportError> refusedRedirect(const QNetworkReply &reply)
 {
-    for (const auto &file : files) {
-        if (!file.isEmpty())
-            QFile::remove(file); // a work file that cannot go is left for the user, never reported
+    const auto refused = [](const QString &text) { return URLAudioImportError(Code::downloadFailed, text); };
+    switch (reply.error()) {
+    case QNetworkReply::InsecureRedirectError:
+        return refused(QStringLiteral("The server redirected to an unencrypted http address, which is not followed."));
+    case QNetworkReply::TooManyRedirectsError:
+        return refused(QStringLiteral("The server redirected too many times, probably in a loop."));
+    case QNetworkReply::ProtocolUnknownError: {
+        const auto scheme = QUrl(QString::fromUtf8(reply.rawHeader("Location"))).scheme().toLower();
+        if (scheme.isEmpty() || scheme.size() > 20)
+            return refused(QStringLiteral("The server redirected to an address that is not a web address, which is "
+                                          "not followed."));
+        return refused(
+            QStringLiteral("The server redirected to a non-web address (“%1:”), which is not followed.").arg(scheme));
+    }
+    default: return std::nullopt;
     }
 }
 
-/// Ensures \a folder's work folder exists and returns it; throws AppError.
-QString makeWorkFolder(const QString &folder)
+using Flag = std::shared_ptr<std::atomic<bool>>;
+
+/// After a suspension: throws the cancelled error when the import was cancelled meanwhile or
+/// its service is gone (nothing of it may be touched then).
+void checkResumed(const QPointer<URLAudioImportService> &self, const Flag &cancelled)
 {
-    const auto work = UniqueFileNamer::workFolder(folder);
-    if (!QDir().mkpath(work))
-        throw AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(work));
-    return work;
+    if (!self || cancelled->load())
+        throw URLAudioImportError(Code::cancelled);
+}
+
+/// The intermediate WAV, "Import STAMP.wav" in \a folder's work folder, made empty under its own
+/// lock so that neither another import nor a sweep takes it.
+std::pair<QString, WorkLock> importWAV(const QString &folder)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto wav =
+            UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
+        auto lock = WorkLock::acquire(wav);
+        QFile file(wav);
+        if (lock && file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return {wav, std::move(*lock)};
+    }
+    throw URLAudioImportError(Code::transcodeFailed, QStringLiteral("No work file could be made for the audio."));
 }
 
 } // namespace
 
-URLAudioImportService::URLAudioImportService(QString encodersFolder, QObject *parent)
-    : QObject(parent), m_encodersFolder(std::move(encodersFolder)),
+URLAudioImportService::URLAudioImportService(QString encodersFolder, FileOperations *files, QObject *parent)
+    : QObject(parent), m_encodersFolder(std::move(encodersFolder)), m_files(files ? *files : FileOperations::system()),
       m_mp3Encoder(new MP3EncoderService(m_encodersFolder, this)), m_network(new QNetworkAccessManager(this)),
       m_cancelled(std::make_shared<std::atomic<bool>>(false))
 {}
@@ -128,11 +156,15 @@ QString URLAudioImportService::displayError(const QString &text)
 
 QStringList URLAudioImportService::extractorArguments(const QString &outputTemplate, const QUrl &url)
 {
-    return {QStringLiteral("--no-playlist"),
+    // No configuration file is read (one in the working folder could run commands), and the
+    // address can never be taken for an option.
+    return {QStringLiteral("--ignore-config"),
+            QStringLiteral("--no-playlist"),
             QStringLiteral("--format"),
             QStringLiteral("bestaudio[ext=m4a]/bestaudio[acodec^=mp4a]"),
             QStringLiteral("-o"),
             outputTemplate,
+            QStringLiteral("--"),
             url.toString(QUrl::FullyEncoded)};
 }
 
@@ -186,6 +218,7 @@ void URLAudioImportService::cancel()
         m_reply->abort();
     if (m_process)
         m_process->kill();
+    m_mp3Encoder->cancel();
 }
 
 void URLAudioImportService::throwIfCancelled() const
@@ -195,7 +228,7 @@ void URLAudioImportService::throwIfCancelled() const
 }
 
 QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, AudioBitRate bitRate,
-                                                      bool allowWebExtraction, Progress progress)
+                                                      bool allowWebExtraction, Progress progress, Sidecar sidecar)
 {
     // Each import starts with its own flag, so a cancel of a finished import cannot reach it.
     m_cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -206,14 +239,16 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
         if (!allowWebExtraction)
             throw URLAudioImportError(Code::streamingPage, url.host());
         progress(QStringLiteral("Extracting web audio"));
-        auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+        auto extract = extractWebAudioMP3(url, folder, bitRate, progress, sidecar);
         co_return co_await std::move(extract);
     }
     if (!m_mp3Encoder->isAvailable())
         throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
     bool webpage = false;
     try {
-        auto direct = importDirect(url, folder, bitRate, progress);
+        auto direct = importDirect(url, folder, bitRate, progress, sidecar);
         co_return co_await std::move(direct);
     } catch (const URLAudioImportError &error) {
         if (error.code() != Code::webpageURL || !allowWebExtraction)
@@ -221,37 +256,32 @@ QCoro::Task<QString> URLAudioImportService::importMP3(QUrl url, QString folder, 
         webpage = true;
     }
     Q_ASSERT(webpage);
+    checkResumed(self, cancelled);
     progress(QStringLiteral("Extracting web audio"));
-    auto extract = extractWebAudioMP3(url, folder, bitRate, progress);
+    auto extract = extractWebAudioMP3(url, folder, bitRate, progress, sidecar);
     co_return co_await std::move(extract);
 }
 
 QCoro::Task<QString> URLAudioImportService::importDirect(QUrl url, QString folder, AudioBitRate bitRate,
-                                                         Progress progress)
+                                                         Progress progress, Sidecar sidecar)
 {
-    const auto work = makeWorkFolder(folder);
-    const auto stem = freshStem();
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
+    auto work = WorkFile::create(folder);
     progress(QStringLiteral("Downloading URL"));
-    auto fetch = download(url, work, stem);
+    auto fetch = download(url, work.sibling(u'.' + downloadExtension(url)));
     const auto downloaded = co_await std::move(fetch);
+    checkResumed(self, cancelled);
     const auto base = resultBaseName(url, QDateTime::currentDateTime());
-    QString result;
-    try {
-        auto encode =
-            encodeIntoLibrary(downloaded, folder, base, stem, bitRate, progress, QStringLiteral("Extracting audio"));
-        result = co_await std::move(encode);
-    } catch (...) {
-        removeFiles({downloaded});
-        throw;
-    }
-    removeFiles({downloaded});
-    co_return result;
+    auto encode = encodeIntoLibrary(downloaded, folder, base, work, bitRate, progress,
+                                    QStringLiteral("Extracting audio"), sidecar);
+    co_return co_await std::move(encode);
 }
 
-QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolder, QString stem)
+QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString path)
 {
     throwIfCancelled();
-    const auto path = workFolder + u'/' + stem + u'.' + downloadExtension(url);
+    const auto workFolder = QFileInfo(path).absolutePath();
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw URLAudioImportError(Code::downloadFailed, file.errorString());
@@ -267,6 +297,9 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Media files gain nothing from compression, and a compressed body could unpack to far more
+    // than it is: the body is asked for, and taken, as it is stored.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = m_network->get(request);
     m_reply = reply;
     // Never more than this much of the body waits in memory.
@@ -296,8 +329,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         if (!status.isValid())
             return true;
         const int code = status.toInt();
-        // A redirect is followed, or refused, by the redirect policy.
-        if (code >= 300 && code <= 399 && !reply->isFinished())
+        // A redirect is followed, or refused by the redirect policy, whose error tells why.
+        if (code >= 300 && code <= 399 && (!reply->isFinished() || reply->error() != QNetworkReply::NoError))
             return true;
         checked = true;
         if (const auto length = reply->header(QNetworkRequest::ContentLengthHeader); length.isValid())
@@ -308,6 +341,14 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         }
         if (isWebpageMIMEType(reply->header(QNetworkRequest::ContentTypeHeader).toString())) {
             fail(URLAudioImportError(Code::webpageURL, hostText(url)));
+            return false;
+        }
+        if (const auto encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+            !encoding.isEmpty() && encoding != "identity") {
+            fail(URLAudioImportError(Code::downloadFailed,
+                                     QStringLiteral("The server sent the download compressed (%1), although it was "
+                                                    "asked not to; compressed downloads are not imported.")
+                                         .arg(QString::fromLatin1(encoding.left(40)))));
             return false;
         }
         if (declared.value_or(0) > limit) {
@@ -348,10 +389,8 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
         co_await qCoro(reply, &QNetworkReply::finished);
     stall.stop();
     const auto error = reply->error();
-    if (!failure && error == QNetworkReply::InsecureRedirectError)
-        failure = URLAudioImportError(Code::downloadFailed,
-                                      QStringLiteral("The server redirected to an unencrypted http address, "
-                                                     "which is not followed."));
+    if (!failure)
+        failure = refusedRedirect(*reply);
     if (!failure && error != QNetworkReply::OperationCanceledError && check())
         drain();
     const auto errorString = reply->errorString();
@@ -375,68 +414,68 @@ QCoro::Task<QString> URLAudioImportService::download(QUrl url, QString workFolde
 }
 
 QCoro::Task<QString> URLAudioImportService::encodeIntoLibrary(QString source, QString folder, QString baseName,
-                                                              QString stem, AudioBitRate bitRate, Progress progress,
-                                                              QString convertingText)
+                                                              WorkFile &work, AudioBitRate bitRate, Progress progress,
+                                                              QString convertingText, Sidecar sidecar)
 {
-    const auto wav = UniqueFileNamer::temporaryImportURL(folder, QDateTime::currentDateTime(), QStringLiteral("wav"));
-    const auto partial = UniqueFileNamer::workFolder(folder) + u'/' + stem + QStringLiteral("-encoded.mp3");
-    QString result;
-    try {
-        progress(convertingText);
-        auto cancelled = m_cancelled;
-        auto transcode = BackgroundTask::run(
-            [source, wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
-        co_await std::move(transcode);
-        throwIfCancelled();
-        progress(QStringLiteral("Encoding MP3"));
-        auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
-        co_await std::move(encode);
-        throwIfCancelled();
-        result = LibraryFileMoves::publish(partial, folder, baseName, QStringLiteral("mp3"));
-    } catch (...) {
-        removeFiles({wav, partial});
-        throw;
-    }
-    removeFiles({wav, partial});
-    co_return result;
+    QPointer self(this);
+    auto [wav, wavLock] = importWAV(folder);
+    const auto removeWAV = qScopeGuard([wav = wav] { QFile::remove(wav); });
+    const auto partial = work.sibling(QStringLiteral("-encoded.mp3"));
+    progress(convertingText);
+    const auto cancelled = m_cancelled;
+    auto transcode = BackgroundTask::run(
+        [source, wav = wav, cancelled] { URLAudioImportService::transcodeToWAV(source, wav, cancelled.get()); });
+    co_await std::move(transcode);
+    checkResumed(self, cancelled);
+    progress(QStringLiteral("Encoding MP3"));
+    auto encode = m_mp3Encoder->encode(wav, partial, bitRate);
+    co_await std::move(encode);
+    checkResumed(self, cancelled);
+    const auto metadata = sidecar ? std::optional(sidecar(partial)) : std::nullopt;
+    auto publish = BackgroundTask::run([partial, folder, baseName, metadata, files = &m_files] {
+        const auto mp3 = QStringLiteral("mp3");
+        return metadata ? LibraryFileMoves::publishWithSidecar(partial, folder, baseName, mp3, *metadata, *files)
+                        : LibraryFileMoves::publish(partial, folder, baseName, mp3, false, *files);
+    });
+    co_return co_await std::move(publish);
 }
 
 QCoro::Task<QString> URLAudioImportService::extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate,
-                                                               Progress progress)
+                                                               Progress progress, Sidecar sidecar)
 {
     const auto program = executableURL(QStringLiteral("yt-dlp"));
     if (!program)
         throw URLAudioImportError(Code::missingWebExtractor);
-    const auto work = makeWorkFolder(folder);
-    const auto stem = freshStem();
-    const auto outputTemplate = work + u'/' + stem + QStringLiteral(".%(ext)s");
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
+    auto work = WorkFile::create(folder);
+    const auto workFolder = QFileInfo(work.path()).absolutePath();
+    const auto stem = QFileInfo(work.path()).fileName();
+    // Whatever yt-dlp leaves goes with the import: STEM.m4a.part, STEM.temp.m4a, STEM.f140.m4a, ...
+    const auto cleanup = qScopeGuard([workFolder, stem] { cleanupTemporaryFiles(workFolder, stem); });
+    const auto outputTemplate = work.path() + QStringLiteral(".%(ext)s");
     const auto base = resultBaseName(url, QDateTime::currentDateTime());
-    QString result;
-    try {
-        auto run = runExtractor(*program, extractorArguments(outputTemplate, url), work);
-        co_await std::move(run);
-        const auto output = extractedAudioURL(work, stem);
-        if (!output)
-            throw URLAudioImportError(Code::downloadFailed,
-                                      QStringLiteral("The web extractor did not produce an audio file."));
-        auto encode =
-            encodeIntoLibrary(*output, folder, base, stem, bitRate, progress, QStringLiteral("Converting audio"));
-        result = co_await std::move(encode);
-    } catch (...) {
-        cleanupTemporaryFiles(work, stem);
-        throw;
-    }
-    cleanupTemporaryFiles(work, stem);
-    co_return result;
+    auto run = runExtractor(*program, extractorArguments(outputTemplate, url));
+    co_await std::move(run);
+    checkResumed(self, cancelled);
+    const auto output = extractedAudioURL(workFolder, stem);
+    if (!output)
+        throw URLAudioImportError(Code::downloadFailed,
+                                  QStringLiteral("The web extractor did not produce an audio file."));
+    auto encode =
+        encodeIntoLibrary(*output, folder, base, work, bitRate, progress, QStringLiteral("Converting audio"), sidecar);
+    co_return co_await std::move(encode);
 }
 
-QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments, QString workFolder)
+QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList arguments)
 {
     throwIfCancelled();
+    QPointer self(this);
+    const auto cancelled = m_cancelled;
+    HelperProcess helper;
     QProcess process;
     m_process = &process;
-    process.setProcessEnvironment(processEnvironment());
-    process.setWorkingDirectory(workFolder);
+    helper.prepare(process, processEnvironment());
     process.setStandardInputFile(QProcess::nullDevice());
     // Its progress lines are never read; a pipe nobody reads would stop it once full.
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -450,7 +489,7 @@ QCoro::Task<> URLAudioImportService::runExtractor(QString program, QStringList a
     }
     auto finish = qCoro(process).waitForFinished(std::chrono::milliseconds(-1));
     co_await std::move(finish);
-    throwIfCancelled();
+    checkResumed(self, cancelled);
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         co_return;
     QStringDecoder decoder(QStringDecoder::Utf8);
@@ -473,7 +512,6 @@ std::optional<QString> URLAudioImportService::extractedAudioURL(const QString &f
 
 void URLAudioImportService::cleanupTemporaryFiles(const QString &folder, const QString &stem)
 {
-    // yt-dlp's own leftovers share the stem: STEM.m4a.part, STEM.temp.m4a, STEM.f140.m4a, ...
     const QDir dir(folder);
     for (const auto &name : dir.entryList({stem + QStringLiteral(".*"), stem + QStringLiteral("-*")}, QDir::Files))
         QFile::remove(dir.filePath(name));

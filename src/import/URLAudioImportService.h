@@ -15,8 +15,11 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
+class FileOperations;
 class MP3EncoderService;
 class QNetworkAccessManager;
+class WorkFile;
+struct RecordingMetadata;
 class QNetworkReply;
 class QProcess;
 
@@ -28,17 +31,23 @@ class URLAudioImportService : public QObject {
 public:
     /// Called on the GUI thread with each progress text.
     using Progress = std::function<void(const QString &)>;
+    /// Called on the GUI thread with the complete MP3 work file just before it is published:
+    /// the new file's first sidecar, which takes its name before the audio does.
+    using Sidecar = std::function<RecordingMetadata(const QString &mp3)>;
 
-    /// Looks for lame and yt-dlp in \a encodersFolder first; empty means the installed one.
-    explicit URLAudioImportService(QString encodersFolder = {}, QObject *parent = nullptr);
+    /// Looks for lame and yt-dlp in \a encodersFolder first (empty means the installed one);
+    /// publishes through \a files (none: the system's), which outlives the service.
+    explicit URLAudioImportService(QString encodersFolder = {}, FileOperations *files = nullptr,
+                                   QObject *parent = nullptr);
     ~URLAudioImportService() override;
 
     [[nodiscard]] MP3EncoderService &mp3Encoder() const { return *m_mp3Encoder; }
 
-    /// Imports \a url into \a folder as MP3 at \a bitRate and returns the new file. Throws
-    /// URLAudioImportError, MP3EncoderError or AppError; no work file stays either way.
+    /// Imports \a url into \a folder as MP3 at \a bitRate and returns the new file, with the
+    /// sidecar \a sidecar gives when given. Throws URLAudioImportError, MP3EncoderError or
+    /// AppError; no work file stays either way, and a stopped process's are swept later.
     QCoro::Task<QString> importMP3(QUrl url, QString folder, AudioBitRate bitRate, bool allowWebExtraction,
-                                   Progress progress);
+                                   Progress progress, Sidecar sidecar = {});
     /// Stops the running import, which then throws the cancelled error after cleaning up.
     void cancel();
 
@@ -75,18 +84,24 @@ signals:
     void downloadProgress(qint64 received, qint64 total);
 
 private:
-    QCoro::Task<QString> importDirect(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
-    QCoro::Task<QString> download(QUrl url, QString workFolder, QString stem);
-    QCoro::Task<QString> extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate, Progress progress);
-    QCoro::Task<> runExtractor(QString program, QStringList arguments, QString workFolder);
-    /// Transcodes \a source, encodes the WAV and publishes the MP3 as \a baseName in \a folder.
-    QCoro::Task<QString> encodeIntoLibrary(QString source, QString folder, QString baseName, QString stem,
-                                           AudioBitRate bitRate, Progress progress, QString convertingText);
+    QCoro::Task<QString> importDirect(QUrl url, QString folder, AudioBitRate bitRate, Progress progress,
+                                      Sidecar sidecar);
+    /// Downloads \a url into the new work file \a path and returns it.
+    QCoro::Task<QString> download(QUrl url, QString path);
+    QCoro::Task<QString> extractWebAudioMP3(QUrl url, QString folder, AudioBitRate bitRate, Progress progress,
+                                            Sidecar sidecar);
+    QCoro::Task<> runExtractor(QString program, QStringList arguments);
+    /// Transcodes \a source, encodes the WAV and publishes the MP3 as \a baseName in \a folder;
+    /// its work files belong to \a work.
+    QCoro::Task<QString> encodeIntoLibrary(QString source, QString folder, QString baseName, WorkFile &work,
+                                           AudioBitRate bitRate, Progress progress, QString convertingText,
+                                           Sidecar sidecar);
     [[nodiscard]] static std::optional<QString> extractedAudioURL(const QString &folder, const QString &stem);
     static void cleanupTemporaryFiles(const QString &folder, const QString &stem);
     void throwIfCancelled() const;
 
     QString m_encodersFolder;
+    FileOperations &m_files;
     MP3EncoderService *m_mp3Encoder;
     QNetworkAccessManager *m_network;
     std::shared_ptr<std::atomic<bool>> m_cancelled;

@@ -1,5 +1,7 @@
 #include "library/Formatters.h"
 
+#include "base/NumberRange.h"
+
 #include <QLocale>
 
 #include <cmath>
@@ -30,9 +32,10 @@ namespace TimeText {
 
 QString clock(double seconds)
 {
-    if (!std::isfinite(seconds) || seconds < 0)
+    const auto rounded = seconds >= 0 ? NumberRange::roundedInteger<long long>(seconds) : std::nullopt;
+    if (!rounded)
         return QStringLiteral("00:00");
-    const auto total = static_cast<long long>(std::round(seconds));
+    const auto total = *rounded;
     if (total < 3600)
         return QString::asprintf("%02lld:%02lld", total / 60, total % 60);
     return QString::asprintf("%lld:%02lld:%02lld", total / 3600, total % 3600 / 60, total % 60);
@@ -40,11 +43,12 @@ QString clock(double seconds)
 
 QString editorClock(double seconds)
 {
-    if (!std::isfinite(seconds) || seconds < 0)
+    const auto truncated = seconds >= 0 ? NumberRange::exactInteger<long long>(std::trunc(seconds)) : std::nullopt;
+    if (!truncated)
         return QStringLiteral("00:00.00");
     if (seconds < 10)
         return QString::asprintf("%04.2f", seconds);
-    const auto whole = static_cast<long long>(seconds);
+    const auto whole = *truncated;
     const auto hundredths = static_cast<long long>((seconds - double(whole)) * 100);
     return QString::asprintf("%02lld:%02lld.%02lld", whole / 60, whole % 60, hundredths);
 }
@@ -53,5 +57,5 @@ QString editorClock(double seconds)
 
 QString roundedBPMText(double bpm)
 {
-    return QStringLiteral("%1 BPM").arg(static_cast<long long>(std::round(bpm)));
+    return QStringLiteral("%1 BPM").arg(NumberRange::roundedInteger<long long>(bpm).value_or(0));
 }

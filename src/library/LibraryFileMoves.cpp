@@ -12,10 +12,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace LibraryFileMoves {
 namespace {
@@ -24,67 +21,81 @@ QString fileName(const QString &path)
     return QFileInfo(path).fileName();
 }
 
-/// 0, or the errno of a rename that refuses to replace \a to.
-int renameNoReplace(const QString &from, const QString &to)
+bool exists(const QString &path)
 {
-    const auto source = QFile::encodeName(from), target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    // A file system without the flag: a hard link also refuses an existing name.
-    if (::link(source.constData(), target.constData()) != 0)
-        return errno;
-    ::unlink(source.constData());
-    return 0;
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
-/// 0, or the errno of making \a to a second name of \a from (never replacing \a to).
-int linkNoReplace(const QString &from, const QString &to)
+QString nameFor(const QString &folder, const QString &base, const QString &ext, int counter)
 {
-    if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return 0;
-    return errno;
+    const auto name = counter == 1 ? base : base + u' ' + QString::number(counter);
+    const auto target = folder + u'/' + name + u'.' + ext;
+    if (!UniqueFileNamer::fitsNameLimit(target))
+        throw AppError(UniqueFileNamer::nameTooLongMessage(fileName(target)));
+    return target;
 }
 
-bool linksUnsupported(int error)
+AppError saveFailure(const QString &target, int error)
 {
-    return error == EPERM || error == ENOTSUP || error == EXDEV;
+    return AppError(QStringLiteral("“%1” couldn’t be saved: %2").arg(fileName(target), systemErrorText(error)));
 }
 } // namespace
 
-void moveWithSidecar(const QString &from, const QString &to)
+void moveWithSidecar(const QString &from, const QString &to, FileOperations &files)
 {
-    if (const int error = renameNoReplace(from, to))
-        throw AppError(error == EEXIST
-                           ? QStringLiteral("“%1” couldn’t be renamed to “%2”.").arg(fileName(from), fileName(to))
-                           : QStringLiteral("“%1” couldn’t be renamed to “%2”: %3")
-                                 .arg(fileName(from), fileName(to), systemErrorText(error)));
-    // The audio has moved; a sidecar that stays behind only loses its tempo and source.
-    ignoreFailure([&] { MetadataStore::moveMetadata(from, to); });
+    const auto refused = [&](int error) {
+        return AppError(error == EEXIST
+                            ? QStringLiteral("“%1” couldn’t be renamed to “%2”.").arg(fileName(from), fileName(to))
+                            : QStringLiteral("“%1” couldn’t be renamed to “%2”: %3")
+                                  .arg(fileName(from), fileName(to), systemErrorText(error)));
+    };
+    // Checked first, so the sidecar of a file already there is never replaced.
+    if (exists(to))
+        throw refused(EEXIST);
+    if (!exists(from))
+        throw refused(ENOENT);
+    std::optional<QString> oldSidecar;
+    // The audio can move without its sidecar, which then only loses its tempo and source.
+    ignoreFailure(lcLibrary(), [&] { oldSidecar = MetadataStore::beginMove(from, to, files); });
+    if (const int error = files.renameNoReplace(from, to)) {
+        if (oldSidecar)
+            MetadataStore::cancelMove(*oldSidecar, to, files);
+        throw refused(error);
+    }
+    files.syncFolder(QFileInfo(to).absolutePath());
+    if (oldSidecar)
+        MetadataStore::finishMove(*oldSidecar, files);
 }
 
-QString publish(const QString &file, const QString &folder, const QString &base, const QString &ext, bool keepSource)
+QString publish(const QString &file, const QString &folder, const QString &base, const QString &ext, bool keepSource,
+                FileOperations &files)
 {
-    bool useLinks = true;
     for (int counter = 1;; ++counter) {
-        const auto name = counter == 1 ? base : base + u' ' + QString::number(counter);
-        const auto target = folder + u'/' + name + u'.' + ext;
-        if (!UniqueFileNamer::fitsNameLimit(target))
-            throw AppError(UniqueFileNamer::nameTooLongMessage(fileName(target)));
-        int error = useLinks ? linkNoReplace(file, target) : renameNoReplace(file, target);
-        if (error && useLinks && linksUnsupported(error)) {
-            // No hard links here (FAT and the like): a plain move that never replaces.
-            useLinks = false;
-            error = renameNoReplace(file, target);
-        }
+        const auto target = nameFor(folder, base, ext, counter);
+        const int error = files.publish(file, target, keepSource);
         if (error == EEXIST)
             continue;
         if (error)
-            throw AppError(QStringLiteral("“%1” couldn’t be saved: %2").arg(fileName(target), systemErrorText(error)));
-        if (useLinks && !keepSource)
-            QFile::remove(file);
+            throw saveFailure(target, error);
         return target;
+    }
+}
+
+QString publishWithSidecar(const QString &file, const QString &folder, const QString &base, const QString &ext,
+                           const RecordingMetadata &metadata, FileOperations &files)
+{
+    for (int counter = 1;; ++counter) {
+        const auto target = nameFor(folder, base, ext, counter);
+        // A sidecar without its audio is a stale one or that of a file being published.
+        if (exists(target) || !MetadataStore::create(metadata, target, files))
+            continue;
+        const int error = files.publish(file, target);
+        if (error == 0)
+            return target;
+        MetadataStore::withdraw(metadata, target, files);
+        if (error != EEXIST)
+            throw saveFailure(target, error);
     }
 }
 

@@ -4,14 +4,15 @@
 #include "base/IgnoreFailure.h"
 #include "base/SystemErrorText.h"
 #include "library/SidecarCodec.h"
+#include "library/WorkFile.h"
 #include "platform/Trash.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace MetadataStore {
 namespace {
@@ -34,28 +35,41 @@ std::optional<RecordingMetadata> read(const QString &path)
     return bytes ? SidecarCodec::decode(*bytes) : std::nullopt;
 }
 
-/// Replaces \a path with \a bytes in one step; the old file stays on any failure.
-void writeAtomically(const QString &path, const QByteArray &bytes, const QString &audioURL)
+AppError saveFailure(const QString &audioURL, const QString &cause)
 {
-    const auto failed = [&](const QString &cause) {
-        return AppError(
-            QStringLiteral("The metadata of “%1” could not be saved. %2").arg(QFileInfo(audioURL).fileName(), cause));
-    };
-    // Unbuffered, so a failed write is seen by write() itself and the commit refuses it.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw failed(file.errorString());
+    return AppError(
+        QStringLiteral("The metadata of “%1” could not be saved. %2").arg(QFileInfo(audioURL).fileName(), cause));
+}
+
+/// A synced work file in \a audioURL's work folder holding \a bytes; throws AppError.
+WorkFile writeWorkFile(const QByteArray &bytes, const QString &audioURL)
+{
+    std::optional<WorkFile> made;
+    try {
+        made.emplace(WorkFile::create(QFileInfo(audioURL).absolutePath(), QStringLiteral("vtmeta.json")));
+    } catch (const AppError &error) {
+        throw saveFailure(audioURL, error.text());
+    }
+    auto work = std::move(*made);
+    // Unbuffered, so a failed write is seen by write() itself.
+    QFile file(work.path());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        throw saveFailure(audioURL, file.errorString());
     errno = 0;
     if (file.write(bytes) != bytes.size()) {
         const int cause = errno;
-        file.cancelWriting();
-        throw failed(cause ? systemErrorText(cause) : file.errorString());
+        throw saveFailure(audioURL, cause ? systemErrorText(cause) : file.errorString());
     }
-    errno = 0;
-    if (!file.commit()) {
-        const int cause = errno;
-        throw failed(cause ? systemErrorText(cause) : file.errorString());
-    }
+    file.close();
+    return work;
+}
+
+/// Replaces \a path with \a bytes in one durable step; the old file stays on any failure.
+void writeAtomically(const QString &path, const QByteArray &bytes, const QString &audioURL, FileOperations &files)
+{
+    const auto work = writeWorkFile(bytes, audioURL);
+    if (const int error = files.replace(work.path(), path))
+        throw saveFailure(audioURL, systemErrorText(error));
 }
 
 void ensureMetadataFolder(const QString &audioURL)
@@ -65,10 +79,30 @@ void ensureMetadataFolder(const QString &audioURL)
         throw AppError(QStringLiteral("The folder “%1” could not be created.").arg(folder));
 }
 
-void moveFile(const QString &from, const QString &to)
+/// The sidecar of \a audioURL that a move takes along: an unreadable sidecar never wins over a
+/// readable legacy one.
+std::optional<QString> movingSidecar(const QString &audioURL)
 {
-    if (!QFile::rename(from, to))
-        throw AppError(QStringLiteral("“%1” could not be moved.").arg(QFileInfo(from).fileName()));
+    const auto sidecar = metadataURL(audioURL), legacy = legacyMetadataURL(audioURL);
+    if (QFileInfo::exists(sidecar) && (read(sidecar) || !read(legacy)))
+        return sidecar;
+    if (QFileInfo::exists(legacy))
+        return legacy;
+    return std::nullopt;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat first {
+    }, second{};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0
+        && ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+bool linksUnsupported(int error)
+{
+    return error == EPERM || error == ENOTSUP || error == EXDEV || error == EMLINK;
 }
 
 } // namespace
@@ -109,13 +143,37 @@ std::optional<RecordingMetadata> load(const QString &audioURL)
     return std::nullopt;
 }
 
-void save(const RecordingMetadata &metadata, const QString &audioURL)
+void save(const RecordingMetadata &metadata, const QString &audioURL, FileOperations &files)
 {
     const auto bytes = SidecarCodec::encode(metadata);
     ensureMetadataFolder(audioURL);
-    writeAtomically(metadataURL(audioURL), bytes, audioURL);
+    writeAtomically(metadataURL(audioURL), bytes, audioURL, files);
     // The new sidecar wins over a legacy one that could not be removed.
-    ignoreFailure([&] { removeLegacyMetadata(audioURL); });
+    ignoreFailure(lcLibrary(), [&] { removeLegacyMetadata(audioURL); });
+}
+
+bool create(const RecordingMetadata &metadata, const QString &audioURL, FileOperations &files)
+{
+    const auto bytes = SidecarCodec::encode(metadata);
+    ensureMetadataFolder(audioURL);
+    const auto work = writeWorkFile(bytes, audioURL);
+    const int error = files.publish(work.path(), metadataURL(audioURL));
+    if (error == EEXIST)
+        return false;
+    if (error)
+        throw saveFailure(audioURL, systemErrorText(error));
+    return true;
+}
+
+void withdraw(const RecordingMetadata &metadata, const QString &audioURL, FileOperations &files)
+{
+    const auto sidecar = metadataURL(audioURL);
+    QFile file(sidecar);
+    if (!file.open(QIODevice::ReadOnly) || file.read(maximumSidecarSize + 1) != SidecarCodec::encode(metadata))
+        return;
+    file.close();
+    if (files.remove(sidecar) == 0)
+        files.syncFolder(metadataFolder(audioURL));
 }
 
 void trashMetadata(const QString &audioURL, Trash &trash)
@@ -126,19 +184,55 @@ void trashMetadata(const QString &audioURL, Trash &trash)
     }
 }
 
-void moveMetadata(const QString &from, const QString &to)
+void moveMetadata(const QString &from, const QString &to, FileOperations &files)
+{
+    if (const auto old = beginMove(from, to, files))
+        finishMove(*old, files);
+}
+
+std::optional<QString> beginMove(const QString &from, const QString &to, FileOperations &files)
 {
     ensureMetadataFolder(to);
     const auto destination = metadataURL(to);
-    if (QFileInfo::exists(destination))
-        QFile::remove(destination);
-    // An unreadable sidecar never wins over a readable legacy one.
-    const bool sidecarWins =
-        QFileInfo::exists(metadataURL(from)) && (read(metadataURL(from)) || !read(legacyMetadataURL(from)));
-    if (sidecarWins)
-        moveFile(metadataURL(from), destination);
-    else if (QFileInfo::exists(legacyMetadataURL(from)))
-        moveFile(legacyMetadataURL(from), destination);
+    const auto source = movingSidecar(from);
+    if (!source) {
+        if (QFileInfo::exists(destination) && files.remove(destination) == 0)
+            files.syncFolder(metadataFolder(to));
+        return std::nullopt;
+    }
+    // A second name made in the work folder replaces the destination in one step.
+    auto work = WorkFile::create(QFileInfo(to).absolutePath(), QStringLiteral("vtmeta.json"));
+    if (const int error = files.link(*source, work.path())) {
+        if (!linksUnsupported(error))
+            throw saveFailure(to, systemErrorText(error));
+        QFile original(*source);
+        if (!original.open(QIODevice::ReadOnly) || original.size() > maximumSidecarSize)
+            throw saveFailure(to, original.errorString());
+        work = writeWorkFile(original.readAll(), to);
+    }
+    if (const int error = files.replace(work.path(), destination))
+        throw saveFailure(to, systemErrorText(error));
+    return source;
+}
+
+void finishMove(const QString &oldName, FileOperations &files)
+{
+    // Left over, it is only a second name of the moved sidecar, which the next scan drops.
+    if (files.remove(oldName) == 0)
+        files.syncFolder(QFileInfo(oldName).absolutePath());
+}
+
+void cancelMove(const QString &oldName, const QString &to, FileOperations &files)
+{
+    const auto destination = metadataURL(to);
+    if (sameFile(oldName, destination) && files.remove(destination) == 0)
+        files.syncFolder(metadataFolder(to));
+}
+
+void adopt(const QString &sidecar, const QString &audioURL, FileOperations &files)
+{
+    if (files.renameNoReplace(sidecar, metadataURL(audioURL)) == 0)
+        files.syncFolder(metadataFolder(audioURL));
 }
 
 void migrateLegacyMetadata(const QString &audioURL)
@@ -151,7 +245,7 @@ void migrateLegacyMetadata(const QString &audioURL)
         if (!bytes)
             return;
         ensureMetadataFolder(audioURL);
-        writeAtomically(metadataURL(audioURL), *bytes, audioURL);
+        writeAtomically(metadataURL(audioURL), *bytes, audioURL, FileOperations::system());
     }
     removeLegacyMetadata(audioURL);
 }

@@ -1,6 +1,7 @@
 #include "library/SidecarCodec.h"
 
 #include "base/AppError.h"
+#include "base/NumberRange.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,10 @@
 
 namespace SidecarCodec {
 namespace {
+
+// Beyond these no take is real: about 31 years, and a tempo no music has.
+constexpr double maximumSeconds = 1e9;
+constexpr double maximumBpm = 100000;
 
 QByteArray quoted(const QString &text)
 {
@@ -103,13 +108,15 @@ public:
         return value.toString();
     }
 
-    std::optional<double> number(const char *key)
+    /// A number within [\a low, \a high]; one outside counts as absent, so no reader of the
+    /// sidecar ever converts an impossible value.
+    std::optional<double> number(const char *key, double low, double high)
     {
         auto value = m_object.value(QLatin1String(key));
         if (value.isUndefined())
             return std::nullopt;
         m_ok = m_ok && value.isDouble();
-        return value.toDouble();
+        return NumberRange::within(value.toDouble(), low, high);
     }
 
     std::optional<QDateTime> date(const char *key)
@@ -206,12 +213,12 @@ std::optional<RecordingMetadata> decode(const QByteArray &bytes)
     Reader reader(document.object());
     RecordingMetadata metadata;
     auto createdAt = reader.date("createdAt");
-    metadata.duration = reader.number("duration");
-    metadata.bpm = reader.number("bpm");
+    metadata.duration = reader.number("duration", 0, maximumSeconds);
+    metadata.bpm = reader.number("bpm", 0, maximumBpm);
     metadata.musicalKey = reader.text("musicalKey");
     metadata.analyzedAt = reader.date("analyzedAt");
-    metadata.trimStart = reader.number("trimStart");
-    metadata.trimEnd = reader.number("trimEnd");
+    metadata.trimStart = reader.number("trimStart", 0, maximumSeconds);
+    metadata.trimEnd = reader.number("trimEnd", 0, maximumSeconds);
     auto source = reader.object("source");
     if (!reader.ok() || !createdAt)
         return std::nullopt;

@@ -14,7 +14,8 @@ namespace SidecarCodec {
 [[nodiscard]] QByteArray encode(const RecordingMetadata &metadata);
 
 /// None when the bytes are not a sidecar: not a JSON object, no valid "createdAt",
-/// or a known key of the wrong type. Unknown keys are ignored.
+/// or a known key of the wrong type. Unknown keys are ignored, and so is a number no take
+/// can have (a negative or impossibly long duration, a tempo beyond any music).
 [[nodiscard]] std::optional<RecordingMetadata> decode(const QByteArray &bytes);
 
 /// "2024-05-01T12:30:05Z": UTC, sub-seconds dropped.

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -95,6 +96,14 @@ QString libraryFolderOf(const QString &url)
     const auto folder = QFileInfo(url).absolutePath();
     const auto suffix = workFolder(QString());
     return folder.endsWith(suffix) ? folder.chopped(suffix.size()) : folder;
+}
+
+QString withoutTempoSuffix(const QString &base)
+{
+    static const QRegularExpression pattern(QStringLiteral("_bpm_[0-9]+(?:[._ -][0-9]+)?$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    auto stripped = base;
+    return stripped.remove(pattern);
 }
 
 QString baseName(const QString &url)

@@ -26,6 +26,10 @@ namespace UniqueFileNamer {
 /// The library folder of \a url: its own folder, or the library whose work folder holds it.
 [[nodiscard]] QString libraryFolderOf(const QString &url);
 
+/// \a base without a trailing tempo suffix such as "_bpm_120", "_BPM_120.5", "_bpm_120_2" or,
+/// from the unique-name rule, "_bpm_120 2".
+[[nodiscard]] QString withoutTempoSuffix(const QString &base);
+
 /// The file name without its last extension.
 [[nodiscard]] QString baseName(const QString &url);
 /// The last extension without the dot, or empty.

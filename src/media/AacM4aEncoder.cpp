@@ -199,5 +199,6 @@ void AacM4aEncoder::drainPackets()
                                                            : av_interleaved_write_frame(m_format.get(), m_packet.get());
         av_packet_unref(m_packet.get());
         check(written, Stage::write);
+        ++m_packets;
     }
 }

@@ -40,6 +40,8 @@ public:
     AacM4aEncoder &operator=(const AacM4aEncoder &) = delete;
 
     [[nodiscard]] int channelCount() const { return m_channels; }
+    /// The AAC packets written to the file so far.
+    [[nodiscard]] std::int64_t packetCount() const { return m_packets; }
 
     /// \a frames frames, one plane per channel. Throws Error.
     void writePlanar(const float *const *planes, int frames);
@@ -68,5 +70,6 @@ private:
     FFmpeg::Packet m_packet = FFmpeg::makePacket();
     AVStream *m_stream = nullptr;
     std::int64_t m_nextPts = 0;
+    std::int64_t m_packets = 0;
     std::vector<float> m_planes; ///< writeInterleaved's de-interleaving space
 };

@@ -8,8 +8,6 @@
 #include "platform/BackgroundTask.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cmath>
 #include <memory>
@@ -61,10 +59,14 @@ public:
         guarded([&] { m_encoder->writePlanar(planes.data(), int(frames)); });
     }
 
-    /// Encodes what is left, writes the trailer and closes the file.
+    /// Encodes what is left, writes the trailer and closes the file; fails when it holds no audio.
     void finish()
     {
         guarded([&] { m_encoder->finish(); });
+        // Rates the encoder must resample from, such as 1 Hz, can give no packet at all.
+        if (m_encoder->packetCount() == 0)
+            throw AudioTrimmerError(AudioTrimmerError::Code::exportFailed,
+                                    QStringLiteral("No audio could be encoded from this range."));
     }
 
 private:
@@ -94,8 +96,9 @@ qint64 frameAt(qint64 ticks, const AudioFileReader &reader)
     return qint64(std::llround(double(ticks) * reader.sampleRate() / timescale));
 }
 
-/// Encodes \a startTicks...+\a lengthTicks of \a url into the temporary \a path.
-void encodeRange(const QString &url, const QString &path, qint64 startTicks, qint64 lengthTicks)
+/// Encodes \a startTicks...+\a lengthTicks of \a url into \a path.
+void encodeRange(const QString &url, const QString &path, qint64 startTicks, qint64 lengthTicks,
+                 const std::atomic<bool> &cancelled)
 {
     auto reader = openSource(url);
     const auto first = frameAt(startTicks, reader);
@@ -109,6 +112,8 @@ void encodeRange(const QString &url, const QString &path, qint64 startTicks, qin
     AudioBuffer buffer;
     auto position = first;
     while (position < last) {
+        if (cancelled.load())
+            fail(AudioTrimmerError::Code::cancelled);
         const auto got = reader.read(buffer, std::min(last - position, readFrames));
         if (got == 0)
             break;
@@ -121,58 +126,20 @@ void encodeRange(const QString &url, const QString &path, qint64 startTicks, qin
     writer.finish();
 }
 
-/// A hidden file beside the output, created with the usual permissions (unlike a 0600
-/// temporary file) and removed unless kept.
-class PartialFile {
-public:
-    explicit PartialFile(const QString &folder)
-    {
-        for (int attempt = 0; attempt < 100 && m_path.isEmpty(); ++attempt) {
-            // Hidden and without an audio extension, so a library scan never lists it.
-            const auto candidate = QStringLiteral("%1/.trim-%2.part")
-                                       .arg(folder)
-                                       .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-            QFile file(candidate);
-            if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                m_path = candidate;
-            else if (!file.exists())
-                break;
-        }
-        if (m_path.isEmpty())
-            fail(AudioTrimmerError::Code::exportFailed);
-    }
-    ~PartialFile()
-    {
-        if (!m_path.isEmpty())
-            QFile::remove(m_path);
-    }
-    PartialFile(const PartialFile &) = delete;
-    PartialFile &operator=(const PartialFile &) = delete;
-
-    [[nodiscard]] const QString &path() const { return m_path; }
-
-    /// Renames the file over \a target in one step.
-    void keepAs(const QString &target)
-    {
-        if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(target).constData()) != 0)
-            throw AudioTrimmerError(AudioTrimmerError::Code::exportFailed, systemErrorText(errno));
-        m_path.clear();
-    }
-
-private:
-    QString m_path;
-};
-
-QString trimSync(const QString &url, double start, double end, const QString &destinationURL)
+QString trimSync(const QString &url, double start, double end, const QString &destinationURL,
+                 const std::atomic<bool> &cancelled)
 {
     start = start >= 0 ? start : 0;
     end = end >= start ? end : start;
     const double length = end - start;
     if (!(length >= shortestTrim))
         fail(AudioTrimmerError::Code::invalidRange);
-    PartialFile partial(QFileInfo(destinationURL).absolutePath());
-    encodeRange(url, partial.path(), ticks(start), ticks(length));
-    partial.keepAs(destinationURL);
+    try {
+        encodeRange(url, destinationURL, ticks(start), ticks(length), cancelled);
+    } catch (...) {
+        QFile::remove(destinationURL);
+        throw;
+    }
     return destinationURL;
 }
 
@@ -182,7 +149,15 @@ QCoro::Task<QString> AudioTrimmer::trim(QString url, double start, double end, Q
 {
     // The task is built in its own statement: GCC 12 destroys lambda captures twice when a
     // capturing lambda is created inside a co_await expression.
-    auto work =
-        BackgroundTask::run([url, start, end, destinationURL] { return trimSync(url, start, end, destinationURL); });
+    auto work = BackgroundTask::run([url, start, end, destinationURL, cancelled = m_cancelled] {
+        return trimSync(url, start, end, destinationURL, *cancelled);
+    });
     co_return co_await std::move(work);
+}
+
+void AudioTrimmer::cancel()
+{
+    // The trims running now keep the flag they started with; the next one gets a fresh one.
+    m_cancelled->store(true);
+    m_cancelled = std::make_shared<std::atomic<bool>>(false);
 }

@@ -5,7 +5,7 @@
 /// Failures of the MP3 encoder.
 class MP3EncoderError : public AppError {
 public:
-    enum class Code { encodingFailed, missingEncoder, notPcmWav };
+    enum class Code { encodingFailed, missingEncoder, notPcmWav, cancelled };
 
     /// \a detail is the encoder's trimmed standard error for encodingFailed (empty gives the
     /// fixed sentence) and the input's file name for notPcmWav.

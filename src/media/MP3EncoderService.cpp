@@ -1,15 +1,24 @@
 #include "media/MP3EncoderService.h"
 
+#include "media/AudioFileError.h"
+#include "media/AudioFileReader.h"
 #include "media/FFmpegHandles.h"
 #include "media/MP3EncoderError.h"
 #include "platform/BackgroundTask.h"
+#include "platform/HelperProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStringDecoder>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -40,30 +49,76 @@ void checkPcmWav(const QString &path)
         throw MP3EncoderError(MP3EncoderError::Code::notPcmWav, QFileInfo(path).fileName());
 }
 
-/// Runs the encoder to completion on the calling thread; throws on any failure.
-void runEncoder(const QString &program, const QStringList &arguments, const QString &destinationURL)
+/// True when \a path holds at least one decodable frame of audio.
+bool holdsAudio(const QString &path)
 {
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(-1)) {
-        throw AppError(QStringLiteral("The encoder “%1” could not be started: %2")
-                           .arg(QFileInfo(program).fileName(), process.errorString()));
+    try {
+        AudioFileReader reader(path);
+        AudioBuffer buffer;
+        return reader.read(buffer, 1) > 0;
+    } catch (const AudioFileError &) {
+        return false;
     }
-    process.waitForFinished(-1);
-    const bool succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!succeeded)
-        throw MP3EncoderError(MP3EncoderError::Code::encodingFailed, diagnostics(process.readAllStandardError()));
-    // A clean exit without the file would otherwise be reported as a saved recording.
-    if (!QFileInfo(destinationURL).isFile())
-        throw MP3EncoderError(MP3EncoderError::Code::encodingFailed);
 }
 
 } // namespace
 
+/// The encodings running now, so cancel() can stop them from any thread.
+struct MP3EncoderService::Runs {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<std::atomic<bool>>> running; ///< each run's cancel flag
+
+    std::shared_ptr<std::atomic<bool>> begin()
+    {
+        const std::lock_guard lock(mutex);
+        return running.emplace_back(std::make_shared<std::atomic<bool>>(false));
+    }
+    void end(const std::shared_ptr<std::atomic<bool>> &run)
+    {
+        const std::lock_guard lock(mutex);
+        running.erase(std::remove(running.begin(), running.end(), run), running.end());
+    }
+    void cancelAll()
+    {
+        const std::lock_guard lock(mutex);
+        for (const auto &run : running)
+            run->store(true);
+    }
+
+    /// Runs the encoder to completion on the calling thread; throws on any failure.
+    void encode(const QString &program, const QStringList &arguments, const QString &destinationURL)
+    {
+        const auto cancelled = begin();
+        const auto ended = qScopeGuard([&] { end(cancelled); });
+        HelperProcess helper;
+        QProcess process;
+        helper.prepare(process, HelperProcess::encoderEnvironment());
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(program, arguments, QIODevice::ReadOnly);
+        if (!process.waitForStarted(-1)) {
+            throw AppError(QStringLiteral("The encoder “%1” could not be started: %2")
+                               .arg(QFileInfo(program).fileName(), process.errorString()));
+        }
+        // The encoder is killed here, by its owner, never by a process number that may be reused.
+        while (process.state() != QProcess::NotRunning && !process.waitForFinished(100)) {
+            if (cancelled->load())
+                process.kill();
+        }
+        if (cancelled->load())
+            throw MP3EncoderError(MP3EncoderError::Code::cancelled);
+        const bool succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        if (!succeeded)
+            throw MP3EncoderError(MP3EncoderError::Code::encodingFailed, diagnostics(process.readAllStandardError()));
+        // A clean exit without audio would otherwise be reported as a saved recording.
+        if (!QFileInfo(destinationURL).isFile() || !holdsAudio(destinationURL))
+            throw MP3EncoderError(MP3EncoderError::Code::encodingFailed,
+                                  QStringLiteral("MP3 encoding failed: the encoder wrote no audio."));
+    }
+};
+
 MP3EncoderService::MP3EncoderService(QString encodersFolder, QObject *parent)
-    : QObject(parent), m_encodersFolder(std::move(encodersFolder))
+    : QObject(parent), m_encodersFolder(std::move(encodersFolder)), m_runs(std::make_shared<Runs>())
 {}
 
 QString MP3EncoderService::defaultEncodersFolder()
@@ -104,11 +159,12 @@ QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinati
     const auto encoder = encoderLocation();
     if (!encoder)
         throw MP3EncoderError(MP3EncoderError::Code::missingEncoder);
-    auto work = [program = *encoder, arguments = arguments(wavURL, destinationURL, bitRate), wavURL, destinationURL] {
+    auto work = [program = *encoder, arguments = arguments(wavURL, destinationURL, bitRate), wavURL, destinationURL,
+                 runs = m_runs] {
         checkPcmWav(wavURL);
         const bool existed = QFileInfo::exists(destinationURL) || QFileInfo(destinationURL).isSymLink();
         try {
-            runEncoder(program, arguments, destinationURL);
+            runs->encode(program, arguments, destinationURL);
         } catch (...) {
             // Whatever the encoder left of its output is no MP3; a file that was there stays.
             if (!existed)
@@ -116,6 +172,12 @@ QCoro::Task<QString> MP3EncoderService::encode(QString wavURL, QString destinati
             throw;
         }
     };
-    co_await BackgroundTask::run(std::move(work));
+    auto running = BackgroundTask::run(std::move(work));
+    co_await std::move(running);
     co_return destinationURL;
+}
+
+void MP3EncoderService::cancel()
+{
+    m_runs->cancelAll();
 }

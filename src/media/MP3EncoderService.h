@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
@@ -25,10 +26,16 @@ public:
     [[nodiscard]] static QStringList arguments(const QString &wavURL, const QString &destinationURL,
                                                AudioBitRate bitRate);
     /// Encodes \a wavURL into \a destinationURL off the calling thread; returns the destination.
-    /// Throws MP3EncoderError (notPcmWav before the encoder runs when the input is no PCM WAV),
-    /// or AppError when the encoder cannot be launched; a failed run leaves no new file.
+    /// Throws MP3EncoderError (notPcmWav before the encoder runs when the input is no PCM WAV,
+    /// encodingFailed when the encoder wrote no audio, cancelled after cancel()), or AppError
+    /// when the encoder cannot be launched; a failed run leaves no new file.
     QCoro::Task<QString> encode(QString wavURL, QString destinationURL, AudioBitRate bitRate);
+    /// Stops the encodings running now: their encoders are killed and they fail as cancelled.
+    void cancel();
 
 private:
+    struct Runs;
+
     QString m_encodersFolder;
+    std::shared_ptr<Runs> m_runs;
 };

@@ -1,5 +1,7 @@
 #include "platform/BrowserSessionFiles.h"
 
+#include "base/NumberRange.h"
+
 #include "platform/ChromiumSessionReader.h"
 #include "platform/FirefoxSessionReader.h"
 
@@ -99,9 +101,11 @@ QStringList BrowserSessionFiles::firefoxProfiles() const
                 installDefaults << folder.filePath(settings.value(QStringLiteral("Default")).toString());
             } else if (group.startsWith(QLatin1String("Profile")) && settings.contains(QStringLiteral("Path"))) {
                 const auto path = settings.value(QStringLiteral("Path")).toString();
-                const bool relative = settings.value(QStringLiteral("IsRelative"), 1).toInt() != 0;
+                const bool relative =
+                    NumberRange::integerSetting(settings.value(QStringLiteral("IsRelative"), 1)).value_or(1) != 0;
                 const auto full = relative ? folder.filePath(path) : path;
-                (settings.value(QStringLiteral("Default")).toInt() == 1 ? flagged : others) << full;
+                (NumberRange::integerSetting(settings.value(QStringLiteral("Default"))) == 1 ? flagged : others)
+                    << full;
             }
             settings.endGroup();
         }

@@ -6,14 +6,17 @@
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "library/UniqueFileNamer.h"
+#include "library/WorkFile.h"
 #include "media/AudioTrimmer.h"
+#include "media/AudioTrimmerError.h"
+#include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/FileOperations.h"
 #include "store/StoreContext.h"
 #include "store/TakeLock.h"
 #include "store/TrimUndo.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
@@ -27,15 +30,6 @@ QString fileName(const QString &url)
     return QFileInfo(url).fileName();
 }
 
-/// A trailing tempo suffix such as "_bpm_120", "_BPM_120.5", "_bpm_120_2" or, from the
-/// unique-name rule, "_bpm_120 2".
-const QRegularExpression &tempoSuffixPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral("_bpm_[0-9]+(?:[._ -][0-9]+)?$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return pattern;
-}
-
 /// True when \a base is \a tempoBase itself or the name the unique-name rule gave it.
 bool carriesTempoName(const QString &base, const QString &tempoBase)
 {
@@ -43,6 +37,16 @@ bool carriesTempoName(const QString &base, const QString &tempoBase)
         return true;
     static const QRegularExpression counter(QStringLiteral("^ [0-9]+$"));
     return base.startsWith(tempoBase) && counter.match(base.mid(tempoBase.size())).hasMatch();
+}
+
+/// A work file for a trim of a file in \a folder; throws AudioTrimmerError naming the cause.
+WorkFile workFileForTrim(const QString &folder)
+{
+    try {
+        return WorkFile::create(folder, QStringLiteral("m4a"));
+    } catch (const AppError &error) {
+        throw AudioTrimmerError(AudioTrimmerError::Code::exportFailed, error.text());
+    }
 }
 } // namespace
 
@@ -74,6 +78,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
     if (refuseRunningTake(url))
         co_return std::nullopt;
     QPointer self(this);
+    const auto cancellations = m_cancellations;
     setIsAnalyzing(true);
     m_context.setStatus(QStringLiteral("Analyzing ") + fileName(url));
     QString target = url;
@@ -82,26 +87,34 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
         const auto result = co_await std::move(analysis);
         if (!self)
             co_return std::nullopt;
-        if (!QFileInfo::exists(url))
-            throw AppError(QStringLiteral("“%1” no longer exists.").arg(fileName(url)));
-        auto metadata =
-            MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
-        metadata.duration = result.duration;
-        metadata.bpm = result.bpm;
-        metadata.musicalKey = result.musicalKey;
-        metadata.analyzedAt = m_context.clock().now();
-        if (result.bpm)
-            target = renameForBPMIfNeeded(url, *result.bpm);
-        if (target != url)
-            emit recordingMoved(url, target);
-        MetadataStore::save(metadata, target);
+        if (m_cancellations != cancellations)
+            throw AppError(QStringLiteral("The analysis was cancelled."));
+        const auto analyzedAt = m_context.clock().now();
+        auto store = BackgroundTask::run([url, result, analyzedAt, files = &m_context.files()] {
+            if (!QFileInfo::exists(url))
+                throw AppError(QStringLiteral("“%1” no longer exists.").arg(fileName(url)));
+            auto metadata =
+                MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
+            metadata.duration = result.duration;
+            metadata.bpm = result.bpm;
+            metadata.musicalKey = result.musicalKey;
+            metadata.analyzedAt = analyzedAt;
+            const auto target = result.bpm ? renameForBPMIfNeeded(url, *result.bpm, *files) : url;
+            MetadataStore::save(metadata, target, *files);
+            return target;
+        });
+        target = co_await std::move(store);
     } catch (const std::exception &error) {
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcLibrary(), error);
             setIsAnalyzing(false);
         }
         co_return std::nullopt;
     }
+    if (!self)
+        co_return std::nullopt;
+    if (target != url)
+        emit recordingMoved(url, target);
     m_context.setStatus(QStringLiteral("Analysis saved"));
     co_await m_context.refresh(target);
     if (self)
@@ -109,22 +122,21 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
     co_return target;
 }
 
-QString EditingCommands::renameForBPMIfNeeded(const QString &url, double bpm)
+QString EditingCommands::renameForBPMIfNeeded(const QString &url, double bpm, FileOperations &files)
 {
     const double rounded = std::round(bpm);
     if (!std::isfinite(rounded) || rounded < 1)
         return url;
     const auto base = UniqueFileNamer::baseName(url);
-    auto stripped = base;
-    stripped.remove(tempoSuffixPattern());
-    const auto newBase = stripped + QStringLiteral("_bpm_") + QString::number(rounded, 'f', 0);
+    const auto newBase =
+        UniqueFileNamer::withoutTempoSuffix(base) + QStringLiteral("_bpm_") + QString::number(rounded, 'f', 0);
     if (carriesTempoName(base, newBase))
         return url;
     const auto target = uniqueRenameURL(url, newBase);
     // A name past the file-name limit stays as it is; the tempo still goes into the sidecar.
     if (target == url || !UniqueFileNamer::fitsNameLimit(target))
         return url;
-    LibraryFileMoves::moveWithSidecar(url, target);
+    LibraryFileMoves::moveWithSidecar(url, target, files);
     return target;
 }
 
@@ -143,10 +155,10 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
     m_trimUndo->set(std::nullopt);
     QString trimmed;
     try {
-        trimmed = UniqueFileNamer::reserveUniqueURL(QFileInfo(item.url).absolutePath(),
-                                                    UniqueFileNamer::baseName(item.url) + QStringLiteral(" Trim"),
-                                                    QStringLiteral("m4a"));
-        auto cut = m_trimmer->trim(item.url, start, end, trimmed);
+        const auto folder = QFileInfo(item.url).absolutePath();
+        // Cut in the work folder under a lock; the library sees the trim only once complete.
+        const auto work = workFileForTrim(folder);
+        auto cut = m_trimmer->trim(item.url, start, end, work.path());
         co_await std::move(cut);
         if (!self)
             co_return std::nullopt;
@@ -155,17 +167,22 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
         metadata.trimStart = 0.0;
         metadata.trimEnd = end - start;
         metadata.source = item.metadata.source;
-        // Without its sidecar the trim would be listed as an unrelated recording.
-        MetadataStore::save(metadata, trimmed);
+        // Its sidecar comes first: without it the trim would be listed as an unrelated recording.
+        auto publish = BackgroundTask::run([from = work.path(), folder, base = UniqueFileNamer::baseName(item.url),
+                                            metadata, files = &m_context.files()] {
+            return LibraryFileMoves::publishWithSidecar(from, folder, base + QStringLiteral(" Trim"),
+                                                        QStringLiteral("m4a"), metadata, *files);
+        });
+        trimmed = co_await std::move(publish);
     } catch (const std::exception &error) {
-        if (!trimmed.isEmpty())
-            QFile::remove(trimmed);
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcLibrary(), error);
             setIsTrimming(false);
         }
         co_return std::nullopt;
     }
+    if (!self)
+        co_return std::nullopt;
     m_context.setStatus(QStringLiteral("Trim saved"));
     co_await m_context.refresh(trimmed);
     if (!self)
@@ -177,6 +194,13 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
     m_context.setStatus(QStringLiteral("Trim saved. Undo available."));
     setIsTrimming(false);
     co_return final;
+}
+
+void EditingCommands::cancel()
+{
+    m_trimmer->cancel();
+    // A running analysis sees this when it resumes and stores nothing.
+    ++m_cancellations;
 }
 
 QCoro::Task<> EditingCommands::undoSavedTrim(RecordingItem item)
@@ -229,12 +253,19 @@ QCoro::Task<std::optional<QString>> EditingCommands::rename(RecordingItem item, 
     }
     if (refuseRunningTake(item.url))
         co_return std::nullopt;
+    QPointer self(this);
     try {
-        LibraryFileMoves::moveWithSidecar(item.url, target);
+        auto move = BackgroundTask::run([from = item.url, target, files = &m_context.files()] {
+            LibraryFileMoves::moveWithSidecar(from, target, *files);
+        });
+        co_await std::move(move);
     } catch (const std::exception &error) {
-        m_context.setStatus(errorText(error));
+        if (self)
+            m_context.showFailure(lcLibrary(), error);
         co_return std::nullopt;
     }
+    if (!self)
+        co_return target;
     m_trimUndo->followRename(item.url, target);
     emit recordingMoved(item.url, target);
     m_context.setStatus(QStringLiteral("Renamed to ") + fileName(target));

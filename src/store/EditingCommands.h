@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/RecordingItem.h"
+#include "platform/FileOperations.h"
 
 #include <QObject>
 #include <QString>
@@ -32,10 +33,14 @@ public:
     QCoro::Task<std::optional<QString>> analyze(QString url);
     /// Renames \a url to end in "_bpm_" and the rounded tempo, replacing an older suffix; the
     /// sidecar follows. Returns the path afterwards; throws AppError when the move fails.
-    static QString renameForBPMIfNeeded(const QString &url, double bpm);
+    static QString renameForBPMIfNeeded(const QString &url, double bpm,
+                                        FileOperations &files = FileOperations::system());
     /// Cuts start...end seconds of \a item into a new file, analyses it and offers its undo;
     /// returns the new file's final path, or none on failure.
     QCoro::Task<std::optional<QString>> trim(RecordingItem item, double start, double end);
+    /// Stops the running trims and analyses; they end with their cancelled status and store
+    /// nothing.
+    void cancel();
     /// Moves the trimmed file and its sidecar to the Trash and selects the original again.
     QCoro::Task<> undoSavedTrim(RecordingItem item);
     /// Asks for a new base name and renames \a item to it.
@@ -69,6 +74,7 @@ private:
     AudioAnalyzer *m_analyzer;
     AudioTrimmer *m_trimmer;
     TrimUndo *m_trimUndo;
+    quint64 m_cancellations = 0; ///< how many times cancel() was called
     bool m_isAnalyzing = false;
     bool m_isTrimming = false;
 };

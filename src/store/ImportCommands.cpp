@@ -1,6 +1,7 @@
 #include "store/ImportCommands.h"
 
 #include "base/AppError.h"
+#include "import/URLAudioImportError.h"
 #include "import/URLAudioImportService.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
@@ -38,7 +39,8 @@ std::optional<QUrl> openableURL(const std::optional<QString> &text)
 ImportCommands::ImportCommands(Services services, QObject *parent)
     : QObject(parent), m_context(services.context), m_settings(services.settings), m_dialogs(services.dialogs),
       m_editing(services.editing), m_opener(services.opener), m_soundServer(services.soundServer),
-      m_sources(services.sources), m_urlImporter(new URLAudioImportService(services.encodersFolder, this))
+      m_sources(services.sources),
+      m_urlImporter(new URLAudioImportService(services.encodersFolder, &services.context.files(), this))
 {}
 
 ImportCommands::~ImportCommands() = default;
@@ -93,11 +95,11 @@ QCoro::Task<std::optional<QString>> ImportCommands::importURL(QString text, bool
         co_return std::nullopt;
     const auto url = remoteURL(text);
     if (!url) {
-        m_context.setStatus(QStringLiteral("Paste a direct http or https audio/video file URL."));
+        m_context.showFailure(lcImport(), URLAudioImportError(URLAudioImportError::Code::unsupportedURL));
         co_return std::nullopt;
     }
     if (!m_urlImporter->mp3Encoder().isAvailable()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcImport(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -109,15 +111,18 @@ QCoro::Task<std::optional<QString>> ImportCommands::importURL(QString text, bool
             if (self)
                 self->m_context.setStatus(text);
         };
+        // The new file takes its sidecar, with the address as its source, along into the library.
+        auto sidecar = [address = *url, clock = &m_context.clock()](const QString &mp3) {
+            return importMetadata(address, mp3, clock->now());
+        };
         auto import = m_urlImporter->importMP3(*url, m_context.folder(), bitRate.value_or(m_settings.aacBitRate()),
-                                               allowWebExtraction, progress);
+                                               allowWebExtraction, progress, sidecar);
         file = co_await std::move(import);
         if (!self)
             co_return std::nullopt;
-        saveSource(*url, file, m_context.clock().now());
     } catch (const std::exception &error) {
         if (self) {
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcImport(), error);
             setImportingURL(false);
         }
         co_return std::nullopt;
@@ -140,10 +145,9 @@ void ImportCommands::cancelImport()
         m_urlImporter->cancel();
 }
 
-void ImportCommands::saveSource(const QUrl &url, const QString &file, const QDateTime &now)
+RecordingMetadata ImportCommands::importMetadata(const QUrl &url, const QString &file, const QDateTime &now)
 {
-    auto metadata =
-        MetadataStore::load(file).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(file)));
+    auto metadata = RecordingMetadata::fresh(RecordingScanner::fileCreationDate(file));
     RecordingSourceContext source;
     source.appName = QStringLiteral("URL Import");
     if (!url.host().isEmpty())
@@ -151,7 +155,7 @@ void ImportCommands::saveSource(const QUrl &url, const QString &file, const QDat
     source.urlString = url.toString(QUrl::FullyEncoded);
     source.capturedAt = now;
     metadata.source = source;
-    MetadataStore::save(metadata, file);
+    return metadata;
 }
 
 QCoro::Task<> ImportCommands::openSource(RecordingItem item)
@@ -196,7 +200,7 @@ QCoro::Task<> ImportCommands::openSource(RecordingItem item)
         metadata.source = fresh;
         MetadataStore::save(metadata, item.url);
     } catch (const std::exception &error) {
-        m_context.setStatus(errorText(error));
+        m_context.showFailure(lcImport(), error);
         co_return;
     }
     m_context.setStatus(m_opener.openUrl(*url) ? QStringLiteral("Opened source")

@@ -55,8 +55,9 @@ public:
 
     /// The http or https address with a host that \a text names, trimmed; else none.
     [[nodiscard]] static std::optional<QUrl> remoteURL(const QString &text);
-    /// Records \a url as the source of \a file in its sidecar, captured at \a now. Throws AppError.
-    static void saveSource(const QUrl &url, const QString &file, const QDateTime &now);
+    /// The first sidecar of \a file, imported from \a url: made when the file was, its source the
+    /// address, captured at \a now.
+    [[nodiscard]] static RecordingMetadata importMetadata(const QUrl &url, const QString &file, const QDateTime &now);
 
 signals:
     void isImportingURLChanged();

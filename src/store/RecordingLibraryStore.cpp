@@ -5,12 +5,15 @@
 #include "import/URLAudioImportService.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
+#include "library/WorkFile.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/FileOperations.h"
 #include "platform/XdgUrlOpener.h"
 #include "store/EditingCommands.h"
 #include "store/ImportCommands.h"
+#include "store/LibraryWatch.h"
 #include "store/RecordingWorkflow.h"
 #include "store/StatusLine.h"
 #include "store/StoreSettings.h"
@@ -18,6 +21,7 @@
 #include "store/TrimUndo.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -25,10 +29,10 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     : QObject(parent), m_env(std::move(environment))
 {
     Q_ASSERT(m_env.settings && m_env.clock && m_env.trash && m_env.dialogs);
-    m_settings = std::make_unique<StoreSettings>(*m_env.settings);
+    m_settings = std::make_unique<StoreSettings>(*m_env.settings, files());
     m_folderURL = m_settings->saveFolder(m_env.folderOverride);
     m_status = std::make_unique<StatusLine>(*m_env.clock, [this] { return isStatusBusy(); });
-    m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder);
+    m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder, files());
     StoreContext &context = *this;
     m_editing = std::make_unique<EditingCommands>(context, *m_env.trash, *m_env.dialogs);
     const SourceContextService::Sources sources{m_env.windows, m_env.mediaPlayers, m_env.browserSessions};
@@ -60,6 +64,16 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(&m_import->urlImporter(), &URLAudioImportService::downloadProgress, this,
             &RecordingLibraryStore::urlImportProgress);
 
+    if (m_env.folderWatcher) {
+        m_watch = std::make_unique<LibraryWatch>(
+            *m_env.folderWatcher, *m_env.clock,
+            LibraryWatch::Hooks{[this] { return m_workflow->isBusy() || isImportingURL(); }, [this] { refresh(); }});
+        for (auto signal :
+             {&RecordingLibraryStore::captureStateChanged, &RecordingLibraryStore::activeRecordingInputSourceChanged,
+              &RecordingLibraryStore::isImportingURLChanged})
+            connect(this, signal, m_watch.get(), &LibraryWatch::writingEnded);
+    }
+
     // Started from the event loop, so observers connected after construction see it finish.
     QMetaObject::invokeMethod(this, &RecordingLibraryStore::startUp, Qt::QueuedConnection);
 }
@@ -72,6 +86,17 @@ QCoro::Task<> RecordingLibraryStore::startUp()
     co_await ensureFolderAndRefresh();
     if (self)
         co_await recoverLeftoverTakes();
+    if (!self)
+        co_return;
+    // After the recovery, which still needs what a stopped take's encoding left.
+    auto sweep = BackgroundTask::run([folder = m_folderURL] {
+        WorkFile::sweep(folder, {TakeFinalizer::leftoverTakePattern()});
+        // Trims of earlier versions were cut into hidden part files beside the audio.
+        const QDir library(folder);
+        for (const auto &name : library.entryList({QStringLiteral(".trim-*.part")}, QDir::Files | QDir::Hidden))
+            QFile::remove(library.filePath(name));
+    });
+    co_await std::move(sweep);
     if (!self)
         co_return;
     m_hasStarted = true;
@@ -150,7 +175,7 @@ void RecordingLibraryStore::setRecordingFormat(RecordingOutputFormat format)
     try {
         m_settings->setRecordingFormat(format);
     } catch (const std::exception &error) {
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     emit recordingFormatChanged();
 }
@@ -165,7 +190,7 @@ void RecordingLibraryStore::setAacBitRate(AudioBitRate rate)
     try {
         m_settings->setAacBitRate(rate);
     } catch (const std::exception &error) {
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     emit aacBitRateChanged();
 }
@@ -173,7 +198,10 @@ void RecordingLibraryStore::setAacBitRate(AudioBitRate rate)
 QCoro::Task<> RecordingLibraryStore::ensureFolderAndRefresh()
 {
     if (!QDir().mkpath(m_folderURL))
-        setStatusMessage(QStringLiteral("The folder “%1” couldn’t be created.").arg(QDir(m_folderURL).dirName()));
+        showFailure(lcStore(),
+                    AppError(QStringLiteral("The folder “%1” couldn’t be created.").arg(QDir(m_folderURL).dirName())));
+    if (m_watch)
+        m_watch->follow(m_folderURL);
     co_await refresh();
 }
 
@@ -181,17 +209,34 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
 {
     QPointer self(this);
     const auto folder = m_folderURL;
+    const auto scanNumber = ++m_scansStarted;
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
     auto scan = BackgroundTask::run([folder] { return RecordingScanner::scan(folder); });
     auto result = co_await std::move(scan);
     // The library moved on while this scan ran: its newer scan publishes instead.
     if (!self || folder != m_folderURL)
         co_return;
-    // The scan only reads; legacy sidecars move here, where no other edit runs meanwhile.
+    // A scan that started later has already published a newer listing; only the selection
+    // this one was asked for still applies.
+    if (scanNumber < m_newestPublishedScan) {
+        const bool listed = url
+            && std::any_of(m_recordings.cbegin(), m_recordings.cend(),
+                           [&](const RecordingItem &item) { return item.id() == *url; });
+        if (listed)
+            setSelectedIDs({*url});
+        emit refreshFinished();
+        co_return;
+    }
+    m_newestPublishedScan = scanNumber;
+    // The scan only reads; sidecars move here, where no other edit runs meanwhile.
     for (const auto &legacy : result.legacyAudioURLs) {
         // A legacy sidecar that cannot move stays and is read again at the next scan.
-        ignoreFailure([&] { MetadataStore::migrateLegacyMetadata(legacy); });
+        ignoreFailure(lcLibrary(), [&] { MetadataStore::migrateLegacyMetadata(legacy); });
     }
+    for (const auto &[sidecar, audio] : result.reunitedSidecars)
+        MetadataStore::adopt(sidecar, audio, files());
+    for (const auto &stale : result.staleSidecarNames)
+        MetadataStore::finishMove(stale, files());
     m_unlistedNames = std::move(result.unlistedNames);
     publishRecordings(std::move(result.items), url);
 }
@@ -249,7 +294,7 @@ void RecordingLibraryStore::setFolder(const QString &folder)
         m_settings->setSaveFolder(clean);
     } catch (const std::exception &error) {
         // The folder is used for this session all the same.
-        setStatusMessage(errorText(error));
+        showFailure(lcStore(), error);
     }
     m_folderURL = clean;
     emit folderURLChanged();
@@ -401,6 +446,18 @@ QCoro::Task<std::optional<QString>> RecordingLibraryStore::importURL(QString tex
 void RecordingLibraryStore::cancelImport()
 {
     m_import->cancelImport();
+}
+
+void RecordingLibraryStore::cancelWork()
+{
+    m_import->cancelImport();
+    m_editing->cancel();
+    m_finalizer->cancelEncoding();
+}
+
+FileOperations &RecordingLibraryStore::files() const
+{
+    return m_env.files ? *m_env.files : FileOperations::system();
 }
 
 QCoro::Task<> RecordingLibraryStore::openSource(RecordingItem item)

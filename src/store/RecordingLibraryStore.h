@@ -20,6 +20,7 @@
 
 class EditingCommands;
 class ImportCommands;
+class LibraryWatch;
 class UrlOpener;
 class RecordingWorkflow;
 class StatusLine;
@@ -126,6 +127,9 @@ public:
                                                   std::optional<AudioBitRate> bitRate = std::nullopt);
     /// Stops the running import, leaving no work files.
     void cancelImport();
+    /// Stops the running import, trim, analysis and MP3 encoding; each ends with its cancelled
+    /// status and leaves no work files.
+    void cancelWork();
     /// Opens the web address \a item came from, asking its browser afresh when none was stored.
     QCoro::Task<> openSource(RecordingItem item);
 
@@ -152,7 +156,8 @@ signals:
     void aacBitRateChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
-    /// Emitted when the start-up recovery of left-over takes is done.
+    /// Emitted when the start-up recovery of left-over takes, and the sweep of the work files
+    /// stopped processes left, is done.
     void recoveryFinished();
     /// A take that ended by itself has been kept and listed as \a url.
     void interruptedTakeSaved(const QString &url);
@@ -160,6 +165,7 @@ signals:
 private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
+    FileOperations &files() const override;
     QCoro::Task<> startUp();
     void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
     void followMove(const QString &from, const QString &to);
@@ -171,6 +177,8 @@ private:
     QStringList m_unlistedNames;
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
+    quint64 m_scansStarted = 0;
+    quint64 m_newestPublishedScan = 0;
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
     std::unique_ptr<StatusLine> m_status;
@@ -178,4 +186,5 @@ private:
     std::unique_ptr<EditingCommands> m_editing;
     std::unique_ptr<RecordingWorkflow> m_workflow;
     std::unique_ptr<ImportCommands> m_import;
+    std::unique_ptr<LibraryWatch> m_watch;
 };

@@ -51,12 +51,19 @@ bool isInWorkFolder(const QString &url)
     return UniqueFileNamer::libraryFolderOf(url) != QFileInfo(url).absolutePath();
 }
 
-/// Writes \a source into the sidecar of \a url, keeping what the sidecar already holds.
-void saveSource(const QString &url, const RecordingSourceContext &source)
+/// Writes when \a take started and where its sound came from into the sidecar of \a url,
+/// keeping what the sidecar already holds. The file itself is younger: finishing a take
+/// writes a new one.
+void saveTakeMetadata(const QString &url, const ActiveTake &take)
 {
+    if (!take.startedAt && !take.source)
+        return;
     auto metadata =
         MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
-    metadata.source = source;
+    if (take.startedAt)
+        metadata.createdAt = *take.startedAt;
+    if (take.source)
+        metadata.source = take.source;
     MetadataStore::save(metadata, url);
 }
 
@@ -150,18 +157,18 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
 {
     // A refused start must not clear the fields of the take that is running.
     if (isBusy()) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::alreadyRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::alreadyRecording));
         co_return;
     }
     m_context.setStatus(QStringLiteral("Preparing recording"));
     const RecordingEncodingSettings settings{format.value_or(m_settings.recordingFormat()),
                                              bitRate.value_or(m_settings.aacBitRate()), 48000, 2};
     if (settings.format == RecordingOutputFormat::mp3LAME && !m_finalizer.canEncodeMP3()) {
-        m_context.setStatus(MP3EncoderError(MP3EncoderError::Code::missingEncoder).text());
+        m_context.showFailure(lcCapture(), MP3EncoderError(MP3EncoderError::Code::missingEncoder));
         co_return;
     }
     const auto number = ++m_takeNumber;
-    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt};
+    m_take = ActiveTake{settings, source, std::nullopt, std::nullopt, std::nullopt};
     emit activeInputSourceChanged();
 
     QPointer self(this);
@@ -175,6 +182,7 @@ QCoro::Task<> RecordingWorkflow::start(RecordingInputSource source, std::optiona
             co_return;
         if (m_takeNumber == number)
             takeActiveTake();
+        logShownFailure(lcCapture(), error);
         m_context.setStatus(startFailureText(error));
         co_return;
     }
@@ -199,7 +207,9 @@ QCoro::Task<std::optional<RecordingSourceContext>> RecordingWorkflow::lookUpSour
     });
     try {
         co_return co_await std::move(lookup);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        // A take without a known source is still a take.
+        logIgnoredFailure(lcCapture(), error);
         co_return std::nullopt;
     }
 }
@@ -208,7 +218,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
 {
     // A refused stop must not clear the fields of a take that is starting.
     if (!m_capture->state().is(CaptureState::Kind::recording)) {
-        m_context.setStatus(AudioCaptureError(AudioCaptureError::Code::noActiveRecording).text());
+        m_context.showFailure(lcCapture(), AudioCaptureError(AudioCaptureError::Code::noActiveRecording));
         co_return std::nullopt;
     }
     QPointer self(this);
@@ -220,7 +230,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
     } catch (const std::exception &error) {
         if (self) {
             takeActiveTake();
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         }
         co_return std::nullopt;
     }
@@ -237,7 +247,7 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
         saved = co_await std::move(keep);
     } catch (const std::exception &error) {
         if (self)
-            m_context.setStatus(errorText(error));
+            m_context.showFailure(lcCapture(), error);
         co_return std::nullopt;
     }
     if (!self)
@@ -260,11 +270,13 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
 {
     if (take.settings.format == RecordingOutputFormat::mp3LAME)
         m_context.setStatus(QStringLiteral("Encoding MP3"));
+    QPointer self(this);
     auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
-    if (take.source)
-        saveSource(result.url, *take.source);
-    m_context.setStatus(result.status);
+    // The take keeps its date and source even when nobody is left to report it.
+    saveTakeMetadata(result.url, take);
+    if (self)
+        m_context.setStatus(result.status);
     co_return result.url;
 }
 
@@ -284,8 +296,9 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
     try {
         auto keep = save(url, std::move(kept));
         final = co_await std::move(keep);
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
         // A take left in the work folder is recovered at the next start.
+        logIgnoredFailure(lcCapture(), error);
     }
     if (!self)
         co_return;
@@ -298,7 +311,8 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
 
 ActiveTake RecordingWorkflow::storedSettingsTake() const
 {
-    return {{m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}};
+    return {
+        {m_settings.recordingFormat(), m_settings.aacBitRate(), 48000, 2}, RecordingInputSource::macAudio, {}, {}, {}};
 }
 
 std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
@@ -312,6 +326,8 @@ std::optional<ActiveTake> RecordingWorkflow::takeActiveTake()
 void RecordingWorkflow::mirrorCaptureState()
 {
     m_captureState = m_capture->state();
+    if (m_captureState.is(CaptureState::Kind::recording) && m_take && !m_take->startedAt)
+        m_take->startedAt = m_captureState.startedAt();
     emit captureStateChanged();
     m_elapsedTimer->stop();
     if (m_captureState.is(CaptureState::Kind::recording))

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "base/AppError.h"
+#include "base/Logging.h"
+
 #include <QString>
+#include <exception>
 #include <optional>
 #include <qcoro/qcorotask.h>
 
 class Clock;
+class FileOperations;
 
-/// What the store's collaborators see of it: the folder, the status line, the clock and rescans.
+/// What the store's collaborators see of it: the folder, the status line, the clock, rescans
+/// and the file operations that publish.
 class StoreContext {
 public:
     virtual ~StoreContext() = default;
@@ -15,7 +21,14 @@ public:
     [[nodiscard]] virtual QString folder() const = 0;
     /// Shows \a text as the status.
     virtual void setStatus(const QString &text) = 0;
+    /// Shows \a error's text as the status and logs it in \a category.
+    void showFailure(const QLoggingCategory &category, const std::exception &error)
+    {
+        logShownFailure(category, error);
+        setStatus(errorText(error));
+    }
     /// Rescans the folder, then selects \a url, else keeps what still exists.
     virtual QCoro::Task<> refresh(std::optional<QString> url) = 0;
     [[nodiscard]] virtual Clock &clock() const = 0;
+    [[nodiscard]] virtual FileOperations &files() const = 0;
 };

@@ -7,6 +7,8 @@ class Clock;
 class Dialogs;
 class BrowserSessions;
 class DesktopWindows;
+class FolderWatcher;
+class FileOperations;
 class ForegroundApplicationMonitor;
 class MediaPlayers;
 class QSettings;
@@ -35,4 +37,8 @@ struct StoreEnvironment {
     DesktopWindows *windows = nullptr;
     MediaPlayers *mediaPlayers = nullptr;
     BrowserSessions *browserSessions = nullptr;
+    /// Tells when the library folder changes under the store; none means it is not watched.
+    FolderWatcher *folderWatcher = nullptr;
+    /// Where written files are synced and given their names; none means the system's.
+    FileOperations *files = nullptr;
 };

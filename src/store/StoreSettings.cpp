@@ -1,9 +1,11 @@
 #include "store/StoreSettings.h"
 
 #include "base/AppError.h"
+#include "base/NumberRange.h"
 #include "library/FolderAccess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 RecordingOutputFormat StoreSettings::recordingFormat() const
@@ -18,8 +20,8 @@ void StoreSettings::setRecordingFormat(RecordingOutputFormat format)
 
 AudioBitRate StoreSettings::aacBitRate() const
 {
-    return AudioBitRates::fromRawValue(m_settings.value(QLatin1String(bitRateKey)).toLongLong())
-        .value_or(AudioBitRate::kbps192);
+    const auto raw = NumberRange::integerSetting(m_settings.value(QLatin1String(bitRateKey)));
+    return (raw ? AudioBitRates::fromRawValue(*raw) : std::nullopt).value_or(AudioBitRate::kbps192);
 }
 
 void StoreSettings::setAacBitRate(AudioBitRate rate)
@@ -72,15 +74,19 @@ void StoreSettings::setData(const char *key, const QByteArray &value)
 void StoreSettings::remove(const char *key)
 {
     m_settings.remove(QLatin1String(key));
-    m_settings.sync();
-    if (m_settings.status() != QSettings::NoError)
-        throw AppError(QStringLiteral("The settings could not be saved."));
+    checkSynced();
 }
 
 void StoreSettings::write(const char *key, const QVariant &value)
 {
     m_settings.setValue(QLatin1String(key), value);
+    checkSynced();
+}
+
+void StoreSettings::checkSynced()
+{
     m_settings.sync();
-    if (m_settings.status() != QSettings::NoError)
+    if (m_settings.status() != QSettings::NoError
+        || m_files.syncFolder(QFileInfo(m_settings.fileName()).absolutePath()) != 0)
         throw AppError(QStringLiteral("The settings could not be saved."));
 }

@@ -2,6 +2,7 @@
 
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
+#include "platform/FileOperations.h"
 
 #include <QString>
 #include <QVariant>
@@ -9,7 +10,8 @@
 
 class QSettings;
 
-/// Every setting the program keeps, each read with its fallback and written back at once;
+/// Every setting the program keeps, each read with its fallback and written back at once
+/// (QSettings syncs the file before it replaces the old one; the folder is synced after);
 /// a write that does not reach the disk throws AppError.
 class StoreSettings {
 public:
@@ -21,8 +23,10 @@ public:
     static constexpr auto toggleRecordingHotKeyKey = "Vespertone.HotKey.ToggleRecording";
     static constexpr auto openLibraryHotKeyKey = "Vespertone.HotKey.OpenLibrary";
 
-    /// \a settings outlives this object.
-    explicit StoreSettings(QSettings &settings) : m_settings(settings) {}
+    /// \a settings and \a files outlive this object.
+    explicit StoreSettings(QSettings &settings, FileOperations &files = FileOperations::system())
+        : m_settings(settings), m_files(files)
+    {}
 
     /// The stored format; "aacM4A" when absent or unknown.
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
@@ -48,6 +52,9 @@ public:
 
 private:
     void write(const char *key, const QVariant &value);
+    /// Throws unless the last sync reached the disk, its folder included.
+    void checkSynced();
 
     QSettings &m_settings;
+    FileOperations &m_files;
 };

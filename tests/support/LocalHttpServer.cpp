@@ -57,7 +57,7 @@ void LocalHttpServer::answer(QTcpSocket *socket, const QByteArray &request)
         head += "Content-Length: "
             + QByteArray::number(response.declaredLength >= 0 ? response.declaredLength : response.body.size())
             + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    head += response.headers + "Connection: close\r\n\r\n";
     socket->write(head);
     auto body = response.body;
     if (response.stallAfter >= 0) {

@@ -19,6 +19,7 @@ public:
         qint64 declaredLength = -1; ///< Content-Length to state; -1: the body's size, -2: none
         qint64 stallAfter = -1;     ///< stop sending (keeping the connection) after this many bytes
         qint64 closeAfter = -1;     ///< hang up after this many body bytes
+        QByteArray headers;         ///< further header lines, each ending in "\r\n"
     };
 
     /// Listens on 127.0.0.1; with \a certificate and \a key (PEM), speaks TLS.

@@ -42,10 +42,15 @@ void PrivateDaemon::kill()
 qint64 playTone(QObject *owner, const QString &folder, const QString &sink, double frequency, double level,
                 double seconds, const QStringList &extraArguments)
 {
-    auto *player = new QProcess(owner); // ~QProcess kills it
     const auto tone = AudioFixtures::tone(QStringLiteral("%1/tone-%2.wav").arg(folder).arg(owner->children().size()),
                                           seconds, frequency, level);
-    player->start(QStringLiteral("paplay"), extraArguments + QStringList{"--device=" + sink, tone});
+    return playFile(owner, tone, sink, extraArguments);
+}
+
+qint64 playFile(QObject *owner, const QString &path, const QString &sink, const QStringList &extraArguments)
+{
+    auto *player = new QProcess(owner); // ~QProcess kills it
+    player->start(QStringLiteral("paplay"), extraArguments + QStringList{"--device=" + sink, path});
     return player->waitForStarted() ? player->processId() : 0;
 }
 

@@ -26,6 +26,10 @@ private:
 qint64 playTone(QObject *owner, const QString &folder, const QString &sink, double frequency, double level,
                 double seconds = 90, const QStringList &extraArguments = {});
 
+/// Plays the audio file \a path into \a sink of the default server with paplay until \a owner
+/// goes. Returns the player's process id, 0 when it did not start.
+qint64 playFile(QObject *owner, const QString &path, const QString &sink, const QStringList &extraArguments = {});
+
 /// paplay streams now running (not corked) on the default server.
 int runningTonePlayers();
 

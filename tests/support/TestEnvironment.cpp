@@ -41,6 +41,10 @@ bool FolderTrash::moveToTrash(const QString &path, QString *error)
             *error = QStringLiteral("refused");
         return false;
     }
+    if (movesLeft == 0)
+        return true; // stopped: nothing moves any more
+    if (movesLeft > 0)
+        --movesLeft;
     QDir().mkpath(m_folder);
     auto target = m_folder + u'/' + QString::number(trashed.size()) + u'-' + QFileInfo(path).fileName();
     if (!QFile::rename(path, target))

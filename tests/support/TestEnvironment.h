@@ -33,6 +33,7 @@ public:
 
     QStringList trashed;      ///< original paths, in order
     QStringList failingPaths; ///< paths whose move fails
+    int movesLeft = -1;       ///< moves done before the rest only report success (-1: all)
     [[nodiscard]] const QString &folder() const { return m_folder; }
 
 private:

@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
-/// Dialogs as window-modal Qt input and file dialogs over the library window; each is awaited,
-/// never run in a nested event loop.
+/// Dialogs as window-modal Qt input, file and message dialogs over the active window (else the
+/// library window); each is awaited, never run in a nested event loop.
 class WidgetDialogs final : public Dialogs {
 public:
     void setParentWindow(QWidget *window) { m_parent = window; }
@@ -16,5 +16,7 @@ public:
     QCoro::Task<bool> confirm(QString title, QString message, QString confirmButton) override;
 
 private:
+    [[nodiscard]] QWidget *parentWindow() const;
+
     QPointer<QWidget> m_parent;
 };
