@@ -11,27 +11,14 @@
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
-#include "support/SignalAnalysis.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
-#include "ui/common/ElidedLabel.h"
-#include "ui/common/WidgetDialogs.h"
 #include "ui/editor/HeaderSourceView.h"
-#include "ui/editor/RailButton.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/editor/WaveformTrimView.h"
-#include "ui/library/ContentView.h"
-#include "ui/library/LibraryWindow.h"
-#include "ui/library/RecordingListModel.h"
-#include "ui/library/SidebarView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QInputDialog>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -69,28 +56,6 @@ public:
 private:
     std::atomic<qint64> m_written = 0;
 };
-
-/// The sidebar row of the take at \a path.
-QModelIndex rowOf(const QListView &list, const QString &path)
-{
-    const auto *model = list.model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const auto index = model->index(row, 0);
-        if (index.data(RecordingListModel::IdRole).toString() == path)
-            return index;
-    }
-    return {};
-}
-
-/// The rail button named \a name.
-RailButton *railButton(const QWidget &view, const QString &name)
-{
-    for (auto *button : view.findChildren<RailButton *>()) {
-        if (button->accessibleName() == name)
-            return button;
-    }
-    qFatal("no rail button %s", qPrintable(name));
-}
 } // namespace
 
 Q_DECLARE_METATYPE(TrimRange)
@@ -434,102 +399,6 @@ private slots:
         finish(store.startRecording(RecordingInputSource::microphone));
         QCOMPARE(playingAtCapture, std::optional(false));
         finish(store.stopRecording());
-    }
-    // A take renamed while it is edited, by its analysis or by Rename, keeps the selection, the
-    // zoom, the undo and the playback, in the real window with the real dialog and sound server.
-    void keepsTheTakeThroughARename_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("renamed");
-        QTest::newRow("tempo name") << "Analyze"
-                                    << "Beat_bpm_120.wav";
-        QTest::newRow("rename dialog") << "Rename"
-                                       << "Night beat.wav";
-    }
-    void keepsTheTakeThroughARename()
-    {
-        QFETCH(QString, how);
-        QFETCH(QString, renamed);
-        if (!serverAnswers())
-            QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
-        TestEnvironment env;
-        const auto path = AudioFixtures::clickTrack(env.path(QStringLiteral("Beat.wav")), 12, 120);
-        AudioFixtures::tone(env.path(QStringLiteral("Other.wav")), 1);
-        FakeSoundServer server;
-        WidgetDialogs dialogs;
-        auto environment = env.storeEnvironment();
-        environment.soundServer = &server;
-        environment.dialogs = &dialogs;
-        RecordingLibraryStore store(environment);
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
-        ThemeController theme(store.settings());
-        LibraryWindow window(store, theme);
-        dialogs.setParentWindow(&window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        // The person clicks the take's row.
-        auto *list = window.content()->sidebar()->findChild<QListView *>();
-        const auto row = rowOf(*list, path);
-        QVERIFY(row.isValid());
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row).center());
-        auto &editor = window.content()->editor();
-        QTRY_VERIFY(editor.recording() && editor.recording()->url == path && !editor.isLoadingWaveform());
-        auto *view = window.content()->findChild<RecordingDetailView *>();
-        QVERIFY(view && view->isVisible());
-
-        // Drags the end handle from 12 s towards 8 s, zooms in once and loops the selection.
-        auto &timeline = view->timeline();
-        const auto y = timeline.height() / 2;
-        const auto handle = [&](double time) { return QPoint(int(timeline.track().x(time, editor.viewport())), y); };
-        QTest::mousePress(&timeline, Qt::LeftButton, {}, handle(12));
-        QTest::mouseMove(&timeline, handle(10));
-        QTest::mouseMove(&timeline, handle(8));
-        QTest::mouseRelease(&timeline, Qt::LeftButton, {}, handle(8));
-        env.clock.advance(450ms);
-        const auto dragged = editor.trimSelection().range();
-        QVERIFY(dragged.start == 0 && dragged.end > 7.5 && dragged.end < 8.5);
-        QTest::mouseClick(railButton(*view, QStringLiteral("Zoom In")), Qt::LeftButton);
-        const auto zoomed = editor.viewport();
-        QCOMPARE(zoomed.zoom, 1.5);
-        QTest::mouseClick(railButton(*view, QStringLiteral("Loop Selection")), Qt::LeftButton);
-        QTest::mouseClick(railButton(*view, QStringLiteral("Play Selection")), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(editor.player().isPlaying(), 10000);
-
-        const auto target = env.path(renamed);
-        if (how == u"Analyze") {
-            QTest::mouseClick(railButton(*view, QStringLiteral("Analyze")), Qt::LeftButton);
-        } else {
-            auto *menu = window.content()->sidebar()->contextMenu(*editor.recording());
-            menu->popup(list->viewport()->mapToGlobal(list->visualRect(row).center()));
-            for (auto *action : menu->actions()) {
-                if (action->text() == u"Rename")
-                    action->trigger();
-            }
-            menu->close();
-            QInputDialog *dialog = nullptr;
-            QTRY_VERIFY((dialog = window.findChild<QInputDialog *>()) && dialog->isVisible());
-            auto *field = dialog->findChild<QLineEdit *>();
-            field->selectAll();
-            QTest::keyClicks(field, QFileInfo(renamed).completeBaseName());
-            QTest::keyClick(field, Qt::Key_Return);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(store.selectedItem() && store.selectedItem()->url == target, 20000);
-        QVERIFY(!store.isAnalyzing() && QFileInfo::exists(target) && !QFileInfo::exists(path));
-
-        // The same take under its new name, nothing of the editing lost.
-        QCOMPARE(editor.recording()->url, target);
-        QCOMPARE(view->findChild<ElidedLabel *>()->text(), QFileInfo(renamed).completeBaseName());
-        QCOMPARE(editor.trimSelection().range(), dragged);
-        QCOMPARE(editor.viewport().zoom, zoomed.zoom);
-        QCOMPARE(timeline.trimRange(), dragged);
-        QVERIFY(editor.player().isPlaying());
-        QCOMPARE(railButton(*view, QStringLiteral("Undo"))->toolTip(), QStringLiteral("Undo Trim Change"));
-        QTest::mouseClick(railButton(*view, QStringLiteral("Undo")), Qt::LeftButton);
-        QCOMPARE(editor.trimSelection().range(), TrimRange(0, 12));
-        QTest::mouseClick(railButton(*view, QStringLiteral("Stop")), Qt::LeftButton);
-        QTRY_VERIFY(!editor.player().isPlaying());
     }
 };
 
