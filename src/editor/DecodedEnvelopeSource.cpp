@@ -3,7 +3,7 @@
 #include "analysis/AudioAnalyzer.h"
 #include "base/AppError.h"
 #include "base/Logging.h"
-#include "editor/EnvelopeJob.h"
+#include "editor/EnvelopeRequest.h"
 #include "platform/BackgroundTask.h"
 
 #include <QFile>
@@ -69,7 +69,7 @@ private:
 
 /// Looks the file up in the memory, else decodes it whole; a cancelled decode runs to its end
 /// and is still remembered.
-class DecodedEnvelopeSource::Job final : public EnvelopeJob {
+class DecodedEnvelopeSource::Job final : public EnvelopeRequest {
 public:
     Job(std::shared_ptr<Memory> memory, const QString &url, int count) : m_memory(std::move(memory))
     {
@@ -114,7 +114,7 @@ DecodedEnvelopeSource::DecodedEnvelopeSource() : m_memory(std::make_shared<Memor
 
 DecodedEnvelopeSource::~DecodedEnvelopeSource() = default;
 
-std::unique_ptr<EnvelopeJob> DecodedEnvelopeSource::load(const QString &url, int count)
+std::unique_ptr<EnvelopeRequest> DecodedEnvelopeSource::load(const QString &url, int count)
 {
     return std::make_unique<Job>(m_memory, url, count);
 }

@@ -16,7 +16,7 @@ public:
     DecodedEnvelopeSource();
     ~DecodedEnvelopeSource() override;
 
-    [[nodiscard]] std::unique_ptr<EnvelopeJob> load(const QString &url, int count) override;
+    [[nodiscard]] std::unique_ptr<EnvelopeRequest> load(const QString &url, int count) override;
 
 private:
     class Job;

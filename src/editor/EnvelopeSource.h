@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-class EnvelopeJob;
+class EnvelopeRequest;
 
 /// Where the editor gets the peak envelopes of its takes from.
 class EnvelopeSource {
@@ -12,5 +12,5 @@ public:
 
     /// Starts reading the envelope of \a url in about \a count values without waiting; the job
     /// reports what it reads until it is destroyed.
-    [[nodiscard]] virtual std::unique_ptr<EnvelopeJob> load(const QString &url, int count) = 0;
+    [[nodiscard]] virtual std::unique_ptr<EnvelopeRequest> load(const QString &url, int count) = 0;
 };

@@ -3,7 +3,7 @@
 #include "analysis/LoopFinderService.h"
 #include "base/Logging.h"
 #include "editor/DecodedEnvelopeSource.h"
-#include "editor/EnvelopeJob.h"
+#include "editor/EnvelopeRequest.h"
 #include "editor/TrimSelectionModel.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
@@ -84,7 +84,7 @@ void RecordingEditor::setRecording(const RecordingItem &item)
 void RecordingEditor::load(const RecordingItem &item)
 {
     // The envelope still being read for the take before is not wanted any more.
-    m_envelopeJob.reset();
+    m_envelopeRequest.reset();
     ++m_loadGeneration;
     m_item = item;
     m_player->stop();
@@ -98,9 +98,9 @@ void RecordingEditor::load(const RecordingItem &item)
     emit recordingChanged();
     emit commandsChanged();
 
-    m_envelopeJob = m_envelopes->load(item.url, peakCount);
-    connect(m_envelopeJob.get(), &EnvelopeJob::delivered, this, &RecordingEditor::takeEnvelope);
-    connect(m_envelopeJob.get(), &EnvelopeJob::failed, this, &RecordingEditor::failEnvelope);
+    m_envelopeRequest = m_envelopes->load(item.url, peakCount);
+    connect(m_envelopeRequest.get(), &EnvelopeRequest::delivered, this, &RecordingEditor::takeEnvelope);
+    connect(m_envelopeRequest.get(), &EnvelopeRequest::failed, this, &RecordingEditor::failEnvelope);
 }
 
 void RecordingEditor::takeEnvelope(const QVector<float> &peaks, bool complete)

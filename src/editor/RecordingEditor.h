@@ -13,7 +13,7 @@
 #include <qcoro/qcorotask.h>
 
 class AudioPlaybackService;
-class EnvelopeJob;
+class EnvelopeRequest;
 class LoopFinderService;
 class RecordingLibraryStore;
 class TrimSelectionModel;
@@ -122,7 +122,7 @@ private:
     LoopFinderService *m_loopFinder;
     TrimSelectionModel *m_trim;
     std::unique_ptr<EnvelopeSource> m_envelopes;
-    std::unique_ptr<EnvelopeJob> m_envelopeJob; ///< after the source: it goes first
+    std::unique_ptr<EnvelopeRequest> m_envelopeRequest; ///< after the source: it goes first
 
     std::optional<RecordingItem> m_item;
     QVector<float> m_peaks;

@@ -7,7 +7,7 @@
 /// One envelope being read for the editor. It delivers from the event loop, never before the
 /// source's load() returns: zero or more coarse envelopes, then the complete one or a failure.
 /// Destroying it cancels what is still being read.
-class EnvelopeJob : public QObject {
+class EnvelopeRequest : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
