@@ -2,6 +2,7 @@
 
 #include "ui/common/BusySpinner.h"
 #include "ui/common/PulseAnimation.h"
+#include "ui/style/VespertoneTheme.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -81,7 +82,7 @@ void ToolbarFaceButton::paintEvent(QPaintEvent *)
     if (isEnabled() && (isDown() || underMouse() || hasFocus())) {
         QPainterPath hit;
         hit.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(hit, QColor(255, 255, 255, isDown() ? 36 : 20));
+        painter.fillPath(hit, VespertoneTheme::toolbarHover(isDown()));
     }
     if (!isEnabled())
         painter.setOpacity(0.45);

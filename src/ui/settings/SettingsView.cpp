@@ -24,11 +24,7 @@ constexpr int folderTextWidth = 250;
 
 QString css(const QColor &color)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alphaF(), 0, 'f', 3);
+    return VespertoneTheme::styleSheetColor(color);
 }
 
 QHBoxLayout *row(QVBoxLayout &section, const QString &label)
@@ -212,7 +208,7 @@ void SettingsView::applyTheme()
     const auto primary = VespertoneTheme::primaryText();
     const auto secondary = VespertoneTheme::secondaryText();
     const auto header = gothic ? VespertoneTheme::color(VespertoneTheme::lavender) : primary;
-    const auto control = QColor(255, 255, 255, gothic ? 18 : 14);
+    const auto control = VespertoneTheme::settingsControl(theme);
     const auto controlBorder = gothic ? VespertoneTheme::color(VespertoneTheme::violet, 0.45)
                                       : VespertoneTheme::color(VespertoneTheme::white, 0.18);
     const auto selected = gothic ? VespertoneTheme::color(VespertoneTheme::violet, 0.85)
