@@ -85,7 +85,8 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("message");
         const QString failed = QStringLiteral("MP3 encoding failed.");
-        const QString missing = QStringLiteral("The LAME MP3 encoder is missing. Install it with “sudo apt install lame”.");
+        const QString missing =
+            QStringLiteral("The LAME MP3 encoder is missing. Install it with “sudo apt install lame”.");
         const QByteArray writes = "printf x > \"$6\"\n";
         QTest::newRow("one line") << QByteArray("echo 'Could not find \"x.wav\".' >&2\nexit 1\n") << QString()
                                   << QStringLiteral("Could not find \"x.wav\".");
@@ -162,7 +163,7 @@ private slots:
         // A fake tells where it ran: a folder of its own that only this user may enter.
         const auto report = m_dir.filePath(QStringLiteral("where"));
         MP3EncoderService fake(writeEncoder("stat -c '%a %u %F' . > '" + report.toUtf8() + "'\npwd >> '"
-                                            + report.toUtf8() + "'\nprintf x > \"$6\"\n"));
+                                            + report.toUtf8() + "'\ncp '" + mp3.toUtf8() + "' \"$6\"\n"));
         QCOMPARE(finish(fake.encode(m_wav, out(), AudioBitRate::kbps128)), out());
         QFile::remove(out());
         const auto lines = QString::fromUtf8(readFile(report)).split(u'\n');
