@@ -375,7 +375,8 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
     painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, TimeText::editorClock(m_viewport.clampedStart()));
     painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, TimeText::editorClock(m_viewport.visibleEnd()));
 
-    if (m_loading) {
+    // A coarse envelope shows while it refines; the text only stands in for none.
+    if (m_loading && m_peaks.isEmpty()) {
         painter.setFont(TextStyles::callout(QFont::Medium));
         painter.setPen(primaryText());
         painter.drawText(canvas, Qt::AlignCenter, QStringLiteral("Loading waveform…"));
