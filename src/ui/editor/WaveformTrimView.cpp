@@ -21,7 +21,7 @@ namespace {
 constexpr double canvasInset = 14;
 /// The row of times under the surface.
 constexpr double labelRowHeight = 18;
-constexpr double surfaceRadius = 12;
+constexpr double surfaceRadius = waveformSurfaceRadius;
 /// The least drag that pans the window.
 constexpr double panThreshold = 3;
 constexpr double knobSize = 8;

@@ -131,7 +131,7 @@ void LibraryWindow::applyTheme()
     findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
         ->setStyleSheet(
             QStringLiteral("QToolBar { background: transparent; border: none; padding: 7px 12px; spacing: 6px; }"
-                           "QToolButton { color: %2; border-radius: 8px;"
+                           "QToolButton { color: %2; border-radius: %6px;"
                            " padding: 4px 8px; border: 1px solid transparent; }"
                            "QToolButton:hover { background: %3; }"
                            "QToolButton:pressed { background: %4; }"
@@ -141,7 +141,8 @@ void LibraryWindow::applyTheme()
                 .arg(accent.name(), VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarIcon(true)),
                      VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarHover(false)),
                      VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarHover(true)),
-                     VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarIcon(false))));
+                     VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarIcon(false)))
+                .arg(VespertoneTheme::toolbarButtonCornerRadius));
 }
 
 void LibraryWindow::showRecordingState()

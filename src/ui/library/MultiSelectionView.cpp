@@ -30,10 +30,11 @@ MultiSelectionView::MultiSelectionView(AppThemeChoice theme, QWidget *parent)
     };
     using VespertoneTheme::destructive, VespertoneTheme::destructiveFill;
     trash->setStyleSheet(
-        QStringLiteral("QPushButton { color: %1; padding: 5px 12px; border-radius: 6px;"
+        QStringLiteral("QPushButton { color: %1; padding: 5px 12px; border-radius: %5px;"
                        " border: 1px solid %2; background: %3; }"
                        "QPushButton:pressed { background: %4; }")
-            .arg(css(destructive, 1), css(destructive, 0.45), css(destructiveFill, 0.10), css(destructiveFill, 0.22)));
+            .arg(css(destructive, 1), css(destructive, 0.45), css(destructiveFill, 0.10), css(destructiveFill, 0.22))
+            .arg(VespertoneTheme::controlCornerRadius));
     connect(trash, &QPushButton::clicked, this, &MultiSelectionView::confirmDelete);
     column()->addWidget(symbol, 0, Qt::AlignHCenter);
     column()->addWidget(m_title, 0, Qt::AlignHCenter);

@@ -81,7 +81,8 @@ void ToolbarFaceButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (isEnabled() && (isDown() || underMouse() || hasFocus())) {
         QPainterPath hit;
-        hit.addRoundedRect(QRectF(rect()), 8, 8);
+        hit.addRoundedRect(QRectF(rect()), VespertoneTheme::toolbarButtonCornerRadius,
+                           VespertoneTheme::toolbarButtonCornerRadius);
         painter.fillPath(hit, VespertoneTheme::toolbarHover(isDown()));
     }
     if (!isEnabled())

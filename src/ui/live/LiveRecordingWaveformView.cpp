@@ -77,7 +77,7 @@ void LiveRecordingWaveformView::paintEvent(QPaintEvent *)
     const double mid = canvas.height() * 0.5;
     const auto palette = colors(m_theme);
     QPainterPath frame;
-    frame.addRoundedRect(canvas, 8, 8);
+    frame.addRoundedRect(canvas, Theme::liveWaveformCanvasRadius, Theme::liveWaveformCanvasRadius);
     painter.fillPath(frame, palette.background);
     if (m_tail.empty()) {
         auto line = Theme::secondaryText();
@@ -104,7 +104,8 @@ void LiveRecordingWaveformView::paintEvent(QPaintEvent *)
     painter.strokePath(
         [&] {
             QPainterPath inset;
-            inset.addRoundedRect(canvas.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+            inset.addRoundedRect(canvas.adjusted(0.5, 0.5, -0.5, -0.5), Theme::liveWaveformCanvasRadius,
+                                 Theme::liveWaveformCanvasRadius);
             return inset;
         }(),
         border);

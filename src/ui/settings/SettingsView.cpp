@@ -217,10 +217,10 @@ void SettingsView::applyTheme()
         QStringLiteral("QLabel { color: %1; }"
                        "QLabel#secondary { color: %2; }"
                        "QLabel#sectionHeader { color: %3; letter-spacing: 1px; }"
-                       "QFrame#settingsPanel { background: %4; border: %11px solid %5; border-radius: 14px; }"
+                       "QFrame#settingsPanel { background: %4; border: %11px solid %5; border-radius: %12px; }"
                        "QFrame#rule { background: %5; border: none; }"
                        "QPushButton, QComboBox { color: %1; background: %6; border: 1px solid %7;"
-                       " border-radius: 6px; padding: 4px 10px; min-height: 18px; }"
+                       " border-radius: %13px; padding: 4px 10px; min-height: 18px; }"
                        "QComboBox { combobox-popup: 0; }"
                        "QPushButton:hover, QComboBox:hover { border-color: %8; }"
                        "QPushButton:disabled, QComboBox:disabled { color: %2; }"
@@ -237,7 +237,9 @@ void SettingsView::applyTheme()
                        "QToolButton { border: none; background: transparent; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
                  css(accent), css(selected), css(VespertoneTheme::surface(theme)))
-            .arg(gothic ? 1.2 : 1));
+            .arg(gothic ? VespertoneTheme::gothicPanelBorderWidth : VespertoneTheme::glassPanelBorderWidth)
+            .arg(look.cornerRadius)
+            .arg(VespertoneTheme::controlCornerRadius));
     // Rich text takes its link colour from the markup, not from the style sheet.
     const auto website = AppInfo::websiteURL();
     const auto linkColor = gothic ? VespertoneTheme::color(VespertoneTheme::lavender) : accent.lighter(130);

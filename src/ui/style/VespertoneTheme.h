@@ -101,6 +101,14 @@ struct PanelParameters {
 [[nodiscard]] PanelParameters panel(PanelUse use, AppThemeChoice theme);
 /// Padding of the control rail's content on every side.
 inline constexpr double controlRailPadding = 7;
+/// Corners of the studio theme's rail buttons and of form buttons and fields.
+inline constexpr double controlCornerRadius = 6;
+/// Corners of the toolbar's buttons.
+inline constexpr double toolbarButtonCornerRadius = 8;
+/// Corners of the editor's waveform surface.
+inline constexpr double waveformSurfaceRadius = 12;
+/// Corners of the running take's waveform canvas.
+inline constexpr double liveWaveformCanvasRadius = 8;
 
 /// Studio-glass panel layers, each a top-leading to bottom-trailing gradient.
 [[nodiscard]] QGradientStops glassPanelFill(double tintOpacity);
