@@ -18,7 +18,14 @@ namespace {
 /// finds the same audio after the file is renamed or removed.
 class HeldFile {
 public:
-    explicit HeldFile(const QString &path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+    explicit HeldFile(const QString &path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        // Without /proc the file is reopened by its name.
+        if (m_fd >= 0 && ::access(procName().constData(), R_OK) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
     HeldFile(const HeldFile &) = delete;
     HeldFile &operator=(const HeldFile &) = delete;
     ~HeldFile()
@@ -27,15 +34,17 @@ public:
             ::close(m_fd);
     }
 
-    /// A name that opens the held file anew; none when it could not be opened.
+    /// A name that opens the held file anew; none when it is not held.
     [[nodiscard]] std::optional<QByteArray> name() const
     {
         if (m_fd < 0)
             return std::nullopt;
-        return QByteArrayLiteral("file:/proc/self/fd/") + QByteArray::number(m_fd);
+        return QByteArrayLiteral("file:") + procName();
     }
 
 private:
+    [[nodiscard]] QByteArray procName() const { return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd); }
+
     int m_fd;
 };
 } // namespace
