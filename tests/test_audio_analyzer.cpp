@@ -1,9 +1,12 @@
 #include "analysis/AudioAnalyzer.h"
+#include "analysis/EnvelopeJob.h"
 #include "media/AudioFileError.h"
 #include "media/FFmpegLogging.h"
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
+#include "support/TestFiles.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,6 +28,22 @@ std::vector<float> synthesize(double seconds, NotesAt notesAt)
         for (const auto &[note, amplitude] : notesAt(t))
             value += amplitude * std::sin(2 * std::numbers::pi * 440 * std::pow(2.0, (note - 69) / 12.0) * t);
         samples[i] = float(value);
+    }
+    return samples;
+}
+
+/// Seconds of stereo "music": a swelling chord over noise, loud enough to clip now and then.
+std::vector<float> music(double seconds, int sampleRate = 48000)
+{
+    std::vector<float> samples(std::size_t(seconds * sampleRate) * 2);
+    std::uint32_t noise = 12345;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i / 2) / sampleRate;
+        noise = noise * 1664525u + 1013904223u;
+        const double swell = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * t / 7);
+        samples[i] = float(
+            swell * (0.45 * std::sin(2 * std::numbers::pi * 220 * t) + 0.3 * std::sin(2 * std::numbers::pi * 331 * t))
+            + 0.25 * (double(noise >> 8) / (1 << 24) - 0.5));
     }
     return samples;
 }
@@ -121,6 +140,95 @@ private slots:
         const auto file = AudioFixtures::encode(
             path(QStringLiteral("key-%1.wav").arg(QLatin1String(QTest::currentDataTag()))), samples, 48000, 1);
         QCOMPARE(AudioAnalyzer::analyzeSync(file).musicalKey, key);
+    }
+
+    /// The envelope taken straight from 16-bit samples, in either byte order, equals the one of
+    /// the same samples decoded as floats (ffmpeg turns each into sample / 32768).
+    void integerEnvelopeEqualsTheDecodedOne_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("floats");
+        QTest::newRow("wav") << "wav"
+                             << "pcm_f32le";
+        QTest::newRow("aiff") << "aiff"
+                              << "pcm_f32be";
+    }
+
+    void integerEnvelopeEqualsTheDecodedOne()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QString, floats);
+        auto samples = music(3.1);
+        // Full scale both ways, and an odd run of frames per bucket.
+        samples[1001] = -1.0f;
+        samples[2002] = 1.0f;
+        const auto integers = AudioFixtures::encode(path("integers." + extension), samples);
+        const auto decoded = path("floats." + extension);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", integers, "-c:a", floats, decoded}), 0);
+        for (const int target : {1100, 333, 9000}) {
+            const auto expected = AudioAnalyzer::waveformPeaksSync(decoded, target);
+            QCOMPARE(AudioAnalyzer::waveformPeaksSync(integers, target), expected);
+            QCOMPARE(AudioAnalyzer::waveformPeaksSync(integers, target, 1.3),
+                     AudioAnalyzer::waveformPeaksSync(decoded, target, 1.3));
+        }
+    }
+
+    /// The envelope decoded in parts on every core equals the one-pass envelope in every
+    /// container, the fine levels too. AAC is decoded in one pass: its noise substitution
+    /// (FFmpeg's encoder uses it at 128 kbit/s on noise) cannot be reproduced from a seek.
+    void envelopeInPartsEqualsOnePass_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("parts");
+        QTest::newRow("wav") << "parts.wav" << QStringList{} << 4;
+        QTest::newRow("aiff") << "parts.aiff" << QStringList{} << 4;
+        QTest::newRow("m4a") << "parts.m4a" << QStringList{} << 1;
+        QTest::newRow("m4a with noise substitution") << "pns.m4a" << QStringList{"-b:a", "128k"} << 1;
+        QTest::newRow("mp3") << "parts.mp3" << QStringList{} << 4;
+        QTest::newRow("mp3 variable") << "vbr.mp3" << QStringList{"-q:a", "2"} << 4;
+        QTest::newRow("24-bit wav") << "deep.wav" << QStringList{"-c:a", "pcm_s24le"} << 4;
+        // Junk in the middle: read through, the decoder skips it; after a seek past it, the
+        // frames come out shifted, which the overlap shows, so the file is read in one pass.
+        QTest::newRow("mp3 with junk inside") << "junk.mp3" << QStringList{} << 4;
+    }
+
+    void envelopeInPartsEqualsOnePass()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, options);
+        QFETCH(int, parts);
+        const auto file = AudioFixtures::encode(path(name), music(93), 48000, 2, options);
+        if (name == "junk.mp3") {
+            auto bytes = readFile(file);
+            bytes.insert(bytes.size() * 3 / 8, QByteArray(5000, '\x55'));
+            writeFile(file, bytes);
+        }
+        const auto once = EnvelopeJob::sequential(file, 1100);
+        QVERIFY(once.frames > 4 * 20 * 48000);
+        std::atomic<int> done = 0;
+        const auto job = EnvelopeJob::create(file, 1100);
+        job->setProgressHandler([&done] { ++done; });
+        const auto levels = job->run();
+        QCOMPARE(done, parts);
+        QCOMPARE(levels, once);
+        QCOMPARE(levels.peaks, AudioAnalyzer::waveformPeaksSync(file, 1100));
+        QCOMPARE(job->preview().first, levels.peaks);
+        QCOMPARE(job->preview().second, 1.0);
+    }
+
+    /// A job cancelled before it decodes anything ends with no levels and no error.
+    void cancelledEnvelopeEndsEmpty()
+    {
+        const auto file = AudioFixtures::encode(path("cancel.m4a"), music(45));
+        const auto job = EnvelopeJob::create(file, 1100);
+        job->cancel();
+        auto future = job->start();
+        future.waitForFinished();
+        const auto outcome = future.takeResult();
+        QVERIFY(!outcome.levels && !outcome.error);
+        const auto missing = EnvelopeJob::create(path("none.m4a"), 1100)->start();
+        QVERIFY(missing.result().error);
     }
 
     void asynchronousCallsMatchAndFail()

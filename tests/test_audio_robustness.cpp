@@ -88,8 +88,7 @@ private slots:
         AudioFileReader reader(file);
         const auto read = framesRead(reader);
         QVERIFY2(std::abs(read - frames) <= slack, qPrintable(QString::number(read)));
-        if (extension != QLatin1String("mp3")) // an MP3 states the length its header had
-            QCOMPARE(reader.length(), read);
+        QCOMPARE(reader.length(), read);
         // Every part of the file the reader admits to can be analysed and cut.
         const auto peaks = AudioAnalyzer::waveformPeaksSync(file, 100);
         QVERIFY(!peaks.isEmpty() && *std::max_element(peaks.cbegin(), peaks.cend()) == 1.0f);
@@ -97,6 +96,68 @@ private slots:
         AudioTrimmer trimmer;
         finish(trimmer.trim(file, 0.25, 0.75, trimmed));
         QVERIFY(std::abs(AudioFileReader(trimmed).length() - 24000) <= 1);
+    }
+
+    /// An MP3 whose Xing frame states more frames than the file can hold (a bogus count, a file
+    /// cut short) is measured by its frames instead: its length is what it plays, so its envelope
+    /// spreads over it.
+    void impossibleMp3Lengths_data()
+    {
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<QStringList>("rate");
+        QTest::addColumn<Damage>("damage");
+        QTest::addColumn<double>("seconds");
+        const auto cutAt = [](double seconds) {
+            // The tags in front take a few hundred bytes.
+            return Damage(
+                [seconds](const QByteArray &bytes) { return bytes.left(qsizetype(bytes.size() * seconds / 3 + 400)); });
+        };
+        // 2^31 frames of 576 samples at 8 kHz: 154,618,822 s.
+        const Damage bogusCount = [](QByteArray bytes) {
+            const auto tag = std::max(bytes.indexOf("Xing"), bytes.indexOf("Info"));
+            return bytes.replace(tag + 8, 4, QByteArray::fromHex("80000000"));
+        };
+        // The same cut, but the Info tag without its byte count (the count's four bytes removed
+        // and the 576-byte tag frame of 192 kbit/s mono at 48 kHz filled up again).
+        const auto cutWithoutBytes = [cutAt](double seconds) {
+            return Damage([cut = cutAt(seconds)](QByteArray bytes) {
+                const auto tag = bytes.indexOf("Info"), frame = tag - 21;
+                bytes[tag + 7] = char(bytes[tag + 7] & ~2);
+                bytes.remove(tag + 12, 4);
+                bytes.insert(frame + 576 - 4, QByteArray(4, 0));
+                return cut(bytes);
+            });
+        };
+        const QStringList constant{"-b:a", "192k"}, variable{"-q:a", "0"};
+        QTest::newRow("2^31 frames at 8 kHz") << 8000 << QStringList{"-b:a", "16k"} << bogusCount << 3.0;
+        QTest::newRow("2^31 frames at 8 kHz, variable") << 8000 << variable << bogusCount << 3.0;
+        QTest::newRow("3 s cut to 0.65 s") << 48000 << constant << cutAt(0.65) << 0.65;
+        QTest::newRow("3 s cut to 1.4 s") << 48000 << constant << cutAt(1.4) << 1.4;
+        QTest::newRow("3 s cut to 1.4 s, variable") << 48000 << variable << cutAt(1.4) << 1.4;
+        QTest::newRow("3 s cut to 1.4 s, no byte count") << 48000 << constant << cutWithoutBytes(1.4) << 1.4;
+    }
+
+    void impossibleMp3Lengths()
+    {
+        QFETCH(int, sampleRate);
+        QFETCH(QStringList, rate);
+        QFETCH(Damage, damage);
+        QFETCH(double, seconds);
+        // Noise, so that a variable bit rate stays high and only the stated bytes tell the cut.
+        auto samples = AudioFixtures::sine(3 * sampleRate, 440, 0.3, sampleRate, 1);
+        QRandomGenerator noise(7);
+        for (auto &sample : samples)
+            sample += float(noise.bounded(0.4) - 0.2);
+        const auto whole = readFile(AudioFixtures::encode(
+            path(QStringLiteral("whole-%1.mp3").arg(QTest::currentDataTag())), samples, sampleRate, 1, rate));
+        const auto file =
+            writeFile(path(QStringLiteral("impossible-%1.mp3").arg(QTest::currentDataTag())), damage(whole));
+        AudioFileReader reader(file);
+        const auto read = framesRead(reader);
+        QCOMPARE(reader.length(), read);
+        QCOMPARE(AudioFileReader::measure(file).length, read);
+        QVERIFY2(std::abs(AudioAnalyzer::duration(file) - seconds) < 0.1, qPrintable(QString::number(read)));
+        QVERIFY(AudioAnalyzer::waveformPeaksSync(file, 1100).size() >= 1100);
     }
 
     /// Float samples that are not numbers count as silence; infinite ones as full scale, so the

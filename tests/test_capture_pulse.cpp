@@ -2,7 +2,9 @@
 // the default sink and into "mic_feed" (the default source's feed) are recorded in every
 // format; killed recorders and vanishing or empty daemons leave playable files or clear errors.
 
+#include "analysis/EnvelopeJob.h"
 #include "capture/AudioCaptureService.h"
+#include "capture/CapturePeaks.h"
 #include "platform/PulseSoundServer.h"
 #include "platform/SystemClock.h"
 #include "support/PulseTestServer.h"
@@ -87,6 +89,13 @@ private slots:
         QCOMPARE(finish(service.stopRecording()), url);
         verifyTone(url, double(elapsed.elapsed()) / 1000, 0.25, source == Source::macAudio ? 440 : 1000);
         QCOMPARE(service.droppedBufferCount(), 0);
+        // A PCM take's levels, kept while it was written, are those of the file it wrote.
+        const auto peaks = service.peaksOf(url);
+        QCOMPARE(bool(peaks), format == Format::wavPCM || format == Format::aiffPCM);
+        if (peaks) {
+            QCOMPARE(EnvelopeJob::fromFinePeaks(url, peaks->finePeaks(), peaks->fineFrames(), peaks->frames(), 1100),
+                     std::optional(EnvelopeJob::sequential(url, 1100)));
+        }
     }
 
     void killedRecordersStartedTogetherKeepTwoPlayableFiles_data()

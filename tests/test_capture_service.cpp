@@ -1,9 +1,12 @@
 // The capture service against a scripted sound server: states, names, writers, takes that end
 // on their own (source gone, disk full), commands out of turn, teardown, the writer queue.
 
+#include "analysis/EnvelopeJob.h"
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
+#include "capture/CapturePeaks.h"
 #include "capture/CaptureWriterQueue.h"
+#include "capture/PcmCaptureWriter.h"
 #include "library/Formatters.h"
 #include "support/FakeClock.h"
 #include "support/FakeSoundServer.h"
@@ -44,6 +47,7 @@ struct StuckWriter final : CaptureFileWriter {
 };
 } // namespace
 
+Q_DECLARE_METATYPE(PcmCaptureWriter::Container)
 Q_DECLARE_METATYPE(Format)
 Q_DECLARE_METATYPE(Source)
 Q_DECLARE_METATYPE(Failure)
@@ -272,6 +276,82 @@ private slots:
         QCOMPARE(queue.failureMessage(), full);
         QVERIFY_THROWS_EXCEPTION(AudioCaptureError, queue.finish());
         QCOMPARE(QList<int>({writes, peaks, failures}), QList<int>({1, 11, 1})); // nothing written after it
+    }
+
+    /// The levels a PCM take keeps while it is written are those of the file its writer makes
+    /// (libsndfile rounds and clips), at the editor's and the fine resolution, for samples on
+    /// every rounding edge, beyond full scale and not numbers at all, in WAV and AIFF.
+    void pcmLevelsKeptWhileWritingAreTheFilesOwn_data()
+    {
+        QTest::addColumn<PcmCaptureWriter::Container>("container");
+        QTest::addColumn<int>("frames");
+        for (const auto &[name, container] : {std::pair{"wav", PcmCaptureWriter::Container::wave},
+                                              std::pair{"aiff", PcmCaptureWriter::Container::aiff}}) {
+            QTest::addRow("%s, fewer frames than buckets", name) << container << 1000;
+            QTest::addRow("%s, 2.6 s", name) << container << 123457;
+        }
+    }
+
+    void pcmLevelsKeptWhileWritingAreTheFilesOwn()
+    {
+        QFETCH(PcmCaptureWriter::Container, container);
+        QFETCH(int, frames);
+        QTemporaryDir dir;
+        const auto path = dir.filePath("take");
+        QFile(path).open(QIODevice::WriteOnly);
+        PcmCaptureWriter writer(path, 48000, 2, container);
+        CapturePeaks peaks(2);
+        std::uint32_t noise = 99;
+        std::vector<float> buffer;
+        for (int written = 0; written < frames;) {
+            const int count = std::min(frames - written, 4801);
+            buffer.resize(std::size_t(count) * 2);
+            for (int i = 0; i < count * 2; ++i) {
+                noise = noise * 1664525u + 1013904223u;
+                const int step = int(noise >> 16) - 32768;
+                const int frame = written + i / 2;
+                // Runs near a sample step (half a step off either way), beyond full scale, and NaN.
+                const float offset = float(int(noise >> 8) % 3 - 1) / 65536.0f;
+                buffer[std::size_t(i)] = frame % 997 == 5 ? 1.25f * float(frame % 2 ? 1 : -1)
+                    : frame % 1999 == 7                   ? std::numeric_limits<float>::quiet_NaN()
+                                                          : float(step) / 32768.0f + offset;
+            }
+            writer.write(buffer.data(), count);
+            peaks.add(buffer.data(), count);
+            written += count;
+        }
+        writer.finish();
+        const auto decoded = EnvelopeJob::sequential(path, 1100);
+        QCOMPARE(peaks.frames(), qint64(frames));
+        QCOMPARE(peaks.finePeaks(), decoded.finePeaks);
+        QCOMPARE(EnvelopeJob::fromFinePeaks(path, peaks.finePeaks(), peaks.fineFrames(), peaks.frames(), 1100),
+                 std::optional(decoded));
+        // Levels of another length are not this file's.
+        QVERIFY(!EnvelopeJob::fromFinePeaks(path, peaks.finePeaks(), peaks.fineFrames(), peaks.frames() - 1, 1100));
+    }
+
+    /// A long take's runs double in length so that there are never more than 2^19 of them,
+    /// each holding the loudest of the two it replaces.
+    void longTakesKeepCoarserRuns()
+    {
+        CapturePeaks peaks(1);
+        const std::int64_t frames = (std::int64_t(1) << 19) * 256 + 300;
+        std::vector<float> block(1 << 20, 0.0f);
+        for (std::int64_t done = 0; done < frames;) {
+            const auto count = std::min<std::int64_t>(frames - done, std::int64_t(block.size()));
+            std::fill(block.begin(), block.end(), 0.0f);
+            for (const std::int64_t at : {std::int64_t(255), std::int64_t(256), frames - 1})
+                if (at >= done && at < done + count)
+                    block[std::size_t(at - done)] = at == 255 ? 0.25f : 0.5f;
+            peaks.add(block.data(), count);
+            done += count;
+        }
+        QCOMPARE(peaks.fineFrames(), 512);
+        const auto levels = peaks.finePeaks();
+        QCOMPARE(levels.size(), qsizetype((frames + 511) / 512));
+        QCOMPARE(levels.front(), 0.5f);
+        QCOMPARE(levels.back(), 0.5f);
+        QCOMPARE(*std::max_element(levels.begin() + 1, levels.end() - 1), 0.0f);
     }
 };
 

@@ -1,9 +1,11 @@
 // The library scan: which files count, their sidecars, durations and order, and bad input.
 
+#include "library/DurationCache.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "library/SidecarCodec.h"
 #include "media/FFmpegLogging.h"
+#include "platform/CacheFolder.h"
 #include "support/AudioFixtures.h"
 #include "support/TestFiles.h"
 #include "support/ToolRunner.h"
@@ -14,7 +16,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +42,25 @@ void saveCreatedAt(const QString &audio, const QDateTime &createdAt, std::option
 QDateTime year(int y)
 {
     return QDateTime(QDate(y, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+/// Halves the data size a WAV header states, keeping the file's size and modification time:
+/// only a scan that opens the file sees the change.
+void halveStatedLengthUnseen(const QString &wav)
+{
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(wav).constData(), &before), 0);
+    QFile file(wav);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    auto header = file.read(256);
+    const auto data = header.indexOf("data") + 4;
+    QVERIFY(data >= 4);
+    const auto size = qFromLittleEndian<quint32>(header.constData() + data);
+    qToLittleEndian<quint32>(size / 2, header.data() + data);
+    QVERIFY(file.seek(0) && file.write(header) == header.size());
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), times, 0), 0);
 }
 
 } // namespace
@@ -119,6 +143,63 @@ private slots:
         QCOMPARE(result.legacyAudioURLs, QStringList{legacy});
         QCOMPARE(entriesOf(dir.path()) + entriesOf(MetadataStore::metadataFolder(stored)), before);
         QCOMPARE(readFile(MetadataStore::metadataURL(stored)), sidecar);
+    }
+
+    /// A remembered duration stands while the file's identity and content stamp do (a rename
+    /// keeps both); an edit, a damaged or foreign cache or a deleted cache folder measure again.
+    /// The cache forgets files that are gone.
+    void remembersDurations_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<double>("duration");
+        QTest::newRow("unchanged") << "none" << 1.5;
+        QTest::newRow("renamed") << "rename" << 1.5;
+        QTest::newRow("edited") << "touch" << 0.75;
+        QTest::newRow("damaged cache") << "flip" << 0.75;
+        QTest::newRow("truncated cache") << "truncate" << 0.75;
+        QTest::newRow("foreign cache") << "foreign" << 0.75;
+        QTest::newRow("cache deleted") << "delete" << 0.75;
+    }
+
+    void remembersDurations()
+    {
+        QFETCH(QString, change);
+        QFETCH(double, duration);
+        QTemporaryDir dir;
+        auto take = dir.filePath("take.wav");
+        const auto gone = dir.filePath("gone.wav");
+        QVERIFY(QFile::copy(m_wav, take) && QFile::copy(m_wav, gone));
+        QCOMPARE(RecordingScanner::scanRemembering(dir.path()).items.size(), 2);
+        const auto goneStamp = FileStamp::of(gone);
+        QVERIFY(QFile::remove(gone));
+        halveStatedLengthUnseen(take);
+        const auto entry = CacheFolder::pathOf(dir.path()) + QStringLiteral("/durations");
+        auto bytes = readFile(entry);
+        QVERIFY(bytes.size() > 40);
+        if (change == "rename") {
+            const auto renamed = dir.filePath("renamed.wav");
+            QVERIFY(QFile::rename(take, renamed));
+            take = renamed;
+        } else if (change == "touch") {
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(take).constData(), nullptr, 0) == 0);
+        } else if (change == "flip") {
+            bytes[bytes.size() - 3] = char(bytes[bytes.size() - 3] ^ 0x10);
+            writeFile(entry, bytes);
+        } else if (change == "truncate") {
+            writeFile(entry, bytes.left(bytes.size() - 8));
+        } else if (change == "foreign") {
+            writeFile(entry, QByteArray("RIFF") + bytes.mid(4));
+        } else if (change == "delete") {
+            QVERIFY(QDir(CacheFolder::pathOf(dir.path())).removeRecursively());
+        }
+        const auto items = RecordingScanner::scanRemembering(dir.path()).items;
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items[0].url, take);
+        QCOMPARE(items[0].duration, duration);
+        // Whatever was found, the cache holds this file now, and no longer the one that went.
+        auto cache = DurationCache::load(CacheFolder(CacheFolder::pathOf(dir.path())));
+        QCOMPARE(cache.find(*FileStamp::of(take)), std::optional<std::optional<double>>(duration));
+        QVERIFY(!cache.find(*goneStamp));
     }
 
     /// A move stopped between the audio and its sidecar, as the audio-first order of earlier

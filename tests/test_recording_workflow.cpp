@@ -2,10 +2,14 @@
 // status texts, the elapsed clock, MP3 encoding and its fallback, the source sidecar, a store
 // going away mid-take, interrupted takes and the recovery of takes a killed process left behind.
 
+#include "analysis/EnvelopeCache.h"
+#include "analysis/EnvelopeJob.h"
+#include "analysis/WaveformService.h"
 #include "capture/AudioCaptureError.h"
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
+#include "platform/CacheFolder.h"
 #include "platform/ForegroundApplicationMonitor.h"
 #include "store/ActiveTake.h"
 #include "store/RecordingLibraryStore.h"
@@ -134,6 +138,7 @@ private slots:
         rig.store->toggleRecording(other);
         QVERIFY(rig.store->isRecording(input));
 
+        QSignalSpy remembered(&rig.store->waveforms(), &WaveformService::remembered);
         const auto final = rig.record();
         QVERIFY(final);
         const auto name = rig.takeName() + u'.' + extension;
@@ -149,6 +154,16 @@ private slots:
             QVERIFY(sidecar->source->appName == "Firefox" && sidecar->source->bundleIdentifier == "firefox"
                     && sidecar->source->windowTitle == "A song");
         QVERIFY(rig.workFiles().isEmpty());
+        // A WAV or AIFF take's levels, kept while it was written, are remembered as it is saved
+        // (and survive the analysis's rename); an encoded take's only once it is opened.
+        const bool pcm = format == RecordingOutputFormat::wavPCM || format == RecordingOutputFormat::aiffPCM;
+        QVERIFY(!pcm || !remembered.isEmpty() || remembered.wait(10000));
+        const auto cache = CacheFolder::ofLibrary(rig.env.libraryFolder(), false);
+        QVERIFY(cache);
+        const auto stored = EnvelopeCache::load(*cache, *FileStamp::of(*final), WaveformService::editorPeakCount);
+        QCOMPARE(stored.has_value(), pcm);
+        if (pcm)
+            QCOMPARE(*stored, EnvelopeJob::sequential(*final, WaveformService::editorPeakCount));
     }
 
     void startAndStopRulesTheElapsedClockAndTeardown()

@@ -285,8 +285,9 @@ void addRows()
         "^Moved 3 recordings to Trash$",
         {"!Take.wav", "!Loop.wav", "!Old Take.wav", "~/.local/share/Trash/files/Old Take.wav.vtmeta.json"});
     row("delete: one unknown, none go", {"delete", "Take.wav", "x"}, 1, "^$", "is not a recording", {"Take.wav"});
+    // Encoding needs no library: none is scanned, so nothing is remembered of one.
     row("encode-mp3: 128 kbps", {"encode-mp3", "Take.wav", "Take.mp3", "--bitrate", "128"}, 0, R"(^@lib/Take\.mp3$)",
-        "^$", {"Take.mp3 ≈ 48000"});
+        "^$", {"Take.mp3 ≈ 48000", "!.vespertone/cache"});
     row("encode-mp3: not over a file", {"encode-mp3", "Take.wav", "Loop.wav"}, 1, "^$", "already exists",
         {"Loop.wav ≈ 1536044"});
     row("encode-mp3: not PCM", {"encode-mp3", "Broken.wav", "Out.mp3"}, 1, "^$",

@@ -2,6 +2,7 @@
 
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
+#include "analysis/WaveformService.h"
 #include "library/MetadataStore.h"
 
 #include <QFileInfo>
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int editorEnvelopeSize = 1100;
+constexpr int editorEnvelopeSize = WaveformService::editorPeakCount;
 constexpr int editorLoopLimit = 6;
 
 /// The float's shortest decimal form as a double, so JSON shows 0.1 rather than 0.100000001.
@@ -87,8 +88,15 @@ QCoro::Task<int> peaks(ToolContext &context)
     const auto file = fileArgument(context, QStringLiteral("peaks"));
     if (!file)
         co_return 2;
-    AudioAnalyzer analyzer;
-    const auto envelope = co_await analyzer.waveformPeaks(*file, target.value_or(editorEnvelopeSize));
+    // The editor's envelope is the one a library remembers.
+    QVector<float> envelope;
+    if (target.value_or(editorEnvelopeSize) == WaveformService::editorPeakCount) {
+        WaveformService waveforms;
+        envelope = co_await waveforms.peaks(*file);
+    } else {
+        AudioAnalyzer analyzer;
+        envelope = co_await analyzer.waveformPeaks(*file, *target);
+    }
     QJsonArray values;
     for (const float value : envelope)
         values.append(shortestDouble(value));
@@ -110,8 +118,8 @@ QCoro::Task<int> loops(ToolContext &context)
         if (const auto metadata = MetadataStore::load(*file))
             bpm = metadata->bpm;
     }
-    AudioAnalyzer analyzer;
-    const auto envelope = co_await analyzer.waveformPeaks(*file, editorEnvelopeSize);
+    WaveformService waveforms;
+    const auto envelope = co_await waveforms.peaks(*file);
     const double duration = AudioAnalyzer::duration(*file);
     LoopFinderService finder;
     const auto suggestions = co_await finder.findLoops(envelope, duration, bpm, limit.value_or(editorLoopLimit));

@@ -3,14 +3,16 @@
 #include "library/MetadataStore.h"
 #include "library/SidecarCodec.h"
 #include "media/MP3EncoderError.h"
-#include "media/MP3EncoderService.h"
+#include "platform/FileOperations.h"
 #include "store/RecordingLibraryStore.h"
+#include "store/TakeFinalizer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 
 #include <cmath>
 
@@ -180,12 +182,14 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
     if (QFileInfo::exists(mp3) || QFileInfo(mp3).isSymLink())
         co_return context.fail(QStringLiteral("“%1” already exists.").arg(context.arguments().at(1)));
 
-    context.stopWorkOnSignals();
-    auto *store = co_await context.store();
-    if (const auto stopped = context.stopStatus())
-        co_return *stopped;
+    // The library is not needed here, so it is not scanned.
+    TakeFinalizer finalizer(QString(), FileOperations::system());
+    context.stopWorkOnSignals([finalizer = QPointer(&finalizer)] {
+        if (finalizer)
+            finalizer->cancelEncoding();
+    });
     try {
-        auto encode = store->encodeMP3(wav, mp3, rate);
+        auto encode = finalizer.encodeMP3(wav, mp3, rate);
         co_await std::move(encode);
     } catch (const std::exception &error) {
         context.fail(errorText(error));

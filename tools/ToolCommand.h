@@ -32,8 +32,9 @@ public:
     [[nodiscard]] QString folderPath() const;
 
     /// From now on SIGINT and SIGTERM stop the store's running work (an import, trim, analysis
-    /// or encoding), which then ends with its cancelled status and leaves nothing behind.
-    void stopWorkOnSignals();
+    /// or encoding) and call \a stop, so the work ends with its cancelled status and leaves
+    /// nothing behind.
+    void stopWorkOnSignals(std::function<void()> stop = {});
     /// 128 plus the number of the signal that stopped the work; none before one arrived.
     [[nodiscard]] std::optional<int> stopStatus() const;
 

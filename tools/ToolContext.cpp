@@ -84,12 +84,14 @@ QString ToolContext::folderPath() const
     return StoreSettings(m_platform->settings).saveFolder(m_folder);
 }
 
-void ToolContext::stopWorkOnSignals()
+void ToolContext::stopWorkOnSignals(std::function<void()> stop)
 {
     m_stopSignals = std::make_unique<StopSignals>();
-    m_stopSignals->onSignal([this] {
+    m_stopSignals->onSignal([this, stop = std::move(stop)] {
         if (m_store)
             m_store->cancelWork();
+        if (stop)
+            stop();
     });
 }
 

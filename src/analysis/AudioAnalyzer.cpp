@@ -1,11 +1,13 @@
 #include "analysis/AudioAnalyzer.h"
 
-#include "base/Logging.h"
-
 #include "analysis/AudioAnalyzerError.h"
+#include "analysis/EnvelopeJob.h"
 #include "analysis/LoopFinderService.h"
+#include "analysis/PeakBuckets.h"
 #include "media/AudioFileReader.h"
 #include "platform/BackgroundTask.h"
+
+#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +16,6 @@
 
 namespace {
 
-constexpr qint64 peakReadFrames = 16384;
 constexpr qint64 keyWindowFrames = 2048;
 constexpr int maximumKeyWindows = 180;
 constexpr double tempoSpan = 180;
@@ -24,71 +25,6 @@ const std::array<QString, 12> noteNames{QStringLiteral("C"),  QStringLiteral("C#
                                         QStringLiteral("Eb"), QStringLiteral("E"),  QStringLiteral("F"),
                                         QStringLiteral("F#"), QStringLiteral("G"),  QStringLiteral("Ab"),
                                         QStringLiteral("A"),  QStringLiteral("Bb"), QStringLiteral("B")};
-
-/// min(length, seconds × rate truncated), without overflowing on huge or infinite spans.
-qint64 frameLimit(qint64 length, double sampleRate, std::optional<double> seconds)
-{
-    if (!seconds)
-        return length;
-    const double frames = std::trunc(sampleRate * *seconds);
-    if (!(frames < double(length)))
-        return length;
-    return std::max<qint64>(0, qint64(frames));
-}
-
-/// The largest absolute value of \a count samples, counting NaN as silence and ±infinity as
-/// full scale; slower than loudestSample, for the rare buffer that holds an infinity.
-float loudestCountingInfinity(const float *samples, qint64 count)
-{
-    constexpr float largest = std::numeric_limits<float>::max();
-    float loudest = 0;
-    bool infinite = false;
-    for (qint64 i = 0; i < count; ++i) {
-        const float value = std::abs(samples[i]);
-        infinite |= value > largest;
-        loudest = loudest < value && value <= largest ? value : loudest;
-    }
-    return infinite ? std::max(loudest, 1.0f) : loudest;
-}
-
-/// The largest absolute value of \a count samples; four independent maxima keep the loop
-/// free of a serial dependency. NaN fails the comparison and so counts as silence; an
-/// infinity is rare enough to take the careful path.
-float loudestSample(const float *samples, qint64 count)
-{
-    float m[4] = {0, 0, 0, 0};
-    qint64 i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (int lane = 0; lane < 4; ++lane) {
-            const float value = std::abs(samples[i + lane]);
-            m[lane] = m[lane] < value ? value : m[lane];
-        }
-    }
-    for (; i < count; ++i) {
-        const float value = std::abs(samples[i]);
-        m[0] = m[0] < value ? value : m[0];
-    }
-    const float loudest = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
-    return std::isinf(loudest) ? loudestCountingInfinity(samples, count) : loudest;
-}
-
-/// Moves the reader forward to \a frame; short hops are read through, which is cheaper than
-/// a seek that must decode a preroll for lossy codecs.
-void advance(AudioFileReader &reader, qint64 frame, AudioBuffer &scratch)
-{
-    constexpr qint64 readThrough = 65536;
-    const auto gap = frame - reader.position();
-    if (gap < 0 || gap > readThrough) {
-        reader.seek(frame);
-        return;
-    }
-    for (auto left = gap; left > 0;) {
-        const auto got = reader.read(scratch, left);
-        if (got == 0)
-            break;
-        left -= got;
-    }
-}
 
 } // namespace
 
@@ -110,71 +46,39 @@ QCoro::Task<AudioAnalysisResult> AudioAnalyzer::analyze(QString url)
 
 QCoro::Task<QVector<float>> AudioAnalyzer::waveformPeaks(QString url, int targetSamples)
 {
-    auto work = BackgroundTask::run([url, targetSamples] { return waveformPeaksSync(url, targetSamples); });
-    co_return co_await std::move(work);
+    // Decoded on every core; the same envelope as waveformPeaksSync.
+    const auto job = EnvelopeJob::create(url, targetSamples);
+    auto outcome = co_await job->start();
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    co_return std::move(outcome.levels->peaks);
 }
 
 AudioAnalysisResult AudioAnalyzer::analyzeSync(const QString &url)
 {
+    // One open and one pass: the tempo envelope's frames also feed the key windows.
+    AudioFileReader reader(url);
+    const double rate = reader.sampleRate();
+    if (!(rate > 0))
+        throw AudioAnalyzerError();
     AudioAnalysisResult result;
-    result.duration = duration(url);
+    result.duration = double(reader.length()) / rate;
     const double span = std::min(result.duration, tempoSpan);
     const auto target = int(std::clamp(std::trunc(span * 50), 300.0, 9000.0));
-    const auto envelope = waveformPeaksSync(url, target, span);
+    KeyWindows key(rate, PeakBuckets::frameLimit(reader.length(), rate, std::min(result.duration, keySpan)));
+    const FrameTap tap{key.until(), [&key](qint64 first, const AudioBuffer &buffer, qint64 frames) {
+                           key.take(first, buffer, frames);
+                       }};
+    const auto envelope = EnvelopeJob::sequential(reader, url, target, span, tap).peaks;
     result.bpm = estimateBPM(envelope, span);
-    try {
-        result.musicalKey = estimateKey(url, std::min(result.duration, keySpan));
-    } catch (const std::exception &error) {
-        // The tempo stands without a key.
-        logIgnoredFailure(lcAnalysis(), error);
-        result.musicalKey.reset();
-    }
+    result.musicalKey = key.key();
     return result;
 }
 
 QVector<float> AudioAnalyzer::waveformPeaksSync(const QString &url, int targetSamples,
                                                 std::optional<double> maxDuration)
 {
-    AudioFileReader reader(url);
-    const double rate = reader.sampleRate();
-    const qint64 limit = frameLimit(reader.length(), rate, maxDuration);
-    QVector<float> envelope;
-    if (limit < 1 || !(rate > 0))
-        return envelope;
-    const qint64 buckets = std::max<qint64>(64, std::min<qint64>(limit, targetSamples));
-    const qint64 framesPerBucket = std::max<qint64>(1, limit / buckets);
-    envelope.reserve(qsizetype(std::min<qint64>(limit / framesPerBucket + 1, 1 << 24)));
-
-    AudioBuffer buffer;
-    float bucketMax = 0;
-    qint64 bucketFrames = 0;
-    while (reader.position() < limit) {
-        const auto got = reader.read(buffer, std::min(limit - reader.position(), peakReadFrames));
-        if (got == 0)
-            break;
-        // Whole runs of a bucket at a time: the loudest sample of a run over every channel.
-        for (qint64 i = 0; i < got;) {
-            const auto run = std::min(got - i, framesPerBucket - bucketFrames);
-            for (const auto &channel : buffer.channels)
-                bucketMax = std::max(bucketMax, loudestSample(channel.data() + i, run));
-            bucketFrames += run;
-            i += run;
-            if (bucketFrames == framesPerBucket) {
-                envelope.append(bucketMax);
-                bucketMax = 0;
-                bucketFrames = 0;
-            }
-        }
-    }
-    if (bucketFrames >= 1)
-        envelope.append(bucketMax);
-    if (envelope.isEmpty())
-        return envelope;
-    const float loudest = *std::max_element(envelope.cbegin(), envelope.cend());
-    const float divisor = loudest > 0.0001f ? loudest : 0.0001f;
-    for (auto &value : envelope)
-        value = std::min(value / divisor, 1.0f);
-    return envelope;
+    return EnvelopeJob::sequential(url, targetSamples, maxDuration).peaks;
 }
 
 std::vector<float> AudioAnalyzer::monoSamples(const AudioBuffer &buffer)
@@ -231,36 +135,54 @@ std::optional<double> AudioAnalyzer::estimateBPM(const QVector<float> &envelope,
     return std::round(perMinute / double(bestLag) * 10) / 10;
 }
 
-std::optional<QString> AudioAnalyzer::estimateKey(const QString &url, double maxDuration)
-{
-    AudioFileReader reader(url);
-    const double rate = reader.sampleRate();
-    const qint64 limit = frameLimit(reader.length(), rate, maxDuration);
-    if (!(rate > 0) || limit < keyWindowFrames)
-        return std::nullopt;
+AudioAnalyzer::KeyWindows::KeyWindows(double sampleRate, qint64 limit) : m_rate(sampleRate), m_limit(limit) {}
 
-    Chroma chroma{};
-    AudioBuffer buffer, scratch;
-    int counted = 0;
-    while (reader.position() + keyWindowFrames < limit && counted <= maximumKeyWindows - 1) {
-        if (reader.read(buffer, keyWindowFrames) < keyWindowFrames)
+bool AudioAnalyzer::KeyWindows::wantsMore() const
+{
+    return m_rate > 0 && m_start + keyWindowFrames < m_limit && m_counted <= maximumKeyWindows - 1;
+}
+
+void AudioAnalyzer::KeyWindows::take(qint64 first, const AudioBuffer &buffer, qint64 frames)
+{
+    for (qint64 frame = std::max(first, m_start); frame < first + frames && wantsMore();
+         frame = std::max(frame, m_start)) {
+        if (m_window.channels.size() != buffer.channels.size())
+            m_window.channels.assign(buffer.channels.size(), std::vector<float>(std::size_t(keyWindowFrames)));
+        const qint64 at = frame - m_start;
+        const qint64 count = std::min(first + frames - frame, keyWindowFrames - at);
+        for (std::size_t c = 0; c < buffer.channels.size(); ++c)
+            std::copy_n(buffer.channels[c].begin() + (frame - first), count, m_window.channels[c].begin() + at);
+        frame += count;
+        if (at + count < keyWindowFrames)
             break;
-        const auto frame = monoSamples(buffer);
-        double squares = 0;
-        for (const float x : frame)
-            squares += double(x * x);
-        const double loudness = std::sqrt(squares / double(frame.size()));
-        if (loudness > 0.002) {
-            accumulateChroma(frame, rate, chroma);
-            ++counted;
-        }
-        advance(reader, std::min(reader.position() + keyWindowFrames, limit), scratch);
+        m_window.frameLength = std::size_t(keyWindowFrames);
+        addWindow();
+        // The next window starts a window's length after this one ends.
+        m_start = std::min(m_start + 2 * keyWindowFrames, m_limit);
     }
+}
+
+void AudioAnalyzer::KeyWindows::addWindow()
+{
+    const auto frame = monoSamples(m_window);
+    double squares = 0;
+    for (const float x : frame)
+        squares += double(x * x);
+    const double loudness = std::sqrt(squares / double(frame.size()));
+    if (loudness > 0.002) {
+        accumulateChroma(frame, m_rate, m_chroma);
+        ++m_counted;
+    }
+}
+
+std::optional<QString> AudioAnalyzer::KeyWindows::key() const
+{
     double total = 0;
-    for (const double bin : chroma)
+    for (const double bin : m_chroma)
         total += bin;
     if (!(total > 0))
         return std::nullopt;
+    auto chroma = m_chroma;
     for (auto &bin : chroma)
         bin /= total;
     return bestKeyName(chroma);

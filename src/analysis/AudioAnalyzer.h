@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-struct AudioBuffer;
+#include "media/AudioBuffer.h"
 
 /// Stateless audio analysis: lengths, peak envelopes, tempo and key.
 class AudioAnalyzer : public QObject {
@@ -50,8 +50,28 @@ private:
     /// Tempo in beats per minute (one decimal) from the autocorrelation of an envelope that
     /// covers \a duration seconds; none when the envelope is too short or has no period.
     [[nodiscard]] static std::optional<double> estimateBPM(const QVector<float> &envelope, double duration);
-    /// Key name of the file's first \a maxDuration seconds; none when nothing audible was found.
-    [[nodiscard]] static std::optional<QString> estimateKey(const QString &url, double maxDuration);
+    /// The key of a file's first frames before a limit: windows of 2048 frames, each followed by
+    /// as many skipped, taken from the frames as a pass reads them, at most 180 audible ones.
+    class KeyWindows {
+    public:
+        KeyWindows(double sampleRate, qint64 limit);
+        [[nodiscard]] qint64 until() const { return m_limit; }
+        /// The frames from \a first on, in order.
+        void take(qint64 first, const AudioBuffer &buffer, qint64 frames);
+        /// The key name; none when nothing audible was found.
+        [[nodiscard]] std::optional<QString> key() const;
+
+    private:
+        [[nodiscard]] bool wantsMore() const;
+        void addWindow();
+
+        double m_rate;
+        qint64 m_limit;
+        qint64 m_start = 0; ///< the first frame of the window being filled
+        int m_counted = 0;  ///< audible windows added
+        AudioBuffer m_window;
+        Chroma m_chroma{};
+    };
     /// Adds ln(1 + Goertzel power) of the 48 notes C2...B5 in \a frame to their pitch classes.
     static void accumulateChroma(std::span<const float> frame, double sampleRate, Chroma &chroma);
     /// Pearson correlation of \a chroma with \a profile turned so its tonic lies on \a root.

@@ -187,6 +187,8 @@ int main(int argc, char *argv[])
     const auto drainPool = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(); });
     StoreEnvironment environment{&settings,    &clock, &trash,       &dialogs,
                                  std::nullopt, {},     &soundServer, &foregroundMonitor};
+    environment.showRememberedLibrary = true;
+    environment.prepareWaveforms = true;
     environment.windows = &windows;
     environment.mediaPlayers = &mediaPlayers;
     environment.browserSessions = &browserSessions;

@@ -3,6 +3,7 @@
 #include "base/IgnoreFailure.h"
 #include "capture/AudioCaptureError.h"
 #include "capture/CaptureFileWriter.h"
+#include "capture/CapturePeaks.h"
 #include "capture/CaptureWriterQueue.h"
 #include "library/Formatters.h"
 #include "library/UniqueFileNamer.h"
@@ -190,6 +191,12 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
 
     const auto take = ++m_take;
     CaptureWriterQueue::Observer observer;
+    std::shared_ptr<CapturePeaks> peaks;
+    if (settings.format == RecordingOutputFormat::wavPCM || settings.format == RecordingOutputFormat::aiffPCM) {
+        peaks = std::make_shared<CapturePeaks>(settings.channelCount);
+        observer.written = [peaks](const float *interleaved, std::int64_t frames) { peaks->add(interleaved, frames); };
+    }
+    m_takePeaks = {url, peaks};
     observer.peak = [this, take](float level) {
         QMetaObject::invokeMethod(
             this, [this, take, level] { appendLivePeak(take, level); }, Qt::QueuedConnection);
@@ -213,6 +220,14 @@ QString AudioCaptureService::openTake(const QString &folder, const RecordingEnco
     m_outputURL = url;
     setActiveURL(url);
     return url;
+}
+
+std::shared_ptr<const CapturePeaks> AudioCaptureService::peaksOf(const QString &url) const
+{
+    // Only a finished take's: until then its writer thread still adds to them.
+    if (m_takePeaks.first != url || (m_outputURL && *m_outputURL == url))
+        return nullptr;
+    return m_takePeaks.second;
 }
 
 void AudioCaptureService::cleanupAfterFailedStart()

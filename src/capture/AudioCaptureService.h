@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+class CapturePeaks;
 class CaptureSource;
 class CaptureWriterQueue;
 class Clock;
@@ -40,6 +41,9 @@ public:
     [[nodiscard]] const std::vector<float> &livePeaks() const { return m_livePeaks; }
     /// Buffers the current (else the last) take lost because the writer fell behind.
     [[nodiscard]] qint64 droppedBufferCount() const;
+    /// The fine peak levels kept while the WAV or AIFF take \a url was written, once it is
+    /// finished; none for other takes and formats.
+    [[nodiscard]] std::shared_ptr<const CapturePeaks> peaksOf(const QString &url) const;
 
     /// Opens a take in \a folder (MP3 takes in its work folder) and returns the file being
     /// written. Throws AudioCaptureError.
@@ -86,4 +90,6 @@ private:
     std::shared_ptr<std::unique_ptr<CaptureSource>> m_opening;
     std::shared_ptr<Jobs> m_jobs; ///< the start or stop work running on the thread pool
     qint64 m_lastDropped = 0;
+    /// The levels of the latest PCM take and its file, fed on its writer thread.
+    std::pair<QString, std::shared_ptr<CapturePeaks>> m_takePeaks;
 };

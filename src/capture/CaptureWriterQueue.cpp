@@ -105,6 +105,8 @@ void CaptureWriterQueue::writeBuffers(std::deque<CaptureBuffer> &buffers)
             try {
                 m_writer->write(buffer.samples.data(), buffer.frames());
                 m_written += buffer.frames();
+                if (m_observer.written)
+                    m_observer.written(buffer.samples.data(), buffer.frames());
                 // Also inside a long batch, so a failure later in it loses at most one interval.
                 if (m_written - m_checkpointed >= m_checkpointFrames) {
                     m_checkpointed = m_written;

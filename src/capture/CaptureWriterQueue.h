@@ -29,6 +29,8 @@ public:
         std::function<void()> sourceFailed;
         /// Writing failed; \a message is the user-facing text. Called once.
         std::function<void(const QString &message)> writerFailed;
+        /// \a frames interleaved frames reached the file.
+        std::function<void(const float *interleaved, std::int64_t frames)> written;
     };
 
     CaptureWriterQueue(std::unique_ptr<CaptureFileWriter> writer, std::int64_t capacityFrames,

@@ -2,8 +2,8 @@
 
 #include "analysis/LoopFinderService.h"
 #include "base/Logging.h"
-#include "editor/DecodedEnvelopeSource.h"
 #include "editor/EnvelopeRequest.h"
+#include "editor/LibraryEnvelopeSource.h"
 #include "editor/TrimSelectionModel.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
@@ -26,7 +26,7 @@ RecordingEditor::RecordingEditor(RecordingLibraryStore &store, AudioPlaybackServ
                                  std::unique_ptr<EnvelopeSource> envelopes, QObject *parent)
     : QObject(parent), m_store(store), m_player(player ? player : new AudioPlaybackService(this)),
       m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(store.clock(), this)),
-      m_envelopes(envelopes ? std::move(envelopes) : std::make_unique<DecodedEnvelopeSource>())
+      m_envelopes(envelopes ? std::move(envelopes) : std::make_unique<LibraryEnvelopeSource>(store.waveforms()))
 {
     m_player->setParent(this);
     connect(m_trim, &TrimSelectionModel::rangeChanged, this, [this] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/WaveformService.h"
 #include "editor/EnvelopeSource.h"
 #include "editor/LoopSuggestionCycle.h"
 #include "editor/TrimRange.h"
@@ -26,7 +27,7 @@ class RecordingEditor : public QObject {
     Q_OBJECT
 public:
     /// The envelope's length.
-    static constexpr int peakCount = 1100;
+    static constexpr int peakCount = WaveformService::editorPeakCount;
     /// The shortest selection a trim saves.
     static constexpr double minimumTrimLength = 0.02;
 

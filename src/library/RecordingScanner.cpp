@@ -2,9 +2,12 @@
 
 #include "base/Logging.h"
 
+#include "library/DurationCache.h"
+#include "library/LibrarySnapshot.h"
 #include "library/MetadataStore.h"
 #include "library/UniqueFileNamer.h"
 #include "media/AudioFileReader.h"
+#include "platform/CacheFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,12 +37,26 @@ std::optional<double> measuredDuration(const QString &url)
     return std::nullopt;
 }
 
-RecordingItem makeItem(const QString &url, const std::optional<RecordingMetadata> &found)
+/// The measured duration, or the one \a durations remembers for the file as \a status shows it.
+std::optional<double> duration(const QString &url, const struct stat &status, DurationCache *durations)
+{
+    if (!durations)
+        return measuredDuration(url);
+    const auto stamp = FileStamp::from(status);
+    if (const auto remembered = durations->find(stamp))
+        return *remembered;
+    const auto measured = measuredDuration(url);
+    durations->remember(stamp, measured);
+    return measured;
+}
+
+RecordingItem makeItem(const QString &url, const std::optional<RecordingMetadata> &found, const struct stat &status,
+                       DurationCache *durations)
 {
     auto metadata = found ? *found : RecordingMetadata::fresh(fileCreationDate(url));
-    const double duration = measuredDuration(url).value_or(metadata.duration.value_or(0));
-    metadata.duration = duration;
-    return RecordingItem{url, metadata, duration, metadata.createdAt};
+    const double seconds = duration(url, status, durations).value_or(metadata.duration.value_or(0));
+    metadata.duration = seconds;
+    return RecordingItem{url, metadata, seconds, metadata.createdAt};
 }
 
 std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
@@ -115,11 +132,13 @@ void reunite(RecordingScanResult &result, const QString &folder, const QSet<QStr
     }
 }
 
-/// True for a regular file, or a link to one, in the open folder \a folder.
-bool isFileEntry(int folder, const char *name)
+/// The status of a regular file, or a link to one, in the open folder \a folder; none otherwise.
+std::optional<struct stat> fileEntry(int folder, const char *name)
 {
     struct stat status {};
-    return ::fstatat(folder, name, &status, 0) == 0 && S_ISREG(status.st_mode);
+    if (::fstatat(folder, name, &status, 0) == 0 && S_ISREG(status.st_mode))
+        return status;
+    return std::nullopt;
 }
 
 } // namespace
@@ -137,7 +156,7 @@ bool isAudioFileName(const QString &fileName)
     return dot >= 0 && audioExtensions().contains(fileName.mid(dot + 1).toLower());
 }
 
-RecordingScanResult scan(const QString &folderURL)
+RecordingScanResult scan(const QString &folderURL, DurationCache *durations)
 {
     RecordingScanResult result;
     // Listed by their bytes: a name Qt decodes lossily would otherwise vanish unnoticed.
@@ -151,7 +170,10 @@ RecordingScanResult scan(const QString &folderURL)
         const QByteArray bytes(entry->d_name);
         const auto name = QFile::decodeName(bytes);
         names.insert(name);
-        if (bytes.startsWith('.') || !isAudioFileName(name) || !isFileEntry(::dirfd(folder.get()), entry->d_name))
+        if (bytes.startsWith('.') || !isAudioFileName(name))
+            continue;
+        const auto status = fileEntry(::dirfd(folder.get()), entry->d_name);
+        if (!status)
             continue;
         if (QFile::encodeName(name) != bytes) {
             result.unlistedNames.append(name);
@@ -163,11 +185,25 @@ RecordingScanResult scan(const QString &folderURL)
             result.legacyAudioURLs.append(url);
         if (!loaded)
             withoutSidecar.append(int(result.items.size()));
-        result.items.push_back(makeItem(url, loaded ? std::optional(loaded->metadata) : std::nullopt));
+        result.items.push_back(
+            makeItem(url, loaded ? std::optional(loaded->metadata) : std::nullopt, *status, durations));
     }
     reunite(result, absolute, names, withoutSidecar);
     std::stable_sort(result.items.begin(), result.items.end(),
                      [](const RecordingItem &a, const RecordingItem &b) { return a.createdAt > b.createdAt; });
+    return result;
+}
+
+RecordingScanResult scanRemembering(const QString &folderURL)
+{
+    const auto cache = CacheFolder::ofLibrary(folderURL, true);
+    if (!cache)
+        return scan(folderURL);
+    auto durations = DurationCache::load(*cache);
+    auto result = scan(folderURL, &durations);
+    // Derived data only: what cannot be stored costs the next scan or start its time.
+    durations.save(*cache);
+    LibrarySnapshot::save(*cache, folderURL, result.items);
     return result;
 }
 

@@ -2,9 +2,13 @@
 
 #include "media/AudioFileError.h"
 #include "media/FFmpegHandles.h"
+#include "media/HeaderLength.h"
+#include "media/Mp3Frames.h"
 #include "media/Mp3GaplessInfo.h"
+#include "media/Mp4PacketReader.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -58,6 +62,12 @@ public:
             m_held.emplace(path);
         if (!m_packet || !m_frame)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        if (decode && openTrackTables()) {
+            m_length = editedLength();
+            m_lengthKnown = true;
+            m_discard = m_track->editMediaTime;
+            return;
+        }
         openInput();
         openStream();
         if (decode)
@@ -84,6 +94,26 @@ public:
     qint64 length() const { return m_length; }
     qint64 position() const { return m_position; }
 
+    bool seeksExactly() const
+    {
+        if (m_tables)
+            return false;
+        const auto codec = m_stream->codecpar->codec_id;
+        const auto *descriptor = avcodec_descriptor_get(codec);
+        return codec == AV_CODEC_ID_MP3 || (descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS));
+    }
+
+    std::optional<Pcm16Layout> pcm16Layout() const
+    {
+        if (m_tables)
+            return std::nullopt;
+        const auto codec = m_stream->codecpar->codec_id;
+        if ((codec != AV_CODEC_ID_PCM_S16LE && codec != AV_CODEC_ID_PCM_S16BE) || !heldPcmFrames()
+            || m_stream->codecpar->block_align != 2 * channelCount())
+            return std::nullopt;
+        return Pcm16Layout{m_dataOffset, channelCount(), codec == AV_CODEC_ID_PCM_S16BE};
+    }
+
     void seek(qint64 frame)
     {
         // A stream of unknown length is not clamped to its start.
@@ -93,14 +123,30 @@ public:
         m_position = frame;
         if (frame - seekPreroll() <= 0) {
             // Near the start a fresh demuxer replays priming and gapless skips exactly.
-            m_format.reset();
             m_codec.reset();
             m_resampler.reset();
-            openInput();
-            openStream();
-            openDecoder();
-            m_discard = frame + leadIn();
+            if (m_tables) {
+                m_tables->seek(0);
+                openTrackDecoder();
+                m_discard = frame + m_track->editMediaTime;
+            } else {
+                m_format.reset();
+                openInput();
+                openStream();
+                openDecoder();
+                m_discard = frame + leadIn();
+            }
             m_alignTo.reset();
+            return;
+        }
+        if (m_tables) {
+            // The packet whose first sample is at or before the preroll's start, as the
+            // demuxer's backward seek finds it.
+            const qint64 packet = (frame - seekPreroll() + m_track->editMediaTime) / Mp4PacketReader::packetDuration;
+            m_tables->seek(packet);
+            avcodec_flush_buffers(m_codec.get());
+            m_discard = 0;
+            m_alignTo = frame;
             return;
         }
         const auto timestamp =
@@ -142,6 +188,53 @@ public:
     }
 
 private:
+    /// Reads an M4A's one AAC track straight from its sample tables instead of through the
+    /// demuxer, whose index grows with the file; false for anything else.
+    bool openTrackTables()
+    {
+        auto track = Mp4Boxes::audioTrack(ByteSource::ofFile(m_path));
+        // Times in the media's scale are then frames, which the seek arithmetic relies on.
+        if (!track || !track->editedDuration || track->mediaTimeScale != quint32(track->sampleRate))
+            return false;
+        auto tables = Mp4PacketReader::open(ByteSource::ofFile(m_path), *track);
+        if (!tables)
+            return false;
+        m_track = std::move(track);
+        m_tables = std::move(tables);
+        openTrackDecoder();
+        return true;
+    }
+
+    void openTrackDecoder()
+    {
+        const auto *decoder = avcodec_find_decoder(AV_CODEC_ID_AAC);
+        if (!decoder)
+            throw AudioFileError(AudioFileError::Code::noAudioStream, m_path);
+        m_codec.reset(avcodec_alloc_context3(decoder));
+        if (!m_codec)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        const auto &config = m_track->decoderConfig;
+        m_codec->extradata =
+            static_cast<uint8_t *>(av_mallocz(std::size_t(config.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!m_codec->extradata)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+        std::memcpy(m_codec->extradata, config.constData(), std::size_t(config.size()));
+        m_codec->extradata_size = int(config.size());
+        m_codec->sample_rate = m_track->sampleRate;
+        av_channel_layout_default(&m_codec->ch_layout, m_track->channels);
+        m_codec->pkt_timebase = {1, int(m_track->mediaTimeScale)};
+        if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0 || m_codec->sample_rate <= 0
+            || m_codec->ch_layout.nb_channels <= 0)
+            throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
+    }
+
+    /// The length the demuxer states for the track: its edit's duration in the media's scale.
+    qint64 editedLength() const
+    {
+        return std::max<qint64>(0,
+                                av_rescale(*m_track->editedDuration, m_track->mediaTimeScale, m_track->movieTimeScale));
+    }
+
     void openInput()
     {
         AVFormatContext *raw = nullptr;
@@ -180,6 +273,14 @@ private:
             return av_find_input_format("aiff");
         if (extension == QLatin1String("m4a"))
             return av_find_input_format("mov");
+        // The MP3 demuxer opens nearly anything, so it is named only for a file that starts
+        // like an MP3: an ID3v2 tag or a Layer III frame.
+        if (extension == QLatin1String("mp3")) {
+            const auto head = ByteSource::ofFile(m_path).read(0, 4);
+            if (head.startsWith("ID3")
+                || (head.size() == 4 && Mp3Frames::header(qFromBigEndian<quint32>(head.constData()))))
+                return av_find_input_format("mp3");
+        }
         return nullptr;
     }
 
@@ -224,6 +325,8 @@ private:
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
     }
 
+    AVRational timeBase() const { return m_tables ? AVRational{1, int(m_track->mediaTimeScale)} : m_stream->time_base; }
+
     /// The decoder's sample rate, else the container's.
     int rate() const { return m_codec ? m_codec->sample_rate : m_stream->codecpar->sample_rate; }
 
@@ -239,7 +342,7 @@ private:
     }
 
     /// The timestamp of frame 0.
-    qint64 origin() const { return leadIn() > 0 ? 0 : startTime(); }
+    qint64 origin() const { return m_tables || leadIn() > 0 ? 0 : startTime(); }
 
     /// The stated length, cut to the frames a PCM file really holds: a truncated file, or
     /// one whose writer never filled in the data size, states more than it has.
@@ -286,7 +389,14 @@ private:
     /// LAME tag declares, else the decoder delay FFmpeg skips at the start.
     qint64 mp3Length(qint64 allFrames) const
     {
-        if (auto gapless = Mp3GaplessInfo::read(m_path))
+        const auto gapless = Mp3GaplessInfo::read(m_path);
+        // A frame count that the file cannot hold is counted instead.
+        const auto source = ByteSource::ofFile(m_path);
+        if (const auto stream = Mp3Frames::stream(source)) {
+            if (const auto counted = Mp3Frames::countedLength(source, *stream, gapless))
+                return *counted;
+        }
+        if (gapless)
             return std::max<qint64>(0, allFrames - gapless->delay - gapless->padding);
         const auto skipped = av_rescale_q(startTime(), m_stream->time_base, {1, rate()});
         return std::max<qint64>(0, allFrames - skipped);
@@ -320,6 +430,8 @@ private:
 
     void sendNextPacket()
     {
+        if (m_tables)
+            return sendNextTablePacket();
         while (true) {
             const int status = av_read_frame(m_format.get(), m_packet.get());
             if (status < 0) {
@@ -338,6 +450,32 @@ private:
                 return;
             if (ours && sent < 0)
                 throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+        }
+    }
+
+    /// The next packet from the track's sample tables, stamped as the demuxer would stamp it.
+    void sendNextTablePacket()
+    {
+        while (true) {
+            const qint64 index = m_tables->position();
+            const auto bytes = m_tables->next();
+            if (!bytes) {
+                m_draining = true;
+                if (avcodec_send_packet(m_codec.get(), nullptr) < 0)
+                    throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+                return;
+            }
+            if (av_new_packet(m_packet.get(), int(bytes->size())) < 0)
+                throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
+            std::memcpy(m_packet->data, bytes->constData(), std::size_t(bytes->size()));
+            m_packet->pts = m_packet->dts = index * Mp4PacketReader::packetDuration - m_track->editMediaTime;
+            m_packet->duration = Mp4PacketReader::packetDuration;
+            const int sent = avcodec_send_packet(m_codec.get(), m_packet.get());
+            av_packet_unref(m_packet.get());
+            // A damaged packet is skipped, as players do; the next one may decode.
+            if (sent == 0 || sent == AVERROR_INVALIDDATA)
+                return;
+            throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
         }
     }
 
@@ -368,7 +506,7 @@ private:
             m_discard -= dropped;
             m_pendingOffset = dropped;
         } else if (m_alignTo && timestamp != AV_NOPTS_VALUE) {
-            const auto first = av_rescale_q(timestamp - origin(), m_stream->time_base, {1, m_codec->sample_rate});
+            const auto first = av_rescale_q(timestamp - origin(), timeBase(), {1, m_codec->sample_rate});
             const auto skip = *m_alignTo - first;
             if (skip >= converted)
                 return false;
@@ -395,7 +533,9 @@ private:
     }
 
     QString m_path;
-    std::optional<HeldFile> m_held; ///< decoding readers reopen the file through it
+    std::optional<HeldFile> m_held;              ///< decoding readers reopen the file through it
+    std::optional<Mp4Boxes::AudioTrack> m_track; ///< with m_tables: the track read without the demuxer
+    std::unique_ptr<Mp4PacketReader> m_tables;
     FFmpeg::InputFormat m_format;
     FFmpeg::CodecContext m_codec;
     FFmpeg::Packet m_packet = FFmpeg::makePacket();
@@ -419,6 +559,8 @@ AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>
 
 AudioFileInfo AudioFileReader::measure(const QString &path)
 {
+    if (const auto stated = HeaderLength::of(ByteSource::ofFile(path)))
+        return *stated;
     const Impl container(path, false);
     return {container.sampleRate(), container.channelCount(), container.length()};
 }
@@ -441,6 +583,14 @@ qint64 AudioFileReader::length() const
 qint64 AudioFileReader::position() const
 {
     return d->position();
+}
+bool AudioFileReader::seeksExactly() const
+{
+    return d->seeksExactly();
+}
+std::optional<Pcm16Layout> AudioFileReader::pcm16Layout() const
+{
+    return d->pcm16Layout();
 }
 void AudioFileReader::seek(qint64 frame)
 {

@@ -184,6 +184,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::trim(RecordingItem item, do
     if (!self)
         co_return std::nullopt;
     m_context.setStatus(QStringLiteral("Trim saved"));
+    m_context.prepareWaveform(trimmed);
     co_await m_context.refresh(trimmed);
     if (!self)
         co_return std::nullopt;

@@ -128,6 +128,7 @@ QCoro::Task<std::optional<QString>> ImportCommands::importURL(QString text, bool
         co_return std::nullopt;
     }
     m_context.setStatus(QStringLiteral("Imported ") + QFileInfo(file).fileName());
+    m_context.prepareWaveform(file);
     co_await m_context.refresh(file);
     if (!self)
         co_return file;

@@ -1,8 +1,10 @@
 #include "store/RecordingLibraryStore.h"
 
+#include "analysis/WaveformService.h"
 #include "base/AppError.h"
 #include "base/IgnoreFailure.h"
 #include "import/URLAudioImportService.h"
+#include "library/LibrarySnapshot.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
 #include "library/WorkFile.h"
@@ -31,6 +33,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     Q_ASSERT(m_env.settings && m_env.clock && m_env.trash && m_env.dialogs);
     m_settings = std::make_unique<StoreSettings>(*m_env.settings, files());
     m_folderURL = m_settings->saveFolder(m_env.folderOverride);
+    m_waveforms = std::make_unique<WaveformService>();
     m_status = std::make_unique<StatusLine>(*m_env.clock, [this] { return isStatusBusy(); });
     m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder, files());
     StoreContext &context = *this;
@@ -83,6 +86,10 @@ RecordingLibraryStore::~RecordingLibraryStore() = default;
 QCoro::Task<> RecordingLibraryStore::startUp()
 {
     QPointer self(this);
+    if (m_env.showRememberedLibrary)
+        co_await showRememberedLibrary();
+    if (!self)
+        co_return;
     co_await ensureFolderAndRefresh();
     if (self)
         co_await recoverLeftoverTakes();
@@ -101,6 +108,24 @@ QCoro::Task<> RecordingLibraryStore::startUp()
         co_return;
     m_hasStarted = true;
     emit recoveryFinished();
+}
+
+void RecordingLibraryStore::prepareWaveform(const QString &url)
+{
+    if (m_env.prepareWaveforms)
+        m_waveforms->prepare(url);
+}
+
+QCoro::Task<> RecordingLibraryStore::showRememberedLibrary()
+{
+    QPointer self(this);
+    const auto folder = m_folderURL;
+    auto load = BackgroundTask::run([folder] { return LibrarySnapshot::load(folder); });
+    auto remembered = co_await std::move(load);
+    // A scan that published meanwhile knows better.
+    if (!self || folder != m_folderURL || !remembered || m_newestPublishedScan != 0)
+        co_return;
+    publishRecordings(std::move(*remembered), std::nullopt, false);
 }
 
 void RecordingLibraryStore::setSelectedIDs(const QSet<QString> &ids)
@@ -211,7 +236,7 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     const auto folder = m_folderURL;
     const auto scanNumber = ++m_scansStarted;
     // GCC 12 destroys a capturing lambda written inside co_await twice: keep it outside.
-    auto scan = BackgroundTask::run([folder] { return RecordingScanner::scan(folder); });
+    auto scan = BackgroundTask::run([folder] { return RecordingScanner::scanRemembering(folder); });
     auto result = co_await std::move(scan);
     // The library moved on while this scan ran: its newer scan publishes instead.
     if (!self || folder != m_folderURL)
@@ -238,7 +263,7 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
     for (const auto &stale : result.staleSidecarNames)
         MetadataStore::finishMove(stale, files());
     m_unlistedNames = std::move(result.unlistedNames);
-    publishRecordings(std::move(result.items), url);
+    publishRecordings(std::move(result.items), url, true);
 }
 
 void RecordingLibraryStore::followMove(const QString &from, const QString &to)
@@ -259,7 +284,8 @@ void RecordingLibraryStore::followMove(const QString &from, const QString &to)
         emit selectedIDsChanged();
 }
 
-void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url)
+void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url,
+                                              bool scanned)
 {
     m_recordings = std::move(items);
     emit recordingsChanged();
@@ -275,7 +301,8 @@ void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, cons
             selection = {m_recordings.front().id()};
     }
     setSelectedIDs(selection);
-    emit refreshFinished();
+    if (scanned)
+        emit refreshFinished();
 }
 
 QCoro::Task<> RecordingLibraryStore::chooseFolder()

@@ -19,6 +19,7 @@
 #include <vector>
 
 class EditingCommands;
+class WaveformService;
 class ImportCommands;
 class LibraryWatch;
 class UrlOpener;
@@ -61,6 +62,8 @@ public:
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
     /// The clock of the store's timers, for views and editors that time themselves alike.
     [[nodiscard]] Clock &clock() const override { return *m_env.clock; }
+    /// The waveform levels of the library's takes, remembered in its cache.
+    [[nodiscard]] WaveformService &waveforms() const override { return *m_waveforms; }
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
     void setRecordingFormat(RecordingOutputFormat format);
     [[nodiscard]] AudioBitRate aacBitRate() const;
@@ -165,9 +168,14 @@ signals:
 private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
+    void prepareWaveform(const QString &url) override;
     FileOperations &files() const override;
     QCoro::Task<> startUp();
-    void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url);
+    /// Publishes the list the library's cache remembers, unless a scan was quicker.
+    QCoro::Task<> showRememberedLibrary();
+    /// \a scanned: the list comes from a scan (not from what was remembered), which
+    /// refreshFinished announces.
+    void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url, bool scanned);
     void followMove(const QString &from, const QString &to);
 
     StoreEnvironment m_env;
@@ -178,9 +186,10 @@ private:
     QSet<QString> m_selectedIDs;
     bool m_hasStarted = false;
     quint64 m_scansStarted = 0;
-    quint64 m_newestPublishedScan = 0;
+    quint64 m_newestPublishedScan = 0; ///< none until a scan has published its list
     std::unique_ptr<UrlOpener> m_ownUrlOpener;
     // Declared last so they go first: each may still use what is declared above it.
+    std::unique_ptr<WaveformService> m_waveforms;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<TakeFinalizer> m_finalizer;
     std::unique_ptr<EditingCommands> m_editing;

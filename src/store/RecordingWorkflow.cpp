@@ -1,7 +1,9 @@
 #include "store/RecordingWorkflow.h"
 
+#include "analysis/WaveformService.h"
 #include "capture/AudioCaptureError.h"
 #include "capture/AudioCaptureService.h"
+#include "capture/CapturePeaks.h"
 #include "import/SourceContextService.h"
 #include "library/Formatters.h"
 #include "library/MetadataStore.h"
@@ -252,6 +254,9 @@ QCoro::Task<std::optional<QString>> RecordingWorkflow::stop(bool analyze)
     }
     if (!self)
         co_return std::nullopt;
+    co_await rememberWaveform(captureURL, saved);
+    if (!self)
+        co_return std::nullopt;
     co_await m_context.refresh(saved);
     if (!self || !analyze)
         co_return saved;
@@ -304,9 +309,26 @@ QCoro::Task<> RecordingWorkflow::keepInterruptedTake(QString url, QString messag
         co_return;
     m_context.setStatus(message.isEmpty() ? AudioCaptureError(AudioCaptureError::Code::captureInterrupted).text()
                                           : message);
+    co_await rememberWaveform(url, final);
+    if (!self)
+        co_return;
     co_await m_context.refresh(final);
     if (self)
         emit interruptedTakeSaved(final);
+}
+
+QCoro::Task<> RecordingWorkflow::rememberWaveform(QString captureURL, QString saved)
+{
+    // A WAV or AIFF take is stored as it was captured: the levels kept while writing it are its
+    // own, read before the analysis may rename it. Other takes were encoded since: decoded.
+    const auto peaks = m_capture->peaksOf(captureURL);
+    if (peaks && saved == captureURL) {
+        auto remember =
+            m_context.waveforms().rememberFinePeaks(saved, peaks->finePeaks(), peaks->fineFrames(), peaks->frames());
+        co_await std::move(remember);
+    } else {
+        m_context.prepareWaveform(saved);
+    }
 }
 
 ActiveTake RecordingWorkflow::storedSettingsTake() const

@@ -93,6 +93,8 @@ private:
     std::optional<ActiveTake> takeActiveTake();
     /// A take with the stored settings, for a file whose own take is gone.
     [[nodiscard]] ActiveTake storedSettingsTake() const;
+    /// Remembers the levels of the take captured into \a captureURL and saved as \a saved.
+    QCoro::Task<> rememberWaveform(QString captureURL, QString saved);
     void mirrorCaptureState();
     void updateElapsedText();
     void lockActiveFile();

@@ -9,6 +9,7 @@
 #include <qcoro/qcorotask.h>
 
 class Clock;
+class WaveformService;
 class FileOperations;
 
 /// What the store's collaborators see of it: the folder, the status line, the clock, rescans
@@ -30,5 +31,9 @@ public:
     /// Rescans the folder, then selects \a url, else keeps what still exists.
     virtual QCoro::Task<> refresh(std::optional<QString> url) = 0;
     [[nodiscard]] virtual Clock &clock() const = 0;
+    /// The waveform levels of the library's files.
+    [[nodiscard]] virtual WaveformService &waveforms() const = 0;
+    /// Has the levels of the new file \a url computed and remembered now, where wanted.
+    virtual void prepareWaveform(const QString &url) = 0;
     [[nodiscard]] virtual FileOperations &files() const = 0;
 };

@@ -37,6 +37,12 @@ struct StoreEnvironment {
     DesktopWindows *windows = nullptr;
     MediaPlayers *mediaPlayers = nullptr;
     BrowserSessions *browserSessions = nullptr;
+    /// Publish the list the library's cache remembers before the start-up scan ends (the
+    /// desktop, whose window should fill at once); the scan then corrects it.
+    bool showRememberedLibrary = false;
+    /// Compute the waveform levels of each new take, trim and import as it is saved (the
+    /// desktop, whose editor opens it next).
+    bool prepareWaveforms = false;
     /// Tells when the library folder changes under the store; none means it is not watched.
     FolderWatcher *folderWatcher = nullptr;
     /// Where written files are synced and given their names; none means the system's.
