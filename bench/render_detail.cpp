@@ -9,6 +9,7 @@
 #include "store/StoreSettings.h"
 #include "support/BenchSupport.h"
 #include "ui/common/WidgetDialogs.h"
+#include "ui/editor/ChipText.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/style/ThemeController.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QMenu>
 #include <QPainter>
 #include <QRadialGradient>
 #include <QSettings>
@@ -89,6 +91,11 @@ int main(int argc, char *argv[])
     auto metadata = RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(21, 14, 9), Qt::LocalTime));
     metadata.bpm = 124.2;
     metadata.musicalKey = QStringLiteral("F# minor");
+    // A precise analysis unsure of the tempo and sure of the key.
+    metadata.bpmConfidence = 0.38;
+    metadata.bpmAlternatives = {{62.1, 0.33}, {186.3, 0.12}};
+    metadata.keyConfidence = 0.86;
+    metadata.keyAlternatives = {{QStringLiteral("A major"), 0.09}};
     metadata.trimStart = 3.2;
     metadata.trimEnd = 14.9;
     RecordingSourceContext source;
@@ -140,6 +147,26 @@ int main(int argc, char *argv[])
             if (!image.save(out.filePath(name)))
                 qFatal("cannot write %s", qPrintable(name));
             std::printf("%s\n", qPrintable(out.filePath(name)));
+        }
+        // The tempo chip's alternatives, as a click opens them.
+        auto *chip = view->findChild<ChipText *>();
+        emit chip->clicked();
+        BenchSupport::spin(50);
+        for (auto *menu : view->findChildren<QMenu *>()) {
+            if (!menu->isVisible())
+                continue;
+            for (const int scale : {1, 2}) {
+                QImage image(menu->size() * scale, QImage::Format_ARGB32_Premultiplied);
+                image.setDevicePixelRatio(scale);
+                image.fill(Qt::transparent);
+                menu->render(&image);
+                const auto name =
+                    QStringLiteral("detail-tempo-menu-%1-%2x.png").arg(AppThemeChoices::rawValue(theme)).arg(scale);
+                if (!image.save(out.filePath(name)))
+                    qFatal("cannot write %s", qPrintable(name));
+                std::printf("%s\n", qPrintable(out.filePath(name)));
+            }
+            menu->close();
         }
     }
     return 0;

@@ -10,7 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libsndfile1-dev libpulse-dev
   libxcb1-dev libxcb-keysyms1-dev libglib2.0-dev liblz4-dev
-  ffmpeg lame yt-dlp
+  ffmpeg lame yt-dlp sox
   pulseaudio pulseaudio-utils dbus dbus-x11 xvfb xdotool
   desktop-file-utils appstream man-db
 )

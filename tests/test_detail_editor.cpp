@@ -13,12 +13,14 @@
 #include "support/FakeSoundServer.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "ui/editor/ChipText.h"
 #include "ui/editor/HeaderSourceView.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -314,6 +316,92 @@ private slots:
             QCOMPARE(view.hasURL(), link);
         }
         QCOMPARE(HeaderSourceView::sourceText(std::nullopt), QStringLiteral("Source: not captured"));
+    }
+
+    /// The chips dim a figure of low confidence and offer the alternatives; choosing one stores
+    /// it and renames like an analysis, and the chips follow.
+    void chipsOfferTheAlternatives()
+    {
+        const auto path = AudioFixtures::clickTrack(m_env.path(QStringLiteral("Beat_bpm_120.wav")), 6, 120);
+        auto metadata = RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC));
+        metadata.bpm = 120;
+        metadata.bpmConfidence = 0.42;
+        metadata.bpmAlternatives = {{60, 0.3}, {240, 0.1}};
+        metadata.musicalKey = QStringLiteral("A minor");
+        metadata.keyConfidence = 0.8;
+        metadata.keyAlternatives = {{QStringLiteral("C major"), 0.15}};
+        MetadataStore::save(metadata, path);
+        const auto plain = AudioFixtures::clickTrack(m_env.path(QStringLiteral("Plain.wav")), 6, 120);
+        auto standard = RecordingMetadata::fresh(metadata.createdAt.addDays(-1));
+        standard.bpm = 120;
+        standard.musicalKey = QStringLiteral("A minor");
+        MetadataStore::save(standard, plain);
+        RecordingLibraryStore store(m_env.storeEnvironment());
+        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
+        QVERIFY(started.wait(20000));
+        ThemeController theme(store.settings());
+        RecordingEditor editor(store, new AudioPlaybackService([](int, int) {
+                                   return std::unique_ptr<AudioOutput>(std::make_unique<SilentOutput>());
+                               }),
+                               nullptr);
+        RecordingDetailView view(editor, theme);
+        view.resize(900, 600);
+        view.show();
+        const auto chips = view.findChildren<ChipText *>();
+        QCOMPARE(chips.size(), 2);
+        auto *tempo = chips[0], *key = chips[1];
+        const auto openMenu = [&]() -> QMenu * {
+            for (auto *menu : view.findChildren<QMenu *>()) {
+                if (menu->isVisible())
+                    return menu;
+            }
+            return nullptr;
+        };
+        const auto menuTexts = [&] {
+            QStringList texts;
+            if (auto *menu = openMenu()) {
+                for (auto *action : menu->actions())
+                    texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            }
+            return texts;
+        };
+        const auto choose = [&](const QString &text) {
+            auto *menu = openMenu();
+            QVERIFY(menu);
+            QSignalSpy refreshed(&store, &RecordingLibraryStore::refreshFinished);
+            const auto actions = menu->actions();
+            const auto found = std::find_if(actions.cbegin(), actions.cend(),
+                                            [&](const QAction *action) { return action->text() == text; });
+            QVERIFY(found != actions.cend());
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*found).center());
+            QVERIFY(!menu->isVisible());
+            QVERIFY(refreshed.count() || refreshed.wait(10000));
+        };
+
+        // A standard analysis: plain chips that offer nothing.
+        store.setSelectedIDs({plain});
+        QVERIFY(!tempo->isDimmed() && !tempo->isClickable() && !key->isClickable());
+        QTest::mouseClick(tempo, Qt::LeftButton);
+        QVERIFY(menuTexts().isEmpty());
+
+        store.setSelectedIDs({path});
+        QCOMPARE(tempo->text(), QStringLiteral("120 BPM"));
+        QVERIFY(tempo->isDimmed() && tempo->isClickable() && tempo->toolTip().contains(QStringLiteral("42 %")));
+        QVERIFY(!key->isDimmed() && key->isClickable());
+        QTest::mouseClick(tempo, Qt::LeftButton);
+        QCOMPARE(menuTexts(), (QStringList{"120.0 BPM · 42 %", "-", "60.0 BPM · 30 %", "240.0 BPM · 10 %"}));
+        choose(QStringLiteral("60.0 BPM · 30 %"));
+        const auto renamed = m_env.path(QStringLiteral("Beat_bpm_60.wav"));
+        QCOMPARE(editor.recording()->url, renamed);
+        QCOMPARE(tempo->text(), QStringLiteral("60 BPM"));
+        QCOMPARE(MetadataStore::load(renamed)->bpmAlternatives, (QVector<TempoCandidate>{{120, 0.42}, {240, 0.1}}));
+
+        QTest::keyClick(key, Qt::Key_Return);
+        QCOMPARE(menuTexts(), (QStringList{"A minor · 80 %", "-", "C major · 15 %"}));
+        choose(QStringLiteral("C major · 15 %"));
+        QCOMPARE(key->text(), QStringLiteral("C major"));
+        QVERIFY(key->isDimmed());
+        QCOMPARE(MetadataStore::load(renamed)->keyAlternatives, (QVector<KeyCandidate>{{"A minor", 0.8}}));
     }
 
     void editsTheSelectedRecording()

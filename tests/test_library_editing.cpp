@@ -8,6 +8,7 @@
 #include "store/EditingCommands.h"
 #include "store/RecordingLibraryStore.h"
 #include "store/StatusLine.h"
+#include "store/StoreSettings.h"
 #include "store/TakeLock.h"
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
@@ -169,6 +170,95 @@ private slots:
         QCOMPARE(readFile(MetadataStore::metadataURL(broken)), before);
     }
 
+    /// The precise analysis leaves its figures; choosing an alternative tempo or key trades it
+    /// with the stored one, the tempo renaming the file with its sidecar; a standard analysis
+    /// afterwards clears the figures it does not make.
+    void preciseFiguresAndChosenAlternatives()
+    {
+        const auto loop = add(m_click, QStringLiteral("Loop.wav"), 2022);
+        reopen();
+        store().setAnalysisMode(AnalysisMode::precise);
+        QCOMPARE(env().settings->value(StoreSettings::analysisModeKey).toString(), QStringLiteral("precise"));
+        const auto analysed = finish(store().analyze(loop));
+        QCOMPARE(analysed, std::optional(env().path(QStringLiteral("Loop_bpm_120.wav"))));
+        auto metadata = *MetadataStore::load(*analysed);
+        QVERIFY(metadata.bpm && std::abs(*metadata.bpm - 120) <= 0.3);
+        QVERIFY(metadata.bpmConfidence && metadata.keyConfidence && metadata.musicalKey);
+        QCOMPARE(metadata.bpmAlternatives.size(), 2);
+        QCOMPARE(metadata.keyAlternatives.size(), 1);
+        const auto half = *std::find_if(metadata.bpmAlternatives.cbegin(), metadata.bpmAlternatives.cend(),
+                                        [](const auto &a) { return std::abs(a.bpm - 60) < 0.3; });
+
+        const auto chosen = finish(store().chooseTempo(*analysed, half.bpm));
+        const auto slow = env().path(QStringLiteral("Loop_bpm_60.wav"));
+        QCOMPARE(chosen, std::optional(slow));
+        QCOMPARE(status(), QStringLiteral("Tempo set to 60 BPM"));
+        QCOMPARE(libraryFiles(), QStringList{QStringLiteral("Loop_bpm_60.wav")});
+        QVERIFY(!QFileInfo::exists(MetadataStore::metadataURL(*analysed)));
+        QCOMPARE(store().selectedIDs(), QSet<QString>{slow});
+        auto after = *MetadataStore::load(slow);
+        QCOMPARE(after.bpm, std::optional(half.bpm));
+        QCOMPARE(after.bpmConfidence, std::optional(half.confidence));
+        QVERIFY(after.bpmAlternatives.contains(TempoCandidate{*metadata.bpm, *metadata.bpmConfidence}));
+        QVERIFY(!after.bpmAlternatives.contains(half));
+        QCOMPARE(after.bpmAlternatives.size(), 2);
+        QCOMPARE(after.analyzedAt, metadata.analyzedAt);
+        QCOMPARE(after.source, std::optional<RecordingSourceContext>(browser));
+
+        const auto runnerUp = metadata.keyAlternatives.front();
+        QCOMPARE(finish(store().chooseKey(slow, runnerUp.musicalKey)), std::optional(slow));
+        QCOMPARE(status(), QStringLiteral("Key set to ") + runnerUp.musicalKey);
+        after = *MetadataStore::load(slow);
+        QCOMPARE(after.musicalKey, std::optional(runnerUp.musicalKey));
+        QCOMPARE(after.keyConfidence, std::optional(runnerUp.confidence));
+        QCOMPARE(after.keyAlternatives, (QVector<KeyCandidate>{{*metadata.musicalKey, *metadata.keyConfidence}}));
+
+        const auto standard = finish(store().analyze(slow, AnalysisMode::standard));
+        QCOMPARE(standard, std::optional(env().path(QStringLiteral("Loop_bpm_120.wav"))));
+        after = *MetadataStore::load(*standard);
+        QCOMPARE(after.bpm, std::optional(120.0));
+        QVERIFY(!after.bpmConfidence && !after.keyConfidence && after.bpmAlternatives.isEmpty()
+                && after.keyAlternatives.isEmpty());
+    }
+
+    void choicesRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("choice"); ///< a tempo in BPM, else a key
+        QTest::addColumn<QString>("status");
+        QTest::newRow("a file that went") << "Gone.wav"
+                                          << "90"
+                                          << "“Gone.wav” no longer exists.";
+        QTest::newRow("a tempo of 0") << "Loop.wav"
+                                      << "0"
+                                      << "A tempo must lie between 1 and 1000 BPM.";
+        QTest::newRow("not a number") << "Loop.wav"
+                                      << "nan"
+                                      << "A tempo must lie between 1 and 1000 BPM.";
+        QTest::newRow("not a key") << "Loop.wav"
+                                   << "H minor"
+                                   << "“H minor” is not a key.";
+    }
+
+    /// A refused choice shows why and leaves the file and its sidecar as they were.
+    void choicesRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, choice);
+        QFETCH(QString, status);
+        const auto loop = add(m_click, QStringLiteral("Loop.wav"));
+        reopen();
+        const auto sidecar = readFile(MetadataStore::metadataURL(loop));
+        bool isTempo = false;
+        const double bpm = choice.toDouble(&isTempo);
+        const auto result = isTempo || choice == u"nan" ? finish(store().chooseTempo(env().path(name), bpm))
+                                                        : finish(store().chooseKey(env().path(name), choice));
+        QCOMPARE(result, std::nullopt);
+        QCOMPARE(this->status(), status);
+        QCOMPARE(libraryFiles(), QStringList{QStringLiteral("Loop.wav")});
+        QCOMPARE(readFile(MetadataStore::metadataURL(loop)), sidecar);
+    }
+
     // A file where the metadata folder belongs: no sidecar can be written.
     void unsavableSidecarsAreReportedAndLeaveNothingBehind()
     {
@@ -297,6 +387,8 @@ private slots:
         QVERIFY(!finish(store().rename(item(take), QStringLiteral("Mine"))) && status() == refused);
         QVERIFY(!finish(store().trim(item(take), 1, 2)) && status() == refused);
         QVERIFY(!finish(store().analyze(take)) && status() == refused);
+        QVERIFY(!finish(store().chooseTempo(take, 90)) && status() == refused);
+        QVERIFY(!finish(store().chooseKey(take, QStringLiteral("A minor"))) && status() == refused);
         QVERIFY(!finish(store().deleteRecordings({item(take)})) && status() == refused);
         QCOMPARE(libraryFiles(), QStringList{QFileInfo(take).fileName()});
         QCOMPARE(readFile(take), before);

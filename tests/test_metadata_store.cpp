@@ -80,6 +80,89 @@ private slots:
             QVERIFY2(!SidecarCodec::decode(json), json.constData());
     }
 
+    /// The precise analysis's figures: written after the old keys' layout, read back whole, and
+    /// invisible to what the old keys say.
+    void encodesConfidences()
+    {
+        auto metadata = RecordingMetadata::fresh(utc(2024, 5, 1, 12, 30, 5));
+        metadata.bpm = 121.5;
+        metadata.bpmConfidence = 0.81;
+        metadata.bpmAlternatives = {{60.7, 0.13}, {243, 0.05}};
+        metadata.musicalKey = QStringLiteral("A minor");
+        metadata.keyConfidence = 0.64;
+        metadata.keyAlternatives = {{QStringLiteral("C major"), 0.3}};
+        const auto bytes = SidecarCodec::encode(metadata);
+        QCOMPARE(bytes,
+                 QByteArray("{\n  \"bpm\" : 121.5,\n  \"bpmAlternatives\" : [\n    {\n      \"bpm\" : 60.7,\n"
+                            "      \"confidence\" : 0.13\n    },\n    {\n      \"bpm\" : 243,\n"
+                            "      \"confidence\" : 0.05\n    }\n  ],\n  \"bpmConfidence\" : 0.81,\n"
+                            "  \"createdAt\" : \"2024-05-01T12:30:05Z\",\n  \"keyAlternatives\" : [\n    {\n"
+                            "      \"confidence\" : 0.3,\n      \"musicalKey\" : \"C major\"\n    }\n  ],\n"
+                            "  \"keyConfidence\" : 0.64,\n  \"musicalKey\" : \"A minor\"\n}"));
+        QCOMPARE(SidecarCodec::decode(bytes), std::optional(metadata));
+        // What a reader of the old keys finds is what a sidecar without the new ones holds.
+        auto plain = metadata;
+        plain.bpmConfidence = plain.keyConfidence = std::nullopt;
+        plain.bpmAlternatives.clear();
+        plain.keyAlternatives.clear();
+        auto read = *SidecarCodec::decode(bytes);
+        read.bpmConfidence = read.keyConfidence = std::nullopt;
+        read.bpmAlternatives.clear();
+        read.keyAlternatives.clear();
+        QCOMPARE(read, plain);
+        QCOMPARE(SidecarCodec::encode(read), SidecarCodec::encode(plain));
+    }
+
+    void readsConfidencesLeniently_data()
+    {
+        QTest::addColumn<QByteArray>("members");
+        QTest::addColumn<std::optional<double>>("bpmConfidence");
+        QTest::addColumn<QVector<TempoCandidate>>("bpmAlternatives");
+        QTest::addColumn<std::optional<double>>("keyConfidence");
+        QTest::addColumn<QVector<KeyCandidate>>("keyAlternatives");
+        const std::optional<double> none;
+        QTest::newRow("all in range") << QByteArray(R"("bpmConfidence": 1, "keyConfidence": 0,
+            "bpmAlternatives": [{"bpm": 60, "confidence": 0.2}], "keyAlternatives": [{"musicalKey": "Eb minor",
+            "confidence": 0.1}])") << std::optional(1.0)
+                                      << QVector<TempoCandidate>{{60, 0.2}} << std::optional(0.0)
+                                      << QVector<KeyCandidate>{{"Eb minor", 0.1}};
+        QTest::newRow("confidences out of range or not numbers")
+            << QByteArray(R"("bpmConfidence": 1.5, "keyConfidence": "high")") << none << QVector<TempoCandidate>{}
+            << none << QVector<KeyCandidate>{};
+        QTest::newRow("bad alternatives are skipped")
+            << QByteArray(R"("bpmAlternatives": [{"bpm": -3, "confidence": 0.2}, {"bpm": 2000, "confidence": 0.2},
+            {"bpm": 90}, "x", {"bpm": 90, "confidence": -0.1}, {"bpm": 45, "confidence": 0.4}],
+            "keyAlternatives": [{"musicalKey": "H minor", "confidence": 0.2}, {"musicalKey": "A minor"},
+            {"musicalKey": "C major", "confidence": 0.3}])")
+            << none << QVector<TempoCandidate>{{45, 0.4}} << none << QVector<KeyCandidate>{{"C major", 0.3}};
+        QTest::newRow("not arrays") << QByteArray(R"("bpmAlternatives": {"bpm": 60}, "keyAlternatives": "C major")")
+                                    << none << QVector<TempoCandidate>{} << none << QVector<KeyCandidate>{};
+        QTest::newRow("at most four") << QByteArray(R"("bpmAlternatives": [{"bpm": 1, "confidence": 0},
+            {"bpm": 2, "confidence": 0}, {"bpm": 3, "confidence": 0}, {"bpm": 4, "confidence": 0},
+            {"bpm": 5, "confidence": 0}])")
+                                      << none << QVector<TempoCandidate>{{1, 0}, {2, 0}, {3, 0}, {4, 0}} << none
+                                      << QVector<KeyCandidate>{};
+    }
+
+    /// The figures are derived: a bad one is dropped, and the rest of the sidecar still reads.
+    void readsConfidencesLeniently()
+    {
+        QFETCH(QByteArray, members);
+        QFETCH(std::optional<double>, bpmConfidence);
+        QFETCH(QVector<TempoCandidate>, bpmAlternatives);
+        QFETCH(std::optional<double>, keyConfidence);
+        QFETCH(QVector<KeyCandidate>, keyAlternatives);
+        const auto read = SidecarCodec::decode(
+            R"({"createdAt": "2024-05-01T12:30:05Z", "bpm": 120, "musicalKey": "A minor", )" + members + "}");
+        QVERIFY(read);
+        QCOMPARE(read->bpm, std::optional(120.0));
+        QCOMPARE(read->musicalKey, std::optional<QString>("A minor"));
+        QCOMPARE(read->bpmConfidence, bpmConfidence);
+        QCOMPARE(read->bpmAlternatives, bpmAlternatives);
+        QCOMPARE(read->keyConfidence, keyConfidence);
+        QCOMPARE(read->keyAlternatives, keyAlternatives);
+    }
+
     /// A number no take can have reads as absent; the rest of the sidecar stands.
     void impossibleNumbersReadAsAbsent_data()
     {

@@ -248,11 +248,18 @@ void addRows()
          {"scan x", "probe", "peaks Take.wav x", "analyze", "trim Take.wav 1", "rename x", "delete",
           "encode-mp3 Take.wav", "folder x", "scan --folder", "scan --folder ", "peaks Take.wav --target 0",
           "peaks Take.wav --target x", "loops Loop.wav --bpm nan", "loops Loop.wav --limit -1", "trim Take.wav one 2",
-          "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96"})
+          "trim Take.wav 0 inf", "encode-mp3 Take.wav Out.mp3 --bitrate 96", "analyze Loop.wav --standard --precise",
+          "probe --precise"})
         row("usage: " + line, line.split(' '), 2, "^$", R"(^\S+ (takes|needs|is) )", {"!Take Trim.m4a", "!Out.mp3"});
     row("probe: a file anywhere, writing nothing", {"probe", "@lib/Loop.wav"}, 0,
         R"(^\{\s*"bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+"\s*\}$)", "^$",
         {"!.vespertone/metadata/Loop.wav.vtmeta.json"});
+    row("probe --precise: confidences and alternatives", {"probe", "--precise", "Loop.wav"}, 0,
+        R"(^\{\s*"bpm": 120,\s*"bpmAlternatives": \[\s*\{\s*"bpm": (60|240),\s*"confidence": [\d.]+\s*\},\s*)"
+        R"(\{\s*"bpm": (60|240),\s*"confidence": [\d.]+\s*\}\s*\],\s*"bpmConfidence": 0\.\d+,\s*"duration": 8,\s*)"
+        R"("keyAlternatives": \[\s*\{\s*"confidence": [\d.]+,\s*"musicalKey": "[\w# ]+"\s*\}\s*\],\s*)"
+        R"("keyConfidence": [\d.]+,\s*"musicalKey": "[\w# ]+"\s*\}$)",
+        "^$", {"!.vespertone/metadata/Loop.wav.vtmeta.json"});
     row("probe: a missing file", {"probe", "Missing.wav"}, 1, "^$", "^The file “Missing.wav” couldn’t be opened");
     row("peaks: --target", {"peaks", "Take.wav", "--target", "100"}, 0, R"(^\[(\s*[\d.]+,){99}\s*[\d.]+\s*]$)", "^$");
     // With a tempo of 120 every loop starts and ends on the 1/8-second grid.
@@ -263,6 +270,10 @@ void addRows()
     row("analyze: tempo into the sidecar and name", {"analyze", "Loop.wav"}, 0,
         R"("bpm": 120,\s*"duration": 8,\s*"musicalKey": "[\w ]+",\s*"path": "@lib/Loop_bpm_120\.wav")",
         "^Analysis saved$", {"Loop_bpm_120.wav", "!Loop.wav"});
+    row("analyze --precise: the figures into the sidecar", {"analyze", "--precise", "Loop.wav"}, 0,
+        R"("bpm": 120,\s*"bpmAlternatives": \[.*"bpmConfidence": [\d.]+,.*"path": "@lib/Loop_bpm_120\.wav")",
+        "^Analysis saved$",
+        {"!Loop.wav", R"(.vespertone/metadata/Loop_bpm_120.wav.vtmeta.json ~ "bpmConfidence" : 0\.\d+,)"});
     row("analyze: not audio", {"analyze", "@lib/Broken.wav"}, 1, "^$", ".",
         {"!.vespertone/metadata/Broken.wav.vtmeta.json"});
     for (const QString line : {"analyze @home/Outside.wav", "rename @home/Outside.wav Inside",

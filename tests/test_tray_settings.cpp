@@ -156,9 +156,20 @@ private slots:
         QVERIFY(showsLabel(settings, "Black glass, glossy, and restrained."));
 
         const auto boxes = settings.findChildren<QComboBox *>();
-        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.size(), 3);
         auto *format = boxes[0];
         auto *bitRate = boxes[1];
+        // The analysis picker: standard until chosen, stored at once, following the store.
+        auto *analysis = boxes[2];
+        QVERIFY(showsLabel(settings, "Analysis"));
+        QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
+        analysis->setCurrentIndex(analysis->findText(QStringLiteral("Precise")));
+        emit analysis->activated(analysis->currentIndex());
+        QCOMPARE(m_store->settings().text(StoreSettings::analysisModeKey), QStringLiteral("precise"));
+        QCOMPARE(m_store->analysisMode(), AnalysisMode::precise);
+        m_store->settings().setText(StoreSettings::analysisModeKey, QStringLiteral("Precise"));
+        m_store->setAnalysisMode(m_store->analysisMode());
+        QCOMPARE(analysis->currentText(), QStringLiteral("Standard"));
         m_store->setAacBitRate(AudioBitRate::kbps256);
         QCOMPARE(bitRate->currentText(), QStringLiteral("256 kbps"));
         emit format->activated(2);

@@ -1,7 +1,9 @@
 #include "ToolCommand.h"
 
+#include "AnalysisJson.h"
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/LoopFinderService.h"
+#include "analysis/PreciseAnalyzer.h"
 #include "analysis/WaveformService.h"
 #include "library/MetadataStore.h"
 
@@ -66,16 +68,26 @@ void printJson(ToolContext &context, const QJsonDocument &document)
 
 QCoro::Task<int> probe(ToolContext &context)
 {
+    const bool precise = context.takeFlag(QStringLiteral("--precise"));
     const auto file = fileArgument(context, QStringLiteral("probe"));
     if (!file)
         co_return 2;
-    AudioAnalyzer analyzer;
-    const auto result = co_await analyzer.analyze(*file);
+    AudioAnalysisResult result;
+    if (precise) {
+        auto analysis = PreciseAnalyzer::analyze(*file);
+        result = co_await std::move(analysis);
+    } else {
+        AudioAnalyzer analyzer;
+        auto analysis = analyzer.analyze(*file);
+        result = co_await std::move(analysis);
+    }
     QJsonObject object{{QStringLiteral("duration"), result.duration}};
     if (result.bpm)
         object.insert(QStringLiteral("bpm"), *result.bpm);
     if (result.musicalKey)
         object.insert(QStringLiteral("musicalKey"), *result.musicalKey);
+    insertConfidences(object, result.bpmConfidence, result.bpmAlternatives, result.keyConfidence,
+                      result.keyAlternatives);
     printJson(context, QJsonDocument(object));
     co_return 0;
 }
@@ -137,8 +149,10 @@ QCoro::Task<int> loops(ToolContext &context)
 std::vector<ToolCommand> analysisCommands()
 {
     return {
-        {QStringLiteral("probe"), QStringLiteral("probe FILE"),
-         QStringLiteral("Prints the duration, tempo and key of FILE as JSON; writes nothing."), probe},
+        {QStringLiteral("probe"), QStringLiteral("probe FILE [--precise]"),
+         QStringLiteral("Prints the duration, tempo and key of FILE as JSON; writes nothing. --precise uses the "
+                        "precise analysis, which adds the confidences (0 to 1) and the alternatives it weighed."),
+         probe},
         {QStringLiteral("peaks"), QStringLiteral("peaks FILE [--target N]"),
          QStringLiteral("Prints the normalised peak envelope of FILE (default 1100 values) as a JSON array."), peaks},
         {QStringLiteral("loops"), QStringLiteral("loops FILE [--limit N] [--bpm X]"),

@@ -1,5 +1,6 @@
 #include "ToolCommand.h"
 
+#include "AnalysisJson.h"
 #include "library/MetadataStore.h"
 #include "library/SidecarCodec.h"
 #include "media/MP3EncoderError.h"
@@ -70,6 +71,14 @@ std::optional<double> seconds(ToolContext &context, const QString &text)
 
 QCoro::Task<int> analyzeCommand(ToolContext &context)
 {
+    std::optional<AnalysisMode> mode;
+    if (context.takeFlag(QStringLiteral("--precise")))
+        mode = AnalysisMode::precise;
+    if (context.takeFlag(QStringLiteral("--standard"))) {
+        if (mode)
+            co_return context.usage(QStringLiteral("analyze takes either --standard or --precise."));
+        mode = AnalysisMode::standard;
+    }
     if (context.arguments().size() != 1)
         co_return context.usage(QStringLiteral("analyze takes one TAKE."));
     context.stopWorkOnSignals();
@@ -81,7 +90,7 @@ QCoro::Task<int> analyzeCommand(ToolContext &context)
     const auto path = libraryPath(context, *store, context.arguments().first());
     if (!path)
         co_return 1;
-    const auto final = co_await store->analyze(*path);
+    const auto final = co_await store->analyze(*path, mode);
     printStatus(context, *store);
     if (!final)
         co_return context.stopStatus().value_or(1);
@@ -95,6 +104,8 @@ QCoro::Task<int> analyzeCommand(ToolContext &context)
             object.insert(QStringLiteral("musicalKey"), *metadata->musicalKey);
         if (metadata->analyzedAt)
             object.insert(QStringLiteral("analyzedAt"), SidecarCodec::formatDate(*metadata->analyzedAt));
+        insertConfidences(object, metadata->bpmConfidence, metadata->bpmAlternatives, metadata->keyConfidence,
+                          metadata->keyAlternatives);
     }
     context.out() << QJsonDocument(object).toJson(QJsonDocument::Indented);
     co_return 0;
@@ -204,9 +215,9 @@ QCoro::Task<int> encodeMP3Command(ToolContext &context)
 std::vector<ToolCommand> editingCommands()
 {
     return {
-        {QStringLiteral("analyze"), QStringLiteral("analyze TAKE [--folder DIR]"),
-         QStringLiteral(
-             "Analyses a recording into its sidecar and tempo name; prints its path and the result as JSON."),
+        {QStringLiteral("analyze"), QStringLiteral("analyze TAKE [--standard|--precise] [--folder DIR]"),
+         QStringLiteral("Analyses a recording into its sidecar and tempo name, with the analysis chosen in the "
+                        "settings or the one named; prints its path and the result as JSON."),
          analyzeCommand},
         {QStringLiteral("trim"), QStringLiteral("trim TAKE START END [--folder DIR]"),
          QStringLiteral("Saves START...END seconds of a recording as a new M4A file and prints its path."),

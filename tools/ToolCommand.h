@@ -43,6 +43,8 @@ public:
 
     /// The value following \a option in the arguments, removing both; none when absent.
     std::optional<QString> takeOption(const QString &option);
+    /// True when \a option is among the arguments, removing it.
+    bool takeFlag(const QString &option);
     /// Prints \a message as the failure and returns the exit status 1.
     int fail(const QString &message);
     /// Prints \a message about a wrong command line and returns the exit status 2.

@@ -119,6 +119,11 @@ std::optional<QString> ToolContext::takeOption(const QString &option)
     return value;
 }
 
+bool ToolContext::takeFlag(const QString &option)
+{
+    return m_arguments.removeAll(option) > 0;
+}
+
 int ToolContext::fail(const QString &message)
 {
     m_err << message << Qt::endl;

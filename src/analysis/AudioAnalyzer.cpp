@@ -3,6 +3,7 @@
 #include "analysis/AudioAnalyzerError.h"
 #include "analysis/EnvelopeJob.h"
 #include "analysis/LoopFinderService.h"
+#include "analysis/MusicalKeys.h"
 #include "analysis/PeakBuckets.h"
 #include "media/AudioFileReader.h"
 #include "platform/BackgroundTask.h"
@@ -20,11 +21,6 @@ constexpr qint64 keyWindowFrames = 2048;
 constexpr int maximumKeyWindows = 180;
 constexpr double tempoSpan = 180;
 constexpr double keySpan = 45;
-
-const std::array<QString, 12> noteNames{QStringLiteral("C"),  QStringLiteral("C#"), QStringLiteral("D"),
-                                        QStringLiteral("Eb"), QStringLiteral("E"),  QStringLiteral("F"),
-                                        QStringLiteral("F#"), QStringLiteral("G"),  QStringLiteral("Ab"),
-                                        QStringLiteral("A"),  QStringLiteral("Bb"), QStringLiteral("B")};
 
 } // namespace
 
@@ -238,11 +234,11 @@ std::optional<QString> AudioAnalyzer::bestKeyName(const Chroma &chroma)
     for (int root = 0; root < 12; ++root) {
         if (const double major = correlation(chroma, majorProfile, root); major > best) {
             best = major;
-            name = noteNames[root] + QStringLiteral(" major");
+            name = MusicalKeys::keyName(root, false);
         }
         if (const double minor = correlation(chroma, minorProfile, root); minor > best) {
             best = minor;
-            name = noteNames[root] + QStringLiteral(" minor");
+            name = MusicalKeys::keyName(root, true);
         }
     }
     return name;

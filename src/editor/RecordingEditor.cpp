@@ -316,6 +316,23 @@ void RecordingEditor::analyze()
         m_store.analyze(m_item->url);
 }
 
+bool RecordingEditor::canChooseFigures() const
+{
+    return m_item && !m_store.isAnalyzing();
+}
+
+void RecordingEditor::chooseTempo(double bpm)
+{
+    if (canChooseFigures())
+        m_store.chooseTempo(m_item->url, bpm);
+}
+
+void RecordingEditor::chooseKey(const QString &key)
+{
+    if (canChooseFigures())
+        m_store.chooseKey(m_item->url, key);
+}
+
 void RecordingEditor::deleteRecording()
 {
     if (!m_item)

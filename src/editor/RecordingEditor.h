@@ -65,6 +65,12 @@ public:
     [[nodiscard]] bool canFindLoop() const;
     [[nodiscard]] bool canSaveTrim() const;
     [[nodiscard]] bool canAnalyze() const;
+    /// True while no analysis runs, so the take's tempo or key may be chosen.
+    [[nodiscard]] bool canChooseFigures() const;
+    /// Stores \a bpm, one of the analysis's alternatives, as the take's tempo.
+    void chooseTempo(double bpm);
+    /// Stores \a key, one of the analysis's alternatives, as the take's key.
+    void chooseKey(const QString &key);
 
     /// Shows \a item: another file loads afresh, the same file only takes its new record.
     void setRecording(const RecordingItem &item);

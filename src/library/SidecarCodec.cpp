@@ -1,8 +1,10 @@
 #include "library/SidecarCodec.h"
 
+#include "analysis/MusicalKeys.h"
 #include "base/AppError.h"
 #include "base/NumberRange.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -92,6 +94,37 @@ QByteArray encodeSource(const RecordingSourceContext &source)
     return object(std::move(members), 1);
 }
 
+/// The rendered objects \a items as a JSON array at \a depth.
+QByteArray array(const std::vector<QByteArray> &items, int depth)
+{
+    const QByteArray inner(2 * (depth + 1), ' ');
+    QByteArray out = "[\n";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += inner + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
+    return out + QByteArray(2 * depth, ' ') + "]";
+}
+
+void addTempoAlternatives(Members &members, const QVector<TempoCandidate> &alternatives)
+{
+    if (alternatives.isEmpty())
+        return;
+    std::vector<QByteArray> items;
+    for (const auto &alternative : alternatives)
+        items.push_back(object({{"bpm", number(alternative.bpm)}, {"confidence", number(alternative.confidence)}}, 2));
+    members.emplace_back("bpmAlternatives", array(items, 1));
+}
+
+void addKeyAlternatives(Members &members, const QVector<KeyCandidate> &alternatives)
+{
+    if (alternatives.isEmpty())
+        return;
+    std::vector<QByteArray> items;
+    for (const auto &alternative : alternatives)
+        items.push_back(object(
+            {{"confidence", number(alternative.confidence)}, {"musicalKey", quoted(alternative.musicalKey)}}, 2));
+    members.emplace_back("keyAlternatives", array(items, 1));
+}
+
 /// Reads optional typed members; any present member of the wrong type marks the object bad.
 class Reader {
 public:
@@ -158,6 +191,41 @@ std::optional<RecordingSourceContext> decodeSource(const QJsonObject &json)
     return source;
 }
 
+/// Alternatives beyond these are ignored; the analysis writes at most two.
+constexpr int maximumAlternatives = 4;
+/// Tempi outside this range are not read as alternatives.
+constexpr double fastestTempo = 1000;
+
+std::optional<double> confidenceValue(const QJsonValue &value)
+{
+    if (!value.isDouble() || !(value.toDouble() >= 0 && value.toDouble() <= 1))
+        return std::nullopt;
+    return value.toDouble();
+}
+
+/// The precise analysis's figures. They are derived data, so a figure of the wrong type or out
+/// of range is left out rather than making the sidecar unreadable.
+void decodeConfidences(const QJsonObject &json, RecordingMetadata &metadata)
+{
+    metadata.bpmConfidence = confidenceValue(json.value(QLatin1String("bpmConfidence")));
+    metadata.keyConfidence = confidenceValue(json.value(QLatin1String("keyConfidence")));
+    for (const auto &entry : json.value(QLatin1String("bpmAlternatives")).toArray()) {
+        const auto item = entry.toObject();
+        const auto bpm = item.value(QLatin1String("bpm"));
+        const auto confidence = confidenceValue(item.value(QLatin1String("confidence")));
+        if (metadata.bpmAlternatives.size() < maximumAlternatives && bpm.isDouble() && bpm.toDouble() > 0
+            && bpm.toDouble() <= fastestTempo && confidence)
+            metadata.bpmAlternatives.append({bpm.toDouble(), *confidence});
+    }
+    for (const auto &entry : json.value(QLatin1String("keyAlternatives")).toArray()) {
+        const auto item = entry.toObject();
+        const auto key = item.value(QLatin1String("musicalKey")).toString();
+        const auto confidence = confidenceValue(item.value(QLatin1String("confidence")));
+        if (metadata.keyAlternatives.size() < maximumAlternatives && MusicalKeys::isKeyName(key) && confidence)
+            metadata.keyAlternatives.append({key, *confidence});
+    }
+}
+
 } // namespace
 
 QString formatDate(const QDateTime &date)
@@ -201,6 +269,10 @@ QByteArray encode(const RecordingMetadata &metadata)
     addNumber(members, "trimEnd", metadata.trimEnd);
     if (metadata.source)
         members.emplace_back("source", encodeSource(*metadata.source));
+    addNumber(members, "bpmConfidence", metadata.bpmConfidence);
+    addTempoAlternatives(members, metadata.bpmAlternatives);
+    addNumber(members, "keyConfidence", metadata.keyConfidence);
+    addKeyAlternatives(members, metadata.keyAlternatives);
     return object(std::move(members), 0);
 }
 
@@ -228,6 +300,7 @@ std::optional<RecordingMetadata> decode(const QByteArray &bytes)
         if (!metadata.source)
             return std::nullopt;
     }
+    decodeConfidences(document.object(), metadata);
     return metadata;
 }
 

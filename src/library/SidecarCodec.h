@@ -15,7 +15,8 @@ namespace SidecarCodec {
 
 /// None when the bytes are not a sidecar: not a JSON object, no valid "createdAt",
 /// or a known key of the wrong type. Unknown keys are ignored, and so is a number no take
-/// can have (a negative or impossibly long duration, a tempo beyond any music).
+/// can have (a negative or impossibly long duration, a tempo beyond any music) and a
+/// confidence or an alternative of the precise analysis that is of the wrong type or out of range.
 [[nodiscard]] std::optional<RecordingMetadata> decode(const QByteArray &bytes);
 
 /// "2024-05-01T12:30:05Z": UTC, sub-seconds dropped.

@@ -1,7 +1,10 @@
 #include "store/EditingCommands.h"
 
 #include "analysis/AudioAnalyzer.h"
+#include "analysis/MusicalKeys.h"
+#include "analysis/PreciseAnalyzer.h"
 #include "base/AppError.h"
+#include "library/Formatters.h"
 #include "library/LibraryFileMoves.h"
 #include "library/MetadataStore.h"
 #include "library/RecordingScanner.h"
@@ -14,6 +17,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileOperations.h"
 #include "store/StoreContext.h"
+#include "store/StoreSettings.h"
 #include "store/TakeLock.h"
 #include "store/TrimUndo.h"
 
@@ -39,6 +43,51 @@ bool carriesTempoName(const QString &base, const QString &tempoBase)
     return base.startsWith(tempoBase) && counter.match(base.mid(tempoBase.size())).hasMatch();
 }
 
+/// The sidecar content of \a url, or a fresh one; throws AppError when the file is gone.
+RecordingMetadata metadataOf(const QString &url)
+{
+    if (!QFileInfo::exists(url))
+        throw AppError(QStringLiteral("“%1” no longer exists.").arg(fileName(url)));
+    return MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
+}
+
+bool sameTempo(const double &a, const double &b)
+{
+    return std::abs(a - b) < 0.05;
+}
+
+bool sameKey(const QString &a, const QString &b)
+{
+    return a == b;
+}
+
+/// Makes \a chosen the \a value: the value it replaces joins the \a alternatives with its
+/// confidence, \a chosen leaves them, and \a confidence becomes the one it had there.
+template <typename Candidate, typename Value>
+void promote(std::optional<Value> &value, std::optional<double> &confidence, QVector<Candidate> &alternatives,
+             Value Candidate::*field, const Value &chosen, bool (*same)(const Value &, const Value &))
+{
+    if (value && same(*value, chosen))
+        return;
+    std::optional<double> chosenConfidence;
+    const auto found = std::find_if(alternatives.begin(), alternatives.end(),
+                                    [&](const Candidate &candidate) { return same(candidate.*field, chosen); });
+    if (found != alternatives.end()) {
+        chosenConfidence = found->confidence;
+        alternatives.erase(found);
+    }
+    if (value) {
+        Candidate replaced;
+        replaced.*field = *value;
+        replaced.confidence = confidence.value_or(0);
+        alternatives.append(replaced);
+        std::stable_sort(alternatives.begin(), alternatives.end(),
+                         [](const Candidate &a, const Candidate &b) { return a.confidence > b.confidence; });
+    }
+    value = chosen;
+    confidence = chosenConfidence;
+}
+
 /// A work file for a trim of a file in \a folder; throws AudioTrimmerError naming the cause.
 WorkFile workFileForTrim(const QString &folder)
 {
@@ -50,9 +99,10 @@ WorkFile workFileForTrim(const QString &folder)
 }
 } // namespace
 
-EditingCommands::EditingCommands(StoreContext &context, Trash &trash, Dialogs &dialogs, QObject *parent)
-    : QObject(parent), m_context(context), m_trash(trash), m_dialogs(dialogs), m_analyzer(new AudioAnalyzer(this)),
-      m_trimmer(new AudioTrimmer(this)), m_trimUndo(new TrimUndo(this))
+EditingCommands::EditingCommands(StoreContext &context, StoreSettings &settings, Trash &trash, Dialogs &dialogs,
+                                 QObject *parent)
+    : QObject(parent), m_context(context), m_settings(settings), m_trash(trash), m_dialogs(dialogs),
+      m_analyzer(new AudioAnalyzer(this)), m_trimmer(new AudioTrimmer(this)), m_trimUndo(new TrimUndo(this))
 {}
 
 namespace {
@@ -73,32 +123,41 @@ bool EditingCommands::refuseRunningTake(const QString &url)
     return refusal.has_value();
 }
 
-QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
+QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url, std::optional<AnalysisMode> mode)
 {
     if (refuseRunningTake(url))
         co_return std::nullopt;
     QPointer self(this);
+    const bool precise = mode.value_or(m_settings.analysisMode()) == AnalysisMode::precise;
     const auto cancellations = m_cancellations;
     setIsAnalyzing(true);
     m_context.setStatus(QStringLiteral("Analyzing ") + fileName(url));
     QString target = url;
     try {
-        auto analysis = m_analyzer->analyze(url);
-        const auto result = co_await std::move(analysis);
+        AudioAnalysisResult result;
+        if (precise) {
+            auto analysis = PreciseAnalyzer::analyze(url);
+            result = co_await std::move(analysis);
+        } else {
+            auto analysis = m_analyzer->analyze(url);
+            result = co_await std::move(analysis);
+        }
         if (!self)
             co_return std::nullopt;
         if (m_cancellations != cancellations)
             throw AppError(QStringLiteral("The analysis was cancelled."));
         const auto analyzedAt = m_context.clock().now();
         auto store = BackgroundTask::run([url, result, analyzedAt, files = &m_context.files()] {
-            if (!QFileInfo::exists(url))
-                throw AppError(QStringLiteral("“%1” no longer exists.").arg(fileName(url)));
-            auto metadata =
-                MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
+            auto metadata = metadataOf(url);
             metadata.duration = result.duration;
             metadata.bpm = result.bpm;
             metadata.musicalKey = result.musicalKey;
             metadata.analyzedAt = analyzedAt;
+            // The standard analysis clears what an earlier precise one said of its own figures.
+            metadata.bpmConfidence = result.bpmConfidence;
+            metadata.bpmAlternatives = result.bpmAlternatives;
+            metadata.keyConfidence = result.keyConfidence;
+            metadata.keyAlternatives = result.keyAlternatives;
             const auto target = result.bpm ? renameForBPMIfNeeded(url, *result.bpm, *files) : url;
             MetadataStore::save(metadata, target, *files);
             return target;
@@ -120,6 +179,63 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url)
     if (self)
         setIsAnalyzing(false);
     co_return target;
+}
+
+QCoro::Task<std::optional<QString>> EditingCommands::chooseTempo(QString url, double bpm)
+{
+    if (refuseRunningTake(url))
+        co_return std::nullopt;
+    QPointer self(this);
+    QString target = url;
+    try {
+        if (!(bpm >= 1 && bpm <= 1000))
+            throw AppError(QStringLiteral("A tempo must lie between 1 and 1000 BPM."));
+        auto store = BackgroundTask::run([url, bpm, files = &m_context.files()] {
+            auto metadata = metadataOf(url);
+            promote(metadata.bpm, metadata.bpmConfidence, metadata.bpmAlternatives, &TempoCandidate::bpm, bpm,
+                    sameTempo);
+            const auto target = renameForBPMIfNeeded(url, bpm, *files);
+            MetadataStore::save(metadata, target, *files);
+            return target;
+        });
+        target = co_await std::move(store);
+    } catch (const std::exception &error) {
+        if (self)
+            m_context.showFailure(lcLibrary(), error);
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    m_context.setStatus(QStringLiteral("Tempo set to ") + roundedBPMText(bpm));
+    co_await m_context.refresh(target);
+    co_return target;
+}
+
+QCoro::Task<std::optional<QString>> EditingCommands::chooseKey(QString url, QString musicalKey)
+{
+    if (refuseRunningTake(url))
+        co_return std::nullopt;
+    QPointer self(this);
+    try {
+        if (!MusicalKeys::isKeyName(musicalKey))
+            throw AppError(QStringLiteral("“%1” is not a key.").arg(musicalKey));
+        auto store = BackgroundTask::run([url, musicalKey, files = &m_context.files()] {
+            auto metadata = metadataOf(url);
+            promote(metadata.musicalKey, metadata.keyConfidence, metadata.keyAlternatives, &KeyCandidate::musicalKey,
+                    musicalKey, sameKey);
+            MetadataStore::save(metadata, url, *files);
+        });
+        co_await std::move(store);
+    } catch (const std::exception &error) {
+        if (self)
+            m_context.showFailure(lcLibrary(), error);
+        co_return std::nullopt;
+    }
+    if (!self)
+        co_return std::nullopt;
+    m_context.setStatus(QStringLiteral("Key set to ") + musicalKey);
+    co_await m_context.refresh(url);
+    co_return url;
 }
 
 QString EditingCommands::renameForBPMIfNeeded(const QString &url, double bpm, FileOperations &files)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/AnalysisMode.h"
 #include "library/RecordingItem.h"
 #include "platform/FileOperations.h"
 
@@ -13,6 +14,7 @@ class AudioAnalyzer;
 class AudioTrimmer;
 class Dialogs;
 class StoreContext;
+class StoreSettings;
 class Trash;
 class TrimUndo;
 
@@ -21,16 +23,24 @@ class TrimUndo;
 class EditingCommands : public QObject {
     Q_OBJECT
 public:
-    /// \a context, \a trash and \a dialogs outlive the commands.
-    EditingCommands(StoreContext &context, Trash &trash, Dialogs &dialogs, QObject *parent = nullptr);
+    /// \a context, \a settings, \a trash and \a dialogs outlive the commands.
+    EditingCommands(StoreContext &context, StoreSettings &settings, Trash &trash, Dialogs &dialogs,
+                    QObject *parent = nullptr);
 
     [[nodiscard]] bool isAnalyzing() const { return m_isAnalyzing; }
     [[nodiscard]] bool isTrimming() const { return m_isTrimming; }
     [[nodiscard]] TrimUndo &trimUndo() const { return *m_trimUndo; }
 
     /// Stores tempo and key of \a url in its sidecar and gives it a tempo name; returns the
-    /// file's path afterwards, or none when the analysis failed (the status says why).
-    QCoro::Task<std::optional<QString>> analyze(QString url);
+    /// file's path afterwards, or none when the analysis failed (the status says why). The
+    /// analysis is \a mode, else the one the settings choose.
+    QCoro::Task<std::optional<QString>> analyze(QString url, std::optional<AnalysisMode> mode = std::nullopt);
+    /// Stores \a bpm as the tempo of \a url, the tempo it replaces becoming an alternative,
+    /// and gives the file its tempo name; returns the path afterwards, or none on failure.
+    QCoro::Task<std::optional<QString>> chooseTempo(QString url, double bpm);
+    /// Stores \a musicalKey as the key of \a url, the key it replaces becoming an alternative;
+    /// returns the path, or none on failure.
+    QCoro::Task<std::optional<QString>> chooseKey(QString url, QString musicalKey);
     /// Renames \a url to end in "_bpm_" and the rounded tempo, replacing an older suffix; the
     /// sidecar follows. Returns the path afterwards; throws AppError when the move fails.
     static QString renameForBPMIfNeeded(const QString &url, double bpm,
@@ -69,6 +79,7 @@ private:
     void setIsTrimming(bool trimming);
 
     StoreContext &m_context;
+    StoreSettings &m_settings;
     Trash &m_trash;
     Dialogs &m_dialogs;
     AudioAnalyzer *m_analyzer;

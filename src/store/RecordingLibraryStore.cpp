@@ -37,7 +37,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     m_status = std::make_unique<StatusLine>(*m_env.clock, [this] { return isStatusBusy(); });
     m_finalizer = std::make_unique<TakeFinalizer>(m_env.encodersFolder, files());
     StoreContext &context = *this;
-    m_editing = std::make_unique<EditingCommands>(context, *m_env.trash, *m_env.dialogs);
+    m_editing = std::make_unique<EditingCommands>(context, *m_settings, *m_env.trash, *m_env.dialogs);
     const SourceContextService::Sources sources{m_env.windows, m_env.mediaPlayers, m_env.browserSessions};
     m_workflow = std::make_unique<RecordingWorkflow>(RecordingWorkflow::Services{
         context, *m_settings, *m_finalizer, *m_editing, m_env.soundServer, m_env.foregroundMonitor, sources});
@@ -218,6 +218,21 @@ void RecordingLibraryStore::setAacBitRate(AudioBitRate rate)
         showFailure(lcStore(), error);
     }
     emit aacBitRateChanged();
+}
+
+AnalysisMode RecordingLibraryStore::analysisMode() const
+{
+    return m_settings->analysisMode();
+}
+
+void RecordingLibraryStore::setAnalysisMode(AnalysisMode mode)
+{
+    try {
+        m_settings->setAnalysisMode(mode);
+    } catch (const std::exception &error) {
+        setStatusMessage(errorText(error));
+    }
+    emit analysisModeChanged();
 }
 
 QCoro::Task<> RecordingLibraryStore::ensureFolderAndRefresh()
@@ -417,9 +432,19 @@ QCoro::Task<QStringList> RecordingLibraryStore::recoverLeftoverTakes()
 
 // Editing.
 
-QCoro::Task<std::optional<QString>> RecordingLibraryStore::analyze(QString url)
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::analyze(QString url, std::optional<AnalysisMode> mode)
 {
-    return m_editing->analyze(std::move(url));
+    return m_editing->analyze(std::move(url), mode);
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::chooseTempo(QString url, double bpm)
+{
+    return m_editing->chooseTempo(std::move(url), bpm);
+}
+
+QCoro::Task<std::optional<QString>> RecordingLibraryStore::chooseKey(QString url, QString musicalKey)
+{
+    return m_editing->chooseKey(std::move(url), std::move(musicalKey));
 }
 
 QCoro::Task<std::optional<QString>> RecordingLibraryStore::trim(RecordingItem item, double start, double end)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/AnalysisMode.h"
 #include "base/AudioBitRate.h"
 #include "capture/CaptureState.h"
 #include "capture/RecordingOutputFormat.h"
@@ -68,6 +69,8 @@ public:
     void setRecordingFormat(RecordingOutputFormat format);
     [[nodiscard]] AudioBitRate aacBitRate() const;
     void setAacBitRate(AudioBitRate rate);
+    [[nodiscard]] AnalysisMode analysisMode() const;
+    void setAnalysisMode(AnalysisMode mode);
 
     /// Creates the save folder (reporting a failure as the status) and refreshes.
     QCoro::Task<> ensureFolderAndRefresh();
@@ -111,7 +114,10 @@ public:
     QCoro::Task<QStringList> recoverLeftoverTakes();
 
     // Editing.
-    QCoro::Task<std::optional<QString>> analyze(QString url);
+    /// Analyses \a url with \a mode, or with the analysis chosen in the settings.
+    QCoro::Task<std::optional<QString>> analyze(QString url, std::optional<AnalysisMode> mode = std::nullopt);
+    QCoro::Task<std::optional<QString>> chooseTempo(QString url, double bpm);
+    QCoro::Task<std::optional<QString>> chooseKey(QString url, QString musicalKey);
     QCoro::Task<std::optional<QString>> trim(RecordingItem item, double start, double end);
     [[nodiscard]] bool canUndoSavedTrim(const RecordingItem &item) const;
     QCoro::Task<> undoSavedTrim(RecordingItem item);
@@ -157,6 +163,7 @@ signals:
     void activeRecordingInputSourceChanged();
     void recordingFormatChanged();
     void aacBitRateChanged();
+    void analysisModeChanged();
     /// Emitted after each refresh has published its result.
     void refreshFinished();
     /// Emitted when the start-up recovery of left-over takes, and the sweep of the work files

@@ -29,6 +29,16 @@ void StoreSettings::setAacBitRate(AudioBitRate rate)
     write(bitRateKey, qint64(AudioBitRates::rawValue(rate)));
 }
 
+AnalysisMode StoreSettings::analysisMode() const
+{
+    return AnalysisModes::fromRawValue(text(analysisModeKey)).value_or(AnalysisMode::standard);
+}
+
+void StoreSettings::setAnalysisMode(AnalysisMode mode)
+{
+    setText(analysisModeKey, AnalysisModes::rawValue(mode));
+}
+
 QString StoreSettings::saveFolder(const std::optional<QString> &override) const
 {
     if (override)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/AnalysisMode.h"
 #include "base/AudioBitRate.h"
 #include "capture/RecordingOutputFormat.h"
 #include "platform/FileOperations.h"
@@ -22,6 +23,7 @@ public:
     static constexpr auto sortAscendingKey = "Vespertone.SidebarSortAscending";
     static constexpr auto toggleRecordingHotKeyKey = "Vespertone.HotKey.ToggleRecording";
     static constexpr auto openLibraryHotKeyKey = "Vespertone.HotKey.OpenLibrary";
+    static constexpr auto analysisModeKey = "Vespertone.AnalysisMode";
 
     /// \a settings and \a files outlive this object.
     explicit StoreSettings(QSettings &settings, FileOperations &files = FileOperations::system())
@@ -34,6 +36,9 @@ public:
     /// The stored bit rate; 192000 when absent or not one of the four rates.
     [[nodiscard]] AudioBitRate aacBitRate() const;
     void setAacBitRate(AudioBitRate rate);
+    /// The analysis tempo and key come from; standard when absent or unknown.
+    [[nodiscard]] AnalysisMode analysisMode() const;
+    void setAnalysisMode(AnalysisMode mode);
     /// The library folder: \a override when given, else the stored one, else the default.
     [[nodiscard]] QString saveFolder(const std::optional<QString> &override) const;
     /// Stores \a folder as the library folder.

@@ -5,6 +5,8 @@
 #include "ui/style/VespertoneTheme.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace {
@@ -32,6 +34,19 @@ void ChipText::setTheme(AppThemeChoice theme)
     update();
 }
 
+void ChipText::setDimmed(bool dimmed)
+{
+    m_dimmed = dimmed;
+    update();
+}
+
+void ChipText::setClickable(bool clickable)
+{
+    m_clickable = clickable;
+    setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setFocusPolicy(clickable ? Qt::TabFocus : Qt::NoFocus);
+}
+
 QSize ChipText::sizeHint() const
 {
     const QFontMetrics metrics(TextStyles::caption(QFont::DemiBold));
@@ -41,6 +56,8 @@ QSize ChipText::sizeHint() const
 void ChipText::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    if (m_dimmed)
+        painter.setOpacity(VespertoneTheme::dimmedChipOpacity);
     const auto chip = QRectF(rect()).adjusted(margin, margin, -margin, -margin);
     PanelPainter::paint(painter, chip, m_theme, VespertoneTheme::panel(VespertoneTheme::PanelUse::chip, m_theme),
                         margin);
@@ -48,4 +65,20 @@ void ChipText::paintEvent(QPaintEvent *)
     painter.setPen(m_theme == AppThemeChoice::gothic ? VespertoneTheme::color(VespertoneTheme::bone)
                                                      : VespertoneTheme::primaryText());
     painter.drawText(chip, Qt::AlignCenter, m_text);
+}
+
+void ChipText::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_clickable && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+    QWidget::mouseReleaseEvent(event);
+}
+
+void ChipText::keyPressEvent(QKeyEvent *event)
+{
+    if (m_clickable && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        emit clicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

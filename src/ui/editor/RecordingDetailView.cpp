@@ -23,6 +23,7 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -36,6 +37,24 @@ using namespace VespertoneTheme;
 namespace {
 /// How far the playhead runs on past the player's last tick.
 constexpr double maximumExtrapolation = 0.1;
+/// Below this confidence a tempo or key chip is dimmed.
+constexpr double lowConfidence = 0.5;
+
+QString percentText(double confidence)
+{
+    return QStringLiteral("%1 %").arg(std::lround(confidence * 100));
+}
+
+QString tempoChoiceText(double bpm, std::optional<double> confidence)
+{
+    const auto tempo = QStringLiteral("%1 BPM").arg(bpm, 0, 'f', 1);
+    return confidence ? tempo + QStringLiteral(" · ") + percentText(*confidence) : tempo;
+}
+
+QString keyChoiceText(const QString &key, std::optional<double> confidence)
+{
+    return confidence ? key + QStringLiteral(" · ") + percentText(*confidence) : key;
+}
 
 std::optional<PanelParameters> waveformFrameStyle(AppThemeChoice theme)
 {
@@ -110,6 +129,8 @@ RecordingDetailView::RecordingDetailView(RecordingEditor &editor, ThemeControlle
         m_tickTime = time;
         m_sinceTick.start();
     });
+    connect(m_bpmChip, &ChipText::clicked, this, &RecordingDetailView::offerTempoChoices);
+    connect(m_keyChip, &ChipText::clicked, this, &RecordingDetailView::offerKeyChoices);
     connect(m_source, &HeaderSourceView::clicked, this, [this] {
         if (m_editor.recording())
             emit openSourceRequested(*m_editor.recording());
@@ -344,15 +365,74 @@ void RecordingDetailView::showItemTexts()
     m_bpmChip->setVisible(metadata.bpm.has_value());
     if (metadata.bpm)
         m_bpmChip->setText(roundedBPMText(*metadata.bpm));
+    showConfidence(*m_bpmChip, metadata.bpmConfidence, !metadata.bpmAlternatives.isEmpty());
     m_keyChip->setVisible(metadata.musicalKey.has_value());
     if (metadata.musicalKey)
         m_keyChip->setText(*metadata.musicalKey);
+    showConfidence(*m_keyChip, metadata.keyConfidence, !metadata.keyAlternatives.isEmpty());
     m_source->setSource(metadata.source);
     m_fileValue->setText(file.fileName());
     m_durationValue->setText(TimeText::clock(item.duration));
     m_formatValue->setText(file.suffix().toUpper());
     m_bpmValue->setText(metadata.bpm ? roundedBPMText(*metadata.bpm) : QStringLiteral("Unknown"));
     m_keyValue->setText(metadata.musicalKey.value_or(QStringLiteral("Unknown")));
+}
+
+void RecordingDetailView::showConfidence(ChipText &chip, std::optional<double> confidence, bool hasAlternatives)
+{
+    chip.setDimmed(confidence && *confidence < lowConfidence);
+    chip.setClickable(hasAlternatives);
+    QString help;
+    if (confidence)
+        help = QStringLiteral("Confidence ") + percentText(*confidence);
+    if (hasAlternatives)
+        help += (help.isEmpty() ? QString() : QStringLiteral(". ")) + QStringLiteral("Click to choose another.");
+    chip.setToolTip(help);
+    chip.setAccessibleName(chip.text());
+    chip.setAccessibleDescription(help);
+}
+
+void RecordingDetailView::offerChoices(ChipText &chip, const QString &current,
+                                       const QVector<std::pair<QString, std::function<void()>>> &choices)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    auto *stored = menu->addAction(current);
+    stored->setCheckable(true);
+    stored->setChecked(true);
+    stored->setEnabled(false);
+    menu->addSeparator();
+    for (const auto &[text, choose] : choices)
+        connect(menu->addAction(text), &QAction::triggered, this, choose);
+    menu->popup(chip.mapToGlobal(QPoint(0, chip.height())));
+}
+
+void RecordingDetailView::offerTempoChoices()
+{
+    const auto &item = m_editor.recording();
+    if (!item || !item->metadata.bpm || !m_editor.canChooseFigures())
+        return;
+    const auto &metadata = item->metadata;
+    QVector<std::pair<QString, std::function<void()>>> choices;
+    for (const auto &alternative : metadata.bpmAlternatives)
+        choices.append({tempoChoiceText(alternative.bpm, alternative.confidence),
+                        [this, bpm = alternative.bpm] { m_editor.chooseTempo(bpm); }});
+    if (!choices.isEmpty())
+        offerChoices(*m_bpmChip, tempoChoiceText(*metadata.bpm, metadata.bpmConfidence), choices);
+}
+
+void RecordingDetailView::offerKeyChoices()
+{
+    const auto &item = m_editor.recording();
+    if (!item || !item->metadata.musicalKey || !m_editor.canChooseFigures())
+        return;
+    const auto &metadata = item->metadata;
+    QVector<std::pair<QString, std::function<void()>>> choices;
+    for (const auto &alternative : metadata.keyAlternatives)
+        choices.append({keyChoiceText(alternative.musicalKey, alternative.confidence),
+                        [this, key = alternative.musicalKey] { m_editor.chooseKey(key); }});
+    if (!choices.isEmpty())
+        offerChoices(*m_keyChip, keyChoiceText(*metadata.musicalKey, metadata.keyConfidence), choices);
 }
 
 void RecordingDetailView::showTrim()

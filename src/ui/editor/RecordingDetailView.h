@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QWidget>
+#include <functional>
+#include <optional>
 
 class ChipText;
 class ElidedButton;
@@ -56,6 +58,13 @@ private:
     /// Moves the playhead on from the last tick by the time passed since.
     void advancePlayhead();
     void showPlayhead(double time);
+    /// Dims \a chip for a low \a confidence and lets it offer alternatives when there are any.
+    void showConfidence(ChipText &chip, std::optional<double> confidence, bool hasAlternatives);
+    /// A menu under \a chip of the stored figure and \a choices (text and command each).
+    void offerChoices(ChipText &chip, const QString &current,
+                      const QVector<std::pair<QString, std::function<void()>>> &choices);
+    void offerTempoChoices();
+    void offerKeyChoices();
 
     RecordingEditor &m_editor;
     ThemeController &m_theme;

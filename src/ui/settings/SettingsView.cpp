@@ -108,6 +108,19 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     connect(m_bitRate, &QComboBox::activated, this,
             [this](int index) { m_store.setAacBitRate(AudioBitRate(m_bitRate->itemData(index).toInt())); });
 
+    // Tempo and key.
+    auto *analysis = addSection(*form, QStringLiteral("Tempo and Key"));
+    m_analysisMode = new QComboBox(panel);
+    for (auto mode : AnalysisModes::all)
+        m_analysisMode->addItem(AnalysisModes::title(mode), int(mode));
+    row(*analysis, QStringLiteral("Analysis"))->addWidget(m_analysisMode);
+    analysis->addWidget(caption(QStringLiteral(
+        "Precise measures the tempo to a fraction of a BPM and hears every semitone of five octaves for the key; "
+        "it says how sure it is and offers alternatives on the editor's tempo and key. Takes keep their figures "
+        "until they are analysed again.")));
+    connect(m_analysisMode, &QComboBox::activated, this,
+            [this](int index) { m_store.setAnalysisMode(AnalysisMode(m_analysisMode->itemData(index).toInt())); });
+
     // Hotkeys.
     auto *hotKeysSection = addSection(*form, QStringLiteral("Hotkeys"));
     m_toggleRow = new ShortcutRow(
@@ -148,12 +161,14 @@ SettingsView::SettingsView(RecordingLibraryStore &store, HotKeyStore &hotKeys, T
     connect(&m_store, &RecordingLibraryStore::folderURLChanged, this, &SettingsView::showFolder);
     connect(&m_store, &RecordingLibraryStore::recordingFormatChanged, this, &SettingsView::showFormat);
     connect(&m_store, &RecordingLibraryStore::aacBitRateChanged, this, &SettingsView::showFormat);
+    connect(&m_store, &RecordingLibraryStore::analysisModeChanged, this, &SettingsView::showAnalysisMode);
     connect(&m_hotKeys, &HotKeyStore::toggleRecordingChanged, m_toggleRow, &ShortcutRow::refresh);
     connect(&m_hotKeys, &HotKeyStore::openLibraryChanged, m_libraryRow, &ShortcutRow::refresh);
     connect(&m_hotKeys, &HotKeyStore::registrationMessageChanged, this, &SettingsView::showHotKeyMessage);
     applyTheme();
     showFolder();
     showFormat();
+    showAnalysisMode();
     showHotKeyMessage();
     setFixedWidth(540);
     resize(540, std::max(520, sizeHint().height()));
@@ -262,6 +277,11 @@ void SettingsView::showFormat()
     m_format->setCurrentIndex(m_format->findData(int(format)));
     m_bitRate->setCurrentIndex(m_bitRate->findData(AudioBitRates::rawValue(m_store.aacBitRate())));
     m_bitRate->setEnabled(RecordingOutputFormats::usesBitRate(format));
+}
+
+void SettingsView::showAnalysisMode()
+{
+    m_analysisMode->setCurrentIndex(m_analysisMode->findData(int(m_store.analysisMode())));
 }
 
 void SettingsView::showHotKeyMessage()

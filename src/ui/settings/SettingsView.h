@@ -11,8 +11,8 @@ class RecordingLibraryStore;
 class ShortcutRow;
 class ThemeController;
 
-/// The settings window: theme, save folder, format and bit rate, the two hotkeys, and the
-/// version with the web site. Every change applies at once.
+/// The settings window: theme, save folder, format and bit rate, the analysis, the two
+/// hotkeys, and the version with the web site. Every change applies at once.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -29,6 +29,7 @@ private:
     void applyTheme();
     void showFolder();
     void showFormat();
+    void showAnalysisMode();
     void showHotKeyMessage();
 
     RecordingLibraryStore &m_store;
@@ -39,6 +40,7 @@ private:
     QLabel *m_folder = nullptr;
     QComboBox *m_format = nullptr;
     QComboBox *m_bitRate = nullptr;
+    QComboBox *m_analysisMode = nullptr;
     ShortcutRow *m_toggleRow = nullptr;
     ShortcutRow *m_libraryRow = nullptr;
     QLabel *m_hotKeyMessage = nullptr;

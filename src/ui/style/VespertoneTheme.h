@@ -109,6 +109,8 @@ inline constexpr double toolbarButtonCornerRadius = 8;
 inline constexpr double waveformSurfaceRadius = 12;
 /// Corners of the running take's waveform canvas.
 inline constexpr double liveWaveformCanvasRadius = 8;
+/// Opacity of a chip whose figure the analysis is unsure of.
+inline constexpr double dimmedChipOpacity = 0.55;
 
 /// Studio-glass panel layers, each a top-leading to bottom-trailing gradient.
 [[nodiscard]] QGradientStops glassPanelFill(double tintOpacity);
