@@ -5,6 +5,7 @@
 
 #include "analysis/AudioAnalyzer.h"
 #include "analysis/WaveformService.h"
+#include "editor/RecordingEditor.h"
 #include "media/AudioPlaybackService.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/SystemClock.h"
@@ -134,7 +135,7 @@ int main(int argc, char *argv[])
     // The page cache holds the file for both measurements, as for the engine's figure.
     QElapsedTimer envelopeTimer;
     envelopeTimer.start();
-    (void)AudioAnalyzer::waveformPeaksSync(take, RecordingDetailView::peakCount);
+    (void)AudioAnalyzer::waveformPeaksSync(take, RecordingEditor::peakCount);
     const auto envelopeMs = envelopeTimer.elapsed();
     // ffmpeg's decode of the take, one thread: the anchor of a first open.
     QElapsedTimer decodeTimer;
@@ -145,7 +146,8 @@ int main(int argc, char *argv[])
     const auto decodeMs = decodeTimer.elapsed();
 
     ThemeController theme(store.settings());
-    RecordingDetailView view(store, theme);
+    RecordingEditor editor(store);
+    RecordingDetailView view(editor, theme);
     view.resize(900, 640);
     view.show();
     BenchSupport::spin(200);
@@ -153,13 +155,13 @@ int main(int argc, char *argv[])
     StallMeter stalls;
     QElapsedTimer opening;
     QEventLoop loaded;
-    QObject::connect(&view, &RecordingDetailView::waveformLoaded, &loaded, &QEventLoop::quit);
+    QObject::connect(&editor, &RecordingEditor::waveformLoaded, &loaded, &QEventLoop::quit);
     /// Selects \a url and returns the milliseconds until its waveform shows and the longest stall.
     const auto open = [&](const QString &url) {
         stalls.start();
         opening.start();
         store.setSelectedIDs({url});
-        if (view.isLoadingWaveform())
+        if (editor.isLoadingWaveform())
             loaded.exec();
         const auto openMs = opening.elapsed();
         return std::pair(openMs, stalls.stop());
@@ -187,17 +189,17 @@ int main(int argc, char *argv[])
     PaintCounter counter;
     view.timeline().installEventFilter(&counter);
     int ticks = 0;
-    QObject::connect(&view.player(), &AudioPlaybackService::currentTimeChanged, [&ticks] { ++ticks; });
+    QObject::connect(&editor.player(), &AudioPlaybackService::currentTimeChanged, [&ticks] { ++ticks; });
     /// Plays the selected take from its start at \a zoom for the given seconds and prints the
     /// GUI thread's share of a core.
     const auto measurePlayback = [&](const char *what, double zoom) {
-        view.setWaveformZoom(zoom, 0);
-        view.togglePlayback();
+        editor.setWaveformZoom(zoom, 0);
+        editor.togglePlayback();
         QElapsedTimer started;
         started.start();
-        while (!view.player().isPlaying() && started.elapsed() < 5000)
+        while (!editor.player().isPlaying() && started.elapsed() < 5000)
             BenchSupport::spin(10);
-        if (!view.player().isPlaying()) {
+        if (!editor.player().isPlaying()) {
             std::printf("playback did not start: is a sound server running?\n");
             return false;
         }
@@ -214,9 +216,9 @@ int main(int argc, char *argv[])
         std::printf("%s, zoom %g, %.1f s: GUI thread CPU %.2f %% of a core; %d time ticks (%.1f/s), %d timeline "
                     "paints (%.1f/s); window now starts at %.2f s; longest GUI stall %lld ms\n",
                     what, zoom, seconds, 100 * cpu / seconds, ticks, ticks / seconds, counter.paints,
-                    counter.paints / seconds, view.viewport().clampedStart(), stall);
+                    counter.paints / seconds, editor.viewport().clampedStart(), stall);
         std::fflush(stdout);
-        view.player().stop();
+        editor.player().stop();
         return true;
     };
     if (!measurePlayback("long take", 16))
@@ -224,7 +226,7 @@ int main(int argc, char *argv[])
 
     // A short take zoomed in: the playhead moves every tick and the window scrolls after it.
     store.setSelectedIDs({shortTake});
-    if (view.isLoadingWaveform())
+    if (editor.isLoadingWaveform())
         loaded.exec();
     if (!measurePlayback("40 s take, following", 8))
         return 1;

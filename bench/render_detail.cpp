@@ -1,6 +1,7 @@
 // render_detail: draws the recording detail editor for a generated take to PNG files, in both
 // themes at 1x and 2x, over a stand-in for the window background, without a display.
 
+#include "editor/RecordingEditor.h"
 #include "library/MetadataStore.h"
 #include "platform/FreedesktopTrash.h"
 #include "platform/SystemClock.h"
@@ -119,21 +120,22 @@ int main(int argc, char *argv[])
     for (const auto theme : AppThemeChoices::all) {
         ThemeController themes(store.settings());
         themes.setTheme(theme);
+        RecordingEditor editor(store);
         Backdrop host(theme);
         auto *layout = new QVBoxLayout(&host);
         layout->setContentsMargins(0, 0, 0, 0);
-        auto *view = new RecordingDetailView(store, themes, &host);
+        auto *view = new RecordingDetailView(editor, themes, &host);
         layout->addWidget(view);
         host.resize(880, 620);
         host.show();
         {
             QEventLoop loop;
-            QObject::connect(view, &RecordingDetailView::waveformLoaded, &loop, &QEventLoop::quit);
+            QObject::connect(&editor, &RecordingEditor::waveformLoaded, &loop, &QEventLoop::quit);
             QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-            if (view->isLoadingWaveform())
+            if (editor.isLoadingWaveform())
                 loop.exec();
         }
-        view->setWaveformZoom(1.6, 9);
+        editor.setWaveformZoom(1.6, 9);
         view->timeline().setPlayheadTime(7.4);
         BenchSupport::spin(50);
         for (const int scale : {1, 2}) {

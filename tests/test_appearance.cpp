@@ -3,6 +3,7 @@
 // view; the control rail fits at every window width and playing moves none of its buttons; the
 // status pill never shows a new text cut.
 
+#include "editor/RecordingEditor.h"
 #include "hotkeys/HotKeyStore.h"
 #include "library/MetadataStore.h"
 #include "media/AudioPlaybackService.h"
@@ -315,15 +316,15 @@ private slots:
         QList<int> places;
         for (auto *button : buttons)
             places << button->x();
-        view->togglePlayback();
-        QTRY_VERIFY_WITH_TIMEOUT(view->player().isPlaying(), 10000);
+        view->editor().togglePlayback();
+        QTRY_VERIFY_WITH_TIMEOUT(view->editor().player().isPlaying(), 10000);
         QTest::qWait(0);
         QCOMPARE(buttons.front()->accessibleName(), QStringLiteral("Stop"));
         QList<int> playing;
         for (auto *button : buttons)
             playing << button->x();
-        view->togglePlayback();
-        QTRY_VERIFY(!view->player().isPlaying());
+        view->editor().togglePlayback();
+        QTRY_VERIFY(!view->editor().player().isPlaying());
         QCOMPARE(playing, places);
     }
 

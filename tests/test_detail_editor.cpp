@@ -2,6 +2,10 @@
 // viewport and handle arithmetic, loop-candidate cycling, the source line, and the editor on a
 // real store.
 
+#include "editor/LoopSuggestionCycle.h"
+#include "editor/RecordingEditor.h"
+#include "editor/TrimSelectionModel.h"
+#include "editor/WaveformViewport.h"
 #include "library/MetadataStore.h"
 #include "media/AudioPlaybackService.h"
 #include "store/RecordingLibraryStore.h"
@@ -11,11 +15,8 @@
 #include "support/TestEnvironment.h"
 #include "ui/editor/ChipText.h"
 #include "ui/editor/HeaderSourceView.h"
-#include "ui/editor/LoopSuggestionCycle.h"
 #include "ui/editor/RecordingDetailView.h"
-#include "ui/editor/TrimSelectionModel.h"
 #include "ui/editor/WaveformTrimView.h"
-#include "ui/editor/WaveformViewport.h"
 #include "ui/style/ThemeController.h"
 
 #include <QApplication>
@@ -339,9 +340,11 @@ private slots:
         QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
         QVERIFY(started.wait(20000));
         ThemeController theme(store.settings());
-        RecordingDetailView view(store, theme, &m_env.clock, new AudioPlaybackService([](int, int) {
-                                     return std::unique_ptr<AudioOutput>(std::make_unique<SilentOutput>());
-                                 }));
+        RecordingEditor editor(store, new AudioPlaybackService([](int, int) {
+                                   return std::unique_ptr<AudioOutput>(std::make_unique<SilentOutput>());
+                               }),
+                               nullptr);
+        RecordingDetailView view(editor, theme);
         view.resize(900, 600);
         view.show();
         const auto chips = view.findChildren<ChipText *>();
@@ -389,7 +392,7 @@ private slots:
         QCOMPARE(menuTexts(), (QStringList{"120.0 BPM · 42 %", "-", "60.0 BPM · 30 %", "240.0 BPM · 10 %"}));
         choose(QStringLiteral("60.0 BPM · 30 %"));
         const auto renamed = m_env.path(QStringLiteral("Beat_bpm_60.wav"));
-        QCOMPARE(view.recording()->url, renamed);
+        QCOMPARE(editor.recording()->url, renamed);
         QCOMPARE(tempo->text(), QStringLiteral("60 BPM"));
         QCOMPARE(MetadataStore::load(renamed)->bpmAlternatives, (QVector<TempoCandidate>{{120, 0.42}, {240, 0.1}}));
 
@@ -422,13 +425,14 @@ private slots:
                 throw AppError(QStringLiteral("no output"));
             return std::make_unique<SilentOutput>();
         });
-        RecordingDetailView view(store, theme, &m_env.clock, player);
-        QSignalSpy loaded(&view, &RecordingDetailView::waveformLoaded);
+        RecordingEditor editor(store, player, nullptr);
+        RecordingDetailView view(editor, theme);
+        QSignalSpy loaded(&editor, &RecordingEditor::waveformLoaded);
         store.setSelectedIDs({path});
         QVERIFY(loaded.count() || loaded.wait(10000));
-        QVERIFY(view.peaks().size() >= RecordingDetailView::peakCount);
-        QCOMPARE(view.trimSelection().range(), TrimRange(0, 12));
-        QCOMPARE(view.undoHelpText(), QStringLiteral("Undo"));
+        QVERIFY(editor.peaks().size() >= RecordingEditor::peakCount);
+        QCOMPARE(editor.trimSelection().range(), TrimRange(0, 12));
+        QCOMPARE(editor.undoHelpText(), QStringLiteral("Undo"));
 
         QSignalSpy openSource(&view, &RecordingDetailView::openSourceRequested);
         auto *line = view.findChild<HeaderSourceView *>();
@@ -436,44 +440,44 @@ private slots:
         line->click();
         QCOMPARE(openSource.count(), 1);
 
-        finish(view.findLoop());
-        const auto count = view.loopSuggestions().count();
-        QVERIFY(count >= 2 && view.loopEnabled());
-        const auto first = *view.loopSuggestions().current();
-        QCOMPARE(view.trimSelection().range(), TrimRange(first.start, first.end));
-        QCOMPARE(view.viewport().zoom, LoopSuggestionCycle::zoomFor(first.end - first.start, 12, 1));
-        QVERIFY(view.loopSuggestionMessage()->startsWith(QStringLiteral("Loop candidate 1/%1 ").arg(count)));
-        QCOMPARE(view.undoHelpText(), QStringLiteral("Undo Trim Change"));
+        finish(editor.findLoop());
+        const auto count = editor.loopSuggestions().count();
+        QVERIFY(count >= 2 && editor.loopEnabled());
+        const auto first = *editor.loopSuggestions().current();
+        QCOMPARE(editor.trimSelection().range(), TrimRange(first.start, first.end));
+        QCOMPARE(editor.viewport().zoom, LoopSuggestionCycle::zoomFor(first.end - first.start, 12, 1));
+        QVERIFY(editor.loopSuggestionMessage()->startsWith(QStringLiteral("Loop candidate 1/%1 ").arg(count)));
+        QCOMPARE(editor.undoHelpText(), QStringLiteral("Undo Trim Change"));
 
-        finish(view.findLoop()); // cycles, no new search
-        QCOMPARE(view.loopSuggestions().index(), 1);
-        QVERIFY(view.loopSuggestionMessage()->startsWith(QStringLiteral("Loop candidate 2/%1 ").arg(count)));
+        finish(editor.findLoop()); // cycles, no new search
+        QCOMPARE(editor.loopSuggestions().index(), 1);
+        QVERIFY(editor.loopSuggestionMessage()->startsWith(QStringLiteral("Loop candidate 2/%1 ").arg(count)));
 
-        view.performUndo();
-        QCOMPARE(view.trimSelection().range(), TrimRange(first.start, first.end));
-        QVERIFY(view.loopSuggestions().isEmpty() && !view.loopSuggestionMessage());
+        editor.performUndo();
+        QCOMPARE(editor.trimSelection().range(), TrimRange(first.start, first.end));
+        QVERIFY(editor.loopSuggestions().isEmpty() && !editor.loopSuggestionMessage());
 
         // A drag on the timeline goes through the settling edit.
         emit view.timeline().trimEdited({1, 11});
         QCOMPARE(view.timeline().trimRange(), TrimRange(1, 11));
         m_env.clock.advance(450ms);
-        view.performUndo();
-        QCOMPARE(view.trimSelection().range(), TrimRange(first.start, first.end));
+        editor.performUndo();
+        QCOMPARE(editor.trimSelection().range(), TrimRange(first.start, first.end));
 
         // The zoom buttons reach the timeline.
-        view.resetZoom();
-        view.adjustWaveformZoom(1.5);
+        editor.resetZoom();
+        editor.adjustWaveformZoom(1.5);
         QCOMPARE(view.timeline().viewport().zoom, 1.5);
 
         // A failed play reaches the status line.
         player->stop();
         outputFails = true;
-        view.togglePlayback();
+        editor.togglePlayback();
         QTRY_COMPARE(store.statusMessage().value_or(QString()), QStringLiteral("no output"));
 
         // The first state a capture shows already finds playback stopped.
         outputFails = false;
-        view.togglePlayback();
+        editor.togglePlayback();
         QTRY_VERIFY(player->isPlaying());
         std::optional<bool> playingAtCapture;
         connect(&store, &RecordingLibraryStore::captureStateChanged, this, [&] {

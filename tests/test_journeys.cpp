@@ -4,6 +4,8 @@
 // Each journey checks what the person sees and what lands on disk; the last runs the program
 // itself on Xvfb with a window manager and a tray.
 
+#include "editor/RecordingEditor.h"
+#include "editor/TrimSelectionModel.h"
 #include "library/MetadataStore.h"
 #include "platform/XcbHotKeyGrabber.h"
 #include "support/AudioFixtures.h"
@@ -112,6 +114,12 @@ private:
 RecordingDetailView *editor(Journey &journey)
 {
     return qobject_cast<RecordingDetailView *>(journey.window().content()->detailView());
+}
+
+/// True when the editor shows a take whose waveform has been read.
+bool editorReady(Journey &journey)
+{
+    return editor(journey) && !journey.window().content()->editor().isLoadingWaveform();
 }
 
 /// The live view's clock, while a take runs.
@@ -267,7 +275,7 @@ private slots:
         Journey journey;
         AudioFixtures::tone(journey.path("Tone.wav"), 0.6, 440, 0.5);
         QVERIFY(journey.open());
-        QTRY_VERIFY(editor(journey) && !editor(journey)->isLoadingWaveform());
+        QTRY_VERIFY(editorReady(journey));
         SinkMonitor monitor;
         auto &window = journey.window();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -296,7 +304,7 @@ private slots:
         Journey journey;
         AudioFixtures::tone(journey.path("Take.wav"), 4);
         QVERIFY(journey.open());
-        QTRY_VERIFY(editor(journey) && !editor(journey)->isLoadingWaveform());
+        QTRY_VERIFY(editorReady(journey));
         auto &timeline = editor(journey)->timeline();
         const auto track = timeline.track();
         const auto y = timeline.height() / 2;
@@ -310,7 +318,7 @@ private slots:
             QTest::mouseMove(&timeline, at(to));
             QTest::mouseRelease(&timeline, Qt::LeftButton, {}, at(to));
         }
-        QCOMPARE(editor(journey)->selectionText(), QStringLiteral("1.00 - 3.00"));
+        QCOMPARE(journey.window().content()->editor().selectionText(), QStringLiteral("1.00 - 3.00"));
 
         QVERIFY(Journey::click(journey.window(), "Save Trim"));
         QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Trim saved. Undo available."), 20000);
@@ -384,6 +392,78 @@ private slots:
             QVERIFY(!QFile::exists(journey.path("Take.wav")));
             QVERIFY(!QFile::exists(MetadataStore::metadataURL(journey.path("Take.wav"))));
         }
+    }
+
+    // A take renamed while it is edited, by its analysis or through the Rename dialog, keeps its
+    // selection, zoom, undo and playback.
+    void editingSurvivesARename_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("renamed");
+        QTest::newRow("tempo name") << "Analyze"
+                                    << "Beat_bpm_120";
+        QTest::newRow("rename dialog") << "Rename"
+                                       << "Night Beat";
+    }
+
+    void editingSurvivesARename()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, renamed);
+        if (!hasPulse())
+            QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
+        Journey journey;
+        const auto beat = AudioFixtures::clickTrack(journey.path("Beat.wav"), 12, 120);
+        AudioFixtures::tone(journey.path("Other.wav"), 1);
+        QVERIFY(journey.open());
+        auto &window = journey.window();
+        auto &list = *window.content()->sidebar()->findChild<QListView *>();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.model()->index(int(journey.rows().indexOf("Beat")), 0)).center());
+        auto &editing = window.content()->editor();
+        QTRY_VERIFY(editorReady(journey) && editing.recording()->url == beat);
+
+        // The end handle dragged from 12 s to about 8 s, one step of zoom, the selection looping.
+        auto &timeline = editor(journey)->timeline();
+        const auto y = timeline.height() / 2;
+        const auto at = [&](double seconds) {
+            return QPoint(int(std::lround(timeline.track().x(seconds, timeline.viewport()))), y);
+        };
+        QTest::mousePress(&timeline, Qt::LeftButton, {}, at(12));
+        QTest::mouseMove(&timeline, at(10));
+        QTest::mouseMove(&timeline, at(8));
+        QTest::mouseRelease(&timeline, Qt::LeftButton, {}, at(8));
+        const auto dragged = editing.trimSelection().range();
+        QVERIFY2(dragged.start == 0 && std::abs(dragged.end - 8) < 0.1, qPrintable(QString::number(dragged.end)));
+        QVERIFY(Journey::click(window, "Zoom In"));
+        const auto zoom = editing.viewport().zoom;
+        QVERIFY(zoom > 1);
+        QVERIFY(Journey::click(window, "Loop Selection"));
+        QVERIFY(Journey::click(window, "Play Selection"));
+        QTRY_VERIFY(Journey::shows(window, "Stop"));
+
+        if (how == u"Analyze") {
+            QVERIFY(Journey::click(window, "Analyze"));
+        } else {
+            QVERIFY(journey.chooseFromRowMenu("Beat", "Rename"));
+            QVERIFY(Answer::text(renamed));
+        }
+        const auto target = journey.path(renamed + QStringLiteral(".wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(journey.selectedRows() == QStringList{renamed} && !journey.store().isAnalyzing(),
+                                 20000);
+        QVERIFY(QFile::exists(target) && !QFile::exists(beat));
+
+        // The same take under its new name, nothing of the editing lost.
+        QCOMPARE(editing.recording()->url, target);
+        QVERIFY(Journey::shows(*editor(journey), renamed));
+        QCOMPARE(editing.trimSelection().range(), dragged);
+        QCOMPARE(timeline.trimRange(), dragged);
+        QCOMPARE(editing.viewport().zoom, zoom);
+        QVERIFY(Journey::shows(window, "Stop"));
+        QVERIFY(Journey::click(window, "Undo Trim Change"));
+        QCOMPARE(editing.trimSelection().range(), TrimRange(0, 12));
+        QVERIFY(Journey::click(window, "Stop"));
+        QTRY_VERIFY(Journey::shows(window, "Play Selection"));
     }
 
     void deleteThroughTheConfirmation()
@@ -576,7 +656,8 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         auto &list = *journey.window().content()->sidebar()->findChild<QListView *>();
         QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
                           list.visualRect(list.model()->index(int(journey.rows().indexOf("Synced")), 0)).center());
-        QTRY_VERIFY(editor(journey) && editor(journey)->recording()->url == journey.path("Synced.wav"));
+        QTRY_VERIFY(editor(journey)
+                    && journey.window().content()->editor().recording()->url == journey.path("Synced.wav"));
         QVERIFY(QFile::remove(journey.path("Synced.wav")));
         QTRY_COMPARE_WITH_TIMEOUT(journey.rows(), QStringList{"From Terminal"}, 2000);
         QCOMPARE(journey.selectedRows(), QStringList{"From Terminal"});

@@ -151,7 +151,8 @@ QCoro::Task<> WaveformService::compute(QString url, std::shared_ptr<QPromise<Res
     // Until they are stored, a request for the file (the take opened again) joins these levels.
     if (!found.held->cache)
         forget();
-    if (outcome.levels)
+    // A service gone meanwhile (its library closed) stores nothing.
+    if (outcome.levels && self)
         co_await storeLevels(url, *found.held, *outcome.levels);
     forget();
 }

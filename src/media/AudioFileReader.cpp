@@ -12,13 +12,54 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <string_view>
+#include <unistd.h>
+
+namespace {
+/// The file a decoding reader opened, held by its descriptor: reopened through it, the reader
+/// finds the same audio after the file is renamed or removed.
+class HeldFile {
+public:
+    explicit HeldFile(const QString &path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        // Without /proc the file is reopened by its name.
+        if (m_fd >= 0 && ::access(procName().constData(), R_OK) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+    ~HeldFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    /// A name that opens the held file anew; none when it is not held.
+    [[nodiscard]] std::optional<QByteArray> name() const
+    {
+        if (m_fd < 0)
+            return std::nullopt;
+        return QByteArrayLiteral("file:") + procName();
+    }
+
+private:
+    [[nodiscard]] QByteArray procName() const { return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(m_fd); }
+
+    int m_fd;
+};
+} // namespace
 
 class AudioFileReader::Impl {
 public:
     /// Without \a decode only the container is read: enough for rate, channels and length.
     Impl(const QString &path, bool decode) : m_path(path)
     {
+        if (decode)
+            m_held.emplace(path);
         if (!m_packet || !m_frame)
             throw AudioFileError(AudioFileError::Code::cannotOpen, m_path);
         if (decode && openTrackTables()) {
@@ -199,11 +240,12 @@ private:
         AVFormatContext *raw = nullptr;
         // A WAV stream's codec probe runs over its first 32 packets; a seek would restart it
         // with the default 2500 (5 MB buffered and re-probed), so keep it at 32 throughout.
-        const auto openWith = [this, &raw](const AVInputFormat *format) {
+        const auto name = m_held ? m_held->name().value_or(QFile::encodeName(m_path)) : QFile::encodeName(m_path);
+        const auto openWith = [&](const AVInputFormat *format) {
             AVDictionary *options = nullptr;
             int status = av_dict_set(&options, "max_probe_packets", "32", 0);
             if (status >= 0)
-                status = avformat_open_input(&raw, QFile::encodeName(m_path).constData(), format, &options);
+                status = avformat_open_input(&raw, name.constData(), format, &options);
             av_dict_free(&options);
             return status;
         };
@@ -491,6 +533,7 @@ private:
     }
 
     QString m_path;
+    std::optional<HeldFile> m_held;              ///< decoding readers reopen the file through it
     std::optional<Mp4Boxes::AudioTrack> m_track; ///< with m_tables: the track read without the demuxer
     std::unique_ptr<Mp4PacketReader> m_tables;
     FFmpeg::InputFormat m_format;

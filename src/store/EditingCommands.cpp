@@ -172,6 +172,8 @@ QCoro::Task<std::optional<QString>> EditingCommands::analyze(QString url, std::o
     }
     if (!self)
         co_return std::nullopt;
+    if (target != url)
+        emit recordingMoved(url, target);
     m_context.setStatus(QStringLiteral("Analysis saved"));
     co_await m_context.refresh(target);
     if (self)
@@ -382,6 +384,7 @@ QCoro::Task<std::optional<QString>> EditingCommands::rename(RecordingItem item, 
     if (!self)
         co_return target;
     m_trimUndo->followRename(item.url, target);
+    emit recordingMoved(item.url, target);
     m_context.setStatus(QStringLiteral("Renamed to ") + fileName(target));
     co_await m_context.refresh(target);
     co_return target;

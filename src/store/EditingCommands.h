@@ -69,6 +69,8 @@ public:
 signals:
     void isAnalyzingChanged();
     void isTrimmingChanged();
+    /// A rename or a tempo name moved the recording at \a from to \a to, sidecar and all.
+    void recordingMoved(const QString &from, const QString &to);
 
 private:
     /// True (with the status set) when \a url belongs to a take that is still being written.

@@ -52,6 +52,7 @@ RecordingLibraryStore::RecordingLibraryStore(StoreEnvironment environment, QObje
     connect(m_status.get(), &StatusLine::changed, this, &RecordingLibraryStore::statusMessageChanged);
     auto *editing = m_editing.get();
     connect(editing, &EditingCommands::isAnalyzingChanged, this, &RecordingLibraryStore::isAnalyzingChanged);
+    connect(editing, &EditingCommands::recordingMoved, this, &RecordingLibraryStore::followMove);
     connect(editing, &EditingCommands::isTrimmingChanged, this, &RecordingLibraryStore::isTrimmingChanged);
     connect(&editing->trimUndo(), &TrimUndo::changed, this, &RecordingLibraryStore::lastSavedTrimUndoChanged);
     auto *workflow = m_workflow.get();
@@ -283,6 +284,24 @@ QCoro::Task<> RecordingLibraryStore::refresh(std::optional<QString> url)
         MetadataStore::finishMove(stale, files());
     m_unlistedNames = std::move(result.unlistedNames);
     publishRecordings(std::move(result.items), url, true);
+}
+
+void RecordingLibraryStore::followMove(const QString &from, const QString &to)
+{
+    // The list and the selection take the new name at once, so no one sees the take vanish
+    // before the rescan lists it.
+    const auto moved = std::find_if(m_recordings.begin(), m_recordings.end(),
+                                    [&](const RecordingItem &item) { return item.url == from; });
+    if (moved != m_recordings.end())
+        moved->url = to;
+    const bool selected = m_selectedIDs.remove(from);
+    if (selected)
+        m_selectedIDs.insert(to);
+    emit recordingMoved(from, to);
+    if (moved != m_recordings.end())
+        emit recordingsChanged();
+    if (selected)
+        emit selectedIDsChanged();
 }
 
 void RecordingLibraryStore::publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url,

@@ -63,6 +63,8 @@ public:
     [[nodiscard]] const std::optional<SavedTrimUndo> &lastSavedTrimUndo() const;
 
     [[nodiscard]] StoreSettings &settings() const { return *m_settings; }
+    /// The clock of the store's timers, for views and editors that time themselves alike.
+    [[nodiscard]] Clock &clock() const override { return *m_env.clock; }
     /// The waveform levels of the library's takes, remembered in its cache.
     [[nodiscard]] WaveformService &waveforms() const override { return *m_waveforms; }
     [[nodiscard]] RecordingOutputFormat recordingFormat() const;
@@ -195,6 +197,9 @@ signals:
     /// Bytes of the running URL import received so far, and its total (-1 when unknown).
     void urlImportProgress(qint64 received, qint64 total);
     void lastSavedTrimUndoChanged();
+    /// A rename or an analysis moved the recording at \a from to \a to. The list and the
+    /// selection name it so right after this signal; a rescan follows.
+    void recordingMoved(const QString &from, const QString &to);
     void activeRecordingInputSourceChanged();
     void recordingFormatChanged();
     void aacBitRateChanged();
@@ -213,7 +218,6 @@ signals:
 private:
     QString folder() const override { return m_folderURL; }
     void setStatus(const QString &text) override { setStatusMessage(text); }
-    Clock &clock() const override { return *m_env.clock; }
     void prepareWaveform(const QString &url) override;
     FileOperations &files() const override;
     QCoro::Task<> startUp();
@@ -222,6 +226,7 @@ private:
     /// \a scanned: the list comes from a scan (not from what was remembered), which
     /// refreshFinished announces.
     void publishRecordings(QVector<RecordingItem> items, const std::optional<QString> &url, bool scanned);
+    void followMove(const QString &from, const QString &to);
 
     StoreEnvironment m_env;
     std::unique_ptr<StoreSettings> m_settings;

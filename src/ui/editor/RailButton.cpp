@@ -122,7 +122,7 @@ void RailButton::paintEvent(QPaintEvent *)
         auto fill = lit ? color(studioAccent, pressed ? 0.62 : 0.48) : color(white, pressed ? 0.16 : 0.09);
         painter.setPen(QPen(color(white, enabled ? 0.16 : 0.07), 1));
         painter.setBrush(fill);
-        painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), controlCornerRadius, controlCornerRadius);
         label = enabled ? primaryText() : secondaryText();
     }
     painter.setPen(label);

@@ -1,13 +1,9 @@
 #include "ui/editor/RecordingDetailView.h"
 
-#include "analysis/LoopFinderService.h"
-#include "analysis/WaveformService.h"
-#include "base/AppError.h"
-#include "base/Logging.h"
+#include "editor/RecordingEditor.h"
+#include "editor/TrimSelectionModel.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
-#include "platform/SystemClock.h"
-#include "store/RecordingLibraryStore.h"
 #include "ui/common/ElidedButton.h"
 #include "ui/common/ElidedLabel.h"
 #include "ui/common/FileBrowser.h"
@@ -16,7 +12,6 @@
 #include "ui/editor/HeaderSourceView.h"
 #include "ui/editor/RailButton.h"
 #include "ui/editor/RailRowLayout.h"
-#include "ui/editor/TrimSelectionModel.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/style/PanelFrame.h"
 #include "ui/style/TextStyles.h"
@@ -40,12 +35,6 @@
 using namespace VespertoneTheme;
 
 namespace {
-/// The shortest selection a trim saves.
-constexpr double minimumTrimLength = 0.02;
-/// Loop search needs this much envelope and audio.
-constexpr int minimumLoopPeaks = 32;
-constexpr double minimumLoopDuration = 1.0;
-constexpr int loopSuggestionLimit = 6;
 /// How far the playhead runs on past the player's last tick.
 constexpr double maximumExtrapolation = 0.1;
 /// Below this confidence a tempo or key chip is dimmed.
@@ -97,17 +86,9 @@ QLabel *label(const QFont &font, QWidget *parent)
 }
 } // namespace
 
-RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeController &theme, QWidget *parent)
-    : RecordingDetailView(store, theme, nullptr, nullptr, parent)
-{}
-
-RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeController &theme, Clock *clock,
-                                         AudioPlaybackService *player, QWidget *parent)
-    : QWidget(parent), m_store(store), m_theme(theme), m_ownClock(clock ? nullptr : std::make_unique<SystemClock>()),
-      m_player(player ? player : new AudioPlaybackService(this)), m_loopFinder(new LoopFinderService(this)),
-      m_trim(new TrimSelectionModel(clock ? *clock : *m_ownClock, this)), m_frameTimer(new QTimer(this))
+RecordingDetailView::RecordingDetailView(RecordingEditor &editor, ThemeController &theme, QWidget *parent)
+    : QWidget(parent), m_editor(editor), m_theme(theme), m_frameTimer(new QTimer(this))
 {
-    m_player->setParent(this);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(20, 16, 20, 16);
     column->setSpacing(10);
@@ -135,66 +116,42 @@ RecordingDetailView::RecordingDetailView(RecordingLibraryStore &store, ThemeCont
     column->addWidget(buildMetadata());
     column->addStretch(1);
 
-    connect(m_trim, &TrimSelectionModel::rangeChanged, this, [this] {
-        showTrim();
-        updatePlaybackSelection();
-        updateControls();
-    });
-    connect(m_trim, &TrimSelectionModel::undoRangeChanged, this, &RecordingDetailView::updateControls);
-    connect(m_timeline, &WaveformTrimView::trimEdited, m_trim, &TrimSelectionModel::edit);
-    connect(m_timeline, &WaveformTrimView::viewportEdited, this, [this](double zoom, double start) {
-        m_viewport.zoom = zoom;
-        m_viewport.start = start;
-        m_viewport.clamp();
-        showViewport();
-    });
+    auto &trim = m_editor.trimSelection();
+    connect(&trim, &TrimSelectionModel::rangeChanged, this, &RecordingDetailView::showTrim);
+    connect(m_timeline, &WaveformTrimView::trimEdited, &m_editor, &RecordingEditor::editTrim);
+    connect(m_timeline, &WaveformTrimView::viewportEdited, &m_editor, &RecordingEditor::setViewport);
     m_frameTimer->setTimerType(Qt::PreciseTimer);
     connect(m_frameTimer, &QTimer::timeout, this, &RecordingDetailView::advancePlayhead);
-    connect(m_player, &AudioPlaybackService::isPlayingChanged, this, [this](bool playing) {
-        if (playing) {
-            m_tickTime = m_player->currentTime();
-            m_sinceTick.start();
-            // Between the player's ticks the playhead moves on at the display's rate.
-            const auto *display = screen();
-            const auto rate = display && display->refreshRate() > 1 ? display->refreshRate() : 60.0;
-            m_frameTimer->start(int(1000 / rate));
-            showPlayhead(m_tickTime);
-        } else {
-            m_frameTimer->stop();
-            m_timeline->setPlayheadTime(std::nullopt);
-        }
-        updateControls();
-    });
-    connect(m_player, &AudioPlaybackService::currentTimeChanged, this, [this](double time) {
+    auto &player = m_editor.player();
+    connect(&player, &AudioPlaybackService::isPlayingChanged, this, &RecordingDetailView::showPlayback);
+    connect(&player, &AudioPlaybackService::currentTimeChanged, this, [this](double time) {
         // The frame timer draws it.
         m_tickTime = time;
         m_sinceTick.start();
     });
-    connect(m_player, &AudioPlaybackService::failed, &m_store,
-            [this](const QString &text) { m_store.setStatusMessage(text); });
     connect(m_bpmChip, &ChipText::clicked, this, &RecordingDetailView::offerTempoChoices);
     connect(m_keyChip, &ChipText::clicked, this, &RecordingDetailView::offerKeyChoices);
     connect(m_source, &HeaderSourceView::clicked, this, [this] {
-        if (m_item)
-            emit openSourceRequested(*m_item);
+        if (m_editor.recording())
+            emit openSourceRequested(*m_editor.recording());
     });
 
-    connect(&m_store, &RecordingLibraryStore::selectedIDsChanged, this, &RecordingDetailView::followSelection);
-    connect(&m_store, &RecordingLibraryStore::recordingsChanged, this, &RecordingDetailView::followSelection);
-    connect(&m_store, &RecordingLibraryStore::isTrimmingChanged, this, &RecordingDetailView::updateControls);
-    connect(&m_store, &RecordingLibraryStore::isAnalyzingChanged, this, &RecordingDetailView::updateControls);
-    connect(&m_store, &RecordingLibraryStore::lastSavedTrimUndoChanged, this, &RecordingDetailView::updateControls);
-    connect(&m_store, &RecordingLibraryStore::captureStateChanged, this, &RecordingDetailView::stopBeforeCapture);
+    connect(&m_editor, &RecordingEditor::recordingChanged, this, &RecordingDetailView::showRecording);
+    connect(&m_editor, &RecordingEditor::itemChanged, this, &RecordingDetailView::showItemTexts);
+    connect(&m_editor, &RecordingEditor::peaksChanged, this, &RecordingDetailView::showPeaks);
+    connect(&m_editor, &RecordingEditor::viewportChanged, this, &RecordingDetailView::showViewport);
+    connect(&m_editor, &RecordingEditor::loopChanged, this, &RecordingDetailView::showLoop);
+    connect(&m_editor, &RecordingEditor::commandsChanged, this, &RecordingDetailView::updateControls);
     connect(&m_theme, &ThemeController::themeChanged, this, &RecordingDetailView::applyTheme);
 
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);
-    connect(space, &QShortcut::activated, this, &RecordingDetailView::togglePlayback);
+    connect(space, &QShortcut::activated, &m_editor, &RecordingEditor::togglePlayback);
     auto *undo = new QShortcut(QKeySequence::Undo, this);
-    connect(undo, &QShortcut::activated, this, &RecordingDetailView::performUndo);
+    connect(undo, &QShortcut::activated, &m_editor, &RecordingEditor::performUndo);
 
     applyTheme();
-    followSelection();
-    updateControls();
+    showRecording();
+    showPlayback(player.isPlaying());
 }
 
 RecordingDetailView::~RecordingDetailView() = default;
@@ -234,48 +191,43 @@ QWidget *RecordingDetailView::buildRail()
     auto add = [this, row](Symbol symbol, const QString &text, const QString &help, auto slot) {
         auto *button = new RailButton(symbol, text, m_rail);
         button->setToolTip(help);
-        connect(button, &RailButton::clicked, this, slot);
+        connect(button, &RailButton::clicked, &m_editor, slot);
         row->addWidget(button);
         return button;
     };
     m_play = add(Symbol::play, QStringLiteral("Play Selection"), QStringLiteral("Play Selection"),
-                 &RecordingDetailView::togglePlayback);
+                 &RecordingEditor::togglePlayback);
     // Play and Stop take one width, so nothing to their right moves when playback starts.
     m_play->setFaceTexts({QStringLiteral("Play Selection"), QStringLiteral("Stop")});
     m_loop = add(Symbol::loop, QStringLiteral("Loop"), QStringLiteral("Loop Selection"),
-                 [this] { setLoopEnabled(!m_loopEnabled); });
+                 [this] { m_editor.setLoopEnabled(!m_editor.loopEnabled()); });
     m_loop->setAccessibleName(QStringLiteral("Loop Selection"));
     m_loop->setCheckable(true);
-    m_findLoop =
-        add(Symbol::findLoop, QStringLiteral("Find Loop"), QStringLiteral("Find Loop"), [this] { findLoop(); });
+    m_findLoop = add(Symbol::findLoop, QStringLiteral("Find Loop"), QStringLiteral("Find Loop"),
+                     [this] { m_editor.findLoop(); });
     row->addSpacing(6);
     m_zoomOut = add(Symbol::zoomOut, QStringLiteral("Zoom Out"), QStringLiteral("Zoom Out"),
-                    [this] { adjustWaveformZoom(2.0 / 3.0); });
-    m_zoomIn =
-        add(Symbol::zoomIn, QStringLiteral("Zoom In"), QStringLiteral("Zoom In"), [this] { adjustWaveformZoom(1.5); });
-    m_zoomReset = add(Symbol::resetZoom, QStringLiteral("Reset Zoom"), QStringLiteral("Reset Zoom"),
-                      &RecordingDetailView::resetZoom);
+                    [this] { m_editor.adjustWaveformZoom(2.0 / 3.0); });
+    m_zoomIn = add(Symbol::zoomIn, QStringLiteral("Zoom In"), QStringLiteral("Zoom In"),
+                   [this] { m_editor.adjustWaveformZoom(1.5); });
+    m_zoomReset =
+        add(Symbol::resetZoom, QStringLiteral("Reset Zoom"), QStringLiteral("Reset Zoom"), &RecordingEditor::resetZoom);
     for (auto *button : {m_zoomOut, m_zoomIn, m_zoomReset})
         button->setSymbolOnly(true);
     row->addSpacing(6);
-    m_undo = add(Symbol::undo, QStringLiteral("Undo"), QStringLiteral("Undo"), &RecordingDetailView::performUndo);
+    m_undo = add(Symbol::undo, QStringLiteral("Undo"), QStringLiteral("Undo"), &RecordingEditor::performUndo);
     m_undo->setSymbolOnly(true);
-    m_saveTrim = add(Symbol::scissors, QStringLiteral("Save Trim"), QStringLiteral("Save Trim"), [this] {
-        if (m_item)
-            m_store.trim(*m_item, m_trim->range().start, m_trim->range().end);
-    });
-    m_analyze = add(Symbol::metronome, QStringLiteral("Analyze"), QStringLiteral("Analyze"), [this] {
-        if (m_item)
-            m_store.analyze(m_item->url);
-    });
+    m_saveTrim =
+        add(Symbol::scissors, QStringLiteral("Save Trim"), QStringLiteral("Save Trim"), &RecordingEditor::saveTrim);
+    m_analyze = add(Symbol::metronome, QStringLiteral("Analyze"), QStringLiteral("Analyze"), &RecordingEditor::analyze);
     row->addStretch(1);
     m_reveal = add(Symbol::reveal, QStringLiteral("Reveal"), QStringLiteral("Show in Folder"), [this] {
-        if (m_item)
-            FileBrowser::showInFolder(m_item->url);
+        if (const auto &item = m_editor.recording())
+            FileBrowser::showInFolder(item->url);
     });
     m_reveal->setSymbolOnly(true);
     m_delete = add(Symbol::trash, QStringLiteral("Delete"), QStringLiteral("Move Recording to Trash"),
-                   &RecordingDetailView::confirmDelete);
+                   [this] { confirmDelete(); });
     m_delete->setSymbolOnly(true);
     return m_rail;
 }
@@ -299,8 +251,8 @@ QWidget *RecordingDetailView::buildMetadata()
     m_fileValue->setToolTip(QStringLiteral("Show in Folder"));
     m_fileValue->setFont(TextStyles::callout(QFont::Medium));
     connect(m_fileValue, &ElidedButton::clicked, this, [this] {
-        if (m_item)
-            FileBrowser::showInFolder(m_item->url);
+        if (const auto &item = m_editor.recording())
+            FileBrowser::showInFolder(item->url);
     });
     grid->addWidget(m_fileValue, 1, 0);
     m_durationValue = label(TextStyles::callout(QFont::Medium), m_metadata);
@@ -317,200 +269,52 @@ QWidget *RecordingDetailView::buildMetadata()
     return m_metadata;
 }
 
-void RecordingDetailView::followSelection()
+void RecordingDetailView::showRecording()
 {
-    if (const auto item = m_store.selectedItem())
-        setRecording(*item);
-    else
-        m_player->stop();
-}
-
-void RecordingDetailView::setRecording(const RecordingItem &item)
-{
-    const bool sameFile = m_item && m_item->url == item.url;
-    m_item = item;
     showItemTexts();
-    if (!sameFile)
-        loadWaveform();
-    updateControls();
-}
-
-QCoro::Task<> RecordingDetailView::loadWaveform()
-{
-    QPointer<RecordingDetailView> self(this);
-    const auto generation = ++m_loadGeneration;
-    const auto item = *m_item;
-    m_player->stop();
-    m_viewport = WaveformViewport{item.duration, 1, 0};
-    m_trim->load(item.duration, item.metadata.trimStart, item.metadata.trimEnd);
-    m_isLoadingWaveform = true;
-    m_waveformError.reset();
-    setLoopSuggestionMessage(std::nullopt);
-    m_loops.reset();
-    m_peaks.clear();
-    m_timeline->setPeaks({}, item.duration);
-    m_timeline->setLoading(true);
+    showPeaks();
     showViewport();
     showTrim();
-    updateControls();
-
-    // The work for a take no longer shown stops; what it finished stays remembered.
-    if (m_waveformURL && *m_waveformURL != item.url)
-        m_store.waveforms().cancel(*m_waveformURL);
-    m_waveformURL = item.url;
-    QVector<float> peaks;
-    std::optional<QString> error;
-    try {
-        auto task = m_store.waveforms().peaks(item.url);
-        peaks = co_await std::move(task);
-    } catch (const std::exception &failure) {
-        logShownFailure(lcUi(), failure);
-        error = errorText(failure);
-    }
-    if (!self || generation != m_loadGeneration)
-        co_return;
-    m_peaks = std::move(peaks);
-    m_waveformError = error;
-    m_isLoadingWaveform = false;
-    m_timeline->setPeaks(m_peaks, item.duration);
-    m_timeline->setLoading(false);
-    m_waveformErrorText->setText(m_waveformError.value_or(QString()));
-    m_waveformErrorText->setVisible(m_waveformError.has_value());
-    updateControls();
-    emit waveformLoaded();
-}
-
-void RecordingDetailView::togglePlayback()
-{
-    if (m_player->isPlaying()) {
-        m_player->stop();
-        return;
-    }
-    if (!m_item)
-        return;
-    const auto range = m_trim->range();
-    m_player->play(m_item->url, range.start, range.end, m_loopEnabled);
-}
-
-void RecordingDetailView::setLoopEnabled(bool enabled)
-{
-    m_loopEnabled = enabled;
-    updatePlaybackSelection();
+    showLoop();
     updateControls();
 }
 
-void RecordingDetailView::updatePlaybackSelection()
+void RecordingDetailView::showPeaks()
 {
-    const auto range = m_trim->range();
-    m_player->updateSelection(range.start, range.end, m_loopEnabled);
+    const auto &error = m_editor.waveformError();
+    m_timeline->setPeaks(m_editor.peaks(), m_editor.viewport().duration);
+    m_timeline->setLoading(m_editor.isLoadingWaveform());
+    m_waveformErrorText->setText(error.value_or(QString()));
+    m_waveformErrorText->setVisible(error.has_value());
 }
 
-QCoro::Task<> RecordingDetailView::findLoop()
+void RecordingDetailView::showLoop()
 {
-    if (m_isFindingLoop || !m_item)
-        co_return;
-    if (!m_loops.isEmpty()) {
-        if (const auto next = m_loops.advance())
-            applyLoopSuggestion(*next);
-        co_return;
+    m_loopText->setText(m_editor.loopSuggestionMessage().value_or(QString()));
+}
+
+void RecordingDetailView::showPlayback(bool playing)
+{
+    auto &player = m_editor.player();
+    if (playing) {
+        m_tickTime = player.currentTime();
+        m_sinceTick.start();
+        // Between the player's ticks the playhead moves on at the display's rate.
+        const auto *display = screen();
+        const auto rate = display && display->refreshRate() > 1 ? display->refreshRate() : 60.0;
+        m_frameTimer->start(int(1000 / rate));
+        showPlayhead(m_tickTime);
+    } else {
+        m_frameTimer->stop();
+        m_timeline->setPlayheadTime(std::nullopt);
     }
-    QPointer<RecordingDetailView> self(this);
-    const auto generation = m_loadGeneration;
-    const auto item = *m_item;
-    m_isFindingLoop = true;
-    setLoopSuggestionMessage(std::nullopt);
-    updateControls();
-    QVector<LoopSuggestion> found;
-    try {
-        auto task = m_loopFinder->findLoops(m_peaks, item.duration, item.metadata.bpm, loopSuggestionLimit);
-        found = co_await std::move(task);
-    } catch (const std::exception &error) {
-        // The finder reports nothing found as an empty list; a failure reads the same.
-        logIgnoredFailure(lcUi(), error);
-    }
-    if (!self)
-        co_return;
-    m_isFindingLoop = false;
-    if (generation == m_loadGeneration) {
-        m_loops.reset(found);
-        if (const auto first = m_loops.current())
-            applyLoopSuggestion(*first);
-        else
-            setLoopSuggestionMessage(QStringLiteral("No loop candidate found."));
-    }
-    updateControls();
-}
-
-void RecordingDetailView::applyLoopSuggestion(const LoopSuggestion &suggestion)
-{
-    m_trim->setRange({suggestion.start, suggestion.end}, true);
-    setLoopEnabled(true);
-    const auto duration = m_item ? m_item->duration : 0;
-    const auto length = suggestion.end - suggestion.start;
-    if (length > 0 && length < duration)
-        setWaveformZoom(LoopSuggestionCycle::zoomFor(length, duration, m_viewport.zoom),
-                        (suggestion.start + suggestion.end) / 2);
-    setLoopSuggestionMessage(m_loops.message(suggestion.start, suggestion.end));
-    if (m_item) {
-        const auto range = m_trim->range();
-        m_player->play(m_item->url, range.start, range.end, true);
-    }
-}
-
-void RecordingDetailView::performUndo()
-{
-    if (m_trim->undoRange()) {
-        setLoopSuggestionMessage(std::nullopt);
-        m_loops.reset();
-        m_trim->undo();
-        return;
-    }
-    if (m_item && m_store.canUndoSavedTrim(*m_item)) {
-        m_player->stop();
-        m_store.undoSavedTrim(*m_item);
-    }
-}
-
-QString RecordingDetailView::undoHelpText() const
-{
-    if (m_trim->undoRange())
-        return QStringLiteral("Undo Trim Change");
-    if (m_item && m_store.canUndoSavedTrim(*m_item))
-        return QStringLiteral("Undo Saved Trim");
-    return QStringLiteral("Undo");
-}
-
-QString RecordingDetailView::selectionText() const
-{
-    const auto range = m_trim->range();
-    return TimeText::editorClock(range.start) + QStringLiteral(" - ") + TimeText::editorClock(range.end);
-}
-
-void RecordingDetailView::adjustWaveformZoom(double factor)
-{
-    const auto range = m_trim->range();
-    const auto anchor = m_player->isPlaying() ? m_player->currentTime() : (range.start + range.end) / 2;
-    setWaveformZoom(factor * m_viewport.zoom, anchor);
-}
-
-void RecordingDetailView::resetZoom()
-{
-    m_viewport.zoom = 1;
-    m_viewport.start = 0;
-    showViewport();
-}
-
-void RecordingDetailView::setWaveformZoom(double zoom, double anchorTime)
-{
-    m_viewport.zoomAround(zoom, anchorTime);
-    showViewport();
 }
 
 void RecordingDetailView::advancePlayhead()
 {
     // Real time since the last tick, at most a few ticks' worth; a loop folds it back to its start.
     auto time = m_tickTime + std::min(double(m_sinceTick.elapsed()) / 1000, maximumExtrapolation);
-    const auto &selection = m_player->selection();
+    const auto &selection = m_editor.player().selection();
     if (selection.end && time >= *selection.end)
         time = selection.loop ? selection.start + (time - *selection.end) : *selection.end;
     showPlayhead(time);
@@ -518,65 +322,42 @@ void RecordingDetailView::advancePlayhead()
 
 void RecordingDetailView::showPlayhead(double time)
 {
-    keepTimeVisible(time);
+    m_editor.keepTimeVisible(time);
     m_timeline->setPlayheadTime(time);
-}
-
-void RecordingDetailView::keepTimeVisible(double time)
-{
-    const auto before = m_viewport.start;
-    m_viewport.keepVisible(time);
-    if (m_viewport.start != before)
-        showViewport();
-}
-
-void RecordingDetailView::setLoopSuggestionMessage(std::optional<QString> message)
-{
-    m_loopSuggestionMessage = std::move(message);
-    m_loopText->setText(m_loopSuggestionMessage.value_or(QString()));
 }
 
 void RecordingDetailView::confirmDelete()
 {
-    if (!m_item)
+    const auto &item = m_editor.recording();
+    if (!item)
         return;
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Move Recording to Trash"),
-                                QStringLiteral("Move “%1” to the Trash?").arg(QFileInfo(m_item->url).fileName()),
+                                QStringLiteral("Move “%1” to the Trash?").arg(QFileInfo(item->url).fileName()),
                                 QMessageBox::NoButton, this);
     auto *confirm = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::DestructiveRole);
     box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    const auto item = *m_item;
-    connect(box, &QMessageBox::buttonClicked, this, [this, confirm, item](QAbstractButton *button) {
-        if (button != confirm)
-            return;
-        m_player->stop();
-        m_store.deleteRecordings({item});
+    connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton *button) {
+        if (button == confirm)
+            m_editor.deleteRecording();
     });
     box->open();
-}
-
-void RecordingDetailView::stopBeforeCapture()
-{
-    const auto &state = m_store.captureState();
-    if (state.isTaking())
-        m_player->stop();
 }
 
 void RecordingDetailView::hideEvent(QHideEvent *event)
 {
     // A minimised window keeps playing; a hidden editor does not.
     if (!event->spontaneous())
-        m_player->stop();
+        m_editor.stopPlayback();
     QWidget::hideEvent(event);
 }
 
 void RecordingDetailView::showItemTexts()
 {
-    if (!m_item)
+    if (!m_editor.recording())
         return;
-    const auto &item = *m_item;
+    const auto &item = *m_editor.recording();
     const QFileInfo file(item.url);
     const auto &metadata = item.metadata;
     m_title->setText(file.completeBaseName());
@@ -628,61 +409,64 @@ void RecordingDetailView::offerChoices(ChipText &chip, const QString &current,
 
 void RecordingDetailView::offerTempoChoices()
 {
-    if (!m_item || !m_item->metadata.bpm || m_store.isAnalyzing())
+    const auto &item = m_editor.recording();
+    if (!item || !item->metadata.bpm || !m_editor.canChooseFigures())
         return;
-    const auto &metadata = m_item->metadata;
+    const auto &metadata = item->metadata;
     QVector<std::pair<QString, std::function<void()>>> choices;
     for (const auto &alternative : metadata.bpmAlternatives)
         choices.append({tempoChoiceText(alternative.bpm, alternative.confidence),
-                        [this, url = m_item->url, bpm = alternative.bpm] { m_store.chooseTempo(url, bpm); }});
+                        [this, bpm = alternative.bpm] { m_editor.chooseTempo(bpm); }});
     if (!choices.isEmpty())
         offerChoices(*m_bpmChip, tempoChoiceText(*metadata.bpm, metadata.bpmConfidence), choices);
 }
 
 void RecordingDetailView::offerKeyChoices()
 {
-    if (!m_item || !m_item->metadata.musicalKey || m_store.isAnalyzing())
+    const auto &item = m_editor.recording();
+    if (!item || !item->metadata.musicalKey || !m_editor.canChooseFigures())
         return;
-    const auto &metadata = m_item->metadata;
+    const auto &metadata = item->metadata;
     QVector<std::pair<QString, std::function<void()>>> choices;
     for (const auto &alternative : metadata.keyAlternatives)
         choices.append({keyChoiceText(alternative.musicalKey, alternative.confidence),
-                        [this, url = m_item->url, key = alternative.musicalKey] { m_store.chooseKey(url, key); }});
+                        [this, key = alternative.musicalKey] { m_editor.chooseKey(key); }});
     if (!choices.isEmpty())
         offerChoices(*m_keyChip, keyChoiceText(*metadata.musicalKey, metadata.keyConfidence), choices);
 }
 
 void RecordingDetailView::showTrim()
 {
-    m_timeline->setTrimRange(m_trim->range());
-    m_selectionText->setText(selectionText());
+    m_timeline->setTrimRange(m_editor.trimSelection().range());
+    m_selectionText->setText(m_editor.selectionText());
 }
 
 void RecordingDetailView::showViewport()
 {
-    m_timeline->setViewport(m_viewport.zoom, m_viewport.start);
+    const auto &viewport = m_editor.viewport();
+    m_timeline->setViewport(viewport.zoom, viewport.start);
 }
 
 void RecordingDetailView::updateControls()
 {
-    const bool hasItem = m_item.has_value();
-    const bool playing = m_player->isPlaying();
+    const bool hasItem = m_editor.recording().has_value();
+    const bool playing = m_editor.player().isPlaying();
+    const bool loop = m_editor.loopEnabled();
     m_play->setText(playing ? QStringLiteral("Stop") : QStringLiteral("Play Selection"));
     m_play->setAccessibleName(m_play->text());
     m_play->setSymbol(playing ? RailButton::Symbol::stop : RailButton::Symbol::play);
     m_play->setToolTip(playing ? QStringLiteral("Stop Playback") : QStringLiteral("Play Selection"));
     m_play->setEnabled(hasItem);
-    m_loop->setChecked(m_loopEnabled);
-    m_loop->setToolTip(m_loopEnabled ? QStringLiteral("Loop Selection On") : QStringLiteral("Loop Selection"));
-    m_findLoop->setEnabled(hasItem && m_peaks.size() >= minimumLoopPeaks && m_item->duration >= minimumLoopDuration);
-    m_undo->setToolTip(undoHelpText());
-    m_undo->setEnabled(m_trim->undoRange().has_value() || (hasItem && m_store.canUndoSavedTrim(*m_item)));
-    const auto range = m_trim->range();
-    m_saveTrim->setEnabled(hasItem && !m_store.isTrimming() && range.end - range.start >= minimumTrimLength);
-    m_analyze->setEnabled(hasItem && !m_store.isAnalyzing());
+    m_loop->setChecked(loop);
+    m_loop->setToolTip(loop ? QStringLiteral("Loop Selection On") : QStringLiteral("Loop Selection"));
+    m_findLoop->setEnabled(m_editor.canFindLoop());
+    m_undo->setToolTip(m_editor.undoHelpText());
+    m_undo->setEnabled(m_editor.canUndo());
+    m_saveTrim->setEnabled(m_editor.canSaveTrim());
+    m_analyze->setEnabled(m_editor.canAnalyze());
     for (auto *button : {m_zoomOut, m_zoomIn, m_zoomReset, m_reveal, m_delete})
         button->setEnabled(hasItem);
-    m_selectionText->setText(selectionText());
+    m_selectionText->setText(m_editor.selectionText());
 }
 
 void RecordingDetailView::applyTheme()

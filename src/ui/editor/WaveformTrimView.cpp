@@ -21,7 +21,7 @@ namespace {
 constexpr double canvasInset = 14;
 /// The row of times under the surface.
 constexpr double labelRowHeight = 18;
-constexpr double surfaceRadius = 12;
+constexpr double surfaceRadius = waveformSurfaceRadius;
 /// The least drag that pans the window.
 constexpr double panThreshold = 3;
 constexpr double knobSize = 8;
@@ -35,7 +35,7 @@ bool isGothic(AppThemeChoice theme)
 
 QColor selectedControlText()
 {
-    return QColor(255, 255, 255);
+    return color(white);
 }
 } // namespace
 
@@ -189,8 +189,7 @@ void WaveformTrimView::renderSurface(double ratio)
     if (isGothic(m_theme))
         fill.setStops({{0, color(black, 0.90)}, {0.5, color(midnight, 0.86)}, {1, color(plum, 0.48)}});
     else
-        fill.setStops(
-            {{0, QColor::fromRgbF(0.07f, 0.10f, 0.16f, 0.88f)}, {1, QColor::fromRgbF(0.10f, 0.14f, 0.22f, 0.78f)}});
+        fill.setStops({{0, color(studioSlate, 0.88)}, {1, color(studioSlateLight, 0.78)}});
     painter.setPen(QPen(isGothic(m_theme) ? color(violet, 0.36) : color(white, 0.08), 1));
     painter.setBrush(fill);
     painter.drawRoundedRect(surface, surfaceRadius, surfaceRadius);
@@ -335,7 +334,7 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
         const auto x = line.x(*m_playhead, m_viewport);
         if (x >= line.left && x <= line.right) {
             const auto left = std::clamp(x - 1, line.left, line.right - 1);
-            const auto knob = isGothic(m_theme) ? QColor(Qt::white) : selectedControlText();
+            const auto knob = selectedControlText();
             painter.fillRect(QRectF(left, canvas.top(), 2, canvas.height()), knob);
             painter.setPen(Qt::NoPen);
             painter.setBrush(knob);
@@ -376,7 +375,8 @@ void WaveformTrimView::paintEvent(QPaintEvent *event)
     painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, TimeText::editorClock(m_viewport.clampedStart()));
     painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, TimeText::editorClock(m_viewport.visibleEnd()));
 
-    if (m_loading) {
+    // A coarse envelope shows while it refines; the text only stands in for none.
+    if (m_loading && m_peaks.isEmpty()) {
         painter.setFont(TextStyles::callout(QFont::Medium));
         painter.setPen(primaryText());
         painter.drawText(canvas, Qt::AlignCenter, QStringLiteral("Loading waveform…"));

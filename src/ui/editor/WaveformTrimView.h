@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/editor/TrimRange.h"
-#include "ui/editor/WaveformViewport.h"
+#include "editor/TrimRange.h"
+#include "editor/WaveformViewport.h"
 #include "ui/style/AppThemeChoice.h"
 
 #include <QPixmap>

@@ -1,5 +1,6 @@
 #include "ui/library/ContentView.h"
 
+#include "editor/RecordingEditor.h"
 #include "store/RecordingLibraryStore.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/library/EmptyLibraryView.h"
@@ -14,10 +15,10 @@
 #include <QStackedWidget>
 
 ContentView::ContentView(RecordingLibraryStore &store, ThemeController &themes, QWidget *parent)
-    : QWidget(parent), m_store(store), m_themes(themes), m_theme(themes.theme()),
-      m_sidebar(new SidebarView(store, this)), m_details(new QStackedWidget(this)),
-      m_empty(new EmptyLibraryView(m_theme, m_details)), m_multi(new MultiSelectionView(m_theme, m_details)),
-      m_pill(new StatusPill(m_theme, this))
+    : QWidget(parent), m_store(store), m_theme(themes.theme()), m_sidebar(new SidebarView(store, this)),
+      m_details(new QStackedWidget(this)), m_empty(new EmptyLibraryView(m_theme, m_details)),
+      m_multi(new MultiSelectionView(m_theme, m_details)), m_editor(new RecordingEditor(store, this)),
+      m_single(new RecordingDetailView(*m_editor, themes, m_details)), m_pill(new StatusPill(m_theme, this))
 {
     // The sidebar column is at least 420 wide and starts at 470; the detail pane takes the rest.
     auto *split = new QSplitter(this);
@@ -33,6 +34,9 @@ ContentView::ContentView(RecordingLibraryStore &store, ThemeController &themes, 
     layout->addWidget(split);
     m_details->addWidget(m_empty);
     m_details->addWidget(m_multi);
+    m_details->addWidget(m_single);
+    connect(m_single, &RecordingDetailView::openSourceRequested, &m_store,
+            [this](const RecordingItem &source) { m_store.openSource(source); });
     connect(m_multi, &MultiSelectionView::deleteConfirmed, this,
             [this] { m_store.deleteRecordings(m_store.selectedItems()); });
 
@@ -91,26 +95,11 @@ void ContentView::showDetail()
         m_details->setCurrentWidget(m_multi);
     } else if (selected) {
         m_detail = Detail::single;
-        m_details->setCurrentWidget(singleView());
+        m_details->setCurrentWidget(m_single);
     } else {
         m_detail = Detail::empty;
         m_details->setCurrentWidget(m_empty);
     }
-}
-
-RecordingDetailView *ContentView::singleView()
-{
-    const auto item = *m_store.selectedItem();
-    // Another file gets a fresh editor with fresh state.
-    if (m_single && m_single->recording() && m_single->recording()->url == item.url)
-        return m_single;
-    delete m_single;
-    m_single = new RecordingDetailView(m_store, m_themes, m_details);
-    m_single->setRecording(item);
-    connect(m_single, &RecordingDetailView::openSourceRequested, &m_store,
-            [this](const RecordingItem &source) { m_store.openSource(source); });
-    m_details->addWidget(m_single);
-    return m_single;
 }
 
 void ContentView::showStatus()
@@ -128,5 +117,5 @@ void ContentView::confirmDeleteSelection()
         return;
     }
     if (m_store.selectedItem())
-        singleView()->confirmDelete();
+        m_single->confirmDelete();
 }

@@ -9,8 +9,9 @@ class EmptyLibraryView;
 class MultiSelectionView;
 class QSplitter;
 class QStackedWidget;
-class RecordingInProgressView;
 class RecordingDetailView;
+class RecordingEditor;
+class RecordingInProgressView;
 class RecordingLibraryStore;
 class SidebarView;
 class StatusPill;
@@ -32,6 +33,8 @@ public:
     [[nodiscard]] QWidget *detailView() const;
     [[nodiscard]] SidebarView *sidebar() const { return m_sidebar; }
     [[nodiscard]] StatusPill *statusPill() const { return m_pill; }
+    /// The editor of the selected take; it lives as long as the view.
+    [[nodiscard]] RecordingEditor &editor() const { return *m_editor; }
     /// Asks to move the selected recordings to the trash.
     void confirmDeleteSelection();
     /// True while the store works: importing, analysing, trimming or taking.
@@ -40,16 +43,15 @@ public:
 private:
     void showDetail();
     void showStatus();
-    [[nodiscard]] RecordingDetailView *singleView();
 
     RecordingLibraryStore &m_store;
-    ThemeController &m_themes;
     AppThemeChoice m_theme;
     SidebarView *m_sidebar;
     QStackedWidget *m_details;
     EmptyLibraryView *m_empty;
     MultiSelectionView *m_multi;
-    QPointer<RecordingDetailView> m_single;
+    RecordingEditor *m_editor;
+    RecordingDetailView *m_single;
     QPointer<RecordingInProgressView> m_live;
     StatusPill *m_pill;
     Detail m_detail = Detail::empty;

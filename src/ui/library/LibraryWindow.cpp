@@ -34,7 +34,7 @@ QIcon glyphIcon(Symbols::Glyph glyph)
             pixmap.fill(Qt::transparent);
             QPainter painter(&pixmap);
             Symbols::glyph(painter, glyph, QRectF(0, 0, 16, 16), 14,
-                           QColor::fromRgbF(1, 1, 1, mode == QIcon::Normal ? 0.88f : 0.32f));
+                           VespertoneTheme::toolbarIcon(mode == QIcon::Normal));
             painter.end();
             icon.addPixmap(pixmap, mode);
         }
@@ -148,14 +148,18 @@ void LibraryWindow::applyTheme()
     findChild<QToolBar *>(QStringLiteral("libraryToolbar"))
         ->setStyleSheet(
             QStringLiteral("QToolBar { background: transparent; border: none; padding: 7px 12px; spacing: 6px; }"
-                           "QToolButton { color: rgba(255,255,255,0.88); border-radius: 8px;"
+                           "QToolButton { color: %2; border-radius: %6px;"
                            " padding: 4px 8px; border: 1px solid transparent; }"
-                           "QToolButton:hover { background: rgba(255,255,255,0.07); }"
-                           "QToolButton:pressed { background: rgba(255,255,255,0.13); }"
+                           "QToolButton:hover { background: %3; }"
+                           "QToolButton:pressed { background: %4; }"
                            "QToolButton:focus { border-color: %1; }"
-                           "QToolButton:disabled { color: rgba(255,255,255,0.32); }"
+                           "QToolButton:disabled { color: %5; }"
                            "QToolButton::menu-indicator { image: none; width: 0; }")
-                .arg(accent.name()));
+                .arg(accent.name(), VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarIcon(true)),
+                     VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarHover(false)),
+                     VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarHover(true)),
+                     VespertoneTheme::styleSheetColor(VespertoneTheme::toolbarIcon(false)))
+                .arg(VespertoneTheme::toolbarButtonCornerRadius));
 }
 
 void LibraryWindow::showRecordingState()

@@ -2,6 +2,7 @@
 
 #include "ui/style/BlurredShadow.h"
 #include "ui/style/Symbols.h"
+#include "ui/style/VespertoneTheme.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -9,7 +10,7 @@
 namespace {
 QColor red(double opacity)
 {
-    return QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(opacity));
+    return VespertoneTheme::recordingRed(opacity);
 }
 } // namespace
 
@@ -46,5 +47,5 @@ void MicrophoneToolbarLabel::paintFace(QPainter &painter)
         painter.fillPath(badge, red(0.95));
         return;
     }
-    Symbols::glyph(painter, Symbols::Glyph::microphone, box, 14, QColor::fromRgbF(1, 1, 1, 0.94f));
+    Symbols::glyph(painter, Symbols::Glyph::microphone, box, 14, VespertoneTheme::toolbarGlyph());
 }

@@ -2,6 +2,7 @@
 
 #include "ui/common/SymbolLabel.h"
 #include "ui/style/TextStyles.h"
+#include "ui/style/VespertoneTheme.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -20,13 +21,20 @@ MultiSelectionView::MultiSelectionView(AppThemeChoice theme, QWidget *parent)
     glyph.fill(Qt::transparent);
     {
         QPainter painter(&glyph);
-        Symbols::glyph(painter, Symbols::Glyph::trash, QRectF(0, 0, 14, 14), 13, QColor(255, 105, 97));
+        Symbols::glyph(painter, Symbols::Glyph::trash, QRectF(0, 0, 14, 14), 13,
+                       VespertoneTheme::color(VespertoneTheme::destructive));
     }
     trash->setIcon(glyph);
-    trash->setStyleSheet(QStringLiteral("QPushButton { color: rgb(255, 105, 97); padding: 5px 12px; border-radius: 6px;"
-                                        " border: 1px solid rgba(255, 105, 97, 0.45);"
-                                        " background: rgba(255, 69, 58, 0.10); }"
-                                        "QPushButton:pressed { background: rgba(255, 69, 58, 0.22); }"));
+    const auto css = [](VespertoneTheme::Rgb rgb, double opacity) {
+        return VespertoneTheme::styleSheetColor(VespertoneTheme::color(rgb, opacity));
+    };
+    using VespertoneTheme::destructive, VespertoneTheme::destructiveFill;
+    trash->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; padding: 5px 12px; border-radius: %5px;"
+                       " border: 1px solid %2; background: %3; }"
+                       "QPushButton:pressed { background: %4; }")
+            .arg(css(destructive, 1), css(destructive, 0.45), css(destructiveFill, 0.10), css(destructiveFill, 0.22))
+            .arg(VespertoneTheme::controlCornerRadius));
     connect(trash, &QPushButton::clicked, this, &MultiSelectionView::confirmDelete);
     column()->addWidget(symbol, 0, Qt::AlignHCenter);
     column()->addWidget(m_title, 0, Qt::AlignHCenter);

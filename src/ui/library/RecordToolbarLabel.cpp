@@ -3,6 +3,7 @@
 #include "ui/style/BlurredShadow.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/TextStyles.h"
+#include "ui/style/VespertoneTheme.h"
 
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -20,7 +21,7 @@ QFont faceFont(double tracking)
 
 QColor red(double opacity)
 {
-    return QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(opacity));
+    return VespertoneTheme::recordingRed(opacity);
 }
 
 /// \a text as a path whose left end is at \a x, centred on \a midline.
@@ -103,7 +104,7 @@ void RecordToolbarLabel::paintFace(QPainter &painter)
         const auto font = faceFont(0.8);
         const double width = QFontMetricsF(font).horizontalAdvance(QStringLiteral("RECORD"));
         painter.fillPath(textPath(QStringLiteral("RECORD"), font, (faceWidth - width) / 2, midline),
-                         QColor::fromRgbF(1, 1, 1, 0.94f));
+                         VespertoneTheme::toolbarGlyph());
         return;
     }
     // "RECORDING", 7 points, then a 15-point stop square, the pair centred.
@@ -120,5 +121,5 @@ void RecordToolbarLabel::paintFace(QPainter &painter)
     QPainterPath stop;
     stop.addRoundedRect(square, 3, 3);
     painter.fillPath(stop, red(0.95));
-    Symbols::glyph(painter, Symbols::Glyph::stop, square, 7, QColor::fromRgbF(1, 1, 1, 0.94f));
+    Symbols::glyph(painter, Symbols::Glyph::stop, square, 7, VespertoneTheme::toolbarGlyph());
 }

@@ -64,11 +64,12 @@ SidebarView::SidebarView(RecordingLibraryStore &store, QWidget *parent)
     m_list->setDefaultDropAction(Qt::CopyAction);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     // A slim bar without arrows, closer to the desktop's overlay scrollers than the style's own.
-    m_list->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 56); border-radius: 3px; min-height: 24px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    m_list->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 24px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(VespertoneTheme::styleSheetColor(VespertoneTheme::scrollHandle())));
     m_list->viewport()->setAutoFillBackground(false);
     m_list->viewport()->installEventFilter(this);
 

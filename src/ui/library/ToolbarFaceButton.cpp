@@ -2,6 +2,7 @@
 
 #include "ui/common/BusySpinner.h"
 #include "ui/common/PulseAnimation.h"
+#include "ui/style/VespertoneTheme.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -80,8 +81,9 @@ void ToolbarFaceButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (isEnabled() && (isDown() || underMouse() || hasFocus())) {
         QPainterPath hit;
-        hit.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(hit, QColor(255, 255, 255, isDown() ? 36 : 20));
+        hit.addRoundedRect(QRectF(rect()), VespertoneTheme::toolbarButtonCornerRadius,
+                           VespertoneTheme::toolbarButtonCornerRadius);
+        painter.fillPath(hit, VespertoneTheme::toolbarHover(isDown()));
     }
     if (!isEnabled())
         painter.setOpacity(0.45);

@@ -27,7 +27,7 @@ Colors colors(AppThemeChoice theme)
                 Theme::color(Theme::violetHot, 0.18)};
     auto centre = Theme::secondaryText();
     centre.setAlphaF(centre.alphaF() * 0.18);
-    return {QColor::fromRgbF(0.08f, 0.10f, 0.14f, 0.84f), Theme::color(Theme::white, 0.08), centre};
+    return {Theme::color(Theme::studioLiveSurface, 0.84), Theme::color(Theme::white, 0.08), centre};
 }
 } // namespace
 
@@ -77,7 +77,7 @@ void LiveRecordingWaveformView::paintEvent(QPaintEvent *)
     const double mid = canvas.height() * 0.5;
     const auto palette = colors(m_theme);
     QPainterPath frame;
-    frame.addRoundedRect(canvas, 8, 8);
+    frame.addRoundedRect(canvas, Theme::liveWaveformCanvasRadius, Theme::liveWaveformCanvasRadius);
     painter.fillPath(frame, palette.background);
     if (m_tail.empty()) {
         auto line = Theme::secondaryText();
@@ -94,7 +94,7 @@ void LiveRecordingWaveformView::paintEvent(QPaintEvent *)
             painter.strokePath(path, QPen(Theme::color(Theme::violet, 0.36), 4));
             painter.strokePath(path, QPen(Theme::color(Theme::violetHot, 0.84), 1.4));
         } else {
-            painter.strokePath(path, QPen(QColor::fromRgbF(1.0f, 0.23f, 0.19f, 0.84f), 1.4));
+            painter.strokePath(path, QPen(Theme::recordingRed(0.84), 1.4));
         }
         painter.setPen(QPen(palette.centreLine, 1));
         painter.drawLine(QPointF(0, mid), QPointF(canvas.width(), mid));
@@ -104,7 +104,8 @@ void LiveRecordingWaveformView::paintEvent(QPaintEvent *)
     painter.strokePath(
         [&] {
             QPainterPath inset;
-            inset.addRoundedRect(canvas.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+            inset.addRoundedRect(canvas.adjusted(0.5, 0.5, -0.5, -0.5), Theme::liveWaveformCanvasRadius,
+                                 Theme::liveWaveformCanvasRadius);
             return inset;
         }(),
         border);

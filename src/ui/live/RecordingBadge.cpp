@@ -40,9 +40,9 @@ void RecordingBadge::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     const auto centre = QRectF(rect()).center();
     const auto glow = m_theme == AppThemeChoice::gothic ? Theme::color(Theme::violetHot, 0.06 + 0.18 * p)
-                                                        : QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(0.04 + 0.18 * p));
+                                                        : Theme::recordingRed(0.04 + 0.18 * p);
     painter.setBrush(glow);
     painter.drawEllipse(centre, 27, 27);
-    painter.setBrush(QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(0.42 + 0.58 * p)));
+    painter.setBrush(Theme::recordingRed(0.42 + 0.58 * p));
     painter.drawEllipse(centre, 9, 9);
 }

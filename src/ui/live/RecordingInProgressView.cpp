@@ -1,11 +1,11 @@
 #include "ui/live/RecordingInProgressView.h"
 
 #include "store/RecordingLibraryStore.h"
-#include "ui/live/ElapsedClock.h"
 #include "ui/common/ElidedLabel.h"
-#include "ui/style/GlassControlRail.h"
+#include "ui/live/ElapsedClock.h"
 #include "ui/live/LiveRecordingWaveformView.h"
 #include "ui/live/RecordingBadge.h"
+#include "ui/style/GlassControlRail.h"
 #include "ui/style/Symbols.h"
 #include "ui/style/TextStyles.h"
 #include "ui/style/ThemedPanel.h"
@@ -72,12 +72,15 @@ RecordingInProgressView::RecordingInProgressView(RecordingLibraryStore &store, A
     m_stop->setMinimumWidth(180);
     m_stop->setMinimumHeight(30);
     m_stop->setFont(TextStyles::sized(13, QFont::DemiBold));
-    m_stop->setStyleSheet(
-        QStringLiteral("QPushButton { color: white; border-radius: 7px; padding: 5px 14px;"
-                       " background: rgba(255, 59, 48, 0.86); border: 1px solid rgba(255,255,255,0.18); }"
-                       "QPushButton:pressed { background: rgba(215, 40, 32, 0.95); }"
-                       "QPushButton:disabled { background: rgba(255, 59, 48, 0.36);"
-                       " color: rgba(255,255,255,0.5); }"));
+    m_stop->setStyleSheet(QStringLiteral("QPushButton { color: white; border-radius: 7px; padding: 5px 14px;"
+                                         " background: %1; border: 1px solid %2; }"
+                                         "QPushButton:pressed { background: %3; }"
+                                         "QPushButton:disabled { background: %4; color: %5; }")
+                              .arg(Theme::styleSheetColor(Theme::recordingRed(0.86)),
+                                   Theme::styleSheetColor(Theme::color(Theme::white, 0.18)),
+                                   Theme::styleSheetColor(Theme::color(Theme::recordingPressed, 0.95)),
+                                   Theme::styleSheetColor(Theme::recordingRed(0.36)),
+                                   Theme::styleSheetColor(Theme::color(Theme::white, 0.5))));
     connect(m_stop, &QPushButton::clicked, this, [this] { m_store.stopRecording(); });
     // The space bar stops the take anywhere in the window, without modifiers.
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this);

@@ -28,11 +28,7 @@ constexpr int folderTextWidth = 250;
 
 QString css(const QColor &color)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alphaF(), 0, 'f', 3);
+    return VespertoneTheme::styleSheetColor(color);
 }
 
 QHBoxLayout *row(QVBoxLayout &section, const QString &label)
@@ -259,7 +255,7 @@ void SettingsView::applyTheme()
     const auto primary = VespertoneTheme::primaryText();
     const auto secondary = VespertoneTheme::secondaryText();
     const auto header = gothic ? VespertoneTheme::color(VespertoneTheme::lavender) : primary;
-    const auto control = QColor(255, 255, 255, gothic ? 18 : 14);
+    const auto control = VespertoneTheme::settingsControl(theme);
     const auto controlBorder = gothic ? VespertoneTheme::color(VespertoneTheme::violet, 0.45)
                                       : VespertoneTheme::color(VespertoneTheme::white, 0.18);
     const auto selected = gothic ? VespertoneTheme::color(VespertoneTheme::violet, 0.85)
@@ -268,10 +264,10 @@ void SettingsView::applyTheme()
         QStringLiteral("QLabel { color: %1; }"
                        "QLabel#secondary { color: %2; }"
                        "QLabel#sectionHeader { color: %3; letter-spacing: 1px; }"
-                       "QFrame#settingsPanel { background: %4; border: %11px solid %5; border-radius: 14px; }"
+                       "QFrame#settingsPanel { background: %4; border: %11px solid %5; border-radius: %12px; }"
                        "QFrame#rule { background: %5; border: none; }"
                        "QPushButton, QComboBox { color: %1; background: %6; border: 1px solid %7;"
-                       " border-radius: 6px; padding: 4px 10px; min-height: 18px; }"
+                       " border-radius: %13px; padding: 4px 10px; min-height: 18px; }"
                        "QComboBox { combobox-popup: 0; }"
                        "QPushButton:hover, QComboBox:hover { border-color: %8; }"
                        "QPushButton:disabled, QComboBox:disabled { color: %2; }"
@@ -293,7 +289,9 @@ void SettingsView::applyTheme()
                        "QCheckBox::indicator:checked { background: %9; border-color: %8; }")
             .arg(css(primary), css(secondary), css(header), css(fill), css(border), css(control), css(controlBorder),
                  css(accent), css(selected), css(VespertoneTheme::surface(theme)))
-            .arg(gothic ? 1.2 : 1));
+            .arg(gothic ? VespertoneTheme::gothicPanelBorderWidth : VespertoneTheme::glassPanelBorderWidth)
+            .arg(look.cornerRadius)
+            .arg(VespertoneTheme::controlCornerRadius));
     // Rich text takes its link colour from the markup, not from the style sheet.
     const auto website = AppInfo::websiteURL();
     const auto linkColor = gothic ? VespertoneTheme::color(VespertoneTheme::lavender) : accent.lighter(130);

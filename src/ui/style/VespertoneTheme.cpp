@@ -103,7 +103,41 @@ QColor hairline(AppThemeChoice theme)
 
 QColor recordingRed(double opacity)
 {
-    return QColor::fromRgbF(1.0f, 0.23f, 0.19f, float(opacity));
+    return color(recording, opacity);
+}
+
+QColor toolbarGlyph()
+{
+    return color(white, 0.94);
+}
+
+QColor toolbarIcon(bool enabled)
+{
+    return color(white, enabled ? 0.88 : 0.32);
+}
+
+QColor toolbarHover(bool pressed)
+{
+    return color(white, pressed ? 0.14 : 0.08);
+}
+
+QColor settingsControl(AppThemeChoice theme)
+{
+    return color(white, gothic(theme) ? 0.07 : 0.055);
+}
+
+QColor scrollHandle()
+{
+    return color(white, 0.22);
+}
+
+QString styleSheetColor(const QColor &color)
+{
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alphaF(), 0, 'f', 3);
 }
 
 QColor accent(AppThemeChoice theme)

@@ -32,11 +32,20 @@ inline constexpr Rgb studioBlack{0.026, 0.030, 0.038};    ///< studio background
 inline constexpr Rgb studioGraphite{0.075, 0.082, 0.095}; ///< studio panel tint
 inline constexpr Rgb studioAccent{0.34, 0.58, 1.0};       ///< studio accent and tint
 inline constexpr Rgb studioGlow{0.25, 0.42, 0.78};        ///< studio glow
+inline constexpr Rgb studioSlate{0.07, 0.10, 0.16};       ///< studio waveform surface, top
+inline constexpr Rgb studioSlateLight{0.10, 0.14, 0.22};  ///< studio waveform surface, bottom
+inline constexpr Rgb studioLiveSurface{0.08, 0.10, 0.14}; ///< studio live waveform surface
+inline constexpr Rgb recording{1.0, 0.23, 0.19};          ///< a running take
+inline constexpr Rgb recordingPressed{0.84, 0.16, 0.13};  ///< the Stop button held down
+inline constexpr Rgb destructive{1.0, 0.41, 0.38};        ///< the text and border of buttons that delete
+inline constexpr Rgb destructiveFill{1.0, 0.27, 0.23};    ///< their fill
 inline constexpr Rgb white{1, 1, 1};
 inline constexpr Rgb black{0, 0, 0};
 
 /// \a rgb at \a opacity.
 [[nodiscard]] QColor color(Rgb rgb, double opacity = 1);
+/// \a color as a style sheet writes it.
+[[nodiscard]] QString styleSheetColor(const QColor &color);
 /// Primary text of the window's dark appearance.
 [[nodiscard]] QColor primaryText();
 /// Secondary text of the window's dark appearance.
@@ -56,6 +65,16 @@ inline constexpr Rgb black{0, 0, 0};
 [[nodiscard]] QColor recordingRed(double opacity = 1);
 /// The accent of lists and controls: violet (gothic) or the studio accent.
 [[nodiscard]] QColor accent(AppThemeChoice theme);
+/// Symbols and labels drawn on the toolbar's faces.
+[[nodiscard]] QColor toolbarGlyph();
+/// The window's toolbar icons, \a enabled or not.
+[[nodiscard]] QColor toolbarIcon(bool enabled);
+/// The wash under a toolbar button that is hovered, focused or \a pressed.
+[[nodiscard]] QColor toolbarHover(bool pressed);
+/// The fill of the settings window's buttons and fields.
+[[nodiscard]] QColor settingsControl(AppThemeChoice theme);
+/// The handle of the sidebar's scroll bar.
+[[nodiscard]] QColor scrollHandle();
 
 /// The translucent surfaces that stand in for the desktop's blur materials.
 enum class Material { sidebar, underWindowBackground, thin, ultraThin };
@@ -82,6 +101,14 @@ struct PanelParameters {
 [[nodiscard]] PanelParameters panel(PanelUse use, AppThemeChoice theme);
 /// Padding of the control rail's content on every side.
 inline constexpr double controlRailPadding = 7;
+/// Corners of the studio theme's rail buttons and of form buttons and fields.
+inline constexpr double controlCornerRadius = 6;
+/// Corners of the toolbar's buttons.
+inline constexpr double toolbarButtonCornerRadius = 8;
+/// Corners of the editor's waveform surface.
+inline constexpr double waveformSurfaceRadius = 12;
+/// Corners of the running take's waveform canvas.
+inline constexpr double liveWaveformCanvasRadius = 8;
 /// Opacity of a chip whose figure the analysis is unsure of.
 inline constexpr double dimmedChipOpacity = 0.55;
 

@@ -1,4 +1,4 @@
-#include "ui/editor/TrimSelectionModel.h"
+#include "editor/TrimSelectionModel.h"
 
 #include "platform/Clock.h"
 

@@ -1,4 +1,4 @@
-#include "ui/editor/WaveformViewport.h"
+#include "editor/WaveformViewport.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/editor/TrimRange.h"
+#include "editor/TrimRange.h"
 
 #include <QObject>
 #include <optional>

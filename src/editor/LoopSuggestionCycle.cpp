@@ -1,7 +1,7 @@
-#include "ui/editor/LoopSuggestionCycle.h"
+#include "editor/LoopSuggestionCycle.h"
 
+#include "editor/WaveformViewport.h"
 #include "library/Formatters.h"
-#include "ui/editor/WaveformViewport.h"
 
 #include <algorithm>
 
