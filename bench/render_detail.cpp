@@ -12,6 +12,7 @@
 #include "ui/editor/ChipText.h"
 #include "ui/editor/RecordingDetailView.h"
 #include "ui/editor/WaveformTrimView.h"
+#include "ui/style/ApplicationAppearance.h"
 #include "ui/style/ThemeController.h"
 #include "ui/style/VespertoneTheme.h"
 
@@ -120,6 +121,7 @@ int main(int argc, char *argv[])
     for (const auto theme : AppThemeChoices::all) {
         ThemeController themes(store.settings());
         themes.setTheme(theme);
+        ApplicationAppearance appearance(themes);
         RecordingEditor editor(store);
         Backdrop host(theme);
         auto *layout = new QVBoxLayout(&host);
