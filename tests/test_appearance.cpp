@@ -129,9 +129,7 @@ private slots:
         auto environment = m_env.storeEnvironment();
         environment.dialogs = &m_dialogs;
         environment.soundServer = &m_server;
-        m_store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(environment);
         m_theme = std::make_unique<ThemeController>(m_store->settings());
         m_appearance = std::make_unique<ApplicationAppearance>(*m_theme);
         m_window = std::make_unique<LibraryWindow>(*m_store, *m_theme);

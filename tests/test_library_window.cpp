@@ -99,9 +99,7 @@ private slots:
         auto environment = m_env.storeEnvironment();
         environment.soundServer = &m_server;
         environment.foregroundMonitor = &m_monitor;
-        m_store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(environment);
     }
 
     void facesFollowStateAndSource_data()

@@ -101,9 +101,7 @@ private slots:
             metadata.musicalKey = fixture.key;
             MetadataStore::save(metadata, path);
         }
-        m_store = std::make_unique<RecordingLibraryStore>(m_env.storeEnvironment());
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(m_env.storeEnvironment());
         QCOMPARE(m_store->recordings().size(), qsizetype(std::size(fixtures)));
     }
 

@@ -453,9 +453,8 @@ private slots:
         settings.urlOpener = &opener;
         settings.browserSessions = &browsers;
         settings.encodersFolder = m_encoders;
-        RecordingLibraryStore store(settings);
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(10000));
+        const auto started = startStore(settings);
+        auto &store = *started;
         QStringList statuses;
         connect(&store, &RecordingLibraryStore::statusMessageChanged, this, [&] {
             if (store.statusMessage())
