@@ -81,9 +81,7 @@ private slots:
         auto environment = m_env.storeEnvironment();
         environment.soundServer = &m_server;
         environment.foregroundMonitor = &m_monitor;
-        m_store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(environment);
     }
 
     void menuFollowsEveryCaptureState()
@@ -184,22 +182,12 @@ private slots:
         hotKeys.setToggleRecordingAction([] {});
         hotKeys.registerAll();
         ThemeController theme(m_store->settings());
-        theme.setTheme(AppThemeChoice::gothic);
         SettingsView settings(*m_store, hotKeys, theme);
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
-        for (const auto *text :
-             {"Appearance", "Capture", "Recording Format", "Hotkeys", "About", "Save Folder", "Keep the last",
-              "Toggle Recording", "Open Library", "Save the Last Seconds", "Version", "Off: nothing is kept."})
-            QVERIFY2(showsLabel(settings, text), text);
         QVERIFY(!ProgramVersion::number().isEmpty());
         QVERIFY(showsLabel(settings, ProgramVersion::number())); // the project's version, as --version says
-
-        QSignalSpy restyled(&theme, &ThemeController::themeChanged);
-        QVERIFY(showsLabel(settings, "Purple vampire sampler mode."));
-        button(settings, "Studio Glass")->click();
-        QCOMPARE(restyled.count(), 1);
-        QVERIFY(showsLabel(settings, "Black glass, glossy, and restrained."));
+        QVERIFY(showsLabel(settings, "Off: nothing is kept."));
 
         const auto boxes = settings.findChildren<QComboBox *>();
         QCOMPARE(boxes.size(), 5);
