@@ -7,6 +7,7 @@
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetLookup.h"
 #include "ui/library/ContentView.h"
 #include "ui/library/LibraryWindow.h"
 #include "ui/library/MicrophoneToolbarLabel.h"
@@ -31,17 +32,9 @@
 
 using namespace std::chrono_literals;
 using Kind = CaptureState::Kind;
+using namespace WidgetLookup;
 
 namespace {
-QToolButton *item(QWidget &window, const QString &text)
-{
-    for (auto *button : window.findChildren<QToolButton *>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
-
 CaptureState state(Kind kind)
 {
     switch (kind) {
@@ -49,27 +42,6 @@ CaptureState state(Kind kind)
     case Kind::failed: return CaptureState::failed(QStringLiteral("Lost"));
     default: return kind == Kind::preparing ? CaptureState::preparing() : CaptureState::finishing();
     }
-}
-
-/// The visible items of \a menu: "-" for a divider, a text with " (off)" when disabled.
-QStringList menuItems(const QMenu &menu)
-{
-    QStringList items;
-    for (const auto *action : menu.actions()) {
-        if (action->isVisible())
-            items << (action->isSeparator() ? QStringLiteral("-")
-                                            : action->text() + (action->isEnabled() ? QString() : " (off)"));
-    }
-    return items;
-}
-
-QAction *menuItem(const QMenu &menu, const QString &text)
-{
-    for (auto *action : menu.actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
 }
 
 void answer(QMessageBox *box, const QString &button)
@@ -234,7 +206,7 @@ private slots:
         ThemeController theme(m_store->settings());
         LibraryWindow window(*m_store, theme);
         auto *content = window.content();
-        auto *share = item(window, "Share");
+        auto *share = button<QToolButton>(window, "Share");
         m_store->setSelectedIDs({});
         QCOMPARE(content->detail(), ContentView::Detail::empty);
         QVERIFY(!share->isEnabled());
@@ -288,7 +260,7 @@ private slots:
         QCOMPARE(m_store->captureState().kind(), Kind::idle);
 
         // Choosing an application records it alone; the face shows it and stops it.
-        menuItem(*menu, "Player")->trigger();
+        menuAction(*menu, "Player")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(m_store->isRecording(CaptureTarget::application("Player")), 10000);
         QCOMPARE(m_server.lastTarget(), CaptureTarget::application("Player"));
         QCOMPARE(system->accessibleName(), QStringLiteral("Stop Player Recording"));
@@ -328,7 +300,7 @@ private slots:
         auto *content = window.content();
         auto *microphone = window.findChild<MicrophoneToolbarLabel *>();
         auto *system = window.findChild<RecordToolbarLabel *>();
-        auto *import = item(window, "Import URL");
+        auto *import = button<QToolButton>(window, "Import URL");
         const RecordingInProgressView between(*m_store, AppThemeChoice::gothic);
         QCOMPARE(between.title(), QStringLiteral("Ready"));
         QCOMPARE(between.subtitle(), m_store->folderURL());
