@@ -761,6 +761,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QCOMPARE(journey.window().content()->sidebar()->theme(), AppThemeChoice::studioGlass);
         QCOMPARE(journey.window().palette().color(QPalette::Window), studio.color(QPalette::Window));
         QCOMPARE(journey.tray().menu().palette().color(QPalette::Window), studio.color(QPalette::Window));
+        QCOMPARE(ThemeController(journey.store().settings()).theme(), AppThemeChoice::studioGlass); // kept
         QVERIFY(Journey::shows(journey.window(), "Recordings"));
     }
 
