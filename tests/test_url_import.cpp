@@ -478,14 +478,6 @@ private slots:
         QCOMPARE(QList({source.appName, source.bundleIdentifier, source.windowTitle, source.urlString}),
                  QList<std::optional<QString>>({"URL Import", std::nullopt, "127.0.0.1", typed}));
 
-        // A media-site address whose rights question is declined starts nothing.
-        statuses.clear();
-        environment.dialogs.textAnswers = {"https://soundcloud.com/a/b"};
-        environment.dialogs.confirmAnswers = {false};
-        finish(store.promptImportURL());
-        QCOMPARE(environment.dialogs.asked, QStringList({"Import URL to MP3", "Confirm Rights to Extract"}));
-        QCOMPARE(statuses, QStringList());
-
         // Opening sources.
         RecordingItem item{*file, *MetadataStore::load(*file)};
         const auto openStatus = [&](std::optional<RecordingSourceContext> stored) {
