@@ -268,6 +268,7 @@ private slots:
         m_store->setKeptSeconds(30);
         QTRY_VERIFY(kept->isVisible());
         QCOMPARE(kept->text(), QStringLiteral("Last 30 s"));
+        QCOMPARE(kept->accessibleName(), QStringLiteral("Save the Last 30 Seconds"));
         m_store->setKeptSeconds(0);
         QTRY_VERIFY(!kept->isVisible());
     }
