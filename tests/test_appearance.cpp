@@ -12,6 +12,7 @@
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetLookup.h"
 #include "support/XvfbServer.h"
 #include "ui/common/ElidedButton.h"
 #include "ui/common/ElidedLabel.h"
@@ -67,15 +68,6 @@ QColor meanColor(QWidget &widget)
     return count ? QColor::fromRgbF(float(red / count), float(green / count), float(blue / count)) : Qt::white;
 }
 
-QToolButton *toolbarItem(QWidget &window, const QString &text)
-{
-    for (auto *button : window.findChildren<QToolButton *>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
-
 /// What opened over the windows: a popup, a dialog or a tooltip.
 QWidget *openedPiece()
 {
@@ -129,9 +121,7 @@ private slots:
         auto environment = m_env.storeEnvironment();
         environment.dialogs = &m_dialogs;
         environment.soundServer = &m_server;
-        m_store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(environment);
         m_theme = std::make_unique<ThemeController>(m_store->settings());
         m_appearance = std::make_unique<ApplicationAppearance>(*m_theme);
         m_window = std::make_unique<LibraryWindow>(*m_store, *m_theme);
@@ -163,7 +153,7 @@ private slots:
         const auto other =
             AppThemeChoice(theme) == AppThemeChoice::gothic ? AppThemeChoice::studioGlass : AppThemeChoice::gothic;
         QString checked;
-        auto *folder = toolbarItem(*m_window, "Folder");
+        auto *folder = WidgetLookup::button<QToolButton>(*m_window, "Folder");
         const auto hover = [folder] {
             QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), folder->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(folder, &event);
@@ -209,7 +199,7 @@ private slots:
         } else if (piece == "share menu") {
             // The menu runs its own loop until it closes: look from inside it.
             QTimer::singleShot(0, this, look);
-            QTest::mouseClick(toolbarItem(*m_window, "Share"), Qt::LeftButton);
+            QTest::mouseClick(WidgetLookup::button<QToolButton>(*m_window, "Share"), Qt::LeftButton);
         } else if (piece == "tooltip") {
             hover();
         } else if (piece == "delete confirmation") {
@@ -223,13 +213,12 @@ private slots:
             menu->actions().front()->trigger();
             menu->close();
         } else if (piece == "import dialog") {
-            QTest::mouseClick(toolbarItem(*m_window, "Import URL"), Qt::LeftButton);
+            QTest::mouseClick(WidgetLookup::button<QToolButton>(*m_window, "Import URL"), Qt::LeftButton);
         } else if (piece == "folder dialog") {
             m_settings->show();
-            const auto buttons = m_settings->findChildren<QPushButton *>();
-            const auto choose = std::find_if(buttons.begin(), buttons.end(),
-                                             [](QPushButton *button) { return button->text() == "Choose"; });
-            QTest::mouseClick(*choose, Qt::LeftButton);
+            auto *choose = WidgetLookup::button<QPushButton>(*m_settings, "Choose");
+            QVERIFY(choose);
+            QTest::mouseClick(choose, Qt::LeftButton);
         } else if (piece == "format popup") {
             m_settings->show();
             auto *format = m_settings->findChild<QComboBox *>();

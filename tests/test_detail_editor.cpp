@@ -336,9 +336,8 @@ private slots:
         standard.bpm = 120;
         standard.musicalKey = QStringLiteral("A minor");
         MetadataStore::save(standard, plain);
-        RecordingLibraryStore store(m_env.storeEnvironment());
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        const auto started = startStore(m_env.storeEnvironment());
+        auto &store = *started;
         ThemeController theme(store.settings());
         RecordingEditor editor(store, new AudioPlaybackService([](int, int) {
                                    return std::unique_ptr<AudioOutput>(std::make_unique<SilentOutput>());
@@ -415,9 +414,8 @@ private slots:
         FakeSoundServer server;
         auto environment = m_env.storeEnvironment();
         environment.soundServer = &server;
-        RecordingLibraryStore store(environment);
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        const auto started = startStore(environment);
+        auto &store = *started;
         ThemeController theme(store.settings());
         std::atomic<bool> outputFails = false;
         auto *player = new AudioPlaybackService([&outputFails](int, int) -> std::unique_ptr<AudioOutput> {

@@ -30,9 +30,8 @@ private slots:
         QVERIFY(warmUp(CaptureTarget::defaultOutput()));
         auto environment = env.storeEnvironment();
         environment.soundServer = &server;
-        RecordingLibraryStore store(environment);
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        const auto started = startStore(environment);
+        auto &store = *started;
 
         // Another client holds the record chord: the registration reports it and stops there.
         XcbHotKeyGrabber other(x11.display());

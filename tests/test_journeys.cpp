@@ -25,7 +25,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSettings>
@@ -110,6 +109,15 @@ private:
     std::unique_ptr<CaptureSource> m_source = PulseSoundServer().openCapture(
         CaptureTarget::defaultOutput(), 48000, 2, {[this](SharedCaptureBuffer b) { add(*b); }, [] {}});
 };
+
+/// The list in \a window that a screen reader calls \a name, or null.
+QComboBox *comboBox(const QWidget &window, const QString &name)
+{
+    for (auto *box : window.findChildren<QComboBox *>())
+        if (box->accessibleName() == name)
+            return box;
+    return nullptr;
+}
 
 RecordingDetailView *editor(Journey &journey)
 {
@@ -417,9 +425,7 @@ private slots:
         AudioFixtures::tone(journey.path("Other.wav"), 1);
         QVERIFY(journey.open());
         auto &window = journey.window();
-        auto &list = *window.content()->sidebar()->findChild<QListView *>();
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualRect(list.model()->index(int(journey.rows().indexOf("Beat")), 0)).center());
+        QVERIFY(journey.clickRow("Beat"));
         auto &editing = window.content()->editor();
         QTRY_VERIFY(editorReady(journey) && editing.recording()->url == beat);
 
@@ -475,13 +481,9 @@ private slots:
         }
         QVERIFY(journey.open());
         auto &window = journey.window();
-        auto &list = *window.content()->sidebar()->findChild<QListView *>();
-        const auto rowAt = [&](const QString &name) {
-            return list.visualRect(list.model()->index(int(journey.rows().indexOf(name)), 0)).center();
-        };
 
         // One: the editor's Delete asks first; Cancel keeps it.
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rowAt("One"));
+        QVERIFY(journey.clickRow("One"));
         QCOMPARE(journey.selectedRows(), QStringList{"One"});
         QVERIFY(Journey::click(window, "Move Recording to Trash"));
         QVERIFY(Answer::button("Cancel"));
@@ -493,8 +495,8 @@ private slots:
         QTRY_COMPARE(journey.rows().size(), 2);
 
         // Several: both selected, the Delete key, the same confirmation.
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rowAt("Two"));
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rowAt("Three"));
+        QVERIFY(journey.clickRow("Two"));
+        QVERIFY(journey.clickRow("Three", Qt::ControlModifier));
         QCOMPARE(journey.selectedRows(), (QStringList{"Three", "Two"}));
         QTRY_COMPARE(window.content()->detail(), ContentView::Detail::multiSelection);
         window.activateWindow();
@@ -653,9 +655,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
                                   2000);
 
         // A take removed under the open editor leaves no stale row or editor behind.
-        auto &list = *journey.window().content()->sidebar()->findChild<QListView *>();
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualRect(list.model()->index(int(journey.rows().indexOf("Synced")), 0)).center());
+        QVERIFY(journey.clickRow("Synced"));
         QTRY_VERIFY(editor(journey)
                     && journey.window().content()->editor().recording()->url == journey.path("Synced.wav"));
         QVERIFY(QFile::remove(journey.path("Synced.wav")));
@@ -677,14 +677,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::click(journey.window(), "Settings"));
         auto &settings = journey.settingsWindow();
         QTRY_VERIFY(settings.isVisible());
-        const auto boxes = settings.findChildren<QComboBox *>();
-        const auto keep = std::find_if(boxes.begin(), boxes.end(), [](const QComboBox *box) {
-            return box->accessibleName() == QStringLiteral("Keep the last … seconds");
-        });
-        QVERIFY(keep != boxes.end());
-        (*keep)->setFocus();
-        QTest::keyClick(*keep, Qt::Key_Down); // Off, then 15 and 30 seconds
-        QTest::keyClick(*keep, Qt::Key_Down);
+        auto *keep = comboBox(settings, QStringLiteral("Keep the last … seconds"));
+        QVERIFY(keep);
+        keep->setFocus();
+        QTest::keyClick(keep, Qt::Key_Down); // Off, then 15 and 30 seconds
+        QTest::keyClick(keep, Qt::Key_Down);
         QTRY_VERIFY_WITH_TIMEOUT(Journey::shows(settings,
                                                 "Listening: the last 30 seconds of System Audio stay in "
                                                 "memory, never on disk."),
@@ -737,11 +734,8 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY(Journey::click(journey.window(), "Settings"));
         auto &settings = journey.settingsWindow();
         QTRY_VERIFY(settings.isVisible());
-        const auto boxes = settings.findChildren<QComboBox *>();
-        const auto found = std::find_if(boxes.begin(), boxes.end(),
-                                        [](const QComboBox *box) { return box->accessibleName() == "File Type"; });
-        QVERIFY(found != boxes.end());
-        auto *format = *found;
+        auto *format = comboBox(settings, QStringLiteral("File Type"));
+        QVERIFY(format);
         format->setFocus();
         for (int step = 0; step < steps; ++step)
             QTest::keyClick(format, Qt::Key_Down);
@@ -767,6 +761,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QCOMPARE(journey.window().content()->sidebar()->theme(), AppThemeChoice::studioGlass);
         QCOMPARE(journey.window().palette().color(QPalette::Window), studio.color(QPalette::Window));
         QCOMPARE(journey.tray().menu().palette().color(QPalette::Window), studio.color(QPalette::Window));
+        QCOMPARE(ThemeController(journey.store().settings()).theme(), AppThemeChoice::studioGlass); // kept
         QVERIFY(Journey::shows(journey.window(), "Recordings"));
     }
 

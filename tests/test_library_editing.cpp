@@ -63,9 +63,7 @@ class LibraryEditingTest : public QObject {
     void reopen()
     {
         m_store.reset();
-        m_store = std::make_unique<RecordingLibraryStore>(env().storeEnvironment());
-        QSignalSpy loaded(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(loaded.wait(10000));
+        m_store = startStore(env().storeEnvironment());
     }
 
     RecordingItem item(const QString &path)

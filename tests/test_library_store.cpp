@@ -27,11 +27,7 @@ using namespace std::chrono_literals;
 namespace {
 std::unique_ptr<RecordingLibraryStore> openStore(TestEnvironment &env, bool overrideFolder = true)
 {
-    auto store = std::make_unique<RecordingLibraryStore>(env.storeEnvironment(overrideFolder));
-    QSignalSpy loaded(store.get(), &RecordingLibraryStore::recoveryFinished);
-    if (!loaded.wait(10000))
-        qFatal("the store did not finish starting");
-    return store;
+    return startStore(env.storeEnvironment(overrideFolder));
 }
 
 QStringList ids(const QVector<RecordingItem> &items)

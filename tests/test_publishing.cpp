@@ -42,10 +42,7 @@ struct Scene {
         environment.soundServer = &server;
         if (recorded)
             environment.files = &files;
-        store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(store.get(), &RecordingLibraryStore::recoveryFinished);
-        if (!started.wait(20000))
-            qFatal("the store did not start");
+        store = startStore(environment);
     }
     /// Copies \a fixture into the library as \a name with a sidecar: made in 2022 in a browser.
     QString add(const QString &fixture, const QString &name)

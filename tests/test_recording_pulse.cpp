@@ -70,11 +70,7 @@ private:
     {
         auto environment = env.storeEnvironment();
         environment.soundServer = &m_server;
-        auto store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy started(store.get(), &RecordingLibraryStore::recoveryFinished);
-        if (!started.wait(20000))
-            qFatal("the store did not start");
-        return store;
+        return startStore(environment);
     }
     /// A take of about a second; the final path, or none.
     std::optional<QString> take(RecordingLibraryStore &store, RecordingInputSource input)

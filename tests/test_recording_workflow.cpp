@@ -57,10 +57,7 @@ struct Rig {
         environment.soundServer = &server;
         environment.foregroundMonitor = &monitor;
         environment.encodersFolder = encoders;
-        store = std::make_unique<RecordingLibraryStore>(environment);
-        QSignalSpy recovered(store.get(), &RecordingLibraryStore::recoveryFinished);
-        if (!recovered.wait(20000))
-            qFatal("the store did not finish starting");
+        store = startStore(environment);
         QObject::connect(store.get(), &RecordingLibraryStore::statusMessageChanged, store.get(), [this] {
             if (const auto &status = store->statusMessage(); status && !status->isEmpty())
                 statuses << *status;
@@ -245,9 +242,7 @@ private slots:
         QTRY_COMPARE(rig.statuses.last(), QStringLiteral("Encoding MP3"));
         QVERIFY(TakeLock::isHeld(rig.workWav()));
         // Another store's recovery leaves the take alone while it is encoded.
-        RecordingLibraryStore other(rig.env.storeEnvironment());
-        QSignalSpy recovered(&other, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(recovered.wait(10000));
+        const auto other = startStore(rig.env.storeEnvironment());
         QVERIFY(QFileInfo::exists(rig.workWav()));
         writeFile(gate, "go\n");
         QVERIFY(finish(std::move(stopping)));

@@ -7,6 +7,7 @@
 #include "support/AudioFixtures.h"
 #include "support/TaskRunner.h"
 #include "support/TestEnvironment.h"
+#include "support/WidgetLookup.h"
 #include "ui/library/GothicMasthead.h"
 #include "ui/library/RecordingListModel.h"
 #include "ui/library/SidebarView.h"
@@ -18,6 +19,8 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+
+using WidgetLookup::menuAction;
 
 namespace {
 struct Fixture {
@@ -57,14 +60,6 @@ QStringList menuTexts(const QMenu &menu)
     return texts;
 }
 
-QAction *menuAction(const QMenu &menu, const QString &text)
-{
-    for (auto *action : menu.actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
 } // namespace
 
 class SidebarTest : public QObject {
@@ -101,9 +96,7 @@ private slots:
             metadata.musicalKey = fixture.key;
             MetadataStore::save(metadata, path);
         }
-        m_store = std::make_unique<RecordingLibraryStore>(m_env.storeEnvironment());
-        QSignalSpy started(m_store.get(), &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(20000));
+        m_store = startStore(m_env.storeEnvironment());
         QCOMPARE(m_store->recordings().size(), qsizetype(std::size(fixtures)));
     }
 

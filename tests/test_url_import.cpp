@@ -453,9 +453,8 @@ private slots:
         settings.urlOpener = &opener;
         settings.browserSessions = &browsers;
         settings.encodersFolder = m_encoders;
-        RecordingLibraryStore store(settings);
-        QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
-        QVERIFY(started.wait(10000));
+        const auto started = startStore(settings);
+        auto &store = *started;
         QStringList statuses;
         connect(&store, &RecordingLibraryStore::statusMessageChanged, this, [&] {
             if (store.statusMessage())
@@ -478,14 +477,6 @@ private slots:
         const auto source = *MetadataStore::load(*file)->source;
         QCOMPARE(QList({source.appName, source.bundleIdentifier, source.windowTitle, source.urlString}),
                  QList<std::optional<QString>>({"URL Import", std::nullopt, "127.0.0.1", typed}));
-
-        // A media-site address whose rights question is declined starts nothing.
-        statuses.clear();
-        environment.dialogs.textAnswers = {"https://soundcloud.com/a/b"};
-        environment.dialogs.confirmAnswers = {false};
-        finish(store.promptImportURL());
-        QCOMPARE(environment.dialogs.asked, QStringList({"Import URL to MP3", "Confirm Rights to Extract"}));
-        QCOMPARE(statuses, QStringList());
 
         // Opening sources.
         RecordingItem item{*file, *MetadataStore::load(*file)};

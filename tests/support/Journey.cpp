@@ -191,6 +191,18 @@ bool Journey::click(QWidget &window, const QString &name)
     return found != nullptr;
 }
 
+bool Journey::clickRow(const QString &name, Qt::KeyboardModifiers modifiers)
+{
+    auto &view = list();
+    const auto row = rows().indexOf(name);
+    if (row < 0)
+        return false;
+    const auto index = view.model()->index(int(row), 0);
+    view.scrollTo(index);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers, view.visualRect(index).center());
+    return true;
+}
+
 bool Journey::chooseFromRowMenu(const QString &name, const QString &item)
 {
     auto &view = list();

@@ -62,6 +62,8 @@ public:
 
     /// Clicks the visible button of \a window whose text, accessible name or tip is \a name.
     static bool click(QWidget &window, const QString &name);
+    /// Clicks the row named \a name, with \a modifiers held; false when no row has that name.
+    bool clickRow(const QString &name, Qt::KeyboardModifiers modifiers = {});
     /// Right-clicks the row named \a name and chooses \a item from its context menu.
     bool chooseFromRowMenu(const QString &name, const QString &item);
     /// Chooses \a item from the tray menu, opened as a click on the icon opens it.

@@ -1,8 +1,11 @@
 #include "support/TestEnvironment.h"
 
+#include "store/RecordingLibraryStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 namespace {
 template <typename T>
@@ -66,4 +69,13 @@ StoreEnvironment TestEnvironment::storeEnvironment(bool overrideFolder)
     if (overrideFolder)
         environment.folderOverride = libraryFolder();
     return environment;
+}
+
+std::unique_ptr<RecordingLibraryStore> startStore(const StoreEnvironment &environment)
+{
+    auto store = std::make_unique<RecordingLibraryStore>(environment);
+    QSignalSpy started(store.get(), &RecordingLibraryStore::recoveryFinished);
+    if (!started.wait(20000))
+        qFatal("the store did not finish starting");
+    return store;
 }

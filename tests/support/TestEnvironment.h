@@ -11,6 +11,8 @@
 #include <deque>
 #include <memory>
 
+class RecordingLibraryStore;
+
 /// Dialog answers queued by a test; an unanswered question is declined.
 class ScriptedDialogs final : public Dialogs {
 public:
@@ -57,3 +59,7 @@ public:
     ScriptedDialogs dialogs;
     FolderTrash trash;
 };
+
+/// A store over \a environment once its start-up recovery has finished; aborts the suite when it
+/// does not finish within 20 seconds.
+[[nodiscard]] std::unique_ptr<RecordingLibraryStore> startStore(const StoreEnvironment &environment);
