@@ -2,6 +2,7 @@
 
 #include "hotkeys/HotKeyShortcut.h"
 #include "library/SidecarCodec.h"
+#include "media/HeaderLength.h"
 #include "media/Mp3GaplessInfo.h"
 #include "platform/ChromiumSessionReader.h"
 #include "platform/FirefoxSessionReader.h"
@@ -55,6 +56,22 @@ bool mp3Gapless(const QByteArray &bytes)
 {
     const auto info = Mp3GaplessInfo::parse(bytes);
     return !info || (info->delay >= 0 && info->delay < 4096 && info->padding >= 0 && info->padding < 4096);
+}
+
+bool containerHeader(const QByteArray &bytes)
+{
+    const auto source = ByteSource::ofBytes(bytes);
+    const auto sound = [](const std::optional<AudioFileInfo> &info) {
+        return !info || (info->sampleRate > 0 && info->channelCount > 0 && info->length >= 0);
+    };
+    // A PCM length never counts more frames than the bytes after its header could hold.
+    const auto held = [&](const std::optional<AudioFileInfo> &info) {
+        return !info || info->length <= bytes.size() / info->channelCount;
+    };
+    const auto wave = HeaderLength::wave(source);
+    const auto aiff = HeaderLength::aiff(source);
+    return sound(HeaderLength::of(source)) && sound(wave) && held(wave) && sound(aiff) && held(aiff)
+        && sound(HeaderLength::mp3(source)) && sound(HeaderLength::mp4(source));
 }
 
 } // namespace FuzzTargets

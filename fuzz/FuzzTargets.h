@@ -17,5 +17,8 @@ bool sidecar(const QByteArray &bytes);
 bool hotKey(const QByteArray &bytes);
 /// An MP3's first frame: the delay and padding fit their 12 bits.
 bool mp3Gapless(const QByteArray &bytes);
+/// A WAV, AIFF, MP3 or M4A header: a length it states has a rate, channels and no more frames
+/// than a PCM file's bytes hold.
+bool containerHeader(const QByteArray &bytes);
 
 } // namespace FuzzTargets

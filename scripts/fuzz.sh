@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(chromiumSession firefoxSession sidecar hotKey mp3Gapless)
+[ ${#targets[@]} -gt 0 ] || targets=(chromiumSession firefoxSession sidecar hotKey mp3Gapless containerHeader)
 
 bash scripts/install-deps.sh --test
 cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -40,7 +40,8 @@ private slots:
             {"firefoxSession", FuzzTargets::firefoxSession},
             {"sidecar", FuzzTargets::sidecar},
             {"hotKey", FuzzTargets::hotKey},
-            {"mp3Gapless", FuzzTargets::mp3Gapless}};
+            {"mp3Gapless", FuzzTargets::mp3Gapless},
+            {"containerHeader", FuzzTargets::containerHeader}};
         QVERIFY2(targets.contains(target), qPrintable(target));
         QVERIFY(targets.at(target)(readFile(file)));
     }
