@@ -153,22 +153,29 @@ private slots:
         const auto samples = firstChannel(url);
         const double length = double(samples.size()) / 48000;
         QVERIFY2(length > seconds - 0.2 && length < seconds + 0.2, qPrintable(QString::number(length)));
+        // The level of a tone is the median over blocks of 20 ms: a clock that runs fast loses
+        // some milliseconds now and then, and that step must not read as a weaker tone.
         const auto level = [&](double frequency, double from, double to) {
-            return toneAmplitude(samples, frequency, from, to);
+            std::vector<double> blocks;
+            for (double at = from; at + 0.02 <= to; at += 0.02)
+                blocks.push_back(toneAmplitude(samples, frequency, at, at + 0.02));
+            std::nth_element(blocks.begin(), blocks.begin() + std::ptrdiff_t(blocks.size() / 2), blocks.end());
+            return blocks.empty() ? 0.0 : blocks[blocks.size() / 2];
         };
         // A level is heard some time after the audio it measures reached the take: each stretch
-        // begins where its change was heard.
+        // begins where its change was heard. Each tone is there at its own level, once, or not at all.
         const QList<double> heard{level(2000, sounding, joined), level(3000, sounding, joined),
                                   level(2000, both, left),       level(3000, both, left),
                                   level(2000, alone, silent),    level(3000, alone, silent),
                                   level(3000, quiet, length)};
-        const QList<bool> expected{true, false, true, true, false, true, false};
+        const QList<double> expected{0.1, 0, 0.1, 0.25, 0, 0.25, 0};
         for (qsizetype i = 0; i < heard.size(); ++i)
-            QVERIFY2((heard[i] > 0.05) == expected[i] && (heard[i] < 0.005 || heard[i] > 0.05),
+            QVERIFY2(std::abs(heard[i] - expected[i]) < std::max(0.005, expected[i] * 0.05),
                      qPrintable(QStringLiteral("stretch %1: %2").arg(i).arg(heard[i])));
         // Over the whole take, a leak of ten milliseconds would show.
-        QVERIFY2(level(6300, 0, length) < 0.0005 && level(440, 0, length) < 0.0005,
-                 qPrintable(QStringLiteral("%1 %2").arg(level(6300, 0, length)).arg(level(440, 0, length))));
+        const auto leak = [&](double frequency) { return toneAmplitude(samples, frequency, 0, length); };
+        QVERIFY2(leak(6300) < 0.0005 && leak(440) < 0.0005,
+                 qPrintable(QStringLiteral("%1 %2").arg(leak(6300)).arg(leak(440))));
     }
 
     void theKeptWindowIsSavedWithEachSoundAtItsPlace()

@@ -9,6 +9,7 @@
 #include "capture/CaptureWriterQueue.h"
 #include "capture/PcmCaptureWriter.h"
 #include "library/Formatters.h"
+#include "platform/WallClockMix.h"
 #include "support/FakeClock.h"
 #include "support/FakeSoundServer.h"
 #include "support/ProcessLimits.h"
@@ -20,6 +21,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
+#include <optional>
 
 namespace {
 using Format = RecordingOutputFormat;
@@ -55,6 +59,52 @@ struct UnsyncableWriter final : CaptureFileWriter {
     void finish() override {}
     void cancel() override {}
     std::atomic<int> &checkpoints = writes;
+};
+
+/// Mono streams played into a mix on a simulated clock, in chunks of 50 ms, each received when
+/// the case says; the mix is taken every 50 ms, 300 ms behind, as an application capture does.
+struct MixTimeline {
+    static constexpr std::int64_t chunk = 2400;
+    static constexpr std::int64_t delay = 14400;
+    struct Chunk {
+        std::int64_t receivedAt;
+        std::int64_t first; ///< the stream's frame count before it; -1 ends the stream
+    };
+    std::vector<Chunk> chunks;
+    std::vector<std::int16_t> out;
+
+    /// The value a stream's frame \a n carries, never 0, so where each frame landed can be read.
+    static std::int16_t counter(std::int64_t n) { return std::int16_t(n % 32000 + 1); }
+    void run(std::int64_t until)
+    {
+        WallClockMix mix(1, 48000, delay);
+        std::stable_sort(chunks.begin(), chunks.end(),
+                         [](const Chunk &a, const Chunk &b) { return a.receivedAt < b.receivedAt; });
+        auto next = chunks.begin();
+        for (std::int64_t now = 0; now <= until; now += chunk) {
+            for (; next != chunks.end() && next->receivedAt <= now; ++next) {
+                if (next->first < 0) {
+                    mix.end(1);
+                    continue;
+                }
+                std::vector<std::int16_t> samples(chunk);
+                for (std::int64_t i = 0; i < chunk; ++i)
+                    samples[std::size_t(i)] = counter(next->first + i);
+                mix.add(1, samples.data(), chunk, next->receivedAt);
+            }
+            const auto taken = mix.take(now - delay);
+            out.insert(out.end(), taken.begin(), taken.end());
+        }
+    }
+    /// The first frame in [from, to) that is not \a expected.
+    std::optional<std::int64_t> mismatch(std::int64_t from, std::int64_t to,
+                                         const std::function<std::int16_t(std::int64_t)> &expected) const
+    {
+        for (auto frame = from; frame < to; ++frame)
+            if (out.at(std::size_t(frame)) != expected(frame))
+                return frame;
+        return {};
+    }
 };
 } // namespace
 
@@ -401,6 +451,80 @@ private slots:
         QCOMPARE(levels.front(), 0.5f);
         QCOMPARE(levels.back(), 0.5f);
         QCOMPARE(*std::max_element(levels.begin() + 1, levels.end() - 1), 0.0f);
+    }
+
+    void anApplicationStreamLandsWhereItPlayedHoweverItIsDelivered()
+    {
+        // Delivered as a sound server delivers a stream that just started: 150 ms at once, then
+        // bursts of 300 ms, then every 50 ms a little late. Every frame lands once, where it played.
+        constexpr std::int64_t begins = 46000, chunk = MixTimeline::chunk;
+        const std::int64_t late[] = {0, 480, 960, 240, 720};
+        MixTimeline bursts;
+        for (std::int64_t k = 0; k < 60; ++k) {
+            const auto receivedAt = k < 3 ? begins + 3 * chunk
+                : k < 21                  ? begins + (3 + 6 * ((k - 3) / 6 + 1)) * chunk
+                                          : begins + (k + 1) * chunk + late[k % 5];
+            bursts.chunks.push_back({receivedAt, k * chunk});
+        }
+        bursts.run(begins + 62 * chunk + MixTimeline::delay);
+        const auto played = [&](std::int64_t frame) {
+            return frame < begins ? std::int16_t(0) : MixTimeline::counter(frame - begins);
+        };
+        QCOMPARE(bursts.mismatch(0, begins + 60 * chunk, played), std::nullopt);
+
+        // Paused for 500 ms (its place has gone), then for 100 ms (found within a second), then
+        // ended: silence where it paused, and the audio still pending when it ended is kept.
+        MixTimeline pauses;
+        std::int64_t sent = 0;
+        for (const auto &[from, to] : {std::pair(0, 48000), std::pair(72000, 120000), std::pair(124800, 220800)})
+            for (std::int64_t play = from; play < to; play += chunk, sent += chunk)
+                pauses.chunks.push_back({play + chunk + late[(play / chunk) % 5], sent});
+        pauses.chunks.push_back({220800 + chunk + late[4] + 1, -1});
+        pauses.run(240000 + MixTimeline::delay);
+        QCOMPARE(pauses.mismatch(0, 48000, MixTimeline::counter), std::nullopt);
+        QCOMPARE(pauses.mismatch(48000, 72000, [](std::int64_t) { return std::int16_t(0); }), std::nullopt);
+        QCOMPARE(pauses.mismatch(72000, 120000, [](std::int64_t f) { return MixTimeline::counter(f - 24000); }),
+                 std::nullopt);
+        QCOMPARE(pauses.mismatch(180000, 220800, [](std::int64_t f) { return MixTimeline::counter(f - 28800); }),
+                 std::nullopt);
+        QCOMPARE(pauses.mismatch(220800, 240000, [](std::int64_t) { return std::int16_t(0); }), std::nullopt);
+        // Nothing doubled, nothing dropped.
+        std::vector<std::int16_t> heard;
+        std::copy_if(pauses.out.begin(), pauses.out.end(), std::back_inserter(heard), [](auto v) { return v != 0; });
+        QCOMPARE(std::int64_t(heard.size()), sent);
+        QCOMPARE(std::adjacent_find(heard.begin(), heard.end(), [](auto a, auto b) { return b != a % 32000 + 1; }),
+                 heard.end());
+
+        // A clock 0.5 % faster than the wall's: of its 96 ms too many in 20 s, what passes 60 ms
+        // is given up at once, not a little in every chunk.
+        MixTimeline fast;
+        for (std::int64_t k = 0; k < 400; ++k)
+            fast.chunks.push_back({(k + 1) * 2388 + late[k % 5], k * chunk});
+        fast.run(401 * 2388 + MixTimeline::delay);
+        std::vector<std::int64_t> skips;
+        for (std::size_t i = 1; i < fast.out.size(); ++i)
+            if (fast.out[i - 1] != 0 && fast.out[i] != 0 && fast.out[i] != fast.out[i - 1] % 32000 + 1)
+                skips.push_back((fast.out[i] - fast.out[i - 1] - 1 + 32000) % 32000);
+        QCOMPARE(skips.size(), std::size_t(1));
+        QVERIFY2(skips[0] >= chunk && skips[0] <= 2 * chunk, qPrintable(QString::number(skips[0])));
+    }
+
+    void streamsAreSummedWithinRangeAndHolesAreSilent()
+    {
+        WallClockMix mix(2, 48000, 4800);
+        const std::vector<std::int16_t> loud(960, 30000), soft(960, -100);
+        mix.add(1, loud.data(), 480, 480);
+        mix.add(2, loud.data(), 480, 480);
+        mix.add(2, nullptr, 480, 960);
+        mix.add(2, soft.data(), 480, 1440);
+        mix.end(2);
+        const auto mixed = mix.take(1440);
+        QCOMPARE(mixed.size(), std::size_t(2880));
+        QCOMPARE(std::count(mixed.begin(), mixed.begin() + 960, std::int16_t(32767)), 960);
+        QCOMPARE(std::count(mixed.begin() + 960, mixed.begin() + 1920, std::int16_t(0)), 960);
+        QCOMPARE(std::count(mixed.begin() + 1920, mixed.end(), std::int16_t(-100)), 960);
+        QVERIFY(mix.take(1440).empty());
+        QCOMPARE(mix.take(1920), std::vector<std::int16_t>(960, 0));
     }
 };
 

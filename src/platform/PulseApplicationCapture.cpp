@@ -12,26 +12,19 @@
 #include <limits>
 #include <thread>
 
-namespace {
-/// A stream whose audio lands further from where its arrival puts it starts again from there:
-/// it was paused, or its clock drifted from the wall clock.
-constexpr pa_usec_t driftBehind = 150000;
-constexpr pa_usec_t driftAhead = 60000;
-} // namespace
-
 /// One playback stream of the application and the record stream that monitors it.
 struct PulseApplicationCapture::Input {
     PulseApplicationCapture *capture;
     quint32 sinkInput;
     Pulse::Stream stream;
-    std::optional<std::int64_t> position; ///< the mix frame its next sample lands on
     bool ended = false;
 };
 
 PulseApplicationCapture::PulseApplicationCapture(const QByteArray &server, CaptureTarget target, int sampleRate,
                                                  int channelCount, Handlers handlers)
     : m_target(std::move(target)), m_handlers(std::move(handlers)), m_ownProcess(QCoreApplication::applicationPid()),
-      m_connection(server, "Vespertone")
+      m_connection(server, "Vespertone"),
+      m_mix(channelCount, sampleRate, std::int64_t(mixDelay) * std::max(0, sampleRate) / std::int64_t(PA_USEC_PER_SEC))
 {
     m_spec = {PA_SAMPLE_S16LE, uint32_t(sampleRate), uint8_t(channelCount)};
     if (!pa_sample_spec_valid(&m_spec))
@@ -110,7 +103,7 @@ void PulseApplicationCapture::onEvent(pa_context *context, pa_subscription_event
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT || capture->m_closing)
         return;
     if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
-        capture->m_inputs.erase(index);
+        capture->forget(index);
         return;
     }
     // A new stream, or one that changed (moved to another output, renamed): look at it again.
@@ -139,7 +132,7 @@ void PulseApplicationCapture::consider(const pa_sink_input_info &info)
         // A monitor ends when its stream moves to another output; it starts again there.
         if (!found->second->ended)
             return;
-        m_inputs.erase(found);
+        forget(info.index);
     }
     openInput(info.index);
 }
@@ -148,7 +141,7 @@ void PulseApplicationCapture::openInput(quint32 sinkInput)
 {
     if (m_closing || m_inputs.contains(sinkInput))
         return;
-    auto input = std::make_unique<Input>(Input{this, sinkInput, {}, {}, false});
+    auto input = std::make_unique<Input>(Input{this, sinkInput, {}, false});
     pa_channel_map map;
     pa_channel_map_init_extend(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
     input->stream.reset(pa_stream_new(m_connection.context(), "Recording", &m_spec, &map));
@@ -193,35 +186,16 @@ void PulseApplicationCapture::onRead(pa_stream *stream, size_t, void *data)
     while (pa_stream_peek(stream, &samples, &bytes) == 0 && bytes > 0) {
         const auto frames = std::int64_t(bytes / sizeof(std::int16_t) / channels);
         if (capture->m_running && !input->ended && frames > 0)
-            capture->add(*input, static_cast<const std::int16_t *>(samples), frames);
+            capture->m_mix.add(input->sinkInput, static_cast<const std::int16_t *>(samples), frames,
+                               capture->frameAt(pa_rtclock_now()));
         pa_stream_drop(stream);
     }
 }
 
-void PulseApplicationCapture::add(Input &input, const std::int16_t *samples, std::int64_t frames)
+void PulseApplicationCapture::forget(quint32 sinkInput)
 {
-    const auto arrival = frameAt(pa_rtclock_now()) - frames;
-    const auto behind = std::int64_t(driftBehind * m_spec.rate / PA_USEC_PER_SEC);
-    const auto ahead = std::int64_t(driftAhead * m_spec.rate / PA_USEC_PER_SEC);
-    if (!input.position || *input.position < arrival - behind || *input.position > arrival + ahead)
-        input.position = arrival;
-    const auto channels = std::int64_t(m_spec.channels);
-    const auto first = std::max<std::int64_t>(0, m_emitted - *input.position);
-    const auto limit = m_emitted + std::int64_t(2 * mixDelay * m_spec.rate / PA_USEC_PER_SEC);
-    const auto last = std::min(frames, limit - *input.position);
-    if (last > first) {
-        const auto begin = (*input.position + first - m_emitted) * channels;
-        const auto end = (*input.position + last - m_emitted) * channels;
-        if (m_mix.size() < std::size_t(end))
-            m_mix.resize(std::size_t(end), 0);
-        // A hole in the stream's buffer arrives without data: it adds nothing.
-        if (samples) {
-            const auto *from = samples + first * channels;
-            for (auto i = begin; i < end; ++i)
-                m_mix[std::size_t(i)] += *from++;
-        }
-    }
-    *input.position += frames;
+    m_inputs.erase(sinkInput);
+    m_mix.end(sinkInput);
 }
 
 void PulseApplicationCapture::onTick(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self)
@@ -230,25 +204,21 @@ void PulseApplicationCapture::onTick(pa_mainloop_api *, pa_time_event *, const s
     const auto now = pa_rtclock_now();
     if (capture->m_running)
         capture->emitUpTo(capture->frameAt(now > mixDelay ? now - mixDelay : 0));
-    std::erase_if(capture->m_inputs, [](const auto &entry) { return entry.second->ended; });
+    std::vector<quint32> ended;
+    for (const auto &[index, input] : capture->m_inputs)
+        if (input->ended)
+            ended.push_back(index);
+    for (const auto index : ended)
+        capture->forget(index);
     pa_context_rttime_restart(capture->m_connection.context(), capture->m_tick, now + fragmentTime);
 }
 
 void PulseApplicationCapture::emitUpTo(std::int64_t frame)
 {
-    if (frame <= m_emitted)
+    if (frame <= m_mix.taken())
         return;
-    const auto channels = std::size_t(m_spec.channels);
-    const auto count = std::size_t(frame - m_emitted) * channels;
     auto buffer = std::make_shared<CaptureBuffer>();
-    buffer->channelCount = int(channels);
-    buffer->samples.resize(count, 0);
-    const auto mixed = std::min(count, m_mix.size());
-    constexpr std::int32_t low = std::numeric_limits<std::int16_t>::min();
-    constexpr std::int32_t high = std::numeric_limits<std::int16_t>::max();
-    for (std::size_t i = 0; i < mixed; ++i)
-        buffer->samples[i] = std::int16_t(std::clamp(m_mix[i], low, high));
-    m_mix.erase(m_mix.begin(), m_mix.begin() + std::ptrdiff_t(mixed));
-    m_emitted = frame;
+    buffer->channelCount = int(m_spec.channels);
+    buffer->samples = m_mix.take(frame);
     m_handlers.audio(std::move(buffer));
 }

@@ -3,12 +3,13 @@
 #include "platform/CaptureSource.h"
 #include "platform/CaptureTarget.h"
 #include "platform/PulseConnection.h"
+#include "platform/WallClockMix.h"
 
 #include <map>
 #include <memory>
 
 /// The playback of one application alone: a monitor stream on each of its playback streams
-/// (every one it opens meanwhile joins), mixed on the wall clock, so the capture has silence
+/// (every one it opens meanwhile joins), mixed on the wall clock (WallClockMix), so the capture has silence
 /// where the application plays nothing and lasts as long as it runs. What the user hears is
 /// left as it is.
 class PulseApplicationCapture final : public CaptureSource {
@@ -39,7 +40,8 @@ private:
     void consider(const pa_sink_input_info &info);
     /// A record stream of the sink input \a sinkInput alone.
     void openInput(quint32 sinkInput);
-    void add(Input &input, const std::int16_t *samples, std::int64_t frames);
+    /// Stops monitoring \a sinkInput; what it delivered is still mixed.
+    void forget(quint32 sinkInput);
     /// Hands the mix up to \a frame on, silence where nothing was added.
     void emitUpTo(std::int64_t frame);
     [[nodiscard]] std::int64_t frameAt(pa_usec_t time) const;
@@ -50,9 +52,8 @@ private:
     pa_sample_spec m_spec{};
     qint64 m_ownProcess;
     PulseConnection m_connection;
+    WallClockMix m_mix;
     pa_usec_t m_start = 0;
-    std::int64_t m_emitted = 0;      ///< frames handed on
-    std::vector<std::int32_t> m_mix; ///< the sum of every input from m_emitted on, interleaved
     bool m_running = false;
     bool m_closing = false;
     pa_time_event *m_tick = nullptr;
