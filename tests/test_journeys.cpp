@@ -668,7 +668,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
     {
         if (!hasPulse())
             QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
-        Journey journey;
+        XvfbServer x11;
+        QVERIFY2(x11.isRunning(), "Xvfb did not start");
+        XcbHotKeyGrabber grabber(x11.display());
+        QVERIFY(grabber.isConnected());
+        Journey journey(&grabber);
         QVERIFY(journey.open());
         QObject players;
         QVERIFY(playTone(&players, journey.scratch({}), "@DEFAULT_SINK@", 440, 0.5) > 0);
@@ -710,6 +714,17 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QVERIFY2(
             second.seconds() >= first.seconds() && std::abs(second.frequency - 440) < 5,
             qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromTray).arg(second.seconds()).arg(second.frequency)));
+
+        // And from anywhere on the desktop, with its hot key.
+        before = journey.rows();
+        QVERIFY(x11.xdotool({"key", "shift+super+p"}));
+        QTRY_VERIFY_WITH_TIMEOUT(journey.rows().size() == before.size() + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(journey.pill(), QStringLiteral("Analysis saved"), 20000);
+        const auto [fromHotKey, third] = takes(before);
+        QCOMPARE(journey.selectedRows(), QStringList{fromHotKey});
+        QVERIFY2(
+            third.seconds() >= second.seconds() && std::abs(third.frequency - 440) < 5,
+            qPrintable(QStringLiteral("%1: %2 s at %3 Hz").arg(fromHotKey).arg(third.seconds()).arg(third.frequency)));
     }
 
     void formatAndThemeFromTheSettings_data()
