@@ -60,14 +60,21 @@ public:
         }
         return found;
     }
-    /// When \a frame was heard: its buffer's arrival, less the frames after it in that buffer.
+    /// When \a frame was heard: a buffer's arrival, less the frames after it. The server may
+    /// hand the monitor over in bursts, so of the buffers of the next second the least late tells.
     [[nodiscard]] Clock::time_point heardAt(qint64 frame)
     {
         const std::lock_guard lock(m_mutex);
-        for (const auto &[end, time] : m_arrivals)
-            if (end > frame)
-                return time - std::chrono::microseconds((end - frame) * 1000000 / rate);
-        return Clock::now();
+        std::optional<Clock::time_point> heard;
+        for (const auto &[end, time] : m_arrivals) {
+            if (end <= frame)
+                continue;
+            heard = std::min(heard.value_or(Clock::time_point::max()),
+                             time - std::chrono::microseconds((end - frame) * 1000000 / rate));
+            if (end - frame > rate)
+                break;
+        }
+        return heard.value_or(Clock::now());
     }
 
 private:
