@@ -4,6 +4,7 @@
 #include "media/AudioFileReader.h"
 #include "media/PlaybackFeeder.h"
 #include "media/PlaybackSegments.h"
+#include "media/PlayheadClock.h"
 #include "platform/PulseAudioOutput.h"
 #include "platform/SoundServerError.h"
 
@@ -73,6 +74,7 @@ void AudioPlaybackService::Session::feed(const AudioOutput::Opener &openOutput)
         return;
     auto output = openOutput(int(rate), channels);
     PlaybackSegments segments;
+    PlayheadClock playhead{int(rate)};
     qint64 streamFrame = 0;
     bool flushed = false;
     std::vector<float> chunk;
@@ -96,6 +98,7 @@ void AudioPlaybackService::Session::feed(const AudioOutput::Opener &openOutput)
             heardTime = double(feeder.position()) / rate;
             output = openOutput(int(rate), channels);
             segments = {};
+            playhead = PlayheadClock(int(rate));
             streamFrame = 0;
             flushed = false;
             lastHeard = -1;
@@ -116,12 +119,12 @@ void AudioPlaybackService::Session::feed(const AudioOutput::Opener &openOutput)
             flushed = true;
         }
         const auto heard = output->heardFrame();
-        if (const auto frame = segments.fileFrameAt(heard))
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto frame = segments.fileFrameAt(playhead.frameAt(now, heard, streamFrame)))
             heardTime = double(*frame) / rate;
         segments.dropBefore(heard);
         if (output->failed())
             throw SoundServerError(SoundServerError::Code::streamFailed);
-        const auto now = std::chrono::steady_clock::now();
         if (heard != lastHeard) {
             lastHeard = heard;
             lastProgress = now;
