@@ -9,9 +9,9 @@
 #include <memory>
 
 /// The playback of one application alone: a monitor stream on each of its playback streams
-/// (every one it opens meanwhile joins), mixed on the wall clock (WallClockMix), so the capture has silence
-/// where the application plays nothing and lasts as long as it runs. What the user hears is
-/// left as it is.
+/// (every one it opens meanwhile joins), mixed on the wall clock (WallClockMix), so the capture
+/// has silence where the application plays nothing and lasts as long as it runs. What the user
+/// hears is left as it is.
 class PulseApplicationCapture final : public CaptureSource {
 public:
     /// Buffers are handed on in pieces of about this many microseconds.

@@ -18,8 +18,6 @@ void WallClockMix::add(quint32 id, const std::int16_t *samples, std::int64_t fra
     if (fresh) {
         startRun(stream, arrival);
     } else {
-        // A chunk can arrive late but never before it played: one that arrives earlier than its
-        // place says that all of the run played earlier.
         // A chunk arrives late, never before it played. Late by jitter, it still follows on;
         // early beyond jitter, it shows where the run played (a first burst, a fast clock).
         auto lateness = arrival - (stream.base + stream.received);
