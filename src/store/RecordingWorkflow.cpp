@@ -63,16 +63,17 @@ bool isInWorkFolder(const QString &url)
 /// Writes when \a take started and where its sound came from into the sidecar of \a url,
 /// keeping what the sidecar already holds. The file itself is younger: finishing a take
 /// writes a new one.
-void saveTakeMetadata(const QString &url, const ActiveTake &take)
+void saveTakeMetadata(const QString &url, const std::optional<QDateTime> &startedAt,
+                      const std::optional<RecordingSourceContext> &source)
 {
-    if (!take.startedAt && !take.source)
+    if (!startedAt && !source)
         return;
     auto metadata =
         MetadataStore::load(url).value_or(RecordingMetadata::fresh(RecordingScanner::fileCreationDate(url)));
-    if (take.startedAt)
-        metadata.createdAt = *take.startedAt;
-    if (take.source)
-        metadata.source = take.source;
+    if (startedAt)
+        metadata.createdAt = *startedAt;
+    if (source)
+        metadata.source = source;
     MetadataStore::save(metadata, url);
 }
 
@@ -346,8 +347,14 @@ QCoro::Task<QString> RecordingWorkflow::save(QString captureURL, ActiveTake take
     QPointer self(this);
     auto finalize = m_finalizer.finalize(captureURL, UniqueFileNamer::libraryFolderOf(captureURL), take.settings);
     const auto result = co_await std::move(finalize);
-    // The take keeps its date and source even when nobody is left to report it.
-    saveTakeMetadata(result.url, take);
+    // The take keeps its date and source even when nobody is left to report it. The sidecar is
+    // written on the capture's threads, away from the window and from long analyses; the take's
+    // lock is held until it is.
+    auto describe =
+        BackgroundTask::run(CaptureThreads::pool(), [url = result.url, at = take.startedAt, source = take.source] {
+            saveTakeMetadata(url, at, source);
+        });
+    co_await std::move(describe);
     if (self)
         m_context.setStatus(result.status);
     co_return result.url;
