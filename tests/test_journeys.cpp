@@ -858,18 +858,20 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QVERIFY(launch(program, {}));
-        // The library window, shown or not; the tray icon carries the same name.
+        // The icon docks: the tray grows from its empty width. Until then the icon is a window of
+        // its own, with the library window's name.
+        QRect icon;
+        QTRY_VERIFY_WITH_TIMEOUT((icon = geometry(x11, visible("--class", "trayer"))).width() >= 16, 20000);
+        // The library window, shown or not.
         const auto libraryWindow = [&] {
             for (const auto &id : visible("--name", "^Vespertone$").split('\n'))
-                if (!id.isEmpty() && geometry(x11, id).width() > 200)
+                if (const auto area = id.isEmpty() ? QRect() : geometry(x11, id);
+                    area.width() > 200 && area.height() > 200)
                     return id;
             return QByteArray();
         };
         QByteArray window;
         QTRY_VERIFY_WITH_TIMEOUT(!(window = libraryWindow()).isEmpty(), 20000);
-        // The icon docks: the tray grows from its empty width.
-        QRect icon;
-        QTRY_VERIFY_WITH_TIMEOUT((icon = geometry(x11, visible("--class", "trayer"))).width() >= 16, 10000);
 
         // Closing the window leaves the program running; a second launch brings its window back.
         QVERIFY(requestClose(x11.display(), window.toUInt()));
