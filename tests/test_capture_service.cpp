@@ -1,5 +1,6 @@
 // The capture service against a scripted sound server: states, names, writers, takes that end
-// on their own (source gone, disk full), commands out of turn, teardown, the writer queue.
+// on their own (source gone, disk full), commands out of turn, teardown, the writer queue; and
+// the wall-clock mix of an application's streams, fed as a server delivers them.
 
 #include "analysis/EnvelopeJob.h"
 #include "capture/AudioCaptureError.h"
