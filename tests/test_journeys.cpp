@@ -187,6 +187,13 @@ QRect geometry(const XvfbServer &x11, const QByteArray &window)
     return {values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT")};
 }
 
+/// An X display whose keys reach the program's global hot keys.
+struct HotKeyDesktop {
+    XvfbServer x11;
+    XcbHotKeyGrabber grabber{x11.display()};
+    [[nodiscard]] bool ready() const { return x11.isRunning() && grabber.isConnected(); }
+};
+
 /// Asks \a window of \a display to close, as a window manager's close button does.
 bool requestClose(const QByteArray &display, xcb_window_t window)
 {
@@ -668,11 +675,10 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
     {
         if (!hasPulse())
             QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
-        XvfbServer x11;
-        QVERIFY2(x11.isRunning(), "Xvfb did not start");
-        XcbHotKeyGrabber grabber(x11.display());
-        QVERIFY(grabber.isConnected());
-        Journey journey(&grabber);
+        HotKeyDesktop desktop;
+        QVERIFY2(desktop.ready(), "Xvfb or its hot-key grabber did not start");
+        auto &x11 = desktop.x11;
+        Journey journey(&desktop.grabber);
         QVERIFY(journey.open());
         QObject players;
         QVERIFY(playTone(&players, journey.scratch({}), "@DEFAULT_SINK@", 440, 0.5) > 0);
@@ -784,11 +790,10 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
     {
         if (!hasPulse())
             QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
-        XvfbServer x11;
-        QVERIFY2(x11.isRunning(), "Xvfb did not start");
-        XcbHotKeyGrabber grabber(x11.display());
-        QVERIFY(grabber.isConnected());
-        Journey journey(&grabber);
+        HotKeyDesktop desktop;
+        QVERIFY2(desktop.ready(), "Xvfb or its hot-key grabber did not start");
+        auto &x11 = desktop.x11;
+        Journey journey(&desktop.grabber);
         QVERIFY(journey.open());
         QObject players;
         QVERIFY(playTone(&players, journey.scratch({}), "@DEFAULT_SINK@", 440, 0.5) > 0);
