@@ -30,6 +30,14 @@ printf 'Source: vespertone\n\nPackage: vespertone\nArchitecture: any\n' >"$work/
 shlibs=$(cd "$work" && dpkg-shlibdeps -O -edebian/vespertone/usr/bin/vespertone \
   -edebian/vespertone/usr/bin/vespertone-tool 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
 [ -n "$shlibs" ] || { echo "package: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
+# The programs load libavformat and libavcodec on first use, so no ELF header names them: their
+# packages come from the shlibs files of the versions the build used.
+for lib in libavformat libavcodec; do
+  major=$(pkg-config --modversion "$lib" | cut -d. -f1)
+  dependency=$(grep -h "^$lib $major " /var/lib/dpkg/info/*.shlibs | head -1 | cut -d' ' -f3-)
+  [ -n "$dependency" ] || { echo "package: no shlibs entry for $lib $major" >&2; exit 1; }
+  shlibs="$shlibs, $dependency"
+done
 sed -e "s/@VERSION@/$version/" -e "s/@ARCHITECTURE@/$architecture/" \
   -e "s/@INSTALLED_SIZE@/$(du -sk "$root/usr" | cut -f1)/" -e "s/@SHLIBS_DEPENDS@/$shlibs/" \
   packaging/debian/control.in >"$root/DEBIAN/control"

@@ -292,18 +292,26 @@ private slots:
 
     /// An M4A's AAC track read from its sample tables, a block at a time, decodes to exactly
     /// what ffmpeg decodes from it, the encoder's priming dropped, up to the length its edit
-    /// states (ffmpeg goes on through the padding). Its seeks are checked with the others above.
-    void m4aDecodesAsFfmpegDoes_data()
+    /// states (ffmpeg goes on through the padding). A 16-bit WAV or AIFF, read from its bytes
+    /// without FFmpeg, gives ffmpeg's samples too. Their seeks are checked with the others above.
+    void decodesAsFfmpegDoes_data()
     {
         QTest::addColumn<Variant>("variant");
-        QTest::newRow("in milliseconds") << ffmpeg("a.m4a", 48001);
-        QTest::newRow("in samples, mono 44.1k") << ffmpeg("a.m4a", 12345, 44100, 1, {"-movie_timescale", "44100"});
-        QTest::newRow("moov first, 22.05k") << ffmpeg("a.m4a", 70000, 22050, 2, {"-movflags", "+faststart"});
-        QTest::newRow("noise substitution, 128k") << ffmpeg("a.m4a", 300000, 48000, 2, {"-b:a", "128k"});
-        QTest::newRow("saved trim") << encoded("a.m4a", 100000, AacM4aEncoder::Layout::regular, true);
+        QTest::newRow("m4a in milliseconds") << ffmpeg("a.m4a", 48001);
+        QTest::newRow("m4a in samples, mono 44.1k") << ffmpeg("a.m4a", 12345, 44100, 1, {"-movie_timescale", "44100"});
+        QTest::newRow("m4a moov first, 22.05k") << ffmpeg("a.m4a", 70000, 22050, 2, {"-movflags", "+faststart"});
+        QTest::newRow("m4a noise substitution, 128k") << ffmpeg("a.m4a", 300000, 48000, 2, {"-b:a", "128k"});
+        QTest::newRow("m4a saved trim") << encoded("a.m4a", 100000, AacM4aEncoder::Layout::regular, true);
+        const auto cutLastBytes = [](const QString &path) { QFile(path).resize(QFileInfo(path).size() - 1001); };
+        QTest::newRow("wav 16-bit mono 44.1k") << ffmpeg("a.wav", 12345, 44100, 1);
+        QTest::newRow("wav captured") << captured("a.wav", 77777, PcmCaptureWriter::Container::wave);
+        QTest::newRow("wav cut short") << edited(ffmpeg("a.wav", 48000), cutLastBytes, true);
+        QTest::newRow("aiff 16-bit stereo") << ffmpeg("a.aiff", 48001);
+        QTest::newRow("aiff captured") << captured("a.aiff", 77777, PcmCaptureWriter::Container::aiff);
+        QTest::newRow("aiff little-endian (sowt)") << ffmpeg("a.aiff", 30000, 48000, 2, {"-c:a", "pcm_s16le"});
     }
 
-    void m4aDecodesAsFfmpegDoes()
+    void decodesAsFfmpegDoes()
     {
         QFETCH(Variant, variant);
         QTemporaryDir folder;

@@ -175,13 +175,20 @@ private slots:
         QVERIFY(absent.err.contains("No application plays with the process id 999999999."));
     }
 
+    /// ... and, a PCM take, records, analyses and names it without ever loading FFmpeg's
+    /// demuxers and codecs, whose loading costs more than the take.
     void theToolKeepsATakeStoppedBySigint()
     {
         const auto folder = m_dir.filePath("tool-interrupted");
         QProcess tool;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LD_DEBUG", "files");
+        environment.insert("LD_DEBUG_OUTPUT", m_dir.filePath("loader"));
+        tool.setProcessEnvironment(environment);
         tool.start(qEnvironmentVariable("VESPERTONE_TOOL"),
                    {"record", "--input", "mic", "--format", "wavPCM", "--folder", folder});
         QVERIFY(tool.waitForStarted());
+        const auto pid = tool.processId();
         tool.setReadChannel(QProcess::StandardError);
         QByteArray err;
         while (!err.contains("00:01\n")) {
@@ -189,7 +196,7 @@ private slots:
             err += tool.readAllStandardError();
             QVERIFY2(tool.state() == QProcess::Running, err.constData());
         }
-        ::kill(pid_t(tool.processId()), SIGINT);
+        ::kill(pid_t(pid), SIGINT);
         QVERIFY(tool.waitForFinished(30000));
         err += tool.readAllStandardError();
         QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
@@ -199,6 +206,12 @@ private slots:
         const auto signal = analyse(path);
         QVERIFY2(signal.seconds() > 0.3, qPrintable(QString::number(signal.seconds())));
         QVERIFY(std::abs(signal.frequency - microphoneTone) < microphoneTone * 0.02);
+        QFile loader(m_dir.filePath("loader.%1").arg(pid));
+        QVERIFY(loader.open(QIODevice::ReadOnly));
+        const auto loaded = loader.readAll();
+        QVERIFY(loaded.contains("libpulse.so"));
+        QVERIFY(!loaded.contains("libavformat.so"));
+        QVERIFY(!loaded.contains("libavcodec.so"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "media/Mp3Frames.h"
 #include "media/Mp3GaplessInfo.h"
 #include "media/Mp4PacketReader.h"
+#include "media/Pcm16FileReader.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -555,7 +556,11 @@ private:
     qint64 m_pendingLength = 0;
 };
 
-AudioFileReader::AudioFileReader(const QString &path) : d(std::make_unique<Impl>(path, true)) {}
+AudioFileReader::AudioFileReader(const QString &path) : m_pcm(Pcm16FileReader::open(path))
+{
+    if (!m_pcm)
+        d = std::make_unique<Impl>(path, true);
+}
 
 AudioFileInfo AudioFileReader::measure(const QString &path)
 {
@@ -570,33 +575,33 @@ AudioFileReader &AudioFileReader::operator=(AudioFileReader &&) noexcept = defau
 
 double AudioFileReader::sampleRate() const
 {
-    return d->sampleRate();
+    return m_pcm ? m_pcm->info().sampleRate : d->sampleRate();
 }
 int AudioFileReader::channelCount() const
 {
-    return d->channelCount();
+    return m_pcm ? m_pcm->info().channelCount : d->channelCount();
 }
 qint64 AudioFileReader::length() const
 {
-    return d->length();
+    return m_pcm ? m_pcm->info().length : d->length();
 }
 qint64 AudioFileReader::position() const
 {
-    return d->position();
+    return m_pcm ? m_pcm->position() : d->position();
 }
 bool AudioFileReader::seeksExactly() const
 {
-    return d->seeksExactly();
+    return m_pcm || d->seeksExactly();
 }
 std::optional<Pcm16Layout> AudioFileReader::pcm16Layout() const
 {
-    return d->pcm16Layout();
+    return m_pcm ? std::optional(m_pcm->layout()) : d->pcm16Layout();
 }
 void AudioFileReader::seek(qint64 frame)
 {
-    d->seek(frame);
+    m_pcm ? m_pcm->seek(frame) : d->seek(frame);
 }
 qint64 AudioFileReader::read(AudioBuffer &buffer, qint64 maxFrames)
 {
-    return d->read(buffer, maxFrames);
+    return m_pcm ? m_pcm->read(buffer, maxFrames) : d->read(buffer, maxFrames);
 }

@@ -22,7 +22,8 @@ struct Pcm16Layout {
 };
 
 /// Decodes any supported audio file (WAV, AIFF, M4A/AAC, MP3, ...) into de-interleaved float
-/// frames at its own sample rate and channel count, sequentially or from a seeked frame.
+/// frames at its own sample rate and channel count, sequentially or from a seeked frame. A WAV
+/// or AIFF of 16-bit PCM with a whole header is read without FFmpeg.
 class AudioFileReader {
 public:
     /// Opens \a path; throws AudioFileError when it cannot be opened or holds no audio stream.
@@ -59,5 +60,6 @@ public:
 
 private:
     class Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> d;                      ///< the demuxer and decoder, for every other file
+    std::unique_ptr<class Pcm16FileReader> m_pcm; ///< a 16-bit PCM file, read directly
 };

@@ -35,7 +35,16 @@ ByteSource::ByteSource(qint64 size, std::function<QByteArray(qint64, qint64)> re
 
 ByteSource ByteSource::ofFile(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return ofOwned(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+}
+
+ByteSource ByteSource::ofDescriptor(int fd)
+{
+    return ofOwned(fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+ByteSource ByteSource::ofOwned(int fd)
+{
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         if (fd >= 0)

@@ -11,6 +11,8 @@ class ByteSource {
 public:
     /// The file at \a path; an empty source when it cannot be opened.
     [[nodiscard]] static ByteSource ofFile(const QString &path);
+    /// The regular file open as \a fd, read through a duplicate of it; empty when it is none.
+    [[nodiscard]] static ByteSource ofDescriptor(int fd);
     [[nodiscard]] static ByteSource ofBytes(QByteArray bytes);
 
     [[nodiscard]] qint64 size() const { return m_size; }
@@ -19,6 +21,8 @@ public:
 
 private:
     ByteSource(qint64 size, std::function<QByteArray(qint64, qint64)> read);
+    /// A source of \a fd, which it closes; empty when \a fd is not a regular file.
+    static ByteSource ofOwned(int fd);
 
     qint64 m_size = 0;
     std::function<QByteArray(qint64, qint64)> m_read;

@@ -68,7 +68,32 @@ int extensibleTag(const QByteArray &format)
     return le16(format, 24);
 }
 
+/// What a WAV or AIFF header states, and where and how its samples lie.
+struct PcmHeader {
+    AudioFileInfo info;
+    int bits = 0;
+    bool integer = true;
+    bool bigEndian = false;
+    qint64 dataOffset = 0;
+};
+
+std::optional<PcmHeader> waveHeader(const ByteSource &source);
+std::optional<PcmHeader> aiffHeader(const ByteSource &source);
+
 } // namespace
+
+std::optional<Pcm16Layout> pcm16(const ByteSource &source)
+{
+    const auto head = source.read(0, 12);
+    std::optional<PcmHeader> header;
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WAVE")
+        header = waveHeader(source);
+    else if (head.startsWith("FORM") && (head.mid(8, 4) == "AIFF" || head.mid(8, 4) == "AIFC"))
+        header = aiffHeader(source);
+    if (!header || header->bits != 16 || !header->integer)
+        return std::nullopt;
+    return Pcm16Layout{header->dataOffset, header->info.channelCount, header->bigEndian};
+}
 
 std::optional<AudioFileInfo> of(const ByteSource &source)
 {
@@ -83,6 +108,20 @@ std::optional<AudioFileInfo> of(const ByteSource &source)
 }
 
 std::optional<AudioFileInfo> wave(const ByteSource &source)
+{
+    const auto header = waveHeader(source);
+    return header ? std::optional(header->info) : std::nullopt;
+}
+
+std::optional<AudioFileInfo> aiff(const ByteSource &source)
+{
+    const auto header = aiffHeader(source);
+    return header ? std::optional(header->info) : std::nullopt;
+}
+
+namespace {
+
+std::optional<PcmHeader> waveHeader(const ByteSource &source)
 {
     QByteArray format;
     qint64 at = 12;
@@ -113,8 +152,12 @@ std::optional<AudioFileInfo> wave(const ByteSource &source)
             const qint64 stated = size * 8 / (qint64(channels) * bits);
             if (stated <= 0)
                 return std::nullopt;
-            return AudioFileInfo{double(rate), channels,
-                                 std::min(stated, heldFrames(source.size(), dataOffset, frameBytes))};
+            return PcmHeader{
+                {double(rate), channels, std::min(stated, heldFrames(source.size(), dataOffset, frameBytes))},
+                bits,
+                tag == 1,
+                false,
+                dataOffset};
         } else if (size % 2 != 0) {
             // Padded or not, depending on the writer: the demuxer's reading is the one to follow.
             return std::nullopt;
@@ -124,7 +167,7 @@ std::optional<AudioFileInfo> wave(const ByteSource &source)
     return std::nullopt;
 }
 
-std::optional<AudioFileInfo> aiff(const ByteSource &source)
+std::optional<PcmHeader> aiffHeader(const ByteSource &source)
 {
     // AIFF-C as libsndfile writes it: uncompressed, big-endian ("twos", "NONE") or little ("sowt").
     const bool compressed = source.read(8, 4) == "AIFC";
@@ -151,11 +194,9 @@ std::optional<AudioFileInfo> aiff(const ByteSource &source)
     }
     if (common.size() < (compressed ? 22 : 18) || soundOffset < 0)
         return std::nullopt;
-    if (compressed) {
-        const auto type = common.mid(18, 4);
-        if (type != "NONE" && type != "twos" && type != "sowt")
-            return std::nullopt;
-    }
+    const auto type = compressed ? common.mid(18, 4) : QByteArray("NONE");
+    if (type != "NONE" && type != "twos" && type != "sowt")
+        return std::nullopt;
     const int channels = be16(common, 0);
     const qint64 stated = be32(common, 2);
     const int bits = be16(common, 6);
@@ -168,9 +209,15 @@ std::optional<AudioFileInfo> aiff(const ByteSource &source)
     const quint64 rate = exponent == 0 ? mantissa : (mantissa + (1ULL << (-exponent - 1))) >> -exponent;
     if (rate == 0 || rate > 0x7FFFFFFF)
         return std::nullopt;
-    return AudioFileInfo{double(rate), channels,
-                         std::min(stated, heldFrames(source.size(), soundOffset, qint64(bits) / 8 * channels))};
+    return PcmHeader{
+        {double(rate), channels, std::min(stated, heldFrames(source.size(), soundOffset, qint64(bits) / 8 * channels))},
+        bits,
+        true,
+        type != "sowt",
+        soundOffset};
 }
+
+} // namespace
 
 std::optional<AudioFileInfo> mp3(const ByteSource &source)
 {

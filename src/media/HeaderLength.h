@@ -15,6 +15,10 @@ namespace HeaderLength {
 /// By the file's first bytes, whatever its name.
 [[nodiscard]] std::optional<AudioFileInfo> of(const ByteSource &source);
 
+/// Where the frames of a WAV or AIFF file of 16-bit integer PCM lie, when its header states its
+/// length as of() does; none for other files.
+[[nodiscard]] std::optional<Pcm16Layout> pcm16(const ByteSource &source);
+
 [[nodiscard]] std::optional<AudioFileInfo> wave(const ByteSource &source);
 [[nodiscard]] std::optional<AudioFileInfo> aiff(const ByteSource &source);
 [[nodiscard]] std::optional<AudioFileInfo> mp3(const ByteSource &source);

@@ -3,6 +3,7 @@
 #include "media/AudioFileError.h"
 #include "media/AudioFileReader.h"
 #include "media/FFmpegHandles.h"
+#include "media/HeaderLength.h"
 #include "media/MP3EncoderError.h"
 #include "platform/BackgroundTask.h"
 #include "platform/HelperProcess.h"
@@ -36,6 +37,9 @@ QString diagnostics(const QByteArray &bytes)
 /// encoder would turn anything else it can read into noise without complaint.
 void checkPcmWav(const QString &path)
 {
+    // A header read directly that states PCM or float samples settles it without the demuxer.
+    if (HeaderLength::wave(ByteSource::ofFile(path)))
+        return;
     AVFormatContext *raw = nullptr;
     const bool opened =
         avformat_open_input(&raw, QFile::encodeName(path).constData(), av_find_input_format("wav"), nullptr) == 0;
@@ -52,6 +56,9 @@ void checkPcmWav(const QString &path)
 /// True when \a path holds at least one decodable frame of audio.
 bool holdsAudio(const QString &path)
 {
+    // The encoder's Info frame counts the frames it wrote; without one, decode a frame.
+    if (const auto stated = HeaderLength::mp3(ByteSource::ofFile(path)); stated && stated->length > 0)
+        return true;
     try {
         AudioFileReader reader(path);
         AudioBuffer buffer;
