@@ -44,8 +44,10 @@ load-module module-loopback source=studio.monitor sink=void latency_msec=40 sour
 set-default-sink speakers
 set-default-source microphone
 PA
+  # Without --no-cpu-limit the daemon aborts itself when it has been busy for a while,
+  # as it is on a loaded test machine.
   pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no -n -F "$config" \
-    --realtime=no --high-priority=no --log-target=file:"$scratch/pulseaudio.log" </dev/null &
+    --realtime=no --high-priority=no --no-cpu-limit --log-target=file:"$scratch/pulseaudio.log" </dev/null &
   pulse_pid=$!
   export PULSE_SERVER=unix:$socket
   for _ in $(seq 100); do
@@ -60,6 +62,10 @@ PA
 
 stop_pulseaudio() {
   [ -n "$pulse_pid" ] || return 0
+  if ! kill -0 "$pulse_pid" 2>/dev/null; then
+    echo "with-test-services: pulseaudio ended before the tests did; its log ends:" >&2
+    tail -n 30 "$scratch/pulseaudio.log" >&2 || true
+  fi
   kill "$pulse_pid" 2>/dev/null || true
   for _ in $(seq 50); do
     kill -0 "$pulse_pid" 2>/dev/null || break
@@ -124,6 +130,10 @@ wait_for_file() {
 stop_pipewire() {
   local pid
   for pid in "${pipewire_pids[@]}"; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "with-test-services: process $pid of the PipeWire services ended before the tests did; logs:" >&2
+      tail -n 30 "$scratch"/pipewire*.log "$scratch/wireplumber.log" >&2 || true
+    fi
     kill "$pid" 2>/dev/null || true
   done
   for pid in "${pipewire_pids[@]}"; do
