@@ -2,6 +2,9 @@
 // viewport and handle arithmetic, loop-candidate cycling, the source line, and the editor on a
 // real store.
 
+#include "analysis/WaveformService.h"
+#include "editor/EnvelopeRequest.h"
+#include "editor/LibraryEnvelopeSource.h"
 #include "editor/LoopSuggestionCycle.h"
 #include "editor/RecordingEditor.h"
 #include "editor/TrimSelectionModel.h"
@@ -57,6 +60,19 @@ public:
 
 private:
     std::atomic<qint64> m_written = 0;
+};
+
+/// Hands out requests the test answers itself, and keeps an eye on each.
+class HeldEnvelopeSource final : public EnvelopeSource {
+public:
+    [[nodiscard]] std::unique_ptr<EnvelopeRequest> load(const QString &url, int) override
+    {
+        auto request = std::make_unique<EnvelopeRequest>();
+        requests.append({url, request.get()});
+        return request;
+    }
+
+    QList<std::pair<QString, QPointer<EnvelopeRequest>>> requests;
 };
 } // namespace
 
@@ -401,6 +417,42 @@ private slots:
         QCOMPARE(key->text(), QStringLiteral("C major"));
         QVERIFY(key->isDimmed());
         QCOMPARE(MetadataStore::load(renamed)->keyAlternatives, (QVector<KeyCandidate>{{"A minor", 0.8}}));
+    }
+
+    /// Another selection gives up the envelope still being read, and nothing of it shows; a
+    /// given-up request stops the decoding another caller was waiting for too.
+    void anotherSelectionDropsTheEnvelopeInFlight()
+    {
+        const auto first = AudioFixtures::tone(m_env.path(QStringLiteral("Long.wav")), 120);
+        const auto second = AudioFixtures::tone(m_env.path(QStringLiteral("Short.wav")), 1);
+        for (const auto &path : {first, second})
+            MetadataStore::save(RecordingMetadata::fresh(QDateTime(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC)), path);
+        const auto started = startStore(m_env.storeEnvironment());
+        auto &store = *started;
+        auto source = std::make_unique<HeldEnvelopeSource>();
+        auto &requests = source->requests;
+        RecordingEditor editor(store, nullptr, std::move(source));
+
+        store.setSelectedIDs({first});
+        QVERIFY(!requests.isEmpty());
+        QCOMPARE(requests.last().first, first);
+        emit requests.last().second->delivered({0.5f}, false);
+        QCOMPARE(editor.peaks(), QVector<float>{0.5f});
+        QVERIFY(editor.isLoadingWaveform());
+        const QPointer stale = requests.last().second.data();
+
+        store.setSelectedIDs({second});
+        QCOMPARE(requests.last().first, second);
+        QVERIFY(!stale && requests.last().second);
+        QVERIFY(editor.peaks().isEmpty() && editor.isLoadingWaveform());
+        emit requests.last().second->delivered({0.25f, 0.75f}, true);
+        QCOMPARE(editor.peaks(), (QVector<float>{0.25f, 0.75f}));
+        QVERIFY(!editor.isLoadingWaveform());
+
+        auto &waveforms = store.waveforms();
+        auto waiting = waveforms.peaks(first);
+        LibraryEnvelopeSource(waveforms).load(first, RecordingEditor::peakCount).reset();
+        QVERIFY(finish(std::move(waiting)).isEmpty());
     }
 
     void editsTheSelectedRecording()
