@@ -97,9 +97,9 @@ void RecordToolbarLabel::paintFace(QPainter &painter)
     const double midline = height() / 2.0;
     const double faceWidth = width() - chevronWidth;
     // The chevron behind a faint divider.
-    painter.fillRect(QRectF(faceWidth - 0.5, 6, 1, height() - 12), QColor::fromRgbF(1, 1, 1, 0.14f));
+    painter.fillRect(QRectF(faceWidth - 0.5, 6, 1, height() - 12), VespertoneTheme::toolbarDivider());
     Symbols::chevron(painter, QRectF(faceWidth, 0, chevronWidth, height()), 6.5, false,
-                     QColor::fromRgbF(1, 1, 1, 0.7f));
+                     VespertoneTheme::toolbarChevron());
     if (!isActive()) {
         const auto font = faceFont(0.8);
         const double width = QFontMetricsF(font).horizontalAdvance(QStringLiteral("RECORD"));

@@ -111,6 +111,16 @@ QColor toolbarGlyph()
     return color(white, 0.94);
 }
 
+QColor toolbarDivider()
+{
+    return color(white, 0.14);
+}
+
+QColor toolbarChevron()
+{
+    return color(white, 0.7);
+}
+
 QColor toolbarIcon(bool enabled)
 {
     return color(white, enabled ? 0.88 : 0.32);

@@ -67,6 +67,10 @@ inline constexpr Rgb black{0, 0, 0};
 [[nodiscard]] QColor accent(AppThemeChoice theme);
 /// Symbols and labels drawn on the toolbar's faces.
 [[nodiscard]] QColor toolbarGlyph();
+/// The faint divider between a toolbar face and its menu chevron.
+[[nodiscard]] QColor toolbarDivider();
+/// The menu chevron on a toolbar face.
+[[nodiscard]] QColor toolbarChevron();
 /// The window's toolbar icons, \a enabled or not.
 [[nodiscard]] QColor toolbarIcon(bool enabled);
 /// The wash under a toolbar button that is hovered, focused or \a pressed.
