@@ -19,6 +19,11 @@
 #include <unistd.h>
 
 namespace {
+/// Room for the seek index a demuxer such as MP3's builds while it reads: about 2.4 hours of
+/// MP3 frames. FFmpeg's default of 1 MiB thins the index out halfway through an hour, and every
+/// later seek then reads forward from far before its target.
+constexpr const char *seekIndexBytes = "4194304";
+
 /// The file a decoding reader opened, held by its descriptor: reopened through it, the reader
 /// finds the same audio after the file is renamed or removed.
 class HeldFile {
@@ -245,6 +250,8 @@ private:
         const auto openWith = [&](const AVInputFormat *format) {
             AVDictionary *options = nullptr;
             int status = av_dict_set(&options, "max_probe_packets", "32", 0);
+            if (status >= 0)
+                status = av_dict_set(&options, "indexmem", seekIndexBytes, 0);
             if (status >= 0)
                 status = avformat_open_input(&raw, name.constData(), format, &options);
             av_dict_free(&options);
