@@ -419,8 +419,9 @@ private slots:
         QCOMPARE(MetadataStore::load(renamed)->keyAlternatives, (QVector<KeyCandidate>{{"A minor", 0.8}}));
     }
 
-    /// Another selection gives up the envelope still being read, and nothing of it shows; a
-    /// given-up request stops the decoding another caller was waiting for too.
+    /// Coarse envelopes show at most once per pause, the whole one at once. Another selection
+    /// gives up the envelope still being read, and nothing of it shows; a given-up request
+    /// stops the decoding another caller was waiting for too.
     void anotherSelectionDropsTheEnvelopeInFlight()
     {
         const auto first = AudioFixtures::tone(m_env.path(QStringLiteral("Long.wav")), 120);
@@ -439,12 +440,23 @@ private slots:
         emit requests.last().second->delivered({0.5f}, false);
         QCOMPARE(editor.peaks(), QVector<float>{0.5f});
         QVERIFY(editor.isLoadingWaveform());
+        // Later coarse envelopes wait for the pause; the newest is shown after it.
+        emit requests.last().second->delivered({0.6f}, false);
+        emit requests.last().second->delivered({0.7f}, false);
+        QCOMPARE(editor.peaks(), QVector<float>{0.5f});
+        m_env.clock.advance(RecordingEditor::previewPause);
+        QCOMPARE(editor.peaks(), QVector<float>{0.7f});
+        emit requests.last().second->delivered({0.8f}, false);
         const QPointer stale = requests.last().second.data();
 
         store.setSelectedIDs({second});
         QCOMPARE(requests.last().first, second);
         QVERIFY(!stale && requests.last().second);
         QVERIFY(editor.peaks().isEmpty() && editor.isLoadingWaveform());
+        m_env.clock.advance(RecordingEditor::previewPause);
+        QVERIFY(editor.peaks().isEmpty());
+        emit requests.last().second->delivered({0.1f}, false);
+        QCOMPARE(editor.peaks(), QVector<float>{0.1f});
         emit requests.last().second->delivered({0.25f, 0.75f}, true);
         QCOMPARE(editor.peaks(), (QVector<float>{0.25f, 0.75f}));
         QVERIFY(!editor.isLoadingWaveform());

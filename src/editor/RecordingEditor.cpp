@@ -7,9 +7,12 @@
 #include "editor/TrimSelectionModel.h"
 #include "library/Formatters.h"
 #include "media/AudioPlaybackService.h"
+#include "platform/Clock.h"
+#include "platform/Timer.h"
 #include "store/RecordingLibraryStore.h"
 
 #include <QPointer>
+#include <utility>
 
 namespace {
 /// Loop search needs this much envelope and audio.
@@ -26,8 +29,10 @@ RecordingEditor::RecordingEditor(RecordingLibraryStore &store, AudioPlaybackServ
                                  std::unique_ptr<EnvelopeSource> envelopes, QObject *parent)
     : QObject(parent), m_store(store), m_player(player ? player : new AudioPlaybackService(this)),
       m_loopFinder(new LoopFinderService(this)), m_trim(new TrimSelectionModel(store.clock(), this)),
-      m_envelopes(envelopes ? std::move(envelopes) : std::make_unique<LibraryEnvelopeSource>(store.waveforms()))
+      m_envelopes(envelopes ? std::move(envelopes) : std::make_unique<LibraryEnvelopeSource>(store.waveforms())),
+      m_previewPause(store.clock().createTimer(this))
 {
+    connect(m_previewPause, &Timer::timeout, this, &RecordingEditor::showNextPreview);
     m_player->setParent(this);
     connect(m_trim, &TrimSelectionModel::rangeChanged, this, [this] {
         updatePlaybackSelection();
@@ -85,6 +90,8 @@ void RecordingEditor::load(const RecordingItem &item)
 {
     // The envelope still being read for the take before is not wanted any more.
     m_envelopeRequest.reset();
+    m_previewPause->stop();
+    m_nextPreview.reset();
     ++m_loadGeneration;
     m_item = item;
     m_player->stop();
@@ -107,12 +114,29 @@ void RecordingEditor::takeEnvelope(const QVector<float> &peaks, bool complete)
 {
     if (!m_isLoadingWaveform)
         return;
+    // Each coarse envelope repaints the whole waveform; on a busy machine that takes the cores
+    // the decoding needs, so they are shown at most once per pause.
+    if (!complete && m_previewPause->isActive()) {
+        m_nextPreview = peaks;
+        return;
+    }
+    m_nextPreview.reset();
+    if (complete)
+        m_previewPause->stop();
+    else
+        m_previewPause->start(previewPause, false);
     m_peaks = peaks;
     m_isLoadingWaveform = !complete;
     emit peaksChanged();
     if (complete)
         emit waveformLoaded();
     emit commandsChanged();
+}
+
+void RecordingEditor::showNextPreview()
+{
+    if (auto next = std::exchange(m_nextPreview, std::nullopt))
+        takeEnvelope(*next, false);
 }
 
 void RecordingEditor::failEnvelope(const QString &text)

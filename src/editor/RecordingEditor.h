@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QVector>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -17,6 +18,7 @@ class AudioPlaybackService;
 class EnvelopeRequest;
 class LoopFinderService;
 class RecordingLibraryStore;
+class Timer;
 class TrimSelectionModel;
 
 /// The take of the detail editor and what is done to it there: the trim selection with its
@@ -28,6 +30,8 @@ class RecordingEditor : public QObject {
 public:
     /// The envelope's length.
     static constexpr int peakCount = WaveformService::editorPeakCount;
+    /// The least time between two coarse envelopes shown while one is read.
+    static constexpr std::chrono::milliseconds previewPause{250};
     /// The shortest selection a trim saves.
     static constexpr double minimumTrimLength = 0.02;
 
@@ -118,6 +122,7 @@ private:
     void followMove(const QString &from, const QString &to);
     void load(const RecordingItem &item);
     void takeEnvelope(const QVector<float> &peaks, bool complete);
+    void showNextPreview();
     void failEnvelope(const QString &text);
     void updatePlaybackSelection();
     void applyLoopSuggestion(const LoopSuggestion &suggestion);
@@ -133,6 +138,8 @@ private:
 
     std::optional<RecordingItem> m_item;
     QVector<float> m_peaks;
+    Timer *m_previewPause;                       ///< runs while coarse envelopes wait their turn
+    std::optional<QVector<float>> m_nextPreview; ///< the newest coarse envelope not yet shown
     bool m_isLoadingWaveform = false;
     std::optional<QString> m_waveformError;
     bool m_loopEnabled = false;
