@@ -81,14 +81,20 @@ std::vector<float> AudioAnalyzer::monoSamples(const AudioBuffer &buffer)
 {
     const auto frames = buffer.frameLength;
     const int channels = std::max(1, buffer.channelCount());
-    const double span = frames > 1 ? double(frames - 1) : 1.0;
+    // Every key window has the same length: its Hann weights are computed once per thread.
+    thread_local std::vector<float> weights;
+    if (weights.size() != frames) {
+        const double span = frames > 1 ? double(frames - 1) : 1.0;
+        weights.resize(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            weights[i] = float(0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / span));
+    }
     std::vector<float> mono(frames);
     for (std::size_t i = 0; i < frames; ++i) {
         float sum = 0;
         for (const auto &channel : buffer.channels)
             sum += finiteSample(channel[i]);
-        const double weight = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / span);
-        mono[i] = sum / float(channels) * float(weight);
+        mono[i] = sum / float(channels) * weights[i];
     }
     return mono;
 }

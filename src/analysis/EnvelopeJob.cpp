@@ -282,12 +282,27 @@ std::optional<WaveformLevels> EnvelopeJob::fromFinePeaks(const QString &url, con
     const qint64 perBucket = PeakBuckets::framesPerBucketFor(frames, targetSamples);
     PeakBuckets buckets(frames, perBucket, fineFrames);
     PcmFrames pcm(url, *layout);
-    for (qsizetype run = 0; run < finePeaks.size(); ++run) {
+    // A run that straddles buckets is read again. Runs read close together are read as one
+    // stretch: reading a run whose peak is known raises its bucket to that same peak.
+    constexpr qsizetype readThrough = 16;
+    auto straddles = [&](qsizetype run) {
         const qint64 from = run * fineFrames, to = std::min(from + fineFrames, frames);
-        if (from / perBucket == (to - 1) / perBucket)
-            buckets.raise(from, finePeaks[run]);
-        else if (addPcm(pcm, from, to, buckets, nullptr) != to - from)
+        return from / perBucket != (to - 1) / perBucket;
+    };
+    for (qsizetype run = 0; run < finePeaks.size();) {
+        if (!straddles(run)) {
+            buckets.raise(run * fineFrames, finePeaks[run]);
+            ++run;
+            continue;
+        }
+        qsizetype last = run;
+        for (qsizetype next = run + 1; next < finePeaks.size() && next - last <= readThrough; ++next)
+            if (straddles(next))
+                last = next;
+        const qint64 from = run * fineFrames, to = std::min((last + 1) * fineFrames, frames);
+        if (addPcm(pcm, from, to, buckets, nullptr) != to - from)
             return std::nullopt;
+        run = last + 1;
     }
     WaveformLevels levels;
     levels.targetSamples = targetSamples;
