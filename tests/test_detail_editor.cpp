@@ -19,12 +19,14 @@
 #include "ui/editor/ChipText.h"
 #include "ui/editor/HeaderSourceView.h"
 #include "ui/editor/RecordingDetailView.h"
+#include "ui/editor/WaveformBars.h"
 #include "ui/editor/WaveformTrimView.h"
 #include "ui/style/ThemeController.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -227,6 +229,40 @@ private slots:
         QCOMPARE(viewport.peaksForVisibleRange(peaks, 12, 20).size(), std::size_t(1));
         QVERIFY(viewport.peaksForVisibleRange({}, 0, 10).empty());
         QVERIFY(WaveformViewport{}.peaksForVisibleRange(peaks, 0, 10).empty());
+    }
+
+    /// The strip's bars look as the painter's antialiased rectangles would: overlapping, at
+    /// fractional places and widths, cut off at the image's edges.
+    void barsMatchThePaintersFills()
+    {
+        QImage ours(240, 90, QImage::Format_ARGB32_Premultiplied), painted(ours.size(), ours.format());
+        ours.fill(Qt::transparent);
+        painted.fill(Qt::transparent);
+        std::vector<QLineF> lines;
+        for (int i = -3; i < 170; ++i) {
+            const double x = i * 1.43 + 0.17, reach = 44 * std::abs(std::sin(i * 0.37)) + 0.3;
+            lines.emplace_back(x, 45.2 - reach, x, 45.2 + reach + (i % 7 == 0 ? 30 : 0));
+        }
+        QPainter painter(&painted);
+        painter.setRenderHint(QPainter::Antialiasing);
+        for (const auto &[width, color] : {std::pair{1.0, QColor(250, 90, 255, 56)},
+                                           {3.4, QColor(160, 70, 230, 87)},
+                                           {1.1, QColor(255, 255, 255, 184)}}) {
+            WaveformBars::fill(ours, lines, width, color);
+            for (const auto &line : lines)
+                painter.fillRect(QRectF(line.x1() - width / 2, line.y1(), width, line.y2() - line.y1()), color);
+        }
+        painter.end();
+        int worst = 0, covered = 0;
+        for (int y = 0; y < ours.height(); ++y)
+            for (int x = 0; x < ours.width(); ++x) {
+                const auto a = ours.pixel(x, y), b = painted.pixel(x, y);
+                covered += qAlpha(b) > 0;
+                for (const int shift : {0, 8, 16, 24})
+                    worst = std::max(worst, std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)));
+            }
+        QVERIFY2(worst <= 3, qPrintable(QStringLiteral("a channel differs by %1").arg(worst)));
+        QVERIFY(covered > ours.width() * ours.height() / 3);
     }
 
     void dragsAndZoomsTheTimeline_data()

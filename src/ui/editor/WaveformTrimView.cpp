@@ -1,6 +1,7 @@
 #include "ui/editor/WaveformTrimView.h"
 
 #include "library/Formatters.h"
+#include "ui/editor/WaveformBars.h"
 #include "ui/style/TextStyles.h"
 #include "ui/style/VespertoneTheme.h"
 
@@ -210,40 +211,38 @@ void WaveformTrimView::renderStrip(double ratio)
     m_stripSpan = span;
     m_stripStart = m_viewport.clampedStart() - span * (stripWindows - 1) / 2;
     const QSizeF size(canvas.width() * stripWindows, canvas.height());
-    m_strip = QPixmap((size * ratio).toSize());
+    QImage strip((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    strip.fill(Qt::transparent);
+    if (span > 0) {
+        // Every value sits at its own time, so the strip scrolls without redrawing.
+        const auto mid = size.height() / 2;
+        const auto amplitude = std::max(size.height() * 0.42, 1.0);
+        const auto count = m_peaks.size();
+        const auto step = count > 1 ? m_viewport.duration / double(count - 1) : 0;
+        std::vector<QLineF> lines;
+        for (qsizetype i = 0; i < count; ++i) {
+            const auto x = (step * double(i) - m_stripStart) / span * canvas.width();
+            if (x < -4 || x > size.width() + 4)
+                continue;
+            const auto level = std::clamp(double(m_peaks[i]), 0.0, 1.0);
+            lines.emplace_back(x * ratio, (mid - amplitude * level) * ratio, x * ratio,
+                               (mid + amplitude * level) * ratio);
+        }
+        const auto stroke = [&](const QColor &color, double width) {
+            WaveformBars::fill(strip, lines, width * ratio, color);
+        };
+        if (isGothic(m_theme)) {
+            stroke(color(violetHot, 0.22), 1.0);
+            stroke(color(violet, 0.34), 3.4);
+            stroke(color(violetHot, 0.72), 1.1);
+        } else {
+            auto label = primaryText();
+            label.setAlphaF(0.48f);
+            stroke(label, 1);
+        }
+    }
+    m_strip = QPixmap::fromImage(std::move(strip));
     m_strip.setDevicePixelRatio(ratio);
-    m_strip.fill(Qt::transparent);
-    if (!(span > 0))
-        return;
-    QPainter painter(&m_strip);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // Every value sits at its own time, so the strip scrolls without redrawing.
-    const auto mid = size.height() / 2;
-    const auto amplitude = std::max(size.height() * 0.42, 1.0);
-    const auto count = m_peaks.size();
-    const auto step = count > 1 ? m_viewport.duration / double(count - 1) : 0;
-    QVector<QLineF> lines;
-    for (qsizetype i = 0; i < count; ++i) {
-        const auto x = (step * double(i) - m_stripStart) / span * canvas.width();
-        if (x < -4 || x > size.width() + 4)
-            continue;
-        const auto level = std::clamp(double(m_peaks[i]), 0.0, 1.0);
-        lines.append(QLineF(x, mid - amplitude * level, x, mid + amplitude * level));
-    }
-    // Each stroke of a vertical line is a thin rectangle: far cheaper to fill than a stroked path.
-    const auto stroke = [&](const QColor &color, double width) {
-        for (const auto &line : lines)
-            painter.fillRect(QRectF(line.x1() - width / 2, line.y1(), width, line.y2() - line.y1()), color);
-    };
-    if (isGothic(m_theme)) {
-        stroke(color(violetHot, 0.22), 1.0);
-        stroke(color(violet, 0.34), 3.4);
-        stroke(color(violetHot, 0.72), 1.1);
-    } else {
-        auto label = primaryText();
-        label.setAlphaF(0.48f);
-        stroke(label, 1);
-    }
 }
 
 void WaveformTrimView::paintWaveform(QPainter &painter, double ratio)
