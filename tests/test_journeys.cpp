@@ -867,13 +867,18 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         // its own, with the library window's name.
         QRect icon;
         QTRY_VERIFY_WITH_TIMEOUT((icon = geometry(x11, visible("--class", "trayer"))).width() >= 16, 20000);
-        // The library window, shown or not.
+        // The library window, shown or not: the largest of the program's windows by that name,
+        // as a tray icon not docked yet is one too.
         const auto libraryWindow = [&] {
+            QByteArray largest;
+            qint64 largestArea = 200 * 200;
             for (const auto &id : visible("--name", "^Vespertone$").split('\n'))
                 if (const auto area = id.isEmpty() ? QRect() : geometry(x11, id);
-                    area.width() > 200 && area.height() > 200)
-                    return id;
-            return QByteArray();
+                    area.width() > 200 && area.height() > 200 && qint64(area.width()) * area.height() > largestArea) {
+                    largest = id;
+                    largestArea = qint64(area.width()) * area.height();
+                }
+            return largest;
         };
         QByteArray window;
         QTRY_VERIFY_WITH_TIMEOUT(!(window = libraryWindow()).isEmpty(), 20000);
@@ -886,7 +891,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         if (!QTest::qWaitFor([&] { return libraryWindow().isEmpty(); }, 10000)) {
             QStringList shown;
             for (const auto &id : visible("--class", "vespertone").split('\n'))
-                shown << QString::fromUtf8(id + ' ' + x11.xdotool({"getwindowname", id}).value_or("").trimmed());
+                shown << QStringLiteral("%1 %2 %3x%4")
+                             .arg(QString::fromUtf8(id),
+                                  QString::fromUtf8(x11.xdotool({"getwindowname", id}).value_or("").trimmed()))
+                             .arg(geometry(x11, id).width())
+                             .arg(geometry(x11, id).height());
             qWarning("the library window stayed after its close request; shown: %s", qPrintable(shown.join(", ")));
             QVERIFY(requestClose(x11.display(), libraryWindow().toUInt()));
         }
