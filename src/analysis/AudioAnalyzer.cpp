@@ -192,9 +192,9 @@ std::optional<QString> AudioAnalyzer::KeyWindows::key() const
 
 void AudioAnalyzer::accumulateChroma(std::span<const float> frame, double sampleRate, Chroma &chroma)
 {
-    // Eight notes share each pass over the frame: their recursions are independent, so they run
+    // All 48 notes share one pass over the frame: their recursions are independent, so they run
     // side by side, each computed exactly as it would be alone.
-    constexpr int lanes = 8;
+    constexpr int lanes = 48;
     for (int first = 36; first <= 83; first += lanes) {
         double k[lanes], s1[lanes] = {}, s2[lanes] = {};
         for (int lane = 0; lane < lanes; ++lane) {
