@@ -181,7 +181,7 @@ public:
                 auto &out = buffer.channels[c];
                 if (out.size() < std::size_t(maxFrames))
                     out.resize(maxFrames);
-                std::copy_n(m_pending[c].begin() + m_pendingOffset, take, out.begin() + filled);
+                std::copy_n(m_planes[c] + m_pendingOffset, take, out.begin() + filled);
             }
             m_pendingOffset += take;
             filled += take;
@@ -493,18 +493,28 @@ private:
     {
         const int samples = m_frame->nb_samples;
         const int channels = channelCount();
-        ensureResampler();
-        m_pending.resize(channels);
-        std::vector<uint8_t *> planes(channels);
-        for (int c = 0; c < channels; ++c) {
-            if (int(m_pending[c].size()) < samples + 32)
-                m_pending[c].resize(samples + 32);
-            planes[c] = reinterpret_cast<uint8_t *>(m_pending[c].data());
-        }
-        const int converted = swr_convert(m_resampler.get(), planes.data(), samples + 32,
-                                          const_cast<const uint8_t **>(m_frame->extended_data), samples);
         const auto timestamp = m_frame->best_effort_timestamp;
-        av_frame_unref(m_frame.get());
+        m_planes.resize(channels);
+        int converted = samples;
+        if (m_frame->format == AV_SAMPLE_FMT_FLTP && m_frame->ch_layout.nb_channels == channels) {
+            // Already planar float, as AAC and MP3 decode: read from the frame itself, which
+            // stays referenced until the next one is received.
+            for (int c = 0; c < channels; ++c)
+                m_planes[c] = reinterpret_cast<const float *>(m_frame->extended_data[c]);
+        } else {
+            ensureResampler();
+            m_pending.resize(channels);
+            std::vector<uint8_t *> planes(channels);
+            for (int c = 0; c < channels; ++c) {
+                if (int(m_pending[c].size()) < samples + 32)
+                    m_pending[c].resize(samples + 32);
+                planes[c] = reinterpret_cast<uint8_t *>(m_pending[c].data());
+                m_planes[c] = m_pending[c].data();
+            }
+            converted = swr_convert(m_resampler.get(), planes.data(), samples + 32,
+                                    const_cast<const uint8_t **>(m_frame->extended_data), samples);
+            av_frame_unref(m_frame.get());
+        }
         if (converted < 0)
             throw AudioFileError(AudioFileError::Code::decodeFailed, m_path);
         m_pendingOffset = 0;
@@ -559,6 +569,7 @@ private:
     qint64 m_discard = 0;            ///< frames still to drop after reopening
     bool m_draining = false;
     std::vector<std::vector<float>> m_pending;
+    std::vector<const float *> m_planes; ///< the pending samples of each channel: m_pending's or the frame's
     qint64 m_pendingOffset = 0;
     qint64 m_pendingLength = 0;
 };
