@@ -11,6 +11,7 @@
 #include "editor/WaveformViewport.h"
 #include "library/MetadataStore.h"
 #include "media/AudioPlaybackService.h"
+#include "platform/DecodePool.h"
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
@@ -27,6 +28,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -497,9 +499,21 @@ private slots:
         QCOMPARE(editor.peaks(), (QVector<float>{0.25f, 0.75f}));
         QVERIFY(!editor.isLoadingWaveform());
 
+        // The decoding threads are held until the request is given up: a short file could be
+        // decoded whole before that on a loaded machine.
+        auto &pool = DecodePool::instance();
+        const int threads = pool.maxThreadCount();
+        QSemaphore held, released;
+        for (int i = 0; i < threads; ++i)
+            pool.start([&] {
+                held.release();
+                released.acquire();
+            });
+        held.acquire(threads);
         auto &waveforms = store.waveforms();
         auto waiting = waveforms.peaks(first);
         LibraryEnvelopeSource(waveforms).load(first, RecordingEditor::peakCount).reset();
+        released.release(threads);
         QVERIFY(finish(std::move(waiting)).isEmpty());
     }
 
