@@ -11,6 +11,7 @@
 #include "store/RecordingLibraryStore.h"
 #include "support/AudioFixtures.h"
 #include "support/FakeSoundServer.h"
+#include "support/ProgramHome.h"
 #include "support/TestEnvironment.h"
 #include "support/WidgetLookup.h"
 #include "support/XvfbServer.h"
@@ -37,9 +38,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -337,22 +336,10 @@ private slots:
         QFETCH(QSize, largest);
         XvfbServer x11(screen);
         QVERIFY2(x11.isRunning(), "Xvfb did not start");
-        QTemporaryDir home;
-        QDir().mkpath(home.filePath("runtime"));
-        QFile::setPermissions(home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QSettings settings(home.filePath("config/Vespertone/Vespertone.conf"), QSettings::IniFormat);
-        settings.setValue("Vespertone.SaveFolderPath", home.filePath("Library"));
-        settings.sync();
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", QString::fromLatin1(x11.display()));
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("QT_SCALE_FACTOR", scale);
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
+        ProgramHome home(x11.display());
+        home.environment().insert("QT_SCALE_FACTOR", scale);
         QProcess program;
-        program.setProcessEnvironment(environment);
-        program.start(qEnvironmentVariable("VESPERTONE_APP"));
-        QVERIFY(program.waitForStarted(10000));
+        QVERIFY(home.start(program));
         const auto geometry = x11.xdotool(
             {"search", "--sync", "--onlyvisible", "--name", "^Vespertone$", "getwindowgeometry", "--shell"});
         program.terminate();

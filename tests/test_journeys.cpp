@@ -11,9 +11,11 @@
 #include "support/AudioFixtures.h"
 #include "support/Journey.h"
 #include "support/LocalHttpServer.h"
+#include "support/ProgramHome.h"
 #include "support/PulseTestServer.h"
 #include "support/SignalAnalysis.h"
 #include "support/TakeFiles.h"
+#include "support/TestFiles.h"
 #include "support/ToolRunner.h"
 #include "support/XvfbServer.h"
 #include "ui/editor/RecordingDetailView.h"
@@ -27,7 +29,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -45,16 +46,6 @@ const QRegularExpression takeName(QStringLiteral("^Vespertone \\d{4}-\\d\\d-\\d\
 bool hasPulse()
 {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
-}
-
-/// Writes \a text to \a path as an executable script.
-void writeScript(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
-    file.setPermissions(file.permissions() | QFile::ExeOwner);
 }
 
 /// The rows \a journey shows that \a before did not.
@@ -825,28 +816,11 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
             QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(), program);
         XvfbServer x11;
         QVERIFY2(x11.isRunning(), "Xvfb did not start");
-        QTemporaryDir dir;
-        QDir().mkpath(dir.filePath("runtime"));
-        QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const auto library = dir.filePath("Library");
-        QSettings(dir.filePath("config/Vespertone/Vespertone.conf"), QSettings::IniFormat)
-            .setValue("Vespertone.SaveFolderPath", library);
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", QString::fromLatin1(x11.display()));
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        environment.insert("XDG_RUNTIME_DIR", dir.filePath("runtime"));
+        ProgramHome home(x11.display());
+        const auto library = home.library();
+        const auto &environment = home.environment();
         const auto visible = [&](const QString &option, const QString &value) {
             return x11.xdotool({"search", "--onlyvisible", option, value}).value_or("").trimmed();
-        };
-        const auto launch = [&](QProcess &process, const QStringList &arguments) {
-            process.setProcessEnvironment(environment);
-            process.start(qEnvironmentVariable("VESPERTONE_APP"), arguments);
-            return process.waitForStarted();
-        };
-        const auto launchAgain = [&](const QStringList &arguments) {
-            QProcess later;
-            return launch(later, arguments) && later.waitForFinished(10000) && later.exitCode() == 0;
         };
 
         // A desktop: a window manager that keeps a tray on the top edge above the windows.
@@ -862,7 +836,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QTRY_VERIFY_WITH_TIMEOUT(!visible("--class", "trayer").isEmpty(), 10000);
         QProcess program;
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QVERIFY(launch(program, {}));
+        QVERIFY(home.start(program));
         // The icon docks: the tray grows from its empty width. Until then the icon is a window of
         // its own, with the library window's name.
         QRect icon;
@@ -901,7 +875,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         }
         QTRY_VERIFY_WITH_TIMEOUT(libraryWindow().isEmpty(), 10000);
         QCOMPARE(program.state(), QProcess::Running);
-        QVERIFY(launchAgain({}));
+        QVERIFY(home.launchAgain({}));
         // The first instance's own window: Qt gives a window closed by its manager a new X window.
         QTRY_VERIFY_WITH_TIMEOUT(!libraryWindow().isEmpty(), 10000);
         QCOMPARE(x11.xdotool({"getwindowpid", libraryWindow()}).value_or("").trimmed().toLongLong(),
@@ -909,7 +883,7 @@ cp "$JOURNEY_PAGE" "$(echo "$template" | sed 's/%(ext)s/m4a/')"
         QCOMPARE(program.state(), QProcess::Running);
 
         // Quit from the tray menu during a take: the take is saved first.
-        QVERIFY(launchAgain({"--toggle-recording"}));
+        QVERIFY(home.launchAgain({"--toggle-recording"}));
         QVERIFY(TakeFiles::startsRecording(library, 0));
         QVERIFY(TakeFiles::locked(library));
         // The program's windows on screen: the library and the tray icon, then the menu as well.

@@ -30,13 +30,6 @@ std::unique_ptr<RecordingLibraryStore> openStore(TestEnvironment &env, bool over
     return startStore(env.storeEnvironment(overrideFolder));
 }
 
-QStringList ids(const QVector<RecordingItem> &items)
-{
-    QStringList out;
-    for (const auto &item : items)
-        out << QFileInfo(item.id()).fileName();
-    return out;
-}
 } // namespace
 
 class LibraryStoreTest : public QObject {
@@ -96,19 +89,19 @@ private slots:
         addRecording(env, "mid.wav", 2021);
         addRecording(env, "new.wav", 2022);
         auto store = openStore(env);
-        QCOMPARE(ids(store->recordings()), (QStringList{"new.wav", "mid.wav", "old.wav"}));
-        QCOMPARE(ids(store->selectedItems()), QStringList{"new.wav"});
+        QCOMPARE(fileNames(store->recordings()), (QStringList{"new.wav", "mid.wav", "old.wav"}));
+        QCOMPARE(fileNames(store->selectedItems()), QStringList{"new.wav"});
 
         store->setSelectedIDs({env.path("old.wav"), env.path("mid.wav")});
         finish(store->refresh());
-        QCOMPARE(ids(store->selectedItems()), (QStringList{"mid.wav", "old.wav"}));
+        QCOMPARE(fileNames(store->selectedItems()), (QStringList{"mid.wav", "old.wav"}));
         QCOMPARE(store->selectedItem(), std::nullopt);
         store->setSelectedIDs({env.path("gone.wav"), env.path("old.wav")});
         finish(store->refresh());
-        QCOMPARE(ids(store->selectedItems()), QStringList{"old.wav"});
+        QCOMPARE(fileNames(store->selectedItems()), QStringList{"old.wav"});
         store->setSelectedIDs({env.path("gone.wav")});
         finish(store->refresh());
-        QCOMPARE(ids(store->selectedItems()), QStringList{"new.wav"});
+        QCOMPARE(fileNames(store->selectedItems()), QStringList{"new.wav"});
         finish(store->refresh(env.path("nothing.wav")));
         QCOMPARE(store->selectedIDs(), QSet<QString>{env.path("nothing.wav")});
 

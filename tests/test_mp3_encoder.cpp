@@ -12,12 +12,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <QProcess>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -127,23 +125,6 @@ private slots:
         else
             QCOMPARE(text, message);
         QVERIFY(!QFileInfo::exists(out()));
-    }
-
-    void guiThreadRunsWhileEncoding()
-    {
-        // The encoder waits for a line that only the GUI thread's event loop writes.
-        const auto go = m_dir.filePath(QStringLiteral("go"));
-        QCOMPARE(::mkfifo(QFile::encodeName(go).constData(), 0600), 0);
-        MP3EncoderService service(writeEncoder("read line < '" + go.toUtf8() + "'\nexec '"
-                                               + QFile::encodeName(QStandardPaths::findExecutable("lame"))
-                                               + "' \"$@\"\n"));
-        auto task = service.encode(m_wav, out(), AudioBitRate::kbps128);
-        QTimer::singleShot(0, this, [&] {
-            QFile fifo(go);
-            QVERIFY(fifo.open(QIODevice::WriteOnly) && fifo.write("go\n") == 3);
-        });
-        QCOMPARE(finish(std::move(task)), out());
-        QFile::remove(out());
     }
 
     /// What lame is given beyond its command line: the environment of the program and the

@@ -24,14 +24,6 @@
 
 namespace {
 
-QStringList names(const QVector<RecordingItem> &items)
-{
-    QStringList out;
-    for (const auto &item : items)
-        out << QFileInfo(item.url).fileName();
-    return out;
-}
-
 void saveCreatedAt(const QString &audio, const QDateTime &createdAt, std::optional<double> duration = {})
 {
     auto metadata = RecordingMetadata::fresh(createdAt);
@@ -44,23 +36,13 @@ QDateTime year(int y)
     return QDateTime(QDate(y, 1, 1), QTime(0, 0), Qt::UTC);
 }
 
-/// Halves the data size a WAV header states, keeping the file's size and modification time:
-/// only a scan that opens the file sees the change.
+/// Halves the data size a WAV header states, unseen by a scan that does not open the file.
 void halveStatedLengthUnseen(const QString &wav)
 {
-    struct stat before {};
-    QCOMPARE(::stat(QFile::encodeName(wav).constData(), &before), 0);
-    QFile file(wav);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    auto header = file.read(256);
-    const auto data = header.indexOf("data") + 4;
-    QVERIFY(data >= 4);
-    const auto size = qFromLittleEndian<quint32>(header.constData() + data);
-    qToLittleEndian<quint32>(size / 2, header.data() + data);
-    QVERIFY(file.seek(0) && file.write(header) == header.size());
-    file.close();
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), times, 0), 0);
+    editUnseen(wav, [](QByteArray &bytes) {
+        const auto data = bytes.indexOf("data") + 4;
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(bytes.constData() + data) / 2, bytes.data() + data);
+    });
 }
 
 } // namespace
@@ -92,7 +74,7 @@ private slots:
         QVERIFY(::link(QFile::encodeName(m_wav).constData(), latin1.constData()) == 0);
 
         const auto result = RecordingScanner::scan(dir.path());
-        auto listed = names(result.items);
+        auto listed = fileNames(result.items);
         listed.sort();
         QCOMPARE(listed, (QStringList{"a.WAV", "aac.wav", "b.Mp3", "link.wav", "x.aif", "y.aiff"}));
         for (const auto &item : result.items)
@@ -135,7 +117,7 @@ private slots:
                 expected << name;
 
         const auto result = RecordingScanner::scan(dir.path());
-        QCOMPARE(names(result.items), expected);
+        QCOMPARE(fileNames(result.items), expected);
         QCOMPARE(result.items[0].duration, 0.0);
         QCOMPARE(result.items[1].duration, 1.5);
         QCOMPARE(result.items[2].createdAt, year(2022));

@@ -82,8 +82,7 @@ struct Rig {
 /// An encoders folder holding a "lame" script with \a body.
 QString fakeEncoders(const QString &folder, const QByteArray &body)
 {
-    QFile::setPermissions(writeFile(folder + "/lame", "#!/bin/sh\n" + body + "\n"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeScript(folder + "/lame", "#!/bin/sh\n" + body + "\n");
     return folder;
 }
 

@@ -37,30 +37,6 @@ void age(const QString &path, int hoursAgo)
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
-/// Silences the first half of a WAV's samples, keeping its size and modification time: only
-/// what reads the file sees the change.
-void silenceFirstHalfUnseen(const QString &wav)
-{
-    struct stat before {};
-    QCOMPARE(::stat(QFile::encodeName(wav).constData(), &before), 0);
-    auto bytes = readFile(wav);
-    const auto data = bytes.indexOf("data") + 8;
-    bytes.replace(data, (bytes.size() - data) / 2, QByteArray((bytes.size() - data) / 2, '\0'));
-    QFile file(wav);
-    QVERIFY(file.open(QIODevice::ReadWrite) && file.write(bytes) == bytes.size());
-    file.close();
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(wav).constData(), times, 0), 0);
-}
-
-QStringList names(const QVector<RecordingItem> &items)
-{
-    QStringList out;
-    for (const auto &item : items)
-        out << QFileInfo(item.url).fileName();
-    return out;
-}
-
 } // namespace
 
 class ResultCacheTest : public QObject {
@@ -209,7 +185,10 @@ private slots:
         const auto first = finish(waveforms.peaks(take));
         QCOMPARE(first, AudioAnalyzer::waveformPeaksSync(take, WaveformService::editorPeakCount));
         QVERIFY(stored.wait(10000));
-        silenceFirstHalfUnseen(take);
+        editUnseen(take, [](QByteArray &bytes) { // the first half of the samples silenced
+            const auto data = bytes.indexOf("data") + 8;
+            bytes.replace(data, (bytes.size() - data) / 2, QByteArray((bytes.size() - data) / 2, '\0'));
+        });
         const auto entry = CacheFolder::pathOf(library.path()) + u'/' + EnvelopeCache::entryName(*FileStamp::of(take));
         if (change == "rename") {
             QVERIFY(QFile::rename(take, library.filePath("renamed.wav")));
@@ -275,7 +254,7 @@ private slots:
         RecordingLibraryStore store(environment);
         QList<QStringList> published;
         connect(&store, &RecordingLibraryStore::recordingsChanged, this,
-                [&] { published << names(store.recordings()); });
+                [&] { published << fileNames(store.recordings()); });
         QSignalSpy scans(&store, &RecordingLibraryStore::refreshFinished);
         QSignalSpy started(&store, &RecordingLibraryStore::recoveryFinished);
         QVERIFY(started.wait(10000));

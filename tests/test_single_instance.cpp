@@ -3,6 +3,7 @@
 // the running instance, and quitting during a take saves it.
 
 #include "platform/InstanceChannel.h"
+#include "support/ProgramHome.h"
 #include "support/TakeFiles.h"
 #include "support/XvfbServer.h"
 
@@ -10,7 +11,6 @@
 #include <QLocalServer>
 #include <QMap>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -57,17 +57,7 @@ class SingleInstanceTest : public QObject {
 
 private:
     XvfbServer m_x11;
-    QTemporaryDir m_dir;
-    QProcessEnvironment m_environment;
-
-    /// Runs a later launch with \a arguments; true when it handed over and ended at once.
-    bool launchAgain(const QStringList &arguments)
-    {
-        QProcess later;
-        later.setProcessEnvironment(m_environment);
-        later.start(qEnvironmentVariable("VESPERTONE_APP"), arguments);
-        return later.waitForFinished(10000) && later.exitStatus() == QProcess::NormalExit && later.exitCode() == 0;
-    }
+    ProgramHome m_home{m_x11.display()};
 
 private slots:
     void initTestCase()
@@ -75,16 +65,6 @@ private slots:
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs the PulseAudio daemon of scripts/with-test-services.sh");
         QVERIFY2(m_x11.isRunning(), "Xvfb did not start");
-        QDir().mkpath(m_dir.filePath("runtime"));
-        QFile::setPermissions(m_dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QSettings settings(m_dir.filePath("config/Vespertone/Vespertone.conf"), QSettings::IniFormat);
-        settings.setValue("Vespertone.SaveFolderPath", m_dir.filePath("Library"));
-        settings.sync();
-        m_environment = QProcessEnvironment::systemEnvironment();
-        m_environment.insert("DISPLAY", QString::fromLatin1(m_x11.display()));
-        m_environment.insert("QT_QPA_PLATFORM", "xcb");
-        m_environment.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
-        m_environment.insert("XDG_RUNTIME_DIR", m_dir.filePath("runtime"));
     }
 
     /// A channel never uses a folder that another user could enter or plant: neither end speaks
@@ -238,11 +218,9 @@ private slots:
     void secondLaunchHandsOver()
     {
         QProcess first;
-        first.setProcessEnvironment(m_environment);
         first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start(qEnvironmentVariable("VESPERTONE_APP"));
-        QVERIFY(first.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir.filePath("runtime/vespertone.socket")), 20000);
+        QVERIFY(m_home.start(first));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_home.path("runtime/vespertone.socket")), 20000);
         QByteArray window;
         QTRY_VERIFY_WITH_TIMEOUT(
             !(window = m_x11.xdotool({"search", "--onlyvisible", "--name", "^Vespertone$"}).value_or("").trimmed())
@@ -267,28 +245,28 @@ private slots:
             return position(window.toUInt()) > position(cover);
         };
         QVERIFY(!stackedAbove());
-        QVERIFY(launchAgain({}));
+        QVERIFY(m_home.launchAgain({}));
         QTRY_VERIFY_WITH_TIMEOUT(stackedAbove(), 10000);
         xcb_disconnect(connection);
         QCOMPARE(first.state(), QProcess::Running);
 
-        const auto library = m_dir.filePath("Library");
-        QVERIFY(launchAgain({"--toggle-recording"}));
+        const auto library = m_home.library();
+        QVERIFY(m_home.launchAgain({"--toggle-recording"}));
         QVERIFY(startsRecording(library, 0));
         QVERIFY(locked(library));
-        QVERIFY(launchAgain({"--toggle-recording"}));
+        QVERIFY(m_home.launchAgain({"--toggle-recording"}));
         QTRY_VERIFY_WITH_TIMEOUT(!locked(library), 20000);
         QCOMPARE(takes(library).size(), 1);
 
         // Quitting during a take saves it first: the lock goes, the file stays.
-        QVERIFY(launchAgain({"--toggle-recording"}));
+        QVERIFY(m_home.launchAgain({"--toggle-recording"}));
         QVERIFY(startsRecording(library, 1));
         ::kill(pid_t(first.processId()), SIGTERM);
         QVERIFY(first.waitForFinished(20000));
         QVERIFY(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0);
         QCOMPARE(takes(library).size(), 2);
         QVERIFY(!locked(library));
-        QVERIFY(!QFile::exists(m_dir.filePath("runtime/vespertone.socket")));
+        QVERIFY(!QFile::exists(m_home.path("runtime/vespertone.socket")));
     }
 };
 

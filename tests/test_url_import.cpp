@@ -84,8 +84,7 @@ private slots:
             QFile::link(QStandardPaths::findExecutable("lame"), m_dir.filePath(folder) + "/lame");
         }
         QFile::link(QStandardPaths::findExecutable("yt-dlp"), m_dir.filePath("real/yt-dlp"));
-        writeFile(m_encoders + "/yt-dlp", fakeExtractor());
-        QFile::setPermissions(m_encoders + "/yt-dlp", QFile::permissions(m_encoders + "/yt-dlp") | QFile::ExeOwner);
+        writeScript(m_encoders + "/yt-dlp", fakeExtractor());
         AudioFixtures::tone(m_fakeDir + "/audio.m4a", 1);
         qputenv("FAKE_DIR", m_fakeDir.toUtf8());
         m_wav = readFile(AudioFixtures::tone(m_dir.filePath("tone.wav"), 1));
@@ -345,10 +344,9 @@ private slots:
         QFile::remove(gated + "/lame");
         QFile::remove(gated + "/yt-dlp");
         QFile::link(m_encoders + "/yt-dlp", gated + "/yt-dlp");
-        writeFile(gated + "/lame",
-                  "#!/bin/sh\nread line < '" + QFile::encodeName(gate) + "'\nexec '"
-                      + QFile::encodeName(QStandardPaths::findExecutable("lame")) + "' \"$@\"\n");
-        QFile::setPermissions(gated + "/lame", QFile::ReadOwner | QFile::ExeOwner);
+        writeScript(gated + "/lame",
+                    "#!/bin/sh\nread line < '" + QFile::encodeName(gate) + "'\nexec '"
+                        + QFile::encodeName(QStandardPaths::findExecutable("lame")) + "' \"$@\"\n");
         qputenv("FAKE_MODE", web ? "gated" : "ok");
         auto importer = service("gated");
         QStringList progress;
@@ -408,8 +406,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, io);
         const auto bin = m_dir.filePath("bin");
-        writeFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n");
-        QFile::setPermissions(bin + "/xdg-open", QFile::permissions(bin + "/xdg-open") | QFile::ExeOwner);
+        writeScript(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n");
         QFile::remove(bin + "/opened");
         writeFile(library() + "/Old.mp3", m_wav);
         writeFile(library() + "/Plain.mp3", m_wav);

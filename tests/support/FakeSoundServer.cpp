@@ -114,10 +114,3 @@ void FakeSoundServer::report(std::vector<PlaybackStream> now)
     for (auto *watch : m_watches)
         watch->changed(streams);
 }
-
-void FakeSoundServer::failWatches()
-{
-    const std::lock_guard lock(m_mutex);
-    for (auto *watch : m_watches)
-        watch->failed();
-}

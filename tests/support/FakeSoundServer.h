@@ -39,8 +39,6 @@ public:
     void failSource();
     /// Sets streams and reports them to every watch.
     void report(std::vector<PlaybackStream> now);
-    /// Ends every watch as a vanished server would.
-    void failWatches();
 
 private:
     class Source;

@@ -6,8 +6,8 @@
 #include <mutex>
 
 /// File operations that do what the system does and log each step, from any thread; a test can
-/// make step N fail or stop there: from it on nothing more reaches the disk, as after a kill or
-/// a power cut, while the program goes on as if every step succeeded.
+/// stop them at step N: from it on nothing more reaches the disk, as after a kill or a power cut,
+/// while the program goes on as if every step succeeded.
 class RecordingFileOperations final : public FileOperations {
 public:
     /// Paths in the log are relative to \a root.
@@ -18,8 +18,6 @@ public:
     [[nodiscard]] QStringList log() const;
     /// Steps from the \a step-th (counting from 1) on do nothing and report success.
     void stopAt(int step);
-    /// The \a step-th step fails with \a error, doing nothing.
-    void failAt(int step, int error);
     void clear();
 
     int syncFile(const QString &path) override;
@@ -31,13 +29,11 @@ public:
 
 private:
     /// Logs the step; true when it is to be done.
-    bool step(const QString &name, const QString &path, const QString &target, int &result);
+    bool step(const QString &name, const QString &path, const QString &target);
 
     SystemFileOperations m_system;
     QString m_root;
     mutable std::mutex m_mutex;
     QStringList m_log;
     int m_stopAt = 0;
-    int m_failAt = 0;
-    int m_failure = 0;
 };
